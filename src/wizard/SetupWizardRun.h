@@ -1,0 +1,26 @@
+#pragma once
+
+// Runs the whole Setup Wizard for one camera, modally, on the GUI thread (callers on another thread ask the GUI
+// thread to run it and wait). Pages: welcome, network, wireless (only for a wireless camera), finish; the model
+// name is string 104 for a wireless camera, 102 otherwise. The network page starts with the camera's values,
+// a mask of 0 shown as 255.255.255.0. Returns the settings after Finish ("Restart"), nullopt when the user
+// cancelled (Exit, Escape, the close box). Without the wireless page the wireless values are those after
+// construction.
+
+#include <cstdint>
+#include <optional>
+
+#include "InstallParams.h"
+
+class QWidget;
+
+struct WizardStart {
+    uint32_t address = 0;  // camera's current address, host order
+    uint32_t mask = 0;
+    uint32_t gateway = 0;
+    uint32_t dns1 = 0;
+    uint32_t dns2 = 0;
+    bool wireless = false;
+};
+
+std::optional<InstallParams> RunSetupWizard(QWidget* owner, const WizardStart& start);
