@@ -1,0 +1,61 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+// One ICMP endpoint for echo requests and whatever ICMP comes back. Addresses are IPv4 in host order.
+class EchoChannel {
+  public:
+    enum class Status { Ok, TimedOut, Error };
+    struct Result {
+        Status status = Status::Ok;
+        int error = 0;     // errno when status is Error
+        size_t bytes = 0;  // bytes sent or received when status is Ok
+    };
+
+    virtual ~EchoChannel() = default;
+
+    // Sends one ICMP message. A send that the kernel could not finish within the send time-out is TimedOut.
+    virtual Result Send(uint32_t destination, std::span<const uint8_t> message) = 0;
+    // Waits up to the receive time-out for one packet and copies as much of it as fits into buffer.
+    virtual Result Receive(std::span<uint8_t> buffer, uint32_t& sender) = 0;
+
+    // Raw sockets hand over the IP header in front of the ICMP message; datagram ICMP sockets do not.
+    virtual bool DeliversIpHeader() const = 0;
+    // The identifier (as read little-endian from offset 4 of the ICMP message) that replies to this process
+    // carry. Datagram sockets put their own identifier on every request, so it may differ from the one asked for.
+    virtual uint16_t ReplyIdentifier() const = 0;
+};
+
+// The real thing: a raw ICMP socket, or where the process may not open one, an unprivileged ICMP datagram
+// socket (allowed by net.ipv4.ping_group_range). Both time-outs are set on the socket.
+class IcmpEchoChannel : public EchoChannel {
+  public:
+    enum class Failure { None, Socket, ReceiveTimeout, SendTimeout };
+    struct Opened {
+        std::unique_ptr<EchoChannel> channel;
+        Failure failure = Failure::None;
+        int error = 0;  // errno of the failing call; for Socket, that of the raw socket
+    };
+
+    // identifier: the value the requests will carry (little-endian at offset 4). allowDatagram = false opens
+    // only the raw socket.
+    static Opened Open(uint16_t identifier, int timeoutMs, bool allowDatagram = true);
+    ~IcmpEchoChannel() override;
+    IcmpEchoChannel(const IcmpEchoChannel&) = delete;
+    IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;
+
+    Result Send(uint32_t destination, std::span<const uint8_t> message) override;
+    Result Receive(std::span<uint8_t> buffer, uint32_t& sender) override;
+    bool DeliversIpHeader() const override { return m_raw; }
+    uint16_t ReplyIdentifier() const override { return m_identifier; }
+
+  private:
+    IcmpEchoChannel(int fd, bool raw, uint16_t identifier) : m_fd(fd), m_raw(raw), m_identifier(identifier) {}
+
+    int m_fd;
+    bool m_raw;
+    uint16_t m_identifier;
+};
