@@ -22,6 +22,7 @@ class DhcpOptionWalk {
     void Reset() {
         m_started = false;
         m_position = 0;
+        m_ended = false;
     }
     std::optional<Option> Next();
 
