@@ -1,0 +1,27 @@
+#include "AppStyle.h"
+
+#include <QFont>
+#include <QGuiApplication>
+#include <QPalette>
+#include <QScreen>
+#include <QWidget>
+
+void ApplyDialogLook(QWidget& widget) {
+    QFont font = widget.font();
+    font.setPixelSize(kDialogFontPixels);
+    widget.setFont(font);
+    QPalette palette = widget.palette();
+    palette.setColor(QPalette::Window, kDialogBackground);
+    widget.setPalette(palette);
+    widget.setAutoFillBackground(true);
+}
+
+void CentreOnScreen(QWidget& widget) {
+    const QScreen* screen = widget.screen() != nullptr ? widget.screen() : QGuiApplication::primaryScreen();
+    if (screen == nullptr) {
+        return;
+    }
+    QRect frame(QPoint(0, 0), widget.size());
+    frame.moveCenter(screen->availableGeometry().center());
+    widget.move(frame.topLeft());
+}

@@ -1,0 +1,370 @@
+#include "CCameraSetupDlg.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDesktopServices>
+#include <QFrame>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPixmap>
+#include <QTimer>
+#include <QTreeView>
+
+#include <cstdlib>
+#include <ctime>
+
+#include "AppStyle.h"
+#include "Bitmaps.h"
+#include "CAboutDlg.h"
+#include "CMessageDlg.h"
+#include "DeviceTableModel.h"
+#include "StringTable.h"
+#include "WindowMessages.h"
+
+namespace {
+
+constexpr const char* kHintText = "Please restart your machine and select one by clicking\nthe Mac Address";
+constexpr const char* kCheckingText = "Checking the IP address if it is valid...";
+
+QLabel* AddPicture(QWidget* parent, int id, int bitmap, const QRect& geometry) {
+    auto* label = new QLabel(parent);
+    label->setObjectName(QString::number(id));
+    label->setPixmap(QPixmap(QString::fromStdString(Bitmaps::Path(bitmap))));
+    label->setGeometry(geometry);
+    return label;
+}
+
+QString Text(std::string_view text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+}  // namespace
+
+// Discovery's failures go to the user as message boxes, through the window's message seam.
+class CCameraSetupDlg::MessageUi : public DiscoveryUi {
+  public:
+    explicit MessageUi(CCameraSetupDlg& window) : m_window(window) {}
+    void ShowMessage(std::string_view text, std::string_view caption) override {
+        m_window.ShowMessage(Text(text), Text(caption));
+    }
+
+  private:
+    CCameraSetupDlg& m_window;
+};
+
+CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, QWidget* parent)
+    : CCameraSetupDlg(diagnostics, Seams(), parent) {}
+
+CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, Seams seams, QWidget* parent)
+    : QDialog(parent), m_diagnostics(diagnostics), m_seams(std::move(seams)), m_messageUi(new MessageUi(*this)) {
+    setObjectName(QStringLiteral("CCameraSetupDlg"));
+    if (!m_seams.openUrl) {
+        m_seams.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
+    }
+    m_discovery = std::make_unique<CameraDiscovery>(
+        *m_messageUi, m_diagnostics, m_seams.environment ? *m_seams.environment : CameraDiscovery::DefaultEnvironment(),
+        this);
+    m_model = std::make_unique<DeviceTableModel>(m_discovery->Table());
+}
+
+// Members go before the QDialog base deletes the child controls, so the view is cut off from the model and from
+// this object's handlers first; then discovery stops its worker (never waiting for this thread) before the table
+// it fills goes away.
+CCameraSetupDlg::~CCameraSetupDlg() {
+    EndWaitCursor();
+    if (m_list != nullptr) {
+        m_list->viewport()->removeEventFilter(this);
+        disconnect(m_list->selectionModel(), nullptr, this, nullptr);
+        m_list->setModel(nullptr);
+    }
+    if (m_model) {
+        disconnect(m_model.get(), nullptr, this, nullptr);
+    }
+    m_model.reset();
+    if (m_discovery) {
+        m_discovery->Stop();
+    }
+    m_discovery.reset();
+}
+
+int CCameraSetupDlg::DoModal() {
+    OnInitDialog();
+    // The first search runs once the window is on screen, so its status dialog stands in front of it.
+    QTimer::singleShot(0, this, [this] {
+        OnSearch();
+        std::srand(static_cast<unsigned>(std::time(nullptr)));
+        emit StartupSearchDone();
+    });
+    return exec();
+}
+
+void CCameraSetupDlg::OnInitDialog() {
+    if (m_initialised) {
+        return;
+    }
+    m_initialised = true;
+    const QIcon icon{QString::fromLatin1(Bitmaps::kIconPath)};
+    setWindowIcon(icon);
+    setWindowTitle(QString::fromStdString(StringTable::Load(StringTable::kProductName)));
+    ApplyDialogLook(*this);
+    setFixedSize(kWidth, kHeight);
+    CreateControls();
+    CentreOnScreen(*this);
+    // Adapters, both DHCP listeners and the XRM worker; each failure has told the user already.
+    m_startReport = m_discovery->Start();
+}
+
+void CCameraSetupDlg::CreateControls() {
+    AddPicture(this, 1001, Bitmaps::kBanner, QRect(0, 0, 567, 107));
+    AddPicture(this, 1012, Bitmaps::kVerticalBar, QRect(172, 110, 6, 420));
+    AddPicture(this, 1015, Bitmaps::kSidePicture, QRect(5, 130, 153, 55));
+    // Drawn over the banner's lower edge, so its top rows are transparent.
+    AddPicture(this, 1077, Bitmaps::kNetworkPicture, QRect(190, 80, 355, 98));
+    const struct {
+        int id;
+        int bitmap;
+        QRect geometry;
+    } hidden[] = {
+        {1073, Bitmaps::kPicture165, QRect(299, 90, 44, 41)},
+        {1074, Bitmaps::kPicture164, QRect(389, 90, 39, 44)},
+        {1075, Bitmaps::kPicture162, QRect(465, 140, 66, 50)},
+        {1076, Bitmaps::kPicture163, QRect(190, 120, 80, 61)},
+    };
+    for (const auto& picture : hidden) {
+        AddPicture(this, picture.id, picture.bitmap, picture.geometry)->hide();
+    }
+
+    m_listFrame = new QFrame(this);
+    m_listFrame->setObjectName(QString::number(kListFrame));
+    m_listFrame->setFrameShape(QFrame::Box);
+    m_listFrame->setFrameShadow(QFrame::Sunken);
+    m_listFrame->setGeometry(190, 190, 355, 290);
+
+    m_hint = new QLabel(QString::fromLatin1(kHintText), this);
+    m_hint->setObjectName(QString::number(kHint));
+    m_hint->setAttribute(Qt::WA_TranslucentBackground);
+    m_hint->setGeometry(202, 200, 330, 30);
+
+    m_list = new QTreeView(this);
+    m_list->setObjectName(QString::number(kList));
+    m_list->setGeometry(200, 235, 335, 235);
+    m_list->setRootIsDecorated(false);
+    m_list->setItemsExpandable(false);
+    m_list->setUniformRowHeights(true);
+    m_list->setAllColumnsShowFocus(true);
+    m_list->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
+    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    m_list->setModel(m_model.get());
+    m_list->header()->setStretchLastSection(false);
+    m_list->header()->setSectionsMovable(false);
+    for (int column = 0; column < m_model->columnCount(); ++column) {
+        const int width = m_model->headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize().width();
+        if (width > 0) {
+            m_list->setColumnWidth(column, width);
+        } else {
+            m_list->setColumnHidden(column, true);
+        }
+    }
+    m_list->viewport()->installEventFilter(this);
+    // Keyboard moves change the selection too; the buttons and SelectedCamera must follow it, or Install would
+    // act on a row that is no longer the one shown selected.
+    connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { OnClickList(); });
+    connect(m_model.get(), &QAbstractItemModel::modelReset, this, [this] { OnClickList(); });
+
+    // One place creates the command buttons, in the window's tab order.
+    m_searchButton = CreateCommandButton(this, kSearchButton, Bitmaps::kSearch, Bitmaps::kSearch,
+                                         Bitmaps::kSearchDisabled, QRect(27, 200, 109, 50));
+    m_installButton = CreateCommandButton(this, kInstallButton, Bitmaps::kWizard, Bitmaps::kWizard,
+                                          Bitmaps::kWizardDisabled, QRect(27, 255, 109, 50));
+    m_webPageButton = CreateCommandButton(this, kWebPageButton, Bitmaps::kLink, Bitmaps::kLink, Bitmaps::kLinkDisabled,
+                                          QRect(27, 310, 109, 50));
+    m_exitButton = CreateCommandButton(this, kExitButton, Bitmaps::kExit, 0, 0, QRect(27, 365, 109, 50));
+    m_aboutButton = CreateCommandButton(this, kAboutButton, Bitmaps::kAbout, 0, 0, QRect(27, 420, 109, 50));
+    m_installButton->setEnabled(false);
+    m_webPageButton->setEnabled(false);
+    connect(m_searchButton, &QPushButton::clicked, this, &CCameraSetupDlg::OnSearch);
+    connect(m_installButton, &QPushButton::clicked, this, &CCameraSetupDlg::OnInstall);
+    connect(m_webPageButton, &QPushButton::clicked, this, &CCameraSetupDlg::OnWebPage);
+    connect(m_exitButton, &QPushButton::clicked, this, &QDialog::accept);
+    connect(m_aboutButton, &QPushButton::clicked, this, &CCameraSetupDlg::OnAbout);
+}
+
+CommandButton* CCameraSetupDlg::Button(int id) const {
+    switch (id) {
+        case kInstallButton:
+            return m_installButton;
+        case kSearchButton:
+            return m_searchButton;
+        case kWebPageButton:
+            return m_webPageButton;
+        case kExitButton:
+            return m_exitButton;
+        case kAboutButton:
+            return m_aboutButton;
+        default:
+            return nullptr;
+    }
+}
+
+void CCameraSetupDlg::OnSearch() {
+    if (m_searchDialog != nullptr) {
+        return;  // already searching (a queued click while the dialog ran)
+    }
+    m_discovery->Search();
+    CMessageDlg dialog;
+    dialog.SearchMode = 1;
+    dialog.SearchDurationMs = m_seams.searchDurationMs;
+    m_searchDialog = &dialog;
+    dialog.DoModal();
+    m_searchDialog = nullptr;
+}
+
+void CCameraSetupDlg::OnClickList() {
+    const QModelIndexList rows = m_list != nullptr && m_list->selectionModel() != nullptr
+                                     ? m_list->selectionModel()->selectedRows()
+                                     : QModelIndexList();
+    const DeviceTable& table = m_discovery->Table();
+    if (rows.isEmpty() || static_cast<size_t>(rows.front().row()) >= table.RowCount()) {
+        m_selectedCamera.address = 0;
+        m_installButton->setEnabled(false);
+        m_webPageButton->setEnabled(false);
+        return;
+    }
+    const auto row = static_cast<size_t>(rows.front().row());
+    m_selectedCamera = SelectedCameraFromRow(table, row);
+    const std::string& assigned = table.Cell(row, kColumnAssigned);
+    m_installButton->setEnabled(assigned == kAssignedNo);
+    m_webPageButton->setEnabled(assigned == kAssignedYes);
+}
+
+void CCameraSetupDlg::OnWebPage() {
+    const QModelIndexList rows = m_list->selectionModel()->selectedRows();
+    const DeviceTable& table = m_discovery->Table();
+    if (rows.isEmpty() || static_cast<size_t>(rows.front().row()) >= table.RowCount()) {
+        return;
+    }
+    const std::string& address = table.Cell(static_cast<size_t>(rows.front().row()), kColumnAddress);
+    const QUrl url(QStringLiteral("http://") + QString::fromStdString(address), QUrl::StrictMode);
+    if (!url.isValid()) {
+        m_diagnostics.Print(Diagnostics::Stream::Err, "web page: not a valid address: %s\n", address.c_str());
+        return;
+    }
+    m_seams.openUrl(url);
+}
+
+void CCameraSetupDlg::OnInstall() {
+    if (m_installStarter) {
+        m_installStarter(*this);
+    }
+}
+
+void CCameraSetupDlg::OnAbout() {
+    CAboutDlg about(this);
+    about.exec();
+}
+
+void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
+    const std::string entry = StringTable::Load(StringTable::kAboutMenuEntry);
+    if (entry.empty()) {
+        QDialog::contextMenuEvent(event);
+        return;
+    }
+    QMenu menu(this);
+    menu.setObjectName(QStringLiteral("WindowMenu"));
+    QAction* about = menu.addAction(QString::fromStdString(entry));
+    about->setData(kAboutCommand);
+    if (menu.exec(event->globalPos()) == about) {
+        OnAbout();
+    }
+}
+
+bool CCameraSetupDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (m_list != nullptr && watched == m_list->viewport() && event->type() == QEvent::MouseButtonRelease) {
+        // A click on empty space selects nothing, as the list control does, and reports "no row".
+        const auto* mouse = static_cast<QMouseEvent*>(event);
+        if (!m_list->indexAt(mouse->position().toPoint()).isValid()) {
+            m_list->clearSelection();
+        }
+        OnClickList();
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool CCameraSetupDlg::event(QEvent* event) {
+    switch (static_cast<int>(event->type())) {
+        case WindowMessages::kStatusOpen:
+            OnStatusOpen(*static_cast<StatusOpenEvent*>(event));
+            return true;
+        case WindowMessages::kEndWait:
+            EndWaitCursor();
+            return true;
+        case WindowMessages::kRefreshControls:
+            // The worker changed cells of the selected row: the buttons follow them.
+            OnClickList();
+            update();
+            return true;
+        default:
+            return QDialog::event(event);
+    }
+}
+
+void CCameraSetupDlg::OnStatusOpen(StatusOpenEvent& event) {
+    if (m_statusDialog != nullptr) {
+        event.Fulfil(true);  // one is up already: the worker addresses that one
+        return;
+    }
+    CMessageDlg dialog;
+    dialog.SetStatusText(QString::fromLatin1(kCheckingText));
+    // The event stays alive through this handler, and so does its promise.
+    dialog.SetOnOpened([&event] { event.Fulfil(true); });
+    m_statusDialog = &dialog;
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    ++m_waitCursors;
+    dialog.DoModal();
+    m_statusDialog = nullptr;
+    event.Fulfil(false);  // ended before it was ever shown
+}
+
+void CCameraSetupDlg::EndWaitCursor() {
+    for (; m_waitCursors > 0; --m_waitCursors) {
+        QApplication::restoreOverrideCursor();
+    }
+}
+
+std::future<bool> CCameraSetupDlg::PostStatusOpen() {
+    auto* event = new StatusOpenEvent;
+    std::future<bool> opened = event->Opened();
+    PostWindowMessage(this, event);
+    return opened;
+}
+
+bool CCameraSetupDlg::SendToStatusDialog(QEvent& event) {
+    return InvokeBlocking(this, [this, &event] {
+        return m_statusDialog != nullptr && QCoreApplication::sendEvent(m_statusDialog, &event);
+    });
+}
+
+void CCameraSetupDlg::PostEndWait() {
+    PostWindowMessage(this, new QEvent(WindowMessages::Type(WindowMessages::kEndWait)));
+}
+
+void CCameraSetupDlg::PostRefreshControls() {
+    PostWindowMessage(this, new QEvent(WindowMessages::Type(WindowMessages::kRefreshControls)));
+}
+
+void CCameraSetupDlg::ShowMessage(const QString& text, const QString& caption) {
+    if (m_seams.showMessage) {
+        m_seams.showMessage(text, caption);
+        return;
+    }
+    const QMessageBox::Icon icon = caption == QLatin1String("Error")     ? QMessageBox::Critical
+                                   : caption == QLatin1String("Warning") ? QMessageBox::Warning
+                                                                         : QMessageBox::Information;
+    QMessageBox box(icon, caption, text, QMessageBox::Ok, isVisible() ? this : nullptr);
+    box.exec();
+}

@@ -1,0 +1,140 @@
+#pragma once
+
+// The main window (dialog 102): the list of found cameras, Search, Install, Web page, Exit and About.
+// It owns the discovery object (DHCP listeners, XRM worker, device table, re-query timer 1000).
+//
+// Worker threads reach it only through its window messages (WindowMessages.h) and the thread-safe calls
+// marked below; everything else is GUI-thread only.
+
+#include <QDialog>
+#include <QPointer>
+#include <QString>
+#include <QUrl>
+
+#include <functional>
+#include <future>
+#include <memory>
+#include <optional>
+
+#include "CameraDiscovery.h"
+#include "CommandButton.h"
+#include "SelectedCamera.h"
+
+class CMessageDlg;
+class StatusOpenEvent;
+class DeviceTableModel;
+class QFrame;
+class QLabel;
+class QTreeView;
+
+class CCameraSetupDlg : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kDialogId = 102;
+    static constexpr int kWidth = 573;
+    static constexpr int kHeight = 534;
+    static constexpr int kSearchDurationMs = 5000;
+    static constexpr int kAboutCommand = 16;
+
+    // Control ids.
+    static constexpr int kInstallButton = 1000;
+    static constexpr int kSearchButton = 1002;
+    static constexpr int kWebPageButton = 1004;
+    static constexpr int kExitButton = 1006;
+    static constexpr int kAboutButton = 1008;
+    static constexpr int kList = 1011;
+    static constexpr int kListFrame = 1013;
+    static constexpr int kHint = 1014;
+
+    // Replaceable for tests; the defaults are the real desktop.
+    struct Seams {
+        std::optional<CameraDiscovery::Environment> environment;  // default: the real sockets
+        std::function<bool(const QUrl&)> openUrl;                 // default: QDesktopServices::openUrl
+        std::function<void(const QString& text, const QString& caption)> showMessage;  // default: QMessageBox
+        int searchDurationMs = kSearchDurationMs;
+    };
+
+    // What the Install button starts: the install worker, given this window. Not waited for.
+    using InstallStarter = std::function<void(CCameraSetupDlg& window)>;
+
+    explicit CCameraSetupDlg(Diagnostics& diagnostics, QWidget* parent = nullptr);
+    CCameraSetupDlg(Diagnostics& diagnostics, Seams seams, QWidget* parent = nullptr);
+    ~CCameraSetupDlg() override;
+
+    // Initialises the window (start-up steps 1 to 7), shows it, runs the first search once it is on screen,
+    // and returns when the window ends.
+    int DoModal();
+    // Start-up without the modal run, for tests: everything DoModal does before showing the window.
+    void OnInitDialog();
+
+    void SetInstallStarter(InstallStarter starter) { m_installStarter = std::move(starter); }
+
+    // The handlers, public so that tests and the context menu reach them.
+    void OnSearch();
+    void OnWebPage();
+    void OnInstall();
+    void OnAbout();
+    // The list's click logic: from the current selection, fill SelectedCamera and enable the buttons.
+    void OnClickList();
+
+    CameraDiscovery& Discovery() { return *m_discovery; }
+    const SelectedCamera& Selected() const { return m_selectedCamera; }
+    QTreeView* List() const { return m_list; }
+    CommandButton* Button(int id) const;
+    CameraDiscovery::StartReport StartReport() const { return m_startReport; }
+
+    // The status dialog opened on WM_STATUS_OPEN, or nullptr. GUI thread only.
+    CMessageDlg* StatusDialog() const { return m_statusDialog; }
+    // The dialog run by the last Search while it runs, or nullptr (tests watch it).
+    CMessageDlg* SearchDialog() const { return m_searchDialog; }
+
+    // Thread-safe: asks for the status dialog and returns a future that becomes true once it is on screen,
+    // false if it could not be opened (the window went away).
+    std::future<bool> PostStatusOpen();
+    // Thread-safe, synchronous: delivers `event` (WM_STATUS_CLOSE, _TEXT, _PROGRESS) to the status dialog on
+    // the GUI thread and waits; false when no status dialog exists (the message is lost, as on a missing
+    // window). Must not be called once this window has been destroyed.
+    bool SendToStatusDialog(QEvent& event);
+    // Thread-safe: WM_END_WAIT and WM_REFRESH_CONTROLS.
+    void PostEndWait();
+    void PostRefreshControls();
+
+  signals:
+    // After the first search of the start-up has ended (tests and screenshots wait for it).
+    void StartupSearchDone();
+
+  protected:
+    bool event(QEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+
+  private:
+    class MessageUi;
+
+    void CreateControls();
+    void OnStatusOpen(StatusOpenEvent& event);
+    void EndWaitCursor();
+    void ShowMessage(const QString& text, const QString& caption);
+
+    Diagnostics& m_diagnostics;
+    Seams m_seams;
+    std::unique_ptr<MessageUi> m_messageUi;
+    std::unique_ptr<CameraDiscovery> m_discovery;
+    std::unique_ptr<DeviceTableModel> m_model;
+    QTreeView* m_list = nullptr;
+    CommandButton* m_installButton = nullptr;
+    CommandButton* m_webPageButton = nullptr;
+    CommandButton* m_exitButton = nullptr;
+    CommandButton* m_aboutButton = nullptr;
+    CommandButton* m_searchButton = nullptr;
+    QLabel* m_sidePicture = nullptr;
+    QLabel* m_hint = nullptr;
+    QFrame* m_listFrame = nullptr;
+    CMessageDlg* m_statusDialog = nullptr;
+    CMessageDlg* m_searchDialog = nullptr;
+    SelectedCamera m_selectedCamera;
+    CameraDiscovery::StartReport m_startReport;
+    InstallStarter m_installStarter;
+    int m_waitCursors = 0;
+    bool m_initialised = false;
+};
