@@ -189,7 +189,6 @@ InstallOutcome InstallWorker::Session::Run() {
     // Is the new address free?
     m_ui.OpenStatus();
     std::string error;
-    m_neighbourMayExist = true;
     if (!m_p.neighbours.Remove(m_destination, error)) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
     }
@@ -245,6 +244,7 @@ InstallOutcome InstallWorker::Session::Run() {
         m_p.diagnostics.Print(Stream::Err, "not a hardware address: %s\n", target.mac.c_str());
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
     }
+    m_neighbourMayExist = true;
     if (!m_p.neighbours.AddPermanent(*interface, m_destination, *mac, error)) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
