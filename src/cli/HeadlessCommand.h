@@ -1,0 +1,17 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+// One headless command: its name, a one-line summary for the usage text and its entry point.
+// `args` excludes the program and the command name. Return value: the process exit status.
+struct HeadlessCommand {
+    std::string_view name;
+    std::string_view summary;
+    int (*run)(const std::vector<std::string>& args);
+};
+
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitFailed = 1;
+inline constexpr int kExitUsage = 2;

@@ -1,0 +1,247 @@
+#include "ListCommand.h"
+
+#include "CameraDiscovery.h"
+#include "CliUi.h"
+#include "Diagnostics.h"
+#include "HeadlessCommand.h"
+
+#include <QCoreApplication>
+#include <QTimer>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+
+namespace {
+
+constexpr int kMaxSeconds = 24 * 60 * 60;
+
+std::optional<int> ParseSeconds(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxSeconds) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<ListFormat> ParseFormat(std::string_view text) {
+    if (text == "table") {
+        return ListFormat::Table;
+    }
+    if (text == "csv") {
+        return ListFormat::Csv;
+    }
+    if (text == "json") {
+        return ListFormat::Json;
+    }
+    return std::nullopt;
+}
+
+std::string CsvField(const std::string& cell) {
+    if (cell.find_first_of(",\"\r\n") == std::string::npos) {
+        return cell;
+    }
+    std::string quoted = "\"";
+    for (char c : cell) {
+        quoted += c;
+        if (c == '"') {
+            quoted += '"';
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string JsonString(std::string_view text) {
+    std::string out = "\"";
+    for (char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += c;
+        } else if (byte < 0x20 || byte >= 0x7F) {
+            // Cells are ASCII; anything else is escaped byte for byte so the output stays valid JSON.
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+            out += escaped;
+        } else {
+            out += c;
+        }
+    }
+    return out + "\"";
+}
+
+std::string Reason(int error) {
+    if (error == EACCES || error == EPERM) {
+        return "permission denied: ports 67 and 68 need root or the CAP_NET_BIND_SERVICE capability";
+    }
+    if (error == EADDRINUSE) {
+        return "address already in use";
+    }
+    return std::string("error ") + std::to_string(error);
+}
+
+}  // namespace
+
+std::string_view ListUsage() {
+    return "Usage: camera-setup list [--seconds N] [--format table|csv|json]\n"
+           "\n"
+           "Listens to the cameras' DHCP traffic (UDP ports 67 and 68) and runs one XRM broadcast search\n"
+           "(UDP port 9000 to 10000) for N seconds (default 5), then prints the cameras found on stdout.\n"
+           "Messages and diagnostics go to stderr.\n"
+           "\n"
+           "  --seconds N   how long to search, 0 to 86400\n"
+           "  --format F    table (default, for people), csv (header line, RFC 4180 quoting) or json\n"
+           "  --help        this text\n"
+           "\n"
+           "Needs root or CAP_NET_BIND_SERVICE for ports 67 and 68; without it only the XRM search runs.\n"
+           "Exit status: 0 done, 1 no search could start, 2 bad arguments.\n";
+}
+
+std::optional<ListOptions> ParseListOptions(const std::vector<std::string>& args, std::string* error) {
+    ListOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        std::string_view arg = args[i];
+        std::optional<std::string> value;
+        std::string_view name = arg;
+        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
+            name = arg.substr(0, equals);
+            value = std::string(arg.substr(equals + 1));
+        }
+        if (name == "--help" || name == "-h") {
+            options.help = true;
+            continue;
+        }
+        if (name != "--seconds" && name != "--format") {
+            *error = "unknown argument \"" + std::string(arg) + "\"";
+            return std::nullopt;
+        }
+        if (!value) {
+            if (i + 1 >= args.size()) {
+                *error = std::string(name) + " needs a value";
+                return std::nullopt;
+            }
+            value = args[++i];
+        }
+        if (name == "--seconds") {
+            const auto seconds = ParseSeconds(*value);
+            if (!seconds) {
+                *error = "--seconds wants a whole number from 0 to 86400, not \"" + *value + "\"";
+                return std::nullopt;
+            }
+            options.seconds = *seconds;
+        } else {
+            const auto format = ParseFormat(*value);
+            if (!format) {
+                *error = "--format wants table, csv or json, not \"" + *value + "\"";
+                return std::nullopt;
+            }
+            options.format = *format;
+        }
+    }
+    return options;
+}
+
+std::string FormatDeviceTable(const DeviceTable& table, ListFormat format) {
+    std::string out;
+    switch (format) {
+        case ListFormat::Csv: {
+            for (size_t c = 0; c < kDeviceColumnCount; ++c) {
+                out += (c ? "," : "") + CsvField(std::string(kDeviceColumns[c].header));
+            }
+            out += "\n";
+            for (size_t r = 0; r < table.RowCount(); ++r) {
+                for (size_t c = 0; c < kDeviceColumnCount; ++c) {
+                    out += (c ? "," : "") + CsvField(table.Cell(r, c));
+                }
+                out += "\n";
+            }
+            break;
+        }
+        case ListFormat::Json: {
+            if (table.RowCount() == 0) {
+                return "[]\n";
+            }
+            out = "[\n";
+            for (size_t r = 0; r < table.RowCount(); ++r) {
+                out += "  {";
+                for (size_t c = 0; c < kDeviceColumnCount; ++c) {
+                    out += (c ? ", " : "") + JsonString(kDeviceColumns[c].header) + ": " + JsonString(table.Cell(r, c));
+                }
+                out += r + 1 < table.RowCount() ? "},\n" : "}\n";
+            }
+            out += "]\n";
+            break;
+        }
+        case ListFormat::Table: {
+            std::array<size_t, kDeviceColumnCount> widths{};
+            for (size_t c = 0; c < kDeviceColumnCount; ++c) {
+                widths[c] = kDeviceColumns[c].header.size();
+                for (size_t r = 0; r < table.RowCount(); ++r) {
+                    widths[c] = std::max(widths[c], table.Cell(r, c).size());
+                }
+            }
+            auto line = [&](auto cell) {
+                std::string text;
+                for (size_t c = 0; c < kDeviceColumnCount; ++c) {
+                    const std::string value(cell(c));
+                    text += value;
+                    if (c + 1 < kDeviceColumnCount) {
+                        text.append(widths[c] - value.size() + 2, ' ');
+                    }
+                }
+                while (!text.empty() && text.back() == ' ') {
+                    text.pop_back();
+                }
+                return text + "\n";
+            };
+            out += line([](size_t c) { return kDeviceColumns[c].header; });
+            for (size_t r = 0; r < table.RowCount(); ++r) {
+                out += line([&](size_t c) { return std::string_view(table.Cell(r, c)); });
+            }
+            break;
+        }
+    }
+    return out;
+}
+
+int RunListCommand(const std::vector<std::string>& args) {
+    std::string error;
+    const auto options = ParseListOptions(args, &error);
+    if (!options) {
+        std::fprintf(stderr, "camera-setup list: %s\n\n%.*s", error.c_str(), static_cast<int>(ListUsage().size()),
+                     ListUsage().data());
+        return kExitUsage;
+    }
+    if (options->help) {
+        std::fwrite(ListUsage().data(), 1, ListUsage().size(), stdout);
+        return kExitOk;
+    }
+
+    CliUi ui;
+    StdDiagnostics diagnostics(/*everythingToStderr=*/true);
+    CameraDiscovery discovery(ui, diagnostics);
+    const CameraDiscovery::StartReport report = discovery.Start();
+    if (!report.AnyPath()) {
+        std::fprintf(stderr,
+                     "camera-setup list: no search could start: DHCP port 67: %s; DHCP port 68: %s; "
+                     "XRM search on port %u: failed (%d)\n",
+                     Reason(report.clientError).c_str(), Reason(report.serverError).c_str(),
+                     CameraDiscovery::kXrmLocalPort, report.xrmResult);
+        return kExitFailed;
+    }
+    if (!report.clientSocket || !report.serverSocket) {
+        std::fprintf(stderr, "camera-setup list: DHCP listening is incomplete (%s); continuing with what started\n",
+                     Reason(report.clientSocket ? report.serverError : report.clientError).c_str());
+    }
+    // As the window's start-up: one search, then the search window.
+    discovery.Search();
+    QTimer::singleShot(options->seconds * 1000, QCoreApplication::instance(), &QCoreApplication::quit);
+    QCoreApplication::exec();
+    discovery.Stop();
+
+    const std::string output = FormatDeviceTable(discovery.Table(), options->format);
+    std::fwrite(output.data(), 1, output.size(), stdout);
+    std::fflush(stdout);
+    return kExitOk;
+}
