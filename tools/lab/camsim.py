@@ -342,7 +342,7 @@ class Camera:
 
         def serve():
             while not stop.is_set():
-                server.serve_forever(timeout=0.2, blocking=False, handle_exit=False)
+                server.ioloop.loop(timeout=0.2, blocking=False)
             server.close_all()
 
         t = threading.Thread(target=serve, daemon=True)
