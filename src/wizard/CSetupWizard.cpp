@@ -15,6 +15,7 @@ using namespace WizardIds;
 
 namespace {
 
+constexpr int kDialogFontPixels = 11;
 constexpr int kModelNameChars = 29;  // the name is loaded into 30 characters with the terminator
 
 struct ButtonFace {
@@ -36,6 +37,10 @@ CSetupWizard::CSetupWizard(QWidget* owner) : WizardDialog(owner) {
     palette.setColor(QPalette::WindowText, Qt::black);
     setPalette(palette);
     setAutoFillBackground(true);
+    // The layout is measured in units of an 8 pt dialog font (11 pixels at 96 dpi); the pages inherit it.
+    QFont dialogFont = font();
+    dialogFont.setPixelSize(kDialogFontPixels);
+    setFont(dialogFont);
 
     auto* banner = AddItem(kBanner, new QLabel(this));
     const QPixmap bannerImage(QString::fromStdString(Bitmaps::Path(Bitmaps::kWizardBanner)));

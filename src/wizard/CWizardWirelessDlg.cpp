@@ -91,7 +91,7 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
     };
     for (const auto& l : labels) {
         auto* label = new QLabel(QString::fromLatin1(l.text), window);
-        label->setGeometry(ToPixels(26, l.y, 80, 10));
+        label->setGeometry(ToPixels(26, l.y, 85, 10));
         if (l.id != 0) {
             AddItem(l.id, label);
         }
@@ -127,7 +127,8 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
              {QStringLiteral("Long preamble"), QStringLiteral("Short preamble")});
 
     auto* encryption = AddItem(kDataEncryption, new QCheckBox(QStringLiteral("Data Encryption"), window));
-    encryption->setGeometry(ToPixels(26, 119, 67, 10));
+    // Wider than the template: this font needs more room than the one the layout was drawn for.
+    encryption->setGeometry(ToPixels(26, 119, 80, 10));
 
     addCombo(kAuthentication, ToPixels(112, 132, 77, 135),
              {QStringLiteral("Auto"), QStringLiteral("Shared"), QStringLiteral("Open")});
