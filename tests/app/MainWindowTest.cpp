@@ -1,0 +1,322 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QElapsedTimer>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenu>
+#include <QProgressBar>
+#include <QTest>
+#include <QTreeView>
+
+#include <atomic>
+#include <thread>
+
+#include "AppTestSupport.h"
+#include "CAboutDlg.h"
+#include "CCameraSetupDlg.h"
+#include "CMessageDlg.h"
+#include "Diagnostics.h"
+#include "WindowMessages.h"
+
+namespace {
+
+DeviceInfo Row(const std::string& mac, const std::string& address, const std::string& assigned,
+               const std::string& wireless = "NO") {
+    DeviceInfo info;
+    info.cells = {mac,           address,   assigned, "255.255.255.0", "192.168.1.1",
+                  "192.168.1.2", "0.0.0.0", wireless, "Tavix-10",      "YES"};
+    return info;
+}
+
+class MainWindowTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        CCameraSetupDlg::Seams seams;
+        seams.environment = LoopbackEnvironment();
+        seams.openUrl = [this](const QUrl& url) {
+            m_opened.push_back(url.toString());
+            return false;  // as the offscreen platform answers
+        };
+        seams.showMessage = [this](const QString& text, const QString& caption) {
+            m_messages.push_back(caption + ": " + text);
+        };
+        seams.searchDurationMs = 50;
+        m_window = std::make_unique<CCameraSetupDlg>(m_diagnostics, std::move(seams));
+        m_window->OnInitDialog();
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+    }
+
+    void TearDown() override { m_window.reset(); }
+
+    DeviceTable& Table() { return m_window->Discovery().Table(); }
+    QPushButton* Button(int id) { return m_window->Button(id); }
+
+    void ClickRow(int row) {
+        QTreeView* list = m_window->List();
+        const QRect rect = list->visualRect(list->model()->index(row, 0));
+        ASSERT_TRUE(rect.isValid()) << row;
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, rect.center());
+    }
+
+    void ClickEmptySpace() {
+        QTreeView* list = m_window->List();
+        QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, list->viewport()->height() - 5));
+    }
+
+    RecordingDiagnostics m_diagnostics;
+    std::vector<QString> m_opened;
+    std::vector<QString> m_messages;
+    std::unique_ptr<CCameraSetupDlg> m_window;
+};
+
+TEST_F(MainWindowTest, WindowAndControlsSitWhereTheLayoutPutsThem) {
+    EXPECT_EQ(m_window->windowTitle(), "Davuvive Zazezo");
+    EXPECT_EQ(m_window->size(), QSize(573, 534));
+    EXPECT_EQ(m_window->minimumSize(), m_window->maximumSize());
+    EXPECT_EQ(m_window->palette().color(QPalette::Window), QColor(196, 203, 209));
+    const struct {
+        const char* id;
+        QRect geometry;
+        bool visible;
+    } controls[] = {
+        {"1002", {27, 200, 109, 50}, true},  {"1000", {27, 255, 109, 50}, true},   {"1004", {27, 310, 109, 50}, true},
+        {"1006", {27, 365, 109, 50}, true},  {"1008", {27, 420, 109, 50}, true},   {"1015", {5, 130, 153, 55}, true},
+        {"1077", {190, 80, 355, 98}, true},  {"1073", {299, 90, 44, 41}, false},   {"1074", {389, 90, 39, 44}, false},
+        {"1075", {465, 140, 66, 50}, false}, {"1076", {190, 120, 80, 61}, false},  {"1013", {190, 190, 355, 290}, true},
+        {"1014", {202, 200, 330, 30}, true}, {"1011", {200, 235, 335, 235}, true}, {"1001", {0, 0, 567, 107}, true},
+    };
+    for (const auto& control : controls) {
+        auto* widget = m_window->findChild<QWidget*>(QString::fromLatin1(control.id));
+        ASSERT_NE(widget, nullptr) << control.id;
+        EXPECT_EQ(widget->geometry(), control.geometry) << control.id;
+        EXPECT_EQ(widget->isVisible(), control.visible) << control.id;
+    }
+    auto* hint = m_window->findChild<QLabel*>("1014");
+    EXPECT_EQ(hint->text(), "Please restart your machine and select one by clicking\nthe Mac Address");
+    EXPECT_TRUE(Button(1002)->isEnabled());
+    EXPECT_FALSE(Button(1000)->isEnabled());
+    EXPECT_FALSE(Button(1004)->isEnabled());
+    EXPECT_TRUE(Button(1006)->isEnabled());
+    EXPECT_TRUE(Button(1008)->isEnabled());
+}
+
+TEST_F(MainWindowTest, ListShowsTenColumnsWithTheDataColumnsHidden) {
+    QTreeView* list = m_window->List();
+    ASSERT_EQ(list->model()->columnCount(), 10);
+    EXPECT_EQ(list->selectionMode(), QAbstractItemView::SingleSelection);
+    EXPECT_EQ(list->model()->headerData(0, Qt::Horizontal).toString(), "Mac Address");
+    EXPECT_EQ(list->columnWidth(0), 105);
+    EXPECT_EQ(list->columnWidth(1), 108);
+    EXPECT_EQ(list->columnWidth(2), 58);
+    for (int column = 0; column < 10; ++column) {
+        EXPECT_EQ(list->isColumnHidden(column), column >= 3) << column;
+    }
+}
+
+TEST_F(MainWindowTest, ClickEnablesTheButtonsByTheAssignedColumn) {
+    Table().Append(Row("02-5E-A1-CC-55-C7", "0.0.0.0", "No", "YES"));
+    Table().Append(Row("02-5E-A1-CC-55-C8", "0.0.0.0", "------"));
+    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    Table().Append(Row("02-5E-A1-CC-55-CA", "0.0.0.0", ""));
+    const struct {
+        int row;
+        bool install;
+        bool webPage;
+    } cases[] = {{0, true, false}, {1, false, false}, {2, false, true}, {3, false, false}, {0, true, false}};
+    for (const auto& c : cases) {
+        ClickRow(c.row);
+        EXPECT_EQ(Button(1000)->isEnabled(), c.install) << c.row;
+        EXPECT_EQ(Button(1004)->isEnabled(), c.webPage) << c.row;
+    }
+    const SelectedCamera& selected = m_window->Selected();
+    EXPECT_EQ(selected.mac, "02-5E-A1-CC-55-C7");
+    EXPECT_TRUE(selected.wireless);
+    EXPECT_EQ(selected.mask, 0xFFFFFF00u);
+    EXPECT_EQ(selected.gateway, 0xC0A80101u);
+
+    ClickRow(2);
+    EXPECT_EQ(m_window->Selected().address, 0xC0A80114u);
+    ClickEmptySpace();
+    EXPECT_TRUE(m_window->List()->selectionModel()->selectedRows().isEmpty());
+    EXPECT_EQ(m_window->Selected().address, 0u);
+    EXPECT_FALSE(Button(1000)->isEnabled());
+    EXPECT_FALSE(Button(1004)->isEnabled());
+}
+
+TEST_F(MainWindowTest, KeyboardSelectionMovesTheButtonsToo) {
+    Table().Append(Row("02-5E-A1-CC-55-C7", "0.0.0.0", "No"));
+    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    ClickRow(0);
+    ASSERT_TRUE(Button(1000)->isEnabled());
+    QTest::keyClick(m_window->List(), Qt::Key_Down);
+    EXPECT_FALSE(Button(1000)->isEnabled());
+    EXPECT_TRUE(Button(1004)->isEnabled());
+    EXPECT_EQ(m_window->Selected().mac, "02-5E-A1-CC-55-C9");
+}
+
+TEST_F(MainWindowTest, WebPageOpensHttpOfTheSelectedAddress) {
+    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    m_window->OnWebPage();  // nothing selected: nothing opened
+    EXPECT_TRUE(m_opened.empty());
+    ClickRow(0);
+    QTest::mouseClick(Button(1004), Qt::LeftButton);
+    ASSERT_EQ(m_opened.size(), 1u);
+    EXPECT_EQ(m_opened[0], "http://192.168.1.20");
+}
+
+TEST_F(MainWindowTest, SearchEmptiesTheListButKeepsPendingXrmCount) {
+    // An XRM-capable camera's discover: a "------" row and one pending XRM answer.
+    const auto discover = DhcpDiscover({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7}, "NV4413-0102");
+    ASSERT_EQ(m_window->Discovery().Core().HandleClientPacket(discover), 0);
+    Table().Append(Row("02-5E-A1-CC-55-C8", "0.0.0.0", "No"));
+    ASSERT_EQ(Table().RowCount(), 2u);
+    ASSERT_EQ(Table().Cell(0, 2), "------");
+    ASSERT_EQ(m_window->Discovery().PendingXrmCount(), 1);
+    ClickRow(1);
+    ASSERT_TRUE(Button(1000)->isEnabled());
+
+    bool searchDialogSeen = false;
+    OnNextModal(
+        [&](QWidget* modal) {
+            auto* status = qobject_cast<CMessageDlg*>(modal);
+            searchDialogSeen = status != nullptr && status == m_window->SearchDialog() && status->SearchMode != 0 &&
+                               status->SearchDurationMs == 50;
+        },
+        m_window.get());
+    QTest::mouseClick(Button(1002), Qt::LeftButton);  // returns when the search dialog has closed itself
+    EXPECT_TRUE(searchDialogSeen);
+    EXPECT_EQ(m_window->SearchDialog(), nullptr);
+    EXPECT_EQ(Table().RowCount(), 0u);
+    EXPECT_EQ(m_window->List()->model()->rowCount(), 0);
+    EXPECT_EQ(m_window->Discovery().PendingXrmCount(), 1);
+    // The row that was selected is gone, and so is what the buttons offered for it.
+    EXPECT_FALSE(Button(1000)->isEnabled());
+    EXPECT_FALSE(Button(1004)->isEnabled());
+}
+
+TEST_F(MainWindowTest, AboutButtonAndWindowMenuOpenTheSameAboutBox) {
+    std::vector<QString> titles;
+    auto closeAbout = [&](QWidget* modal) {
+        auto* about = qobject_cast<CAboutDlg*>(modal);
+        ASSERT_NE(about, nullptr);
+        titles.push_back(about->windowTitle());
+        EXPECT_EQ(about->size(), QSize(573, 451));
+        EXPECT_EQ(about->OkButton()->geometry(), QRect(380, 350, 109, 50));
+        QTest::mouseClick(about->OkButton(), Qt::LeftButton);
+    };
+    OnNextModal(closeAbout, m_window.get());
+    QTest::mouseClick(Button(1008), Qt::LeftButton);
+
+    QString entry;
+    OnNextModal(
+        [&](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            ASSERT_NE(menu, nullptr);
+            ASSERT_EQ(menu->actions().size(), 1);
+            entry = menu->actions().front()->text();
+            OnNextModal(closeAbout, m_window.get());
+            QTest::keyClick(menu, Qt::Key_Down);
+            QTest::keyClick(menu, Qt::Key_Return);
+        },
+        m_window.get());
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(300, 20), m_window->mapToGlobal(QPoint(300, 20)));
+    QCoreApplication::sendEvent(m_window.get(), &request);
+
+    EXPECT_EQ(entry, "&About Vestrix...");
+    ASSERT_EQ(titles.size(), 2u);
+    EXPECT_EQ(titles[0], "About Davuvive Zazezo");
+    EXPECT_EQ(titles[1], titles[0]);
+}
+
+// The install worker's road to the status dialog: open request posted from its thread, released once the
+// dialog is up with the checking text and an empty bar; then text, progress and close by synchronous sends.
+TEST_F(MainWindowTest, WorkerOpensDrivesAndClosesTheStatusDialog) {
+    std::atomic<bool> finished{false};
+    bool openedOk = false;
+    bool sentToMissing = true;
+    QString firstText;
+    int firstValue = -1;
+    QString laterText;
+    bool cursorDuring = false;
+    std::thread worker([&] {
+        openedOk = m_window->PostStatusOpen().get();
+        InvokeBlocking(m_window.get(), [&] {
+            CMessageDlg* status = m_window->StatusDialog();
+            firstText = status->findChild<QLabel*>("1042")->text();
+            firstValue = status->findChild<QProgressBar*>("1041")->value();
+            cursorDuring = QApplication::overrideCursor() != nullptr;
+        });
+        StatusTextEvent text("This IP is assigned. Changing settings...");
+        m_window->SendToStatusDialog(text);
+        StatusProgressEvent progress(30);
+        m_window->SendToStatusDialog(progress);
+        InvokeBlocking(m_window.get(),
+                       [&] { laterText = m_window->StatusDialog()->findChild<QLabel*>("1042")->text(); });
+        QEvent close(WindowMessages::Type(WindowMessages::kStatusClose));
+        m_window->SendToStatusDialog(close);
+        QEvent again(WindowMessages::Type(WindowMessages::kStatusClose));
+        sentToMissing = m_window->SendToStatusDialog(again);
+        m_window->PostEndWait();
+        finished = true;
+    });
+    QElapsedTimer clock;
+    clock.start();
+    while (!finished && clock.elapsed() < 5000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    worker.join();
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(finished);
+    EXPECT_TRUE(openedOk);
+    EXPECT_EQ(firstText, "Checking the IP address if it is valid...");
+    EXPECT_EQ(firstValue, 0);
+    EXPECT_TRUE(cursorDuring);
+    EXPECT_EQ(laterText, "This IP is assigned. Changing settings...");
+    EXPECT_FALSE(sentToMissing);
+    EXPECT_EQ(m_window->StatusDialog(), nullptr);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(MainWindowRunTest, StartsSearchesAndExitsPromptly) {
+    RecordingDiagnostics diagnostics;
+    CCameraSetupDlg::Seams seams;
+    seams.environment = LoopbackEnvironment();
+    seams.searchDurationMs = 50;
+    std::vector<QString> messages;
+    seams.showMessage = [&](const QString& text, const QString&) { messages.push_back(text); };
+    CCameraSetupDlg window(diagnostics, seams);
+    bool searched = false;
+    QObject::connect(&window, &CCameraSetupDlg::StartupSearchDone, [&] {
+        searched = true;
+        EXPECT_TRUE(window.isVisible());
+        QTest::mouseClick(window.Button(CCameraSetupDlg::kExitButton), Qt::LeftButton);
+    });
+    QElapsedTimer clock;
+    clock.start();
+    EXPECT_EQ(window.DoModal(), QDialog::Accepted);
+    EXPECT_TRUE(searched);
+    EXPECT_TRUE(messages.empty()) << messages.front().toStdString();
+    EXPECT_TRUE(window.StartReport().xrm);
+    EXPECT_TRUE(window.StartReport().clientSocket);
+    EXPECT_LT(clock.elapsed(), 3000);
+}
+
+TEST(MainWindowRunTest, DiscoveryFailuresAreToldAndTheWindowStillRuns) {
+    RecordingDiagnostics diagnostics;
+    CCameraSetupDlg::Seams seams;
+    seams.environment = LoopbackEnvironment();
+    seams.environment->enumerateAdapters = [] { return std::optional<std::vector<AdapterInfo>>(); };
+    seams.searchDurationMs = 50;
+    std::vector<QString> messages;
+    seams.showMessage = [&](const QString& text, const QString& caption) { messages.push_back(caption + ": " + text); };
+    CCameraSetupDlg window(diagnostics, seams);
+    QObject::connect(&window, &CCameraSetupDlg::StartupSearchDone, [&] { window.reject(); });
+    window.DoModal();
+    ASSERT_FALSE(messages.empty());
+    EXPECT_EQ(messages.front(), "Error: Get computer network info failed");
+}
+
+}  // namespace
