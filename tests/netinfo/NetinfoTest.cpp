@@ -1,0 +1,77 @@
+#include "AdapterInfo.h"
+#include "DottedAddress.h"
+#include "LocalSubnet.h"
+
+#include <gtest/gtest.h>
+
+TEST(ParseDottedAddress, FollowsAtoiRulesWithCarryAndFailsOnLongParts) {
+    struct Case {
+        const char* text;
+        std::optional<uint32_t> expected;
+    } cases[] = {
+        {"192.168.0.1", 0xC0A80001u},
+        {"1234.0.0.1", std::nullopt},
+        {"1.2.3", 0x01020300u},
+        {"1.300.0.1", 0x022C0001u},
+        {"0.0.0.0", 0u},
+        {"", 0u},
+        {"255.255.255.255", 0xFFFFFFFFu},
+        {"10.0.0.1x", 0x0A000001u},  // non-digits end a part's number
+        {"a.b.c.d", 0u},
+        {"1..2.3", 0x01000203u},     // empty part is 0
+        {"1.2.3.4.5", 0x01020304u},  // text after the fourth part is not read
+        {"1.2.3.4567", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(ParseDottedAddress(c.text), c.expected) << c.text;
+    }
+}
+
+TEST(FormatDottedAddress, FirstOctetIsMostSignificant) {
+    EXPECT_EQ(FormatDottedAddress(0xC0A80001u), "192.168.0.1");
+    EXPECT_EQ(FormatDottedAddress(0), "0.0.0.0");
+}
+
+TEST(SelectAdapters, LeavesOutDialUpLoopbackAndDownInterfaces) {
+    const std::vector<InterfaceAddress> interfaces = {
+        {"eth0", 2, true, false, 0xC0A80002u, 0xFFFFFF00u},
+        {"lo", 1, true, true, 0x7F000001u, 0xFF000000u},
+        {"PPP0", 3, true, false, 0x0A000001u, 0xFFFFFFFFu},
+        {"myPptpLink", 4, true, false, 0x0A000002u, 0xFFFFFFFFu},
+        {"eth1", 5, false, false, 0x0A010101u, 0xFFFF0000u},
+        {"eth0", 2, true, false, 0xAC100001u, 0xFFF00000u},  // second address of eth0
+    };
+    const auto adapters = SelectAdapters(interfaces);
+    ASSERT_EQ(adapters.size(), 2u);
+    EXPECT_EQ(adapters[0].address, "192.168.0.2");
+    EXPECT_EQ(adapters[0].mask, "255.255.255.0");
+    EXPECT_EQ(adapters[0].interfaceIndex, 2);
+    EXPECT_EQ(adapters[1].address, "172.16.0.1");
+    EXPECT_EQ(adapters[1].mask, "255.240.0.0");
+}
+
+TEST(EnumerateAdapters, NeverReportsLoopback) {
+    const auto adapters = EnumerateAdapters();
+    ASSERT_TRUE(adapters.has_value());
+    for (const AdapterInfo& adapter : *adapters) {
+        EXPECT_NE(adapter.address.rfind("127.", 0), 0u) << adapter.interfaceName;
+        EXPECT_GT(adapter.interfaceIndex, 0);
+    }
+}
+
+TEST(IsOnLocalSubnet, MatchesAnyAdapterNetworkAndNothingWithoutAdapters) {
+    const std::vector<AdapterInfo> adapters = {
+        {"192.168.0.2", "255.255.255.0", "eth0", 2},
+        {"10.1.2.3", "255.0.0.0", "eth1", 3},
+        {"bad", "255.255.255.0", "eth2", 4},          // mask parses, address reads as 0
+        {"172.16.0.1", "255.255.2555.0", "eth3", 5},  // mask does not parse: never matches
+    };
+    EXPECT_TRUE(IsOnLocalSubnet(0xC0A800FEu, adapters));
+    EXPECT_TRUE(IsOnLocalSubnet(0x0AFFFFFFu, adapters));
+    EXPECT_FALSE(IsOnLocalSubnet(0xC0A80101u, adapters));
+    EXPECT_FALSE(IsOnLocalSubnet(0xAC100005u, adapters));
+    EXPECT_TRUE(IsOnLocalSubnet(0x00000005u, adapters));  // "bad" parses as 0.0.0.0 in 255.255.255.0
+    for (uint32_t address : {0u, 0xC0A80001u, 0xFFFFFFFFu}) {
+        EXPECT_FALSE(IsOnLocalSubnet(address, {}));
+    }
+}
