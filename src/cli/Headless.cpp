@@ -1,6 +1,7 @@
 #include "Headless.h"
 
 #include "HeadlessCommand.h"
+#include "InstallCommand.h"
 #include "ListCommand.h"
 
 #include <QCoreApplication>
@@ -15,6 +16,7 @@ namespace {
 // One entry per command; each lives in its own file.
 constexpr std::array kCommands{
     HeadlessCommand{"list", "find cameras for a while, then print them", &RunListCommand},
+    HeadlessCommand{"install", "give one camera its address and settings", &RunInstallCommand},
 };
 
 void PrintUsage(FILE* out) {
