@@ -1,21 +1,16 @@
 #include "WizardButton.h"
 
-#include <QBitmap>
-#include <QPixmap>
-#include <QPushButton>
-
-#include "Bitmaps.h"
+#include "CSkinButton.h"
 #include "WizardIds.h"
 
 QPushButton* CreateWizardButton(QWidget* parent, int bitmapId) {
-    auto* button = new QPushButton(parent);
-    QPixmap image(QString::fromStdString(Bitmaps::Path(bitmapId)));
-    if (!image.isNull()) {
-        image.setMask(image.createMaskFromColor(Qt::white, Qt::MaskInColor));
-        button->setIcon(QIcon(image));
-        button->setIconSize(image.size());
-    }
-    button->setFlat(true);
+    auto* button = new CSkinButton(parent);
+    button->SetBitmaps(bitmapId, Qt::white);
+    button->DrawTransparent(true);
+    // A skinned button takes the focus when clicked, also when Enter clicked it as the default. Were it an
+    // auto-default button, that focus would make it the target of the next Enter (Back after the last Next);
+    // Enter must keep going to the button the frame made the default.
+    button->setAutoDefault(false);
     button->resize(WizardIds::kButtonWidth, WizardIds::kButtonHeight);
     return button;
 }

@@ -5,5 +5,5 @@
 class QPushButton;
 class QWidget;
 
-// A 47 x 64 pixel button showing bitmap `bitmapId` with white drawn transparent; no caption.
+// A 47 x 64 pixel skinned button showing bitmap `bitmapId` with white drawn transparent; no caption.
 QPushButton* CreateWizardButton(QWidget* parent, int bitmapId);

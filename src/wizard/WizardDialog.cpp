@@ -1,6 +1,7 @@
 #include "WizardDialog.h"
 
 #include <QPushButton>
+#include <utility>
 
 #include "WizardIds.h"
 #include "WizardPage.h"
@@ -90,6 +91,12 @@ bool WizardDialog::DeactivateActivePage() {
         return false;
     }
     if (QWidget* window = active->Window()) {
+        // Qt would hand the focus of a hidden page to the next button, which Enter would then press instead of
+        // the default one; the page to be shown takes it instead (ActivatePage).
+        if (QWidget* focus = focusWidget(); focus != nullptr && window->isAncestorOf(focus)) {
+            focus->clearFocus();
+            m_focusLeftPage = true;
+        }
         window->hide();
     }
     active->SetActive(false);
@@ -115,9 +122,22 @@ bool WizardDialog::ActivatePage(WizardPage* page) {
     window->setEnabled(true);
     window->show();
     window->repaint();
+    if (std::exchange(m_focusLeftPage, false)) {
+        FocusFirstControl(window);
+    }
     page->OnSetActive();
     page->SetActive(true);
     return true;
+}
+
+void WizardDialog::FocusFirstControl(QWidget* window) {
+    // Without a control to take it the focus stays with the dialog, so Enter reaches the default button.
+    for (QWidget* child : window->findChildren<QWidget*>()) {
+        if ((child->focusPolicy() & Qt::TabFocus) != 0 && child->isVisible() && child->isEnabled()) {
+            child->setFocus(Qt::TabFocusReason);
+            return;
+        }
+    }
 }
 
 void WizardDialog::ShowFirstPage() {

@@ -64,6 +64,7 @@ class WizardDialog : public QDialog {
     bool ActivatePage(WizardPage* page);
     bool DeactivateActivePage();
     void ShowFirstPage();
+    void FocusFirstControl(QWidget* window);
     void SetButtonEnabled(int id, bool enabled);
     // Target of a Back or Next answer: 0 = the neighbour at `step`, another id = the first page with it.
     WizardPage* TargetPage(WizardPage* from, int answer, int step) const;
@@ -72,4 +73,5 @@ class WizardDialog : public QDialog {
     QHash<int, QPointer<QWidget>> m_items;
     int m_pageAreaId = 0;
     bool m_initialised = false;
+    bool m_focusLeftPage = false;
 };

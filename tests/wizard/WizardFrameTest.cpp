@@ -137,6 +137,15 @@ TEST_F(WizardFrame, EnterPressesTheDefaultButton) {
     EXPECT_EQ(Active(), Page(2));
     PressKey(m_wizard.get(), Qt::Key_Return);
     EXPECT_EQ(m_finished, kFinish);
+    TearDown();
+
+    // A clicked button keeps the focus, yet Enter still goes to the default button.
+    Build(3);
+    QTest::mouseClick(Button(kNext), Qt::LeftButton);
+    QTest::mouseClick(Button(kNext), Qt::LeftButton);
+    ASSERT_EQ(Active(), Page(2));
+    PressKey(m_wizard.get(), Qt::Key_Return);
+    EXPECT_EQ(m_finished, kFinish);
 }
 
 TEST_F(WizardFrame, EscapeExitAndCloseBoxCancelWithTwoOnEveryPage) {
