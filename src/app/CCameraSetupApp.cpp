@@ -6,6 +6,7 @@
 #include "Bitmaps.h"
 #include "CCameraSetupDlg.h"
 #include "Diagnostics.h"
+#include "GuiInstallUi.h"
 
 CCameraSetupApp::CCameraSetupApp(QApplication& application) : m_application(application) {
     m_application.setApplicationName(QStringLiteral("camera-setup"));
@@ -18,6 +19,7 @@ int CCameraSetupApp::Run() {
     StdDiagnostics diagnostics;
     {
         CCameraSetupDlg dialog(diagnostics);
+        dialog.SetInstallStarter(&StartGuiInstall);
         dialog.DoModal();
     }
     return 0;
