@@ -318,7 +318,7 @@ int CWizardWirelessDlg::OnWizardNext() {
     if (IsValidSsid(params.m_ssid)) {
         m_dataEncryption = params.m_dataEncryption;
         for (size_t i = 0; i < m_keys.size(); ++i) {
-            m_keys[i] = QString::fromStdString(params.m_keys[i]);
+            m_keys[i] = QString::fromLatin1(params.m_keys[i].data(), static_cast<qsizetype>(params.m_keys[i].size()));
         }
     }
     if (failure) {
@@ -330,8 +330,10 @@ int CWizardWirelessDlg::OnWizardNext() {
     return answer == QMessageBox::Ok ? 0 : -1;
 }
 
+// The camera's file holds one byte per character, so texts go as Latin-1: key lengths count characters as the
+// user typed them, and cutting a key never splits a character.
 void CWizardWirelessDlg::CopyTo(InstallParams& params) const {
-    params.m_ssid = m_ssid.toStdString();
+    params.m_ssid = m_ssid.toLatin1().toStdString();
     params.m_wirelessMode = m_wirelessMode;
     params.m_channelIndex = m_channelIndex;
     params.m_txRateIndex = m_txRateIndex;
@@ -342,6 +344,6 @@ void CWizardWirelessDlg::CopyTo(InstallParams& params) const {
     params.m_keyFormat = m_keyFormat;
     params.m_keySelect = m_keySelect;
     for (size_t i = 0; i < m_keys.size(); ++i) {
-        params.m_keys[i] = m_keys[i].toStdString();
+        params.m_keys[i] = m_keys[i].toLatin1().toStdString();
     }
 }

@@ -53,7 +53,7 @@ class CWizardWirelessDlg : public WizardPage {
     int RequiredKeyLength() const { return m_requiredKeyLength; }
     bool HexShown() const { return m_hexShown; }
 
-    // The wireless values of `params`.
+    // The wireless values of `params`; texts as Latin-1 (a character outside it becomes "?").
     void CopyTo(InstallParams& params) const;
 
     void OnSetActive() override;

@@ -357,6 +357,22 @@ TEST_F(WizardPages, WirelessCharacterChecks) {
     }
 }
 
+TEST_F(WizardPages, KeyLengthsCountCharactersNotEncodedBytes) {
+    ToWirelessPage();
+    EnableEncryption();
+    Check(W::kAscii)->click();  // five characters
+    Edit(W::kKeyEdits[0])->setText(QString::fromUtf8("\u00e9t\u00e9s!"));
+    Edit(W::kKeyEdits[1])->setText(QString::fromUtf8("\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"));
+    Click(kNext);
+    EXPECT_EQ(wizard->ActivePage(), &finish);
+    EXPECT_EQ(wirelessPage.m_keys[0], QString::fromUtf8("\u00e9T\u00e9S!"));
+    EXPECT_EQ(wirelessPage.m_keys[1].size(), 5);
+    InstallParams params;
+    wirelessPage.CopyTo(params);
+    EXPECT_EQ(params.m_keys[0], "\xe9T\xe9S!");  // one byte per character; a-z only are upper-cased
+    EXPECT_EQ(params.m_keys[1], "\xe9\xe9\xe9\xe9\xe9");
+}
+
 TEST_F(WizardPages, CancelOnTheWarningKeepsThePageWithItsStoredValues) {
     ToWirelessPage();
     Edit(W::kSsid)->setText(QStringLiteral("lab"));
