@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -73,12 +74,38 @@ std::string JsonString(std::string_view text) {
 
 std::string Reason(int error) {
     if (error == EACCES || error == EPERM) {
-        return "permission denied: ports 67 and 68 need root or the CAP_NET_BIND_SERVICE capability";
+        return "permission denied (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability)";
     }
-    if (error == EADDRINUSE) {
-        return "address already in use";
+    return std::strerror(error);
+}
+
+std::string DhcpReason(const CameraDiscovery::StartReport& report) {
+    if (!report.clientSocket && !report.serverSocket && report.clientError == report.serverError) {
+        return "UDP ports 67 and 68: " + Reason(report.clientError);
     }
-    return std::string("error ") + std::to_string(error);
+    std::string text;
+    if (!report.clientSocket) {
+        text = "UDP port 67: " + Reason(report.clientError);
+    }
+    if (!report.serverSocket) {
+        text += (text.empty() ? "" : "; ") + std::string("UDP port 68: ") + Reason(report.serverError);
+    }
+    return text;
+}
+
+std::string XrmReason(int result) {
+    switch (result) {
+        case -1:
+            return "out of memory";
+        case -2:
+            return "its thread could not start";
+        case -3:
+            return "the broadcast option was refused";
+        case -4:
+            return "UDP port 9000 could not be bound (is another camera-setup running?)";
+        default:
+            return "error " + std::to_string(result);
+    }
 }
 
 }  // namespace
@@ -223,16 +250,16 @@ int RunListCommand(const std::vector<std::string>& args) {
     CameraDiscovery discovery(ui, diagnostics);
     const CameraDiscovery::StartReport report = discovery.Start();
     if (!report.AnyPath()) {
-        std::fprintf(stderr,
-                     "camera-setup list: no search could start: DHCP port 67: %s; DHCP port 68: %s; "
-                     "XRM search on port %u: failed (%d)\n",
-                     Reason(report.clientError).c_str(), Reason(report.serverError).c_str(),
-                     CameraDiscovery::kXrmLocalPort, report.xrmResult);
+        std::fprintf(stderr, "camera-setup list: no search could start: %s; XRM search: %s\n",
+                     DhcpReason(report).c_str(), XrmReason(report.xrmResult).c_str());
         return kExitFailed;
     }
     if (!report.clientSocket || !report.serverSocket) {
-        std::fprintf(stderr, "camera-setup list: DHCP listening is incomplete (%s); continuing with what started\n",
-                     Reason(report.clientSocket ? report.serverError : report.clientError).c_str());
+        std::fprintf(stderr, "camera-setup list: not listening to DHCP on %s; searching with what started\n",
+                     DhcpReason(report).c_str());
+    }
+    if (!report.xrm) {
+        std::fprintf(stderr, "camera-setup list: no XRM search: %s\n", XrmReason(report.xrmResult).c_str());
     }
     // As the window's start-up: one search, then the search window.
     discovery.Search();
