@@ -12,13 +12,11 @@
 
 namespace {
 
-constexpr const char* kNotice = "Finds and sets up network cameras on your LAN.";
+constexpr const char* kNotice = "Network camera setup tool";
 constexpr const char* kLegal[] = {
-    "Copyright (C) 2026 the Davuvive Zazezo developers. All rights reserved.",
-    "This program is provided \"as is\", without warranty of any kind, express",
-    "or implied. Change the settings of a camera only on a network you manage:",
-    "a wrong address can make it unreachable until it is reset to its factory",
-    "settings. Camera names are trademarks of their respective owners.",
+    "Copyright (C) 2026 the Davuvive Zazezo developers.",  "This program comes without warranty of any kind.",
+    "Change camera settings only on networks you manage:", "a wrong address can leave a camera unreachable",
+    "until it is reset to its factory settings.",
 };
 
 QLabel* AddText(QWidget* parent, const QString& text, const QRect& geometry) {

@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -159,8 +160,14 @@ void CCameraSetupDlg::CreateControls() {
     m_list->setSelectionMode(QAbstractItemView::SingleSelection);
     m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
     m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // The column widths were made for a narrow dialog font: a condensed face keeps a whole MAC text in column 0.
+    QFont listFont = m_list->font();
+    listFont.setFamilies({QStringLiteral("DejaVu Sans Condensed"), listFont.family()});
+    m_list->setFont(listFont);
     m_list->setModel(m_model.get());
     m_list->header()->setStretchLastSection(false);
+    // The model's size hints carry only widths (height 0), which would fold the header away.
+    m_list->header()->setFixedHeight(QFontMetrics(listFont).height() + 8);
     m_list->header()->setSectionsMovable(false);
     for (int column = 0; column < m_model->columnCount(); ++column) {
         const int width = m_model->headerData(column, Qt::Horizontal, Qt::SizeHintRole).toSize().width();

@@ -114,6 +114,10 @@ TEST_F(MainWindowTest, ListShowsTenColumnsWithTheDataColumnsHidden) {
     for (int column = 0; column < 10; ++column) {
         EXPECT_EQ(list->isColumnHidden(column), column >= 3) << column;
     }
+    EXPECT_TRUE(list->header()->isVisible());
+    EXPECT_GE(list->header()->height(), list->fontMetrics().height());
+    // A whole MAC text fits its column.
+    EXPECT_LE(list->fontMetrics().horizontalAdvance("02-5E-A1-CC-55-C7") + 6, list->columnWidth(0));
 }
 
 TEST_F(MainWindowTest, ClickEnablesTheButtonsByTheAssignedColumn) {
@@ -317,6 +321,26 @@ TEST(MainWindowRunTest, DiscoveryFailuresAreToldAndTheWindowStillRuns) {
     window.DoModal();
     ASSERT_FALSE(messages.empty());
     EXPECT_EQ(messages.front(), "Error: Get computer network info failed");
+}
+
+TEST(AboutDlgTest, TitleSizeAndTextsThatFitTheirPlaces) {
+    CAboutDlg about;
+    EXPECT_EQ(about.windowTitle(), "About Davuvive Zazezo");
+    EXPECT_EQ(about.size(), QSize(573, 451));
+    EXPECT_TRUE(about.OkButton()->isDefault());
+    int texts = 0;
+    bool version = false;
+    for (const QLabel* label : about.findChildren<QLabel*>()) {
+        if (label->text().isEmpty()) {
+            continue;
+        }
+        ++texts;
+        version = version || label->text() == "Version : 3.01";
+        EXPECT_LE(label->fontMetrics().horizontalAdvance(label->text()), label->width()) << label->text().toStdString();
+        EXPECT_LE(label->fontMetrics().height(), label->height() + 2) << label->text().toStdString();
+    }
+    EXPECT_EQ(texts, 7);  // version, notice, five legal lines
+    EXPECT_TRUE(version);
 }
 
 }  // namespace
