@@ -15,7 +15,7 @@ WizardDialog::~WizardDialog() {
 }
 
 void WizardDialog::AddPage(WizardPage* page, int dialogId) {
-    if (page == nullptr) {
+    if (page == nullptr || m_initialised) {
         return;
     }
     page->SetDialogId(dialogId);

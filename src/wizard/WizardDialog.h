@@ -19,7 +19,7 @@ class WizardDialog : public QDialog {
     explicit WizardDialog(QWidget* owner);
     ~WizardDialog() override;
 
-    // Appends `page` and records `dialogId` in it. Only before the run.
+    // Appends `page` and records `dialogId` in it; ignored once the run has begun.
     void AddPage(WizardPage* page, int dialogId);
     // The pages still alive, in list order.
     std::vector<WizardPage*> Pages() const;
