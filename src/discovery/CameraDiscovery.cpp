@@ -189,7 +189,7 @@ CameraDiscovery::StartReport CameraDiscovery::Start() {
 }
 
 void CameraDiscovery::OpenListener(uint16_t port, bool client, StartReport& report) {
-    SocketOpenResult opened = m_environment.openDhcpSocket(port);
+    SocketOpenResult opened = m_environment.openDhcpSocket ? m_environment.openDhcpSocket(port) : OpenDhcpSocket(port);
     int& error = client ? report.clientError : report.serverError;
     if (!opened.socket) {
         error = opened.error;
