@@ -19,6 +19,7 @@
 #include "SetupWizardRun.h"
 #include "StringTable.h"
 #include "WizardIds.h"
+#include "WizardMessageBox.h"
 #include "WizardTestSupport.h"
 
 using namespace WizardIds;
@@ -503,6 +504,39 @@ TEST(SetupWizardRun, CancelReturnsNothing) {
             EXPECT_FALSE(wizard.isVisible());
         });
         EXPECT_FALSE(params.has_value()) << pages;
+    }
+}
+
+}  // namespace
+
+namespace {
+
+// The real box, answered from inside its modal loop.
+TEST(WizardMessageBox, RealBoxShowsCaptionTextAndButtons) {
+    for (bool okCancel : {false, true}) {
+        QString caption, text;
+        int buttonCount = 0;
+        QTimer::singleShot(0, [&] {
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                ADD_FAILURE() << "no message box is up";
+                if (QWidget* modal = QApplication::activeModalWidget()) {
+                    modal->close();
+                }
+                return;
+            }
+            caption = box->windowTitle();
+            text = box->text();
+            buttonCount = static_cast<int>(box->buttons().size());
+            QTest::keyClick(box, Qt::Key_Escape);
+        });
+        const auto answer = ShowWizardMessage(nullptr, QStringLiteral("Warning"), QStringLiteral("Line 1\nLine 2"),
+                                              QMessageBox::Warning, okCancel);
+        EXPECT_EQ(caption, QStringLiteral("Warning"));
+        EXPECT_EQ(text, QStringLiteral("Line 1\nLine 2"));
+        EXPECT_EQ(buttonCount, okCancel ? 2 : 1);
+        // Escape is Cancel where there is one, else OK.
+        EXPECT_EQ(answer, okCancel ? QMessageBox::Cancel : QMessageBox::Ok);
     }
 }
 
