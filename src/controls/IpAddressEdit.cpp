@@ -25,6 +25,9 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         octet->setMaxLength(3);
         octet->setValidator(validator);
         octet->setContextMenuPolicy(Qt::NoContextMenu);
+        // Tab enters the field at its first octet and then moves past the whole field, as in an address control;
+        // the other octets take the focus by click or keys.
+        octet->setFocusPolicy(i == 0 ? Qt::StrongFocus : Qt::ClickFocus);
         octet->installEventFilter(this);
         connect(octet, &QLineEdit::textEdited, this, [this, i] { OnOctetEdited(i); });
         m_octets[static_cast<size_t>(i)] = octet;
@@ -35,9 +38,6 @@ IpAddressEdit::IpAddressEdit(QWidget* parent) : QFrame(parent) {
         m_dots[i] = dot;
     }
     setFocusProxy(m_octets[0]);
-    for (size_t i = 0; i + 1 < m_octets.size(); ++i) {
-        setTabOrder(m_octets[i], m_octets[i + 1]);
-    }
     LayOut();
 }
 

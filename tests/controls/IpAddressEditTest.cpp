@@ -86,6 +86,19 @@ TEST_F(IpAddressEditTest, BackspaceAndArrowsCrossOctets) {
     EXPECT_EQ(m_field.focusWidget(), m_field.Octet(0));
 }
 
+TEST_F(IpAddressEditTest, TabLeavesTheWholeField) {
+    QWidget window;
+    auto* before = new QLineEdit(&window);
+    auto* field = new IpAddressEdit(&window);
+    auto* after = new QLineEdit(&window);
+    window.show();
+    before->setFocus();
+    QTest::keyClick(before, Qt::Key_Tab);
+    EXPECT_EQ(window.focusWidget(), field->Octet(0));
+    QTest::keyClick(field->Octet(0), Qt::Key_Tab);
+    EXPECT_EQ(window.focusWidget(), after);
+}
+
 TEST_F(IpAddressEditTest, EditedSignalReportsUserChanges) {
     int edits = 0;
     QObject::connect(&m_field, &IpAddressEdit::AddressEdited, [&] { ++edits; });
