@@ -264,16 +264,24 @@ int XrmSearch::Broadcast() {
     if (routes.empty()) {
         routes.push_back({std::nullopt, 0});
     }
+    // An adapter whose send fails is left out of the remaining copies; the others still get theirs, and the
+    // broadcast reports the failure.
+    std::vector<bool> failed(routes.size(), false);
+    int result = 0;
     for (int copy = 0; copy < kQueryCopies; ++copy) {
-        for (const Route& route : routes) {
-            const int result = SendWithAttempts(datagram, m_config.destination, m_config.destinationPort,
-                                                route.interface, route.source);
-            if (result != 0) {
-                return result;
+        for (size_t i = 0; i < routes.size(); ++i) {
+            if (failed[i]) {
+                continue;
+            }
+            const int sent = SendWithAttempts(datagram, m_config.destination, m_config.destinationPort,
+                                              routes[i].interface, routes[i].source);
+            if (sent != 0) {
+                failed[i] = true;
+                result = sent;
             }
         }
     }
-    return 0;
+    return result;
 }
 
 int XrmSearch::SendWithAttempts(std::span<const uint8_t> data, uint32_t address, uint16_t port,
