@@ -6,7 +6,7 @@
 
 namespace {
 constexpr std::array<uint8_t, 4> kMagicCookie{99, 130, 83, 99};
-constexpr std::array<uint16_t, 3> kCookieOffsets{44, 108, 236};
+constexpr std::array<size_t, 3> kCookieOffsets{44, 108, 236};
 }  // namespace
 
 std::optional<DhcpOptionWalk::Option> DhcpOptionWalk::Next() {
@@ -16,9 +16,9 @@ std::optional<DhcpOptionWalk::Option> DhcpOptionWalk::Next() {
         if (m_datagram.empty() || (m_datagram[0] & 3) == 0) {
             return std::nullopt;
         }
-        for (uint16_t offset : kCookieOffsets) {
+        for (size_t offset : kCookieOffsets) {
             if (ByteReader(m_datagram, offset).Matches(kMagicCookie)) {
-                m_position = static_cast<uint16_t>(offset + kMagicCookie.size());
+                m_position = offset + kMagicCookie.size();
                 m_ended = false;
                 break;
             }
@@ -43,7 +43,7 @@ std::optional<DhcpOptionWalk::Option> DhcpOptionWalk::Next() {
         if (!data) {
             break;  // data would run past the datagram
         }
-        m_position = static_cast<uint16_t>(reader.Position());
+        m_position = reader.Position();
         return Option{*code, *data};
     }
     m_ended = true;

@@ -29,6 +29,6 @@ class DhcpOptionWalk {
   private:
     std::span<const uint8_t> m_datagram;
     bool m_started = false;
-    uint16_t m_position = 0;
+    size_t m_position = 0;
     bool m_ended = false;
 };
