@@ -128,6 +128,10 @@ void GuiInstallUi::UpdateRow(const std::string& mac, const std::string& address,
     window->PostRefreshControls();
 }
 
+bool GuiInstallRunning() {
+    return g_installRunning;
+}
+
 void StartGuiInstall(CCameraSetupDlg& window) {
     if (g_installRunning.exchange(true)) {
         return;

@@ -33,3 +33,5 @@ class GuiInstallUi : public InstallUi {
 // The Install button: runs one installation of the selected camera on a thread of its own, not waited for.
 // A press while an installation runs is ignored.
 void StartGuiInstall(CCameraSetupDlg& window);
+// Whether an installation started by StartGuiInstall is still running (its cleanup included).
+bool GuiInstallRunning();

@@ -493,7 +493,11 @@ int RunInstallCommand(const std::vector<std::string>& args) {
     // acknowledgement a moment later; a user clicking the row would see them.
     const auto complete = [&] {
         const auto row = table.Find(options->mac);
-        return row && (!table.Cell(*row, kColumnSubnet).empty() || table.Cell(*row, kColumnAssigned) != kAssignedNo);
+        if (!row) {
+            return false;
+        }
+        const std::string& mask = table.Cell(*row, kColumnSubnet);
+        return (!mask.empty() && mask != kNoAddress) || table.Cell(*row, kColumnAssigned) != kAssignedNo;
     };
     WaitFor(complete, kAcknowledgementWaitMs);
     const size_t row = *table.Find(options->mac);

@@ -1,0 +1,264 @@
+#!/usr/bin/python3
+"""Installs lab cameras end to end with `camera-setup install` (and, when given, the offscreen GUI driver) and
+checks each camera's config.ini afterwards against an independent rewrite of its original, every failure
+path's final text, and that no neighbour entry, host route or temporary file is left behind.
+
+Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
+"""
+
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+LAB = os.path.join(HERE, "..", "..", "tools", "lab", "lab")
+BINARY = None
+GUI = None
+PREFIX = f"inst-{os.getpid()}"
+ENV = dict(os.environ, LAB_PREFIX=PREFIX)
+
+CAMERAS = {
+    # name: (mac, extra lab keys)
+    "ok": ("02:5E:A1:CD:E1:01", "host=NV4412-0104,xrm=0"),
+    "wifi": ("02:5E:A1:CD:E1:02", "host=NV4413-0101,xrm=0"),
+    "busy": ("02:5E:A1:CD:E1:03", "host=NV4412-0104,xrm=0,taken=10.213.7.63"),
+    "locked": ("02:5E:A1:CD:E1:04", "host=NV4412-0104,xrm=0,password=Secret1"),
+    "locked2": ("02:5E:A1:CD:E1:05", "host=NV4412-0104,xrm=0,password=Other"),
+    "readonly": ("02:5E:A1:CD:E1:06", "host=NV4412-0104,xrm=0,upload=refuse"),
+    "gone": ("02:5E:A1:CD:E1:07", "host=NV4412-0104,xrm=0,comeback=0"),
+    "dgram": ("02:5E:A1:CD:E1:08", "host=NV4412-0104,xrm=0"),
+    "guiok": ("02:5E:A1:CD:E1:09", "host=NV4412-0104,xrm=0"),
+    "guicancel": ("02:5E:A1:CD:E1:0A", "host=NV4412-0104,xrm=0"),
+    "guilocked": ("02:5E:A1:CD:E1:0B", "host=NV4412-0104,xrm=0,password=Secret2"),
+}
+
+TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
+                   "<key 1>", "<key 2>", "<key 3>", "<key 4>"}
+
+
+def expected_rewrite(original: bytes, values: dict, encryption: bool) -> bytes:
+    """The camera file the installation must leave: every line with CR LF, the line after a known tag replaced
+    (the encryption tags only when encryption is on)."""
+    lines = original.replace(b"\r", b"").split(b"\n")
+    if lines and lines[-1] == b"":
+        lines.pop()
+    out = []
+    i = 0
+    while i < len(lines):
+        line = lines[i].decode()
+        out.append(line)
+        i += 1
+        if line in values:
+            old = lines[i].decode() if i < len(lines) else line
+            i += 1 if i < len(lines) else 0
+            out.append(old if (line in TAGS_ENCRYPTION and not encryption) else values[line])
+    return b"".join(s.encode() + b"\r\n" for s in out)
+
+
+def base_values(mask="255.255.255.0", gateway="10.213.7.1", dns1="10.213.7.1", dns2="10.213.7.3",
+                findable=False):
+    return {
+        "<reset system>": "YES", "<install enabled>": "YES" if findable else "NO", "<subnet mask>": mask,
+        "<gateway ip>": gateway, "<primary name server>": dns1, "<secondary name server>": dns2,
+        # A camera that is not wireless keeps the values of a page never shown.
+        "<SSID>": "", "<wireless mode>": "0", "<channel>": "1", "<Tx rate>": "1M", "<preamble>": "long",
+        "<data encryption>": "NO", "<authentication mode>": "auto", "<key length>": "64bit", "<key format>": "ASCII",
+        "<key select>": "1", "<key 1>": "", "<key 2>": "", "<key 3>": "", "<key 4>": "",
+    }
+
+
+def lab(*args, check=True, capture=True):
+    return subprocess.run([LAB, *args], env=ENV, check=check, text=True,
+                          stdout=subprocess.PIPE if capture else None, stderr=subprocess.PIPE if capture else None)
+
+
+def state(name):
+    return json.loads(lab("state", name).stdout)
+
+
+class InstallLab(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        spec = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
+        lab("up", "--cameras", spec)
+        cls.originals = {}
+        for name in CAMERAS:
+            with open(state(name)["config_ini"], "rb") as f:
+                cls.originals[name] = f.read()
+
+    @classmethod
+    def tearDownClass(cls):
+        lab("down", check=False)
+        leftovers = subprocess.run(["ip", "netns", "list"], text=True, capture_output=True).stdout
+        assert PREFIX + "-" not in leftovers, leftovers
+
+    def setUp(self):
+        self.tmp = tempfile.mkdtemp(prefix="inst-lab-")
+
+    def tearDown(self):
+        # After every ending: no neighbour entry, host route or temporary file.
+        neigh = lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout
+        self.assertEqual(neigh.strip(), "", "neighbour entries left: " + neigh)
+        routes = lab("exec", "pc", "ip", "-4", "route", "show").stdout
+        self.assertNotIn("proto static", routes, "host route left: " + routes)
+        self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
+        shutil.rmtree(self.tmp)
+
+    def install(self, name, *args, stdin="", wrap=()):
+        """Runs the headless install of camera `name`, booting the camera once discovery listens."""
+        mac = CAMERAS[name][0].replace(":", "-")
+        command = ["env", f"TMPDIR={self.tmp}", *wrap, BINARY, "install", mac, *args]
+        started = time.monotonic()
+        process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        time.sleep(1.0)
+        lab("boot", name)
+        out, err = process.communicate(stdin, timeout=150)
+        return process.returncode, out, err, time.monotonic() - started
+
+    def config(self, name):
+        with open(state(name)["config_ini"], "rb") as f:
+            return f.read()
+
+    def test_install_ok_rewrites_config_byte_for_byte(self):
+        code, out, err, seconds = self.install("ok", "--ip", "10.213.7.61", "--findable")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(out.splitlines()[-1], "Install OK")
+        self.assertEqual(out.splitlines()[0], "[  0] Checking the IP address if it is valid...")
+        self.assertEqual(self.config("ok"), expected_rewrite(self.originals["ok"], base_values(findable=True), False))
+        st = lab("wait", "ok", "--phase", "up", "--address", "10.213.7.61", "--timeout", "10")
+        self.assertEqual(st.returncode, 0)
+        print(f"\nwhole headless installation: {seconds:.2f} s", file=sys.stderr)
+
+    def test_wireless_camera_with_encryption(self):
+        code, out, err, _ = self.install(
+            "wifi", "--ip", "10.213.7.62", "--ssid", "lab-net", "--channel", "11", "--rate", "5.5", "--preamble",
+            "short", "--mode", "adhoc", "--encryption", "--auth", "shared", "--key-length", "128", "--key-format",
+            "ascii", "--key-select", "2", "--key2", "abcdefghijklm", "--key3", "xy")
+        self.assertEqual(code, 0, out + err)
+        values = base_values()
+        values.update({"<SSID>": "lab-net", "<wireless mode>": "1", "<channel>": "11", "<Tx rate>": "5.5M",
+                       "<preamble>": "short", "<data encryption>": "YES", "<authentication mode>": "shared",
+                       "<key length>": "128bit", "<key format>": "ASCII", "<key select>": "2",
+                       # Keys are upper-cased; those not selected are cut or padded with "0" to 13.
+                       "<key 1>": " " * 13, "<key 2>": "ABCDEFGHIJKLM", "<key 3>": "XY" + "0" * 11,
+                       "<key 4>": " " * 13})
+        self.assertEqual(self.config("wifi"), expected_rewrite(self.originals["wifi"], values, True))
+
+    def test_refused_settings_exit_2_before_anything_is_sent(self):
+        code, out, err, _ = self.install("ok", "--ip", "10.213.7.64", "--ssid", "x")
+        self.assertEqual(code, 2)
+        self.assertIn("not wireless", err)
+        code, out, err, _ = self.install("wifi", "--ip", "10.213.7.64", "--ssid", "has space")
+        self.assertEqual(code, 2)
+        self.assertIn("Error: You have used invalid characters.", err)
+
+    def test_address_in_use(self):
+        code, out, err, _ = self.install("busy", "--ip", "10.213.7.63")
+        self.assertEqual(code, 1)
+        self.assertTrue(out.endswith("This IP address is invalid.\nPlease enter an valid IP then try again !\n"), out)
+        st = state("busy")
+        self.assertEqual(st["uploads"], 0)
+        self.assertEqual(st["takeovers"], [])
+        self.assertEqual(self.config("busy"), self.originals["busy"])
+
+    def test_wrong_password_retry_then_right_then_cancel(self):
+        # Enter keeps port 21; a wrong password is refused and asked again; the right one installs.
+        code, out, err, _ = self.install("locked", "--ip", "10.213.7.65", stdin="\nwrong\n\nSecret1\n")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(err.count("Server FTP Port [21]: "), 2)
+        self.assertEqual(self.config("locked"), expected_rewrite(self.originals["locked"], base_values(), False))
+        # No answer (end of input) is Cancel: the camera keeps the new address, its file is unchanged.
+        code, out, err, _ = self.install("locked2", "--ip", "10.213.7.66", stdin="")
+        self.assertEqual(code, 1)
+        self.assertTrue(out.endswith("IP address is set, but\nsettings are not changed\n"), out)
+        self.assertEqual(state("locked2")["address"], "10.213.7.66")
+        self.assertEqual(self.config("locked2"), self.originals["locked2"])
+
+    def test_uploads_refused(self):
+        code, out, err, _ = self.install("readonly", "--ip", "10.213.7.67")
+        self.assertEqual(code, 1)
+        self.assertTrue(out.endswith("IP address is set, but\nsettings are not changed\n"), out)
+        self.assertEqual(self.config("readonly"), self.originals["readonly"])
+
+    def test_camera_never_restarting(self):
+        code, out, err, _ = self.install("gone", "--ip", "10.213.7.68")
+        self.assertEqual(code, 1)
+        self.assertEqual(out.splitlines()[-1], "Install Fail")
+        self.assertEqual(out.count("\n["), 2 + 1 + 1 + 1 + 15)  # 10..40, one login, 15 restart attempts
+
+    def test_unprivileged_datagram_socket(self):
+        # Without CAP_NET_RAW the echo goes through an ICMP datagram socket, if the group may open one.
+        lab("exec", "pc", "sysctl", "-qw", "net.ipv4.ping_group_range=0 2147483647")
+        try:
+            code, out, err, _ = self.install("dgram", "--ip", "10.213.7.69",
+                                             wrap=("setpriv", "--inh-caps=-net_raw", "--bounding-set=-net_raw"))
+        finally:
+            lab("exec", "pc", "sysctl", "-qw", "net.ipv4.ping_group_range=1 0")
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("icmp_seq = ", err)
+        self.assertEqual(self.config("dgram"), expected_rewrite(self.originals["dgram"], base_values(), False))
+
+    # The window, driven offscreen by Qt Test: wizard filled, Restart pressed, message box read.
+    def gui(self, name, *args):
+        if GUI is None:
+            self.skipTest("no GUI driver given")
+        mac = CAMERAS[name][0].replace(":", "-")
+        runtime = tempfile.mkdtemp(prefix="inst-xdg-")  # Qt would make one under TMPDIR otherwise
+        self.addCleanup(shutil.rmtree, runtime, True)
+        command = ["env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen", GUI, mac,
+                   *args]
+        process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        time.sleep(1.5)
+        lab("boot", name)
+        out, err = process.communicate(timeout=150)
+        return process.returncode, out, err
+
+    def test_gui_install_ok(self):
+        code, out, err = self.gui("guiok", "--ip", "10.213.7.71")
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("message Message: Install OK\n", out)
+        self.assertIn("row 10.213.7.71 Yes\n", out)
+        self.assertEqual(self.config("guiok"), expected_rewrite(self.originals["guiok"], base_values(), False))
+
+    def test_gui_wizard_cancelled_sends_nothing(self):
+        code, out, err = self.gui("guicancel", "--cancel-wizard")
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("wizard cancelled\n", out)
+        self.assertNotIn("message", out)
+        st = state("guicancel")
+        self.assertEqual(st["takeovers"], [])
+        self.assertEqual(st["ftp_logins"], [])
+
+    def test_gui_wrong_password_retry_then_cancel(self):
+        code, out, err = self.gui("guilocked", "--ip", "10.213.7.72", "--password", "wrong", "--password",
+                                  "Secret2")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(out.count("settings shown"), 2)
+        self.assertIn("settings shown 21 wrong\n", out)  # the values last entered
+        self.assertIn("message Message: Install OK\n", out)
+
+
+def main():
+    global BINARY, GUI
+    if os.geteuid() != 0:
+        print("SKIPPED: the camera lab needs root", file=sys.stderr)
+        return 77
+    if subprocess.run(["ip", "netns", "add", PREFIX + "-probe"], capture_output=True).returncode != 0:
+        print("SKIPPED: network namespaces cannot be created here", file=sys.stderr)
+        return 77
+    subprocess.run(["ip", "netns", "delete", PREFIX + "-probe"], capture_output=True)
+    BINARY = os.path.abspath(sys.argv[1])
+    GUI = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else None
+    result = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:], exit=False).result
+    return 0 if result.wasSuccessful() else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main())
