@@ -50,6 +50,7 @@ class CameraList(unittest.TestCase):
             ("mac=02:5E:A1:CC:55:BA,value=4294967296", "32 bits"),
             ("mac=02:5E:A1:CC:55:BA,drop=both", "drop"),
             ("mac=02:5E:A1:CC:55:BA,justaword", "key=value"),
+            ("mac=02:5E:A1:CC:55:BA,taken=10.213.7.2", "lab's own hosts"),
         ]
         for spec, text in cases:
             with self.subTest(spec=spec):

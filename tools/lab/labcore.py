@@ -209,6 +209,8 @@ def _complete_camera(raw, index):
     taken = raw.get("taken")
     if taken is not None:
         taken = _check_ipv4(name, "taken", taken)
+        if taken in (PC_ADDR, DHCP_ADDR, BURST_ADDR):
+            raise LabError(f"camera {name}: taken={taken} is an address of the lab's own hosts")
     return {
         "name": name,
         "mac": mac_text(mac),
