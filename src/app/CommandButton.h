@@ -1,13 +1,15 @@
 #pragma once
 
 // Every command button of the app's dialogs is made here, so the button class is chosen in one place.
-// Faces are the 107 x 48 or 45 x 62 bitmaps whose pure white is transparent.
+// Faces are the 107 x 48 bitmaps whose pure white is transparent.
 
-#include <QPushButton>
 #include <QRect>
 
-using CommandButton = QPushButton;
+#include "CSkinButton.h"
 
-// `in` is shown under the mouse, `out` otherwise, `disabled` when the button is disabled; an id of 0 falls back
-// to `in`. The button is placed at `geometry` (pixels of the parent's client area).
+using CommandButton = CSkinButton;
+
+// `in` is shown under the mouse and while pressed, `out` otherwise, `disabled` when the button is disabled;
+// 0 means none (the button then shows `in`). The button is placed at `geometry` (pixels of the parent's client
+// area) and draws over its parent.
 CommandButton* CreateCommandButton(QWidget* parent, int id, int in, int out, int disabled, const QRect& geometry);
