@@ -19,6 +19,7 @@
 #include "CMessageDlg.h"
 #include "Diagnostics.h"
 #include "WindowMessages.h"
+#include "XrmProtocol.h"
 
 namespace {
 
@@ -341,6 +342,87 @@ TEST(AboutDlgTest, TitleSizeAndTextsThatFitTheirPlaces) {
     }
     EXPECT_EQ(texts, 7);  // version, notice, five legal lines
     EXPECT_TRUE(version);
+}
+
+// A camera on loopback that answers the window's XRM queries.
+class LoopbackCamera {
+  public:
+    LoopbackCamera() {
+        int error = 0;
+        m_socket = UdpSocket::Create(&error);
+        if (m_socket && m_socket->Bind(0x7F000001u, 0) != 0) {
+            m_socket.reset();
+        }
+    }
+    bool Ok() const { return m_socket != nullptr; }
+    uint16_t Port() const { return m_socket->LocalPort(); }
+
+    // Waits for one query and answers it with a record for `mac` at 127.0.0.5; false on a time-out.
+    bool AnswerOneQuery(const std::array<uint8_t, 6>& mac) {
+        if (m_socket->WaitReadable(3000) <= 0) {
+            return false;
+        }
+        std::array<uint8_t, 1500> buffer{};
+        UdpSocket::Datagram from;
+        if (m_socket->Receive(buffer, &from) != 0) {
+            return false;
+        }
+        const auto query = ParseXrmDatagram(std::span<const uint8_t>(buffer.data(), from.length));
+        if (!query || query->type != kXrmQuery) {
+            return false;
+        }
+        XrmAnswer record;
+        record.type = kXrmRecord;
+        record.identifier = query->identifier;
+        record.model = "QM52X3";
+        record.mac = mac;
+        record.address = {127, 0, 0, 5};
+        record.secondText = "V3.01";
+        record.value = 1;
+        std::array<uint8_t, kXrmMaxDatagram> out{};
+        const auto length = BuildXrmDatagram(out, record);
+        return length && m_socket->SendTo(std::span<const uint8_t>(out.data(), *length), from.sourceAddress,
+                                          from.sourcePort) == 0;
+    }
+
+  private:
+    std::unique_ptr<UdpSocket> m_socket;
+};
+
+TEST(MainWindowCloseTest, ClosingWhileAnXrmAnswerWaitsForTheWindowReturnsAtOnce) {
+    LoopbackCamera camera;
+    ASSERT_TRUE(camera.Ok());
+    RecordingDiagnostics diagnostics;
+    CCameraSetupDlg::Seams seams;
+    seams.environment = LoopbackEnvironment();
+    seams.environment->enumerateAdapters = [] {
+        return std::optional<std::vector<AdapterInfo>>(std::vector<AdapterInfo>{{"127.0.0.1", "255.0.0.0", "lo", 1}});
+    };
+    seams.environment->xrm.destinationPort = camera.Port();
+    seams.showMessage = [](const QString&, const QString&) {};
+    auto window = std::make_unique<CCameraSetupDlg>(diagnostics, seams);
+    window->OnInitDialog();
+    ASSERT_TRUE(window->StartReport().xrm);
+
+    // The answer reaches the list while the window runs.
+    ASSERT_EQ(window->Discovery().PostBroadcast(), 0);
+    ASSERT_TRUE(camera.AnswerOneQuery({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7}));
+    QElapsedTimer clock;
+    clock.start();
+    while (window->Discovery().Table().RowCount() == 0 && clock.elapsed() < 3000) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    ASSERT_EQ(window->Discovery().Table().RowCount(), 1u);
+    EXPECT_EQ(window->Discovery().Table().Cell(0, kColumnAssigned), "Yes");
+
+    // The next answer waits for the window, which is closed before it looks.
+    ASSERT_EQ(window->Discovery().PostBroadcast(), 0);
+    ASSERT_TRUE(camera.AnswerOneQuery({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC8}));
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    clock.restart();
+    window.reset();
+    EXPECT_LT(clock.elapsed(), 1000);
+    QCoreApplication::processEvents();  // the stale hand-over, if still queued, finds nobody
 }
 
 }  // namespace
