@@ -14,6 +14,9 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <dirent.h>
+#include <sys/stat.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -27,6 +30,31 @@ namespace {
 void Say(const std::string& line) {
     std::fprintf(stdout, "%s\n", line.c_str());
     std::fflush(stdout);
+}
+
+// True inside a named network namespace (one that `ip netns add` made, as the lab does): the probe listens on
+// the DHCP ports and broadcasts, which must never happen on the machine's own network.
+bool InNamedNetworkNamespace() {
+    struct stat self {};
+    if (stat("/proc/self/ns/net", &self) != 0) {
+        return false;
+    }
+    DIR* directory = opendir("/run/netns");
+    if (directory == nullptr) {
+        return false;
+    }
+    bool found = false;
+    while (const dirent* entry = readdir(directory)) {
+        struct stat named {};
+        const std::string path = std::string("/run/netns/") + entry->d_name;
+        if (entry->d_name[0] != '.' && stat(path.c_str(), &named) == 0 && named.st_ino == self.st_ino &&
+            named.st_dev == self.st_dev) {
+            found = true;
+            break;
+        }
+    }
+    closedir(directory);
+    return found;
 }
 
 void PrintRows(CCameraSetupDlg& window, const char* tag) {
@@ -45,6 +73,12 @@ void PrintRows(CCameraSetupDlg& window, const char* tag) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (!InNamedNetworkNamespace()) {
+        std::fprintf(stderr,
+                     "gui_list_probe: run it in a lab namespace (tools/lab/lab exec pc ...), never on the "
+                     "machine's own network\n");
+        return 2;
+    }
     QApplication application(argc, argv);
     int searchMs = CCameraSetupDlg::kSearchDurationMs;
     std::string select;
