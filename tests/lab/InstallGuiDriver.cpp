@@ -3,12 +3,15 @@
 // Prints what it saw on stdout ("message CAPTION: TEXT", "settings shown PORT PASSWORD", "row ADDRESS STATE",
 // "wizard cancelled") for the lab test to check. Exit 0 when the flow ran to its end, 3 on a time-out.
 //
-// install_gui_driver MAC [--ip A.B.C.D] [--cancel-wizard] [--password P]...
+// install_gui_driver MAC [--ip A.B.C.D] [--cancel-wizard] [--ssid S] [--password P]...
+// --ssid: the camera is wireless; its page gets the SSID and data encryption on, the rest as first shown.
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QElapsedTimer>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QTest>
 #include <QTimer>
@@ -34,6 +37,19 @@
 namespace {
 
 constexpr int kNetworkAddressField = 1026;
+constexpr int kSsidField = 1027;
+constexpr int kEncryptionBox = 1036;
+
+// Clicks once the current timer tick has returned: a click that opens a modal box would otherwise hold the tick
+// (timers do not fire again while their own handler runs).
+void Click(QWidget* widget) {
+    QPointer<QWidget> target(widget);
+    QTimer::singleShot(0, [target] {
+        if (target) {
+            QTest::mouseClick(target, Qt::LeftButton);
+        }
+    });
+}
 
 void Say(const std::string& line) {
     std::fprintf(stdout, "%s\n", line.c_str());
@@ -52,6 +68,7 @@ int main(int argc, char** argv) {
     uint32_t ip = 0;
     bool cancelWizard = false;
     std::deque<std::string> passwords;
+    std::string ssid;
     for (int i = 2; i < argc; ++i) {
         const std::string arg = argv[i];
         if (arg == "--ip" && i + 1 < argc) {
@@ -60,6 +77,8 @@ int main(int argc, char** argv) {
             ip = ntohl(value.s_addr);
         } else if (arg == "--cancel-wizard") {
             cancelWizard = true;
+        } else if (arg == "--ssid" && i + 1 < argc) {
+            ssid = argv[++i];
         } else if (arg == "--password" && i + 1 < argc) {
             passwords.push_back(argv[++i]);
         }
@@ -72,7 +91,17 @@ int main(int argc, char** argv) {
     window.OnInitDialog();
     window.show();
 
-    enum class Phase { WaitRow, WaitWizard, Welcome, Network, Finish, Running, Done } phase = Phase::WaitRow;
+    enum class Phase {
+        WaitRow,
+        WaitWizard,
+        Welcome,
+        Network,
+        Wireless,
+        Confirm,
+        Finish,
+        Running,
+        Done
+    } phase = Phase::WaitRow;
     QElapsedTimer clock;
     clock.start();
     qint64 rowSeenAt = -1;
@@ -87,6 +116,7 @@ int main(int argc, char** argv) {
         }
         DeviceTable& table = window.Discovery().Table();
         QWidget* modal = QApplication::activeModalWidget();
+
         switch (phase) {
             case Phase::WaitRow: {
                 const auto row = table.Find(mac);
@@ -103,27 +133,35 @@ int main(int argc, char** argv) {
                 QTreeView* list = window.List();
                 list->setCurrentIndex(list->model()->index(static_cast<int>(*row), 0));
                 window.OnClickList();
-                QTest::mouseClick(window.Button(CCameraSetupDlg::kInstallButton), Qt::LeftButton);
+                Click(window.Button(CCameraSetupDlg::kInstallButton));
                 phase = Phase::WaitWizard;
                 return;
             }
             case Phase::WaitWizard:
             case Phase::Welcome:
             case Phase::Network:
+            case Phase::Wireless:
+            case Phase::Confirm:
             case Phase::Finish: {
+                if (auto* box = qobject_cast<QMessageBox*>(modal); phase == Phase::Confirm && box != nullptr) {
+                    Say("confirm " + box->windowTitle().toStdString());
+                    Click(box->button(QMessageBox::Ok));
+                    phase = Phase::Finish;
+                    return;
+                }
                 auto* wizard = qobject_cast<WizardDialog*>(modal);
                 if (wizard == nullptr || !wizard->isVisible()) {
                     return;
                 }
                 if (cancelWizard) {
-                    QTest::mouseClick(wizard->Button(WizardIds::kCancel), Qt::LeftButton);
+                    Click(wizard->Button(WizardIds::kCancel));
                     Say("wizard cancelled");
                     phase = Phase::Done;
                     doneAt = clock.elapsed();
                     return;
                 }
                 if (phase == Phase::WaitWizard) {
-                    QTest::mouseClick(wizard->Button(WizardIds::kNext), Qt::LeftButton);  // welcome -> network
+                    Click(wizard->Button(WizardIds::kNext));  // welcome -> network
                     phase = Phase::Network;
                 } else if (phase == Phase::Network) {
                     WizardPage* page = wizard->ActivePage();
@@ -132,10 +170,26 @@ int main(int argc, char** argv) {
                         return;
                     }
                     field->SetAddress(ip);
-                    QTest::mouseClick(wizard->Button(WizardIds::kNext), Qt::LeftButton);  // network -> finish
-                    phase = Phase::Finish;
-                } else {
-                    QTest::mouseClick(wizard->Button(WizardIds::kFinish), Qt::LeftButton);  // "Restart"
+                    Click(wizard->Button(WizardIds::kNext));  // -> wireless or finish
+                    phase = ssid.empty() ? Phase::Finish : Phase::Wireless;
+                } else if (phase == Phase::Wireless) {
+                    QLineEdit* name = nullptr;
+                    QCheckBox* encryption = nullptr;
+                    for (WizardPage* page : wizard->Pages()) {
+                        if (auto* edit = qobject_cast<QLineEdit*>(page->Item(kSsidField)); edit && edit->isVisible()) {
+                            name = edit;
+                            encryption = qobject_cast<QCheckBox*>(page->Item(kEncryptionBox));
+                        }
+                    }
+                    if (name == nullptr || encryption == nullptr) {
+                        return;
+                    }
+                    name->setText(QString::fromStdString(ssid));
+                    encryption->click();
+                    Click(wizard->Button(WizardIds::kNext));  // the warning follows
+                    phase = Phase::Confirm;
+                } else if (phase == Phase::Finish) {
+                    Click(wizard->Button(WizardIds::kFinish));  // "Restart"
                     phase = Phase::Running;
                 }
                 return;
@@ -143,7 +197,7 @@ int main(int argc, char** argv) {
             case Phase::Running: {
                 if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && box->isVisible()) {
                     Say("message " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
-                    QTest::mouseClick(box->button(QMessageBox::Ok), Qt::LeftButton);
+                    Click(box->button(QMessageBox::Ok));
                     phase = Phase::Done;
                     doneAt = clock.elapsed();
                 } else if (auto* settings = qobject_cast<CServerSetting*>(modal);
@@ -151,11 +205,11 @@ int main(int argc, char** argv) {
                     Say("settings shown " + settings->PortEdit()->text().toStdString() + " " +
                         settings->PasswordEdit()->text().toStdString());
                     if (passwords.empty()) {
-                        QTest::mouseClick(settings->CancelButton(), Qt::LeftButton);
+                        Click(settings->CancelButton());
                     } else {
                         settings->PasswordEdit()->setText(QString::fromStdString(passwords.front()));
                         passwords.pop_front();
-                        QTest::mouseClick(settings->RetryButton(), Qt::LeftButton);
+                        Click(settings->RetryButton());
                     }
                 }
                 return;

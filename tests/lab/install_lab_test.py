@@ -35,6 +35,11 @@ CAMERAS = {
     "guiok": ("02:5E:A1:CD:E1:09", "host=NV4412-0104,xrm=0"),
     "guicancel": ("02:5E:A1:CD:E1:0A", "host=NV4412-0104,xrm=0"),
     "guilocked": ("02:5E:A1:CD:E1:0B", "host=NV4412-0104,xrm=0,password=Secret2"),
+    "guilocked2": ("02:5E:A1:CD:E1:0C", "host=NV4412-0104,xrm=0,password=Other"),
+    "guiwifi": ("02:5E:A1:CD:E1:0D", "host=NV4413-0101,xrm=0"),
+    "guibusy": ("02:5E:A1:CD:E1:0E", "host=NV4412-0104,xrm=0,taken=10.213.7.73"),
+    "guireadonly": ("02:5E:A1:CD:E1:0F", "host=NV4412-0104,xrm=0,upload=refuse"),
+    "guigone": ("02:5E:A1:CD:E1:10", "host=NV4412-0104,xrm=0,comeback=0"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -118,7 +123,11 @@ class InstallLab(unittest.TestCase):
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         time.sleep(1.0)
         lab("boot", name)
-        out, err = process.communicate(stdin, timeout=150)
+        try:
+            out, err = process.communicate(stdin, timeout=150)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, err = process.communicate()
         return process.returncode, out, err, time.monotonic() - started
 
     def config(self, name):
@@ -217,7 +226,11 @@ class InstallLab(unittest.TestCase):
                                    stderr=subprocess.PIPE)
         time.sleep(1.5)
         lab("boot", name)
-        out, err = process.communicate(timeout=150)
+        try:
+            out, err = process.communicate(timeout=170)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            out, err = process.communicate()
         return process.returncode, out, err
 
     def test_gui_install_ok(self):
@@ -236,13 +249,42 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(st["takeovers"], [])
         self.assertEqual(st["ftp_logins"], [])
 
-    def test_gui_wrong_password_retry_then_cancel(self):
+    def test_gui_wrong_password_retry_then_right_then_cancel(self):
         code, out, err = self.gui("guilocked", "--ip", "10.213.7.72", "--password", "wrong", "--password",
                                   "Secret2")
         self.assertEqual(code, 0, out + err)
         self.assertEqual(out.count("settings shown"), 2)
-        self.assertIn("settings shown 21 wrong\n", out)  # the values last entered
+        self.assertIn("settings shown 21 025EA1CDE10B\n", out)  # first the default password
+        self.assertIn("settings shown 21 wrong\n", out)  # then the values last entered
         self.assertIn("message Message: Install OK\n", out)
+        self.assertEqual(self.config("guilocked"), expected_rewrite(self.originals["guilocked"], base_values(), False))
+        code, out, err = self.gui("guilocked2", "--ip", "10.213.7.74")
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("message Error: IP address is set, but\nsettings are not changed\n", out)
+        self.assertIn("row 10.213.7.74 Yes\n", out)  # the camera took the address all the same
+        self.assertEqual(self.config("guilocked2"), self.originals["guilocked2"])
+
+    def test_gui_wireless_camera_with_encryption(self):
+        code, out, err = self.gui("guiwifi", "--ip", "10.213.7.75", "--ssid", "labwifi")
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("confirm Warning\n", out)
+        self.assertIn("message Message: Install OK\n", out)
+        values = base_values()
+        values.update({"<SSID>": "labwifi", "<channel>": "6", "<Tx rate>": "11M", "<data encryption>": "YES",
+                       "<key format>": "HEX", "<key 1>": "0" * 10, "<key 2>": "0" * 10, "<key 3>": "0" * 10,
+                       "<key 4>": "0" * 10})
+        self.assertEqual(self.config("guiwifi"), expected_rewrite(self.originals["guiwifi"], values, True))
+
+    def test_gui_failures_end_with_their_message(self):
+        for name, ip, text in (
+                ("guibusy", "10.213.7.73", "message Error: This IP address is invalid.\nPlease enter an valid IP "
+                                           "then try again !\n"),
+                ("guireadonly", "10.213.7.76", "message Error: IP address is set, but\nsettings are not changed\n"),
+                ("guigone", "10.213.7.77", "message Error: Install Fail\n")):
+            code, out, err = self.gui(name, "--ip", ip)
+            self.assertEqual(code, 0, out + err)
+            self.assertIn(text, out, name)
+            self.assertEqual(self.config(name), self.originals[name] if name != "guigone" else self.config(name))
 
 
 def main():
