@@ -224,6 +224,7 @@ def cmd_probe(seconds, out):
             if sent_at is not None and rid != ident:
                 stale += 1  # the answer in flight carries an old identifier and will not be acknowledged
                 sent_at = None
+                next_send = got + 0.15  # the worker may be resting after reading it
             ident, peer = rid, src
         elif kind == labcore.XRM_ACK and sent_at is not None and rid == sent_ident:
             rtts.append(round((got - sent_at) * 1000, 2))
