@@ -54,14 +54,18 @@ int OpenDatagram(uint16_t identifier, uint16_t& replyIdentifier) {
 
 }  // namespace
 
-IcmpEchoChannel::Opened IcmpEchoChannel::Open(uint16_t identifier, int timeoutMs, bool allowDatagram) {
+IcmpEchoChannel::Opened IcmpEchoChannel::Open(uint16_t identifier, int timeoutMs, Mode mode) {
     Opened opened;
     bool raw = true;
     uint16_t replyIdentifier = identifier;
-    int fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+    int fd = -1;
+    int rawError = EPERM;
+    if (mode != Mode::DatagramOnly) {
+        fd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
+        rawError = errno;
+    }
     if (fd < 0) {
-        const int rawError = errno;
-        if (allowDatagram && (rawError == EPERM || rawError == EACCES)) {
+        if (mode != Mode::RawOnly && (rawError == EPERM || rawError == EACCES)) {
             fd = OpenDatagram(identifier, replyIdentifier);
             raw = false;
         }

@@ -40,9 +40,11 @@ class IcmpEchoChannel : public EchoChannel {
         int error = 0;  // errno of the failing call; for Socket, that of the raw socket
     };
 
-    // identifier: the value the requests will carry (little-endian at offset 4). allowDatagram = false opens
-    // only the raw socket.
-    static Opened Open(uint16_t identifier, int timeoutMs, bool allowDatagram = true);
+    enum class Mode { RawThenDatagram, RawOnly, DatagramOnly };
+
+    // identifier: the value the requests will carry (little-endian at offset 4). The datagram socket is tried
+    // when the raw one is refused for want of privilege.
+    static Opened Open(uint16_t identifier, int timeoutMs, Mode mode = Mode::RawThenDatagram);
     ~IcmpEchoChannel() override;
     IcmpEchoChannel(const IcmpEchoChannel&) = delete;
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;

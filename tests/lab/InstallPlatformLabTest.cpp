@@ -1,0 +1,276 @@
+// The real echo channel, neighbour table, host routes and FTP client, inside two network namespaces of the
+// test's own joined by a veth pair. Root only; skipped otherwise.
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <net/if.h>
+#include <sched.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Diagnostics.h"
+#include "EchoChannel.h"
+#include "EchoRequest.h"
+#include "FileTransfer.h"
+#include "NeighbourTable.h"
+
+namespace {
+
+const std::string kPrefix = "inst-plat-" + std::to_string(getpid());
+const std::string kLocal = kPrefix + "-a";
+const std::string kPeer = kPrefix + "-b";
+constexpr uint32_t kPeerAddress = 0x0A4D0002;  // 10.77.0.2
+constexpr const char* kPeerText = "10.77.0.2";
+
+bool Shell(const std::string& command) {
+    return std::system(command.c_str()) == 0;
+}
+
+std::string Output(const std::string& command) {
+    std::string text;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char buffer[512];
+        while (size_t n = fread(buffer, 1, sizeof buffer, pipe)) {
+            text.append(buffer, n);
+        }
+        pclose(pipe);
+    }
+    return text;
+}
+
+std::string Slurp(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// Two namespaces, the test process moved into the first; an FTP server and a silent listener in the second.
+class Namespaces : public testing::Environment {
+  public:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            return;
+        }
+        m_dir = "/tmp/" + kPrefix;
+        mkdir(m_dir.c_str(), 0700);
+        std::ofstream(m_dir + "/config.ini", std::ios::binary) << "<subnet mask>\r\n255.255.255.0\r\n";
+        const std::string a = "ip netns exec " + kLocal + " ";
+        const std::string b = "ip netns exec " + kPeer + " ";
+        m_ready = Shell("ip netns add " + kLocal) && Shell("ip netns add " + kPeer) &&
+                  Shell("ip link add inst-va netns " + kLocal + " type veth peer name inst-vb netns " + kPeer) &&
+                  Shell(a + "ip addr add 10.77.0.1/24 dev inst-va") && Shell(a + "ip link set inst-va up") &&
+                  Shell(a + "ip link set lo up") && Shell(b + "ip addr add 10.77.0.2/24 dev inst-vb") &&
+                  Shell(b + "ip link set inst-vb up") && Shell(b + "ip link set lo up");
+        if (!m_ready) {
+            return;
+        }
+        m_server = Spawn({"ip", "netns", "exec", kPeer, "/usr/bin/python3", "-c",
+                          "import sys\n"
+                          "from pyftpdlib.authorizers import DummyAuthorizer\n"
+                          "from pyftpdlib.handlers import FTPHandler\n"
+                          "from pyftpdlib.servers import FTPServer\n"
+                          "import logging; logging.disable(logging.CRITICAL)\n"
+                          "a = DummyAuthorizer(); a.add_user('admin', 'RIGHT', sys.argv[1], perm='elradfmw')\n"
+                          "FTPHandler.authorizer = a\n"
+                          "FTPServer(('10.77.0.2', 2121), FTPHandler).serve_forever()\n",
+                          m_dir});
+        m_silent = Spawn({"ip", "netns", "exec", kPeer, "/usr/bin/python3", "-c",
+                          "import socket, time\n"
+                          "s = socket.socket(); s.bind(('10.77.0.2', 2122)); s.listen(5)\n"
+                          "c = s.accept(); time.sleep(60)\n"});
+        m_original = open("/proc/self/ns/net", O_RDONLY | O_CLOEXEC);
+        const int target = open(("/run/netns/" + kLocal).c_str(), O_RDONLY | O_CLOEXEC);
+        m_ready = m_original >= 0 && target >= 0 && setns(target, CLONE_NEWNET) == 0;
+        if (target >= 0) {
+            close(target);
+        }
+        // Give the servers a moment to listen.
+        for (int i = 0; i < 50 && m_ready; ++i) {
+            if (Shell("ip netns exec " + kPeer + " ss -ltn | grep -q ':2121 '")) {
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+    }
+
+    void TearDown() override {
+        if (m_original >= 0) {
+            setns(m_original, CLONE_NEWNET);
+            close(m_original);
+        }
+        for (pid_t pid : {m_server, m_silent}) {
+            if (pid > 0) {
+                kill(pid, SIGTERM);
+                waitpid(pid, nullptr, 0);
+            }
+        }
+        Shell("ip netns delete " + kLocal + " 2>/dev/null");
+        Shell("ip netns delete " + kPeer + " 2>/dev/null");
+        if (!m_dir.empty()) {
+            Shell("rm -rf " + m_dir);
+        }
+    }
+
+    static bool Ready() { return s_instance != nullptr && s_instance->m_ready; }
+    static std::string Directory() { return s_instance->m_dir; }
+    static Namespaces* s_instance;
+
+  private:
+    static pid_t Spawn(std::vector<std::string> args) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            std::vector<char*> argv;
+            for (auto& arg : args) {
+                argv.push_back(arg.data());
+            }
+            argv.push_back(nullptr);
+            execvp(argv[0], argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    bool m_ready = false;
+    int m_original = -1;
+    pid_t m_server = -1;
+    pid_t m_silent = -1;
+    std::string m_dir;
+};
+
+Namespaces* Namespaces::s_instance = nullptr;
+
+class PlatformLabTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        if (geteuid() != 0) {
+            GTEST_SKIP() << "needs root";
+        }
+        if (!Namespaces::Ready()) {
+            GTEST_SKIP() << "network namespaces cannot be made here";
+        }
+    }
+};
+
+TEST_F(PlatformLabTest, EchoRepliesComeBackOnRawAndDatagramSockets) {
+    struct Case {
+        IcmpEchoChannel::Mode mode;
+        bool ipHeader;
+    };
+    ASSERT_TRUE(Shell("echo '0 2147483647' > /proc/sys/net/ipv4/ping_group_range"));
+    for (const Case& c :
+         {Case{IcmpEchoChannel::Mode::RawOnly, true}, Case{IcmpEchoChannel::Mode::DatagramOnly, false}}) {
+        const uint16_t identifier = static_cast<uint16_t>(getpid() + (c.ipHeader ? 0 : 1));
+        IcmpEchoChannel::Opened opened = IcmpEchoChannel::Open(identifier, 2000, c.mode);
+        ASSERT_EQ(opened.failure, IcmpEchoChannel::Failure::None) << opened.error;
+        EXPECT_EQ(opened.channel->DeliversIpHeader(), c.ipHeader);
+        EchoRequest request(identifier);
+        request.Prepare(1, 1234);
+        const EchoChannel::Result sent = opened.channel->Send(kPeerAddress, request.Bytes());
+        ASSERT_EQ(sent.status, EchoChannel::Status::Ok);
+        EXPECT_EQ(sent.bytes, EchoRequest::kSize);
+        std::vector<uint8_t> buffer(1024);
+        uint32_t sender = 0;
+        // A raw socket may also see other ICMP; the reply to this request comes within the time-out.
+        RecordingDiagnostics diagnostics;
+        for (int i = 0; i < 5; ++i) {
+            const EchoChannel::Result received = opened.channel->Receive(buffer, sender);
+            ASSERT_EQ(received.status, EchoChannel::Status::Ok);
+            DecodeEchoReply(std::span<const uint8_t>(buffer.data(), received.bytes), opened.channel->DeliversIpHeader(),
+                            sender, opened.channel->ReplyIdentifier(), 1240, diagnostics);
+            if (diagnostics.Text(Diagnostics::Stream::Out).find("icmp_seq") != std::string::npos) {
+                break;
+            }
+        }
+        EXPECT_EQ(sender, kPeerAddress);
+        EXPECT_EQ(diagnostics.Text(Diagnostics::Stream::Out),
+                  std::string(c.ipHeader ? "64" : "44") + " bytes from 10.77.0.2: icmp_seq = 1.  time: 6 ms \n");
+    }
+    Shell("echo '1 0' > /proc/sys/net/ipv4/ping_group_range");
+
+    // Nothing answers: the receive time-out, not an error.
+    IcmpEchoChannel::Opened quiet = IcmpEchoChannel::Open(1, 200, IcmpEchoChannel::Mode::RawOnly);
+    ASSERT_TRUE(quiet.channel);
+    EchoRequest request(1);
+    request.Prepare(0, 0);
+    ASSERT_EQ(quiet.channel->Send(0x0A4D0063, request.Bytes()).status, EchoChannel::Status::Ok);  // 10.77.0.99
+    std::vector<uint8_t> buffer(1024);
+    uint32_t sender = 0;
+    EchoChannel::Result result{};
+    do {
+        result = quiet.channel->Receive(buffer, sender);
+    } while (result.status == EchoChannel::Status::Ok);  // stray ICMP (an unreachable) may come first
+    EXPECT_EQ(result.status, EchoChannel::Status::TimedOut);
+}
+
+TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutes) {
+    NetlinkNeighbourTable table;
+    const int index = static_cast<int>(if_nametoindex("inst-va"));
+    ASSERT_GT(index, 0);
+    EXPECT_EQ(table.InterfaceForSubnet(0x0A4D0063), index);
+    EXPECT_EQ(table.InterfaceForSubnet(0x0A4E0001), std::nullopt);
+
+    std::string error;
+    const NeighbourTable::MacAddress mac{0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA};
+    ASSERT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;  // 10.77.0.50
+    EXPECT_NE(Output("ip neigh show 10.77.0.50").find("lladdr 02:5e:a1:cc:55:ba PERMANENT"), std::string::npos);
+    // Replacing is allowed; removing twice is not a failure.
+    EXPECT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;
+    EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
+    EXPECT_EQ(Output("ip neigh show 10.77.0.50"), "");
+    EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
+    EXPECT_FALSE(table.AddPermanent(99999, 0x0A4D0032, mac, error));
+    EXPECT_NE(error.find("10.77.0.50"), std::string::npos) << error;
+
+    ASSERT_TRUE(table.AddHostRoute(index, 0xAC1E0505, error)) << error;  // 172.30.5.5
+    EXPECT_NE(Output("ip route show 172.30.5.5").find("dev inst-va"), std::string::npos);
+    EXPECT_TRUE(table.RemoveHostRoute(index, 0xAC1E0505, error)) << error;
+    EXPECT_EQ(Output("ip route show 172.30.5.5"), "");
+    EXPECT_TRUE(table.RemoveHostRoute(index, 0xAC1E0505, error)) << error;
+}
+
+TEST_F(PlatformLabTest, FtpLoginTransfersAndTimeOuts) {
+    const std::string local = Namespaces::Directory() + "/local.ini";
+    std::string error;
+    // pyftpdlib answers a refused login after 3 s; for FTP the connect time-out covers the login.
+    CurlFileTransfer transfer(CurlFileTransfer::Timeouts{5, 5, 5});
+    ASSERT_TRUE(transfer.Open(error));
+    EXPECT_EQ(transfer.Connect(kPeerText, 2121, "admin", "wrong", error), FileTransfer::Result::LoginDenied) << error;
+    ASSERT_EQ(transfer.Connect(kPeerText, 2121, "admin", "RIGHT", error), FileTransfer::Result::Ok) << error;
+    ASSERT_EQ(transfer.Download("config.ini", local, error), FileTransfer::Result::Ok) << error;
+    EXPECT_EQ(Slurp(local), "<subnet mask>\r\n255.255.255.0\r\n");  // binary: CR LF kept
+    std::ofstream(local, std::ios::binary) << "<reset system>\r\nYES\r\n";
+    ASSERT_EQ(transfer.Upload(local, "config.ini", error), FileTransfer::Result::Ok) << error;
+    EXPECT_EQ(Slurp(Namespaces::Directory() + "/config.ini"), "<reset system>\r\nYES\r\n");
+    // A failed download leaves no partial file behind.
+    EXPECT_EQ(transfer.Download("missing.ini", local, error), FileTransfer::Result::Failed);
+    EXPECT_NE(access(local.c_str(), F_OK), 0);
+    transfer.Close();
+
+    // Nobody listening, and a server that never greets: failures, not a refused login, and no hang.
+    ASSERT_TRUE(transfer.Open(error));
+    EXPECT_EQ(transfer.Connect(kPeerText, 2199, "admin", "RIGHT", error), FileTransfer::Result::Failed);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(transfer.Connect(kPeerText, 2122, "admin", "RIGHT", error), FileTransfer::Result::Failed);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << error;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    testing::InitGoogleTest(&argc, argv);
+    Namespaces::s_instance = new Namespaces;
+    testing::AddGlobalTestEnvironment(Namespaces::s_instance);
+    return RUN_ALL_TESTS();
+}
