@@ -45,7 +45,7 @@ QVariant DeviceTableModel::headerData(int section, Qt::Orientation orientation, 
         case Qt::TextAlignmentRole:
             return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
         case Qt::SizeHintRole:
-            return QSize(column.width, 0);
+            return QSize(column.width, -1);  // height left to the view
         default:
             return {};
     }
