@@ -1,0 +1,127 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTest>
+#include <QTreeView>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <thread>
+
+#include "../app/AppTestSupport.h"
+#include "CCameraSetupDlg.h"
+#include "CMessageDlg.h"
+#include "Diagnostics.h"
+#include "GuiInstallUi.h"
+#include "InvokeBlocking.h"
+
+namespace {
+
+DeviceInfo Row(const std::string& mac) {
+    DeviceInfo info;
+    info.cells = {mac, "0.0.0.0", "No", "255.255.255.0", "0.0.0.0", "0.0.0.0", "0.0.0.0", "NO", "Tavix-10", "NO"};
+    return info;
+}
+
+class GuiInstallUiTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        CCameraSetupDlg::Seams seams;
+        seams.environment = LoopbackEnvironment();
+        seams.searchDurationMs = 50;
+        m_window = std::make_unique<CCameraSetupDlg>(m_diagnostics, std::move(seams));
+        m_window->OnInitDialog();
+        m_window->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
+        m_ui = std::make_unique<GuiInstallUi>(*m_window);
+    }
+    void TearDown() override {
+        m_ui.reset();
+        m_window.reset();
+    }
+
+    // Runs `work` on a thread of its own, as the worker does, while this (GUI) thread keeps its events going.
+    void OnWorker(const std::function<void()>& work) {
+        std::atomic<bool> done{false};
+        std::thread thread([&] {
+            work();
+            done = true;
+        });
+        for (int i = 0; i < 500 && !done; ++i) {
+            QTest::qWait(10);
+        }
+        thread.join();
+    }
+
+    void Select(size_t row) {
+        QTreeView* list = m_window->List();
+        list->setCurrentIndex(list->model()->index(static_cast<int>(row), 0));
+        m_window->OnClickList();
+    }
+
+    RecordingDiagnostics m_diagnostics;
+    std::unique_ptr<CCameraSetupDlg> m_window;
+    std::unique_ptr<GuiInstallUi> m_ui;
+};
+
+TEST_F(GuiInstallUiTest, AddressLandsOnTheInstalledCamerasRowNotOnTheSelection) {
+    DeviceTable& table = m_window->Discovery().Table();
+    table.Append(Row("02-5E-A1-CC-55-C7"));
+    table.Append(Row("02-5E-A1-CC-55-C8"));
+    Select(1);  // the user clicked another camera while the first one was being installed
+    OnWorker([&] { m_ui->UpdateRow("02-5E-A1-CC-55-C7", "10.213.7.50", false); });
+    QTest::qWait(20);  // the posted refresh
+    EXPECT_EQ(table.Cell(0, kColumnAddress), "10.213.7.50");
+    EXPECT_EQ(table.Cell(0, kColumnAssigned), "Yes");
+    EXPECT_EQ(table.Cell(1, kColumnAddress), "0.0.0.0");
+    EXPECT_EQ(table.Cell(1, kColumnAssigned), "No");
+    // The buttons still follow the selected row, which may be installed.
+    EXPECT_TRUE(m_window->Button(CCameraSetupDlg::kInstallButton)->isEnabled());
+}
+
+TEST_F(GuiInstallUiTest, StatusDialogFollowsTheWorker) {
+    QString shownText;
+    int shownProgress = -1;
+    bool existedAfterOpen = false;
+    bool goneAfterClose = false;
+    OnWorker([&] {
+        m_ui->OpenStatus();
+        existedAfterOpen = InvokeBlocking(m_window.get(), [&] { return m_window->StatusDialog() != nullptr; });
+        m_ui->SetStatusText("This IP is valid.\nSetting and waiting for response from server.");
+        m_ui->SetStatusProgress(20);
+        InvokeBlocking(m_window.get(), [&] {
+            CMessageDlg* status = m_window->StatusDialog();
+            shownText = status->findChild<QLabel*>()->text();
+            shownProgress = status->findChild<QProgressBar*>()->value();
+        });
+        m_ui->CloseStatus();
+        m_ui->EndWait();
+    });
+    for (int i = 0; i < 100 && m_window->StatusDialog() != nullptr; ++i) {
+        QTest::qWait(10);
+    }
+    goneAfterClose = m_window->StatusDialog() == nullptr;
+    EXPECT_TRUE(existedAfterOpen);
+    EXPECT_EQ(shownText, "This IP is valid.\nSetting and waiting for response from server.");
+    EXPECT_EQ(shownProgress, 20);
+    EXPECT_TRUE(goneAfterClose);
+    EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST_F(GuiInstallUiTest, MessageBoxBlocksTheWorkerUntilDismissed) {
+    QString seen;
+    OnNextModal([&](QWidget* modal) {
+        auto* box = qobject_cast<QMessageBox*>(modal);
+        ASSERT_NE(box, nullptr);
+        seen = box->windowTitle() + ": " + box->text();
+        box->button(QMessageBox::Ok)->click();
+    });
+    OnWorker([&] { m_ui->ShowMessage("Install OK", "Message"); });
+    EXPECT_EQ(seen, "Message: Install OK");
+}
+
+}  // namespace
