@@ -72,17 +72,22 @@ int Transact(Request& request) {
                 result = errno;
                 break;
             }
-            int remaining = static_cast<int>(received);
-            for (auto* header = reinterpret_cast<nlmsghdr*>(reply); NLMSG_OK(header, remaining);
-                 header = NLMSG_NEXT(header, remaining)) {
-                if (header->nlmsg_type == NLMSG_ERROR && header->nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)) &&
-                    header->nlmsg_seq == 1) {
-                    nlmsgerr error;
-                    std::memcpy(&error, NLMSG_DATA(header), sizeof error);
-                    result = -error.error;
-                    done = true;
+            // Walk the reply by offsets, checking each message's length against what was received.
+            const size_t length = static_cast<size_t>(received);
+            for (size_t offset = 0; offset + sizeof(nlmsghdr) <= length && !done;) {
+                nlmsghdr header;
+                std::memcpy(&header, reply + offset, sizeof header);
+                if (header.nlmsg_len < sizeof(nlmsghdr) || header.nlmsg_len > length - offset) {
                     break;
                 }
+                if (header.nlmsg_type == NLMSG_ERROR && header.nlmsg_len >= NLMSG_LENGTH(sizeof(nlmsgerr)) &&
+                    header.nlmsg_seq == 1) {
+                    nlmsgerr error;
+                    std::memcpy(&error, reply + offset + NLMSG_HDRLEN, sizeof error);
+                    result = -error.error;
+                    done = true;
+                }
+                offset += NLMSG_ALIGN(header.nlmsg_len);
             }
             if (received == 0) {
                 break;
