@@ -1,6 +1,8 @@
 #include "InstallCommand.h"
 
 #include <arpa/inet.h>
+#include <pthread.h>
+#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -8,6 +10,7 @@
 #include <QEventLoop>
 #include <QTimer>
 
+#include <atomic>
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
@@ -471,6 +474,27 @@ int RunInstallCommand(const std::vector<std::string>& args) {
     }
     InitFileTransferLibrary();  // before any thread starts
 
+    // Ctrl-C, hang-up and termination end the command without leaving a neighbour entry, host route or
+    // temporary file behind: every thread blocks them and one thread waits for them.
+    static std::atomic<InstallWorker*> running{nullptr};
+    static sigset_t endSignals;
+    sigemptyset(&endSignals);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        sigaddset(&endSignals, signal);
+    }
+    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
+    std::thread([] {
+        int signal = 0;
+        if (sigwait(&endSignals, &signal) != 0) {
+            return;
+        }
+        if (InstallWorker* worker = running.load()) {
+            worker->CleanUp();
+        }
+        std::fflush(nullptr);
+        std::_Exit(128 + signal);
+    }).detach();
+
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
     CameraDiscovery discovery(ui, diagnostics);
@@ -546,12 +570,15 @@ int RunInstallCommand(const std::vector<std::string>& args) {
                                      identifier,
                                      StringTable::Load(StringTable::kConfigFileName)};
     InstallOutcome outcome = InstallOutcome::Fatal;
+    InstallWorker installWorker(target, installUi, platform);
+    running = &installWorker;
     std::thread worker([&] {
-        outcome = InstallWorker(target, installUi, platform).Run();
+        outcome = installWorker.Run();
         QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     QCoreApplication::exec();
     worker.join();
+    running = nullptr;
     discovery.Stop();
     return outcome == InstallOutcome::Installed ? kExitOk : kExitFailed;
 }

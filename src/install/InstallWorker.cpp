@@ -21,37 +21,20 @@ bool HasAddress(uint32_t address) {
     return address != 0 && address != 0xFFFFFFFFu;
 }
 
-// A directory only this process can read, under $TMPDIR (or /tmp); removed with everything in it.
-class PrivateDirectory {
-  public:
-    bool Create() {
-        const char* base = std::getenv("TMPDIR");
-        std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/camera-setup-XXXXXX";
-        std::vector<char> buffer(pattern.begin(), pattern.end());
-        buffer.push_back('\0');
-        if (mkdtemp(buffer.data()) == nullptr) {
-            return false;
-        }
-        m_path = buffer.data();
-        return true;
+// A directory only this process can read, under $TMPDIR (or /tmp); empty when it cannot be made.
+std::string MakePrivateDirectory() {
+    const char* base = std::getenv("TMPDIR");
+    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/camera-setup-XXXXXX";
+    std::vector<char> buffer(pattern.begin(), pattern.end());
+    buffer.push_back('\0');
+    if (mkdtemp(buffer.data()) == nullptr) {
+        return {};
     }
-    ~PrivateDirectory() {
-        if (m_path.empty()) {
-            return;
-        }
-        for (const char* name : {kIni, kTmp}) {
-            unlink(File(name).c_str());
-        }
-        rmdir(m_path.c_str());
-    }
-    std::string File(const char* name) const { return m_path + "/" + name; }
+    return buffer.data();
+}
 
-    static constexpr const char* kIni = "Ini.tmp";
-    static constexpr const char* kTmp = "Tmp.tmp";
-
-  private:
-    std::string m_path;
-};
+constexpr const char* kIniFile = "Ini.tmp";
+constexpr const char* kTmpFile = "Tmp.tmp";
 
 }  // namespace
 
@@ -61,13 +44,7 @@ class InstallWorker::Session {
     Session(InstallWorker& worker) : m_worker(worker), m_ui(worker.m_ui), m_p(worker.m_platform) {}
 
     ~Session() {
-        std::string error;
-        if (m_neighbourMayExist && !m_p.neighbours.Remove(m_destination, error)) {
-            m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-        }
-        if (m_routeInterface && !m_p.neighbours.RemoveHostRoute(*m_routeInterface, m_destination, error)) {
-            m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-        }
+        m_worker.CleanUp();
         m_p.transfer.Close();
     }
 
@@ -109,9 +86,7 @@ class InstallWorker::Session {
     std::vector<uint8_t> m_reply = std::vector<uint8_t>(kReplyBufferSize);
     uint32_t m_destination = 0;
     std::string m_dotted;
-    bool m_neighbourMayExist = false;
-    std::optional<int> m_routeInterface;
-    PrivateDirectory m_directory;
+    std::string m_directory;
 };
 
 InstallWorker::InstallWorker(InstallTarget target, InstallUi& ui, Platform platform)
@@ -127,6 +102,27 @@ InstallOutcome InstallWorker::Run() {
         m_platform.exitProcess(kFatalExitCode);
     }
     return outcome;
+}
+
+void InstallWorker::CleanUp() {
+    std::lock_guard lock(m_made.mutex);
+    std::string error;
+    if (m_made.neighbour && !m_platform.neighbours.Remove(*m_made.neighbour, error)) {
+        m_platform.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+    }
+    m_made.neighbour.reset();
+    if (m_made.routeInterface &&
+        !m_platform.neighbours.RemoveHostRoute(*m_made.routeInterface, m_made.address, error)) {
+        m_platform.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+    }
+    m_made.routeInterface.reset();
+    if (!m_made.directory.empty()) {
+        for (const char* name : {kIniFile, kTmpFile}) {
+            unlink((m_made.directory + "/" + name).c_str());
+        }
+        rmdir(m_made.directory.c_str());
+        m_made.directory.clear();
+    }
 }
 
 std::string InstallWorker::DefaultPassword(const std::string& macText) {
@@ -153,7 +149,12 @@ InstallOutcome InstallWorker::Session::Run() {
     const InstallTarget& target = m_worker.m_target;
 
     // Preparation: the working directory, then the wizard.
-    if (!m_directory.Create()) {
+    {
+        std::lock_guard lock(m_worker.m_made.mutex);
+        m_directory = MakePrivateDirectory();
+        m_worker.m_made.directory = m_directory;
+    }
+    if (m_directory.empty()) {
         return Fatal("Get system directory Failed: %d\n", errno, true);
     }
     const WizardRequest request{target.address, target.mask, target.gateway, target.dns1, target.dns2, target.wireless};
@@ -207,11 +208,19 @@ InstallOutcome InstallWorker::Session::Run() {
             m_p.diagnostics.Print(Stream::Err, "no interface reaches %s or the camera\n", m_dotted.c_str());
             return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
         }
-        if (!m_p.neighbours.AddHostRoute(*cameraInterface, m_destination, error)) {
+        bool added;
+        {
+            std::lock_guard lock(m_worker.m_made.mutex);
+            added = m_p.neighbours.AddHostRoute(*cameraInterface, m_destination, error);
+            if (added) {
+                m_worker.m_made.routeInterface = cameraInterface;
+                m_worker.m_made.address = m_destination;
+            }
+        }
+        if (!added) {
             m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
             return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
         }
-        m_routeInterface = cameraInterface;
         interface = cameraInterface;
     }
 
@@ -244,8 +253,13 @@ InstallOutcome InstallWorker::Session::Run() {
         m_p.diagnostics.Print(Stream::Err, "not a hardware address: %s\n", target.mac.c_str());
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
     }
-    m_neighbourMayExist = true;
-    if (!m_p.neighbours.AddPermanent(*interface, m_destination, *mac, error)) {
+    bool added;
+    {
+        std::lock_guard lock(m_worker.m_made.mutex);
+        m_worker.m_made.neighbour = m_destination;
+        added = m_p.neighbours.AddPermanent(*interface, m_destination, *mac, error);
+    }
+    if (!added) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
     }
@@ -353,8 +367,8 @@ InstallOutcome InstallWorker::Session::Configure(int& progress) {
         }
     }
 
-    const std::string ini = m_directory.File(PrivateDirectory::kIni);
-    const std::string tmp = m_directory.File(PrivateDirectory::kTmp);
+    const std::string ini = m_directory + "/" + kIniFile;
+    const std::string tmp = m_directory + "/" + kTmpFile;
     m_ui.SetStatusProgress(progress);
     progress += 10;
     if (m_p.transfer.Download(m_p.remoteFileName, ini, error) != FileTransfer::Result::Ok) {

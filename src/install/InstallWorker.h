@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 
@@ -65,6 +66,11 @@ class InstallWorker {
 
     InstallOutcome Run();
 
+    // Removes what the running installation has made so far: the neighbour entry, the host route, the temporary
+    // directory and its files. Safe from another thread (one that handles a signal before the process ends);
+    // every ending of Run does the same, and a second call finds nothing left to do.
+    void CleanUp();
+
     // The camera's factory FTP password: the MAC text without separators, upper case.
     static std::string DefaultPassword(const std::string& macText);
 
@@ -76,9 +82,19 @@ class InstallWorker {
   private:
     class Session;
 
+    // What exists outside the process; changed only under the mutex, so CleanUp never races an addition.
+    struct Made {
+        std::mutex mutex;
+        std::optional<uint32_t> neighbour;  // an entry for this address may exist
+        std::optional<int> routeInterface;  // a host route to the same address on this interface
+        uint32_t address = 0;
+        std::string directory;
+    };
+
     InstallTarget m_target;
     InstallUi& m_ui;
     Platform m_platform;
+    Made m_made;
 };
 
 // The texts the user sees.

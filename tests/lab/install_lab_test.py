@@ -7,6 +7,7 @@ Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
 
 import json
+import signal
 import os
 import shutil
 import subprocess
@@ -40,6 +41,7 @@ CAMERAS = {
     "guibusy": ("02:5E:A1:CD:E1:0E", "host=NV4412-0104,xrm=0,taken=10.213.7.73"),
     "guireadonly": ("02:5E:A1:CD:E1:0F", "host=NV4412-0104,xrm=0,upload=refuse"),
     "guigone": ("02:5E:A1:CD:E1:10", "host=NV4412-0104,xrm=0,comeback=0"),
+    "interrupted": ("02:5E:A1:CD:E1:11", "host=NV4412-0104,xrm=0,comeback=0"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -200,6 +202,24 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertEqual(out.splitlines()[-1], "Install Fail")
         self.assertEqual(out.count("\n["), 2 + 1 + 1 + 1 + 15)  # 10..40, one login, 15 restart attempts
+
+    def test_interrupted_install_leaves_nothing_behind(self):
+        # Ctrl-C while the camera is being waited for: the neighbour entry and the working files go too.
+        mac = CAMERAS["interrupted"][0].replace(":", "-")
+        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", BINARY, "install", mac, "--ip",
+                                    "10.213.7.70"], env=ENV, text=True, stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        time.sleep(1.0)
+        lab("boot", "interrupted")
+        seen = []
+        for line in process.stdout:
+            seen.append(line)
+            if line.startswith("[ 60]"):  # the restart wait: entry and files exist
+                self.assertNotEqual(os.listdir(self.tmp), [])
+                os.killpg(process.pid, signal.SIGINT)
+                break
+        process.communicate(timeout=30)
+        self.assertEqual(process.returncode, 128 + signal.SIGINT, "".join(seen))
 
     def test_unprivileged_datagram_socket(self):
         # Without CAP_NET_RAW the echo goes through an ICMP datagram socket, if the group may open one.
