@@ -3,9 +3,13 @@
 #include <QApplication>
 #include <QIcon>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include "Bitmaps.h"
 #include "CCameraSetupDlg.h"
 #include "Diagnostics.h"
+#include "EndSignalCleanup.h"
 #include "GuiInstallUi.h"
 
 CCameraSetupApp::CCameraSetupApp(QApplication& application) : m_application(application) {
@@ -16,11 +20,19 @@ CCameraSetupApp::CCameraSetupApp(QApplication& application) : m_application(appl
 }
 
 int CCameraSetupApp::Run() {
+    CleanUpOnEndSignals();
     StdDiagnostics diagnostics;
     {
         CCameraSetupDlg dialog(diagnostics);
         dialog.SetInstallStarter(&StartGuiInstall);
         dialog.DoModal();
+        // An installation still running holds the window: end here, after its cleanup, rather than destroy
+        // the window under it.
+        if (GuiInstallRunning()) {
+            CleanUpRunningInstall();
+            std::fflush(nullptr);
+            std::_Exit(0);
+        }
     }
     return 0;
 }

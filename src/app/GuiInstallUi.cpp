@@ -11,6 +11,7 @@
 #include "Clock.h"
 #include "DeviceInfo.h"
 #include "EchoChannel.h"
+#include "EndSignalCleanup.h"
 #include "FileTransfer.h"
 #include "InstallWorker.h"
 #include "NeighbourTable.h"
@@ -159,7 +160,9 @@ void StartGuiInstall(CCameraSetupDlg& window) {
                                          },
                                          identifier,
                                          StringTable::Load(StringTable::kConfigFileName)};
-        InstallWorker(target, ui, platform).Run();
+        InstallWorker worker(target, ui, platform);
+        const RunningInstallScope runningScope(worker);
+        worker.Run();
         g_installRunning = false;
     }).detach();
 }

@@ -1,8 +1,6 @@
 #include "InstallCommand.h"
 
 #include <arpa/inet.h>
-#include <pthread.h>
-#include <signal.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -25,6 +23,7 @@
 #include "ConfigFileRewrite.h"
 #include "Diagnostics.h"
 #include "EchoChannel.h"
+#include "EndSignalCleanup.h"
 #include "FileTransfer.h"
 #include "HeadlessCommand.h"
 #include "InstallWorker.h"
@@ -474,26 +473,7 @@ int RunInstallCommand(const std::vector<std::string>& args) {
     }
     InitFileTransferLibrary();  // before any thread starts
 
-    // Ctrl-C, hang-up and termination end the command without leaving a neighbour entry, host route or
-    // temporary file behind: every thread blocks them and one thread waits for them.
-    static std::atomic<InstallWorker*> running{nullptr};
-    static sigset_t endSignals;
-    sigemptyset(&endSignals);
-    for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
-        sigaddset(&endSignals, signal);
-    }
-    pthread_sigmask(SIG_BLOCK, &endSignals, nullptr);
-    std::thread([] {
-        int signal = 0;
-        if (sigwait(&endSignals, &signal) != 0) {
-            return;
-        }
-        if (InstallWorker* worker = running.load()) {
-            worker->CleanUp();
-        }
-        std::fflush(nullptr);
-        std::_Exit(128 + signal);
-    }).detach();
+    CleanUpOnEndSignals();
 
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
@@ -571,14 +551,13 @@ int RunInstallCommand(const std::vector<std::string>& args) {
                                      StringTable::Load(StringTable::kConfigFileName)};
     InstallOutcome outcome = InstallOutcome::Fatal;
     InstallWorker installWorker(target, installUi, platform);
-    running = &installWorker;
+    const RunningInstallScope runningScope(installWorker);
     std::thread worker([&] {
         outcome = installWorker.Run();
         QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
     });
     QCoreApplication::exec();
     worker.join();
-    running = nullptr;
     discovery.Stop();
     return outcome == InstallOutcome::Installed ? kExitOk : kExitFailed;
 }

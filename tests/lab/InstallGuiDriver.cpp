@@ -27,6 +27,7 @@
 #include "CServerSetting.h"
 #include "DeviceInfo.h"
 #include "Diagnostics.h"
+#include "EndSignalCleanup.h"
 #include "FileTransfer.h"
 #include "GuiInstallUi.h"
 #include "IpAddressEdit.h"
@@ -85,6 +86,7 @@ int main(int argc, char** argv) {
     }
 
     InitFileTransferLibrary();
+    CleanUpOnEndSignals();  // as the program does
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
     CCameraSetupDlg window(diagnostics);
     window.SetInstallStarter(&StartGuiInstall);

@@ -42,6 +42,7 @@ CAMERAS = {
     "guireadonly": ("02:5E:A1:CD:E1:0F", "host=NV4412-0104,xrm=0,upload=refuse"),
     "guigone": ("02:5E:A1:CD:E1:10", "host=NV4412-0104,xrm=0,comeback=0"),
     "interrupted": ("02:5E:A1:CD:E1:11", "host=NV4412-0104,xrm=0,comeback=0"),
+    "guiterm": ("02:5E:A1:CD:E1:12", "host=NV4412-0104,xrm=0,comeback=0"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -252,6 +253,31 @@ class InstallLab(unittest.TestCase):
             process.kill()
             out, err = process.communicate()
         return process.returncode, out, err
+
+    def test_gui_ended_by_a_signal_leaves_nothing_behind(self):
+        # Termination while the window waits for the camera: the neighbour entry and the working files go too.
+        if GUI is None:
+            self.skipTest("no GUI driver given")
+        mac = CAMERAS["guiterm"][0].replace(":", "-")
+        runtime = tempfile.mkdtemp(prefix="inst-xdg-")
+        self.addCleanup(shutil.rmtree, runtime, True)
+        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}",
+                                    "QT_QPA_PLATFORM=offscreen", GUI, mac, "--ip", "10.213.7.77"], env=ENV, text=True,
+                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        time.sleep(1.5)
+        lab("boot", "guiterm")
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline:
+            if lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout.strip():
+                break
+            time.sleep(0.2)
+        else:
+            process.kill()
+            self.fail("the installation never added its neighbour entry")
+        self.assertNotEqual(os.listdir(self.tmp), [])
+        os.killpg(process.pid, signal.SIGTERM)
+        process.communicate(timeout=30)
+        self.assertEqual(process.returncode, 128 + signal.SIGTERM)
 
     def test_gui_install_ok(self):
         code, out, err = self.gui("guiok", "--ip", "10.213.7.71")
