@@ -356,12 +356,14 @@ bool CCameraSetupDlg::SendToStatusDialog(QEvent& event) {
     });
 }
 
-void CCameraSetupDlg::PostEndWait() {
-    PostWindowMessage(this, new QEvent(WindowMessages::Type(WindowMessages::kEndWait)));
+void CCameraSetupDlg::SendEndWait() {
+    QEvent event(WindowMessages::Type(WindowMessages::kEndWait));
+    SendWindowMessage(this, event);
 }
 
-void CCameraSetupDlg::PostRefreshControls() {
-    PostWindowMessage(this, new QEvent(WindowMessages::Type(WindowMessages::kRefreshControls)));
+void CCameraSetupDlg::SendRefreshControls() {
+    QEvent event(WindowMessages::Type(WindowMessages::kRefreshControls));
+    SendWindowMessage(this, event);
 }
 
 void CCameraSetupDlg::ShowMessage(const QString& text, const QString& caption) {

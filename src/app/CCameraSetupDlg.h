@@ -95,9 +95,9 @@ class CCameraSetupDlg : public QDialog {
     // the GUI thread and waits; false when no status dialog exists (the message is lost, as on a missing
     // window). Must not be called once this window has been destroyed.
     bool SendToStatusDialog(QEvent& event);
-    // Thread-safe: WM_END_WAIT and WM_REFRESH_CONTROLS.
-    void PostEndWait();
-    void PostRefreshControls();
+    // Thread-safe: WM_END_WAIT and WM_REFRESH_CONTROLS, handled before they return.
+    void SendEndWait();
+    void SendRefreshControls();
 
   signals:
     // After the first search of the start-up has ended (tests and screenshots wait for it).

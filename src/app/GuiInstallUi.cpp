@@ -73,7 +73,7 @@ void GuiInstallUi::CloseStatus() {
 
 void GuiInstallUi::EndWait() {
     if (m_window) {
-        m_window->PostEndWait();
+        m_window->SendEndWait();
     }
 }
 
@@ -126,7 +126,7 @@ void GuiInstallUi::UpdateRow(const std::string& mac, const std::string& address,
             table.SetCell(*row, kColumnAssigned, kAssignedYes);
         }
     });
-    window->PostRefreshControls();
+    window->SendRefreshControls();
 }
 
 bool GuiInstallRunning() {

@@ -264,7 +264,7 @@ TEST_F(MainWindowTest, WorkerOpensDrivesAndClosesTheStatusDialog) {
         m_window->SendToStatusDialog(close);
         QEvent again(WindowMessages::Type(WindowMessages::kStatusClose));
         sentToMissing = m_window->SendToStatusDialog(again);
-        m_window->PostEndWait();
+        m_window->SendEndWait();
         finished = true;
     });
     QElapsedTimer clock;
