@@ -15,6 +15,7 @@
 #include "FileTransfer.h"
 #include "InstallWorker.h"
 #include "NeighbourTable.h"
+#include "RealInstallPlatform.h"
 #include "SetupWizardRun.h"
 #include "StringTable.h"
 #include "WindowMessages.h"
@@ -144,23 +145,9 @@ void StartGuiInstall(CCameraSetupDlg& window) {
         selected.dns1, selected.dns2,    selected.wireless, window.Discovery().ArrivalInterface(selected.mac)};
     std::thread([&window, target] {
         GuiInstallUi ui(window);
-        NetlinkNeighbourTable neighbours;
-        CurlFileTransfer transfer;
-        SteadyClock clock;
         StdDiagnostics diagnostics;
-        const uint16_t identifier = InstallWorker::ProcessIdentifier();
-        InstallWorker::Platform platform{InstallWorker::RealEchoOpener(identifier),
-                                         neighbours,
-                                         transfer,
-                                         clock,
-                                         diagnostics,
-                                         [](int code) {
-                                             std::fflush(nullptr);
-                                             std::_Exit(code);
-                                         },
-                                         identifier,
-                                         StringTable::Load(StringTable::kConfigFileName)};
-        InstallWorker worker(target, ui, platform);
+        RealInstallPlatform real(diagnostics, StringTable::Load(StringTable::kConfigFileName));
+        InstallWorker worker(target, ui, real.Platform());
         const RunningInstallScope runningScope(worker);
         worker.Run();
         g_installRunning = false;

@@ -29,6 +29,7 @@
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
 #include "NeighbourTable.h"
+#include "RealInstallPlatform.h"
 #include "SelectedCamera.h"
 #include "StringTable.h"
 #include "WizardRules.h"
@@ -534,23 +535,9 @@ int RunInstallCommand(const std::vector<std::string>& args) {
             }
         });
     });
-    NetlinkNeighbourTable neighbours;
-    CurlFileTransfer transfer;
-    SteadyClock clock;
-    const uint16_t identifier = InstallWorker::ProcessIdentifier();
-    InstallWorker::Platform platform{InstallWorker::RealEchoOpener(identifier),
-                                     neighbours,
-                                     transfer,
-                                     clock,
-                                     diagnostics,
-                                     [](int code) {
-                                         std::fflush(nullptr);
-                                         std::_Exit(code);
-                                     },
-                                     identifier,
-                                     StringTable::Load(StringTable::kConfigFileName)};
+    RealInstallPlatform real(diagnostics, StringTable::Load(StringTable::kConfigFileName));
     InstallOutcome outcome = InstallOutcome::Fatal;
-    InstallWorker installWorker(target, installUi, platform);
+    InstallWorker installWorker(target, installUi, real.Platform());
     const RunningInstallScope runningScope(installWorker);
     std::thread worker([&] {
         outcome = installWorker.Run();
