@@ -92,8 +92,8 @@ def state(name):
 class InstallLab(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        spec = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
-        lab("up", "--cameras", spec)
+        listing = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
+        lab("up", "--cameras", listing)
         cls.originals = {}
         for name in CAMERAS:
             with open(state(name)["config_ini"], "rb") as f:

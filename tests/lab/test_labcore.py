@@ -52,10 +52,10 @@ class CameraList(unittest.TestCase):
             ("mac=02:5E:A1:CC:55:BA,justaword", "key=value"),
             ("mac=02:5E:A1:CC:55:BA,taken=10.213.7.2", "lab's own hosts"),
         ]
-        for spec, text in cases:
-            with self.subTest(spec=spec):
+        for listing, text in cases:
+            with self.subTest(listing=listing):
                 with self.assertRaises(labcore.LabError) as ctx:
-                    labcore.parse_cameras(spec)
+                    labcore.parse_cameras(listing)
                 self.assertIn(text, str(ctx.exception))
 
     def test_default_set_parses(self):

@@ -159,9 +159,9 @@ class Ftp(LabTestCase):
         cases = [(f"name=c1,mac={MAC1}", PW1, True), (f"name=c1,mac={MAC1}", PW1.lower(), False),
                  (f"name=c1,mac={MAC1},password=secret", PW1, False),
                  (f"name=c1,mac={MAC1},password=secret", "secret", True)]
-        for spec, pw, ok in cases:
-            with self.subTest(spec=spec, pw=pw):
-                self.up(spec)
+        for listing, pw, ok in cases:
+            with self.subTest(listing=listing, pw=pw):
+                self.up(listing)
                 self.assertEqual(self.probe("ftp-get", self.state("c1")["address"], pw)["ok"], ok)
                 self.assertEqual([x["ok"] for x in self.state("c1")["ftp_logins"]], [ok])
                 self.down_and_check()

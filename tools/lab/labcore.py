@@ -127,11 +127,11 @@ def _check_ipv4(name, key, text):
         raise LabError(f"camera {name}: {key}={text!r} is not an IPv4 address") from None
 
 
-def parse_cameras(spec):
+def parse_cameras(listing):
     """'key=value,key=value;key=value,...' (one camera per ';', or per line of a config file) -> camera dicts
     with every field filled in. Raises LabError with a message naming the camera and the field."""
     cameras = []
-    chunks = [c.strip() for c in re.split(r"[;\n]", spec)]
+    chunks = [c.strip() for c in re.split(r"[;\n]", listing)]
     for chunk in chunks:
         if not chunk or chunk.startswith("#"):
             continue
