@@ -1,4 +1,5 @@
-// GoogleTest main for the dialog tests: one QApplication for the whole run, offscreen unless a platform is set.
+// GoogleTest main for widget tests: one QApplication for the whole run, offscreen unless a platform is set
+// (test discovery runs the binaries too, where no display may exist).
 
 #include <gtest/gtest.h>
 
