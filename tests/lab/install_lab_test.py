@@ -262,7 +262,7 @@ class InstallLab(unittest.TestCase):
         runtime = tempfile.mkdtemp(prefix="inst-xdg-")
         self.addCleanup(shutil.rmtree, runtime, True)
         process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}",
-                                    "QT_QPA_PLATFORM=offscreen", GUI, mac, "--ip", "10.213.7.77"], env=ENV, text=True,
+                                    "QT_QPA_PLATFORM=offscreen", GUI, mac, "--ip", "10.213.7.78"], env=ENV, text=True,
                                    stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.5)
         lab("boot", "guiterm")
