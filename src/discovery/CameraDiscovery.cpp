@@ -223,16 +223,21 @@ void CameraDiscovery::OpenListener(uint16_t port, bool client, StartReport& repo
 }
 
 void CameraDiscovery::ReadDatagram(UdpSocket& socket, bool client) {
-    std::array<uint8_t, DiscoveryCore::kDhcpBufferSize> buffer{};
-    UdpSocket::Datagram datagram;
-    if (socket.Receive(buffer, &datagram) != 0) {
-        return;
-    }
-    const std::span<const uint8_t> bytes(buffer.data(), datagram.length);
-    if (client) {
-        m_core.HandleClientPacket(bytes, datagram.interface);
-    } else {
-        m_core.HandleServerPacket(bytes, datagram.interface);
+    // A bounded batch per notification: a DHCP storm costs one pass of the event loop per batch, not per
+    // packet, and the loop still gets back to the window within a fraction of a millisecond.
+    std::array<uint8_t, DiscoveryCore::kDhcpBufferSize> buffer;
+    for (int i = 0; i < kDatagramsPerNotification; ++i) {
+        buffer.fill(0);
+        UdpSocket::Datagram datagram;
+        if (socket.Receive(buffer, &datagram) != 0) {
+            return;
+        }
+        const std::span<const uint8_t> bytes(buffer.data(), datagram.length);
+        if (client) {
+            m_core.HandleClientPacket(bytes, datagram.interface);
+        } else {
+            m_core.HandleServerPacket(bytes, datagram.interface);
+        }
     }
 }
 

@@ -31,6 +31,7 @@ class CameraDiscovery : public QObject {
     static constexpr uint16_t kServerPort = 68;
     static constexpr uint16_t kXrmLocalPort = 9000;
     static constexpr int kReceiveBufferBytes = 1 << 20;
+    static constexpr int kDatagramsPerNotification = 64;
 
     // How a DHCP socket came to be, or at which step it failed.
     struct SocketOpenResult {

@@ -37,6 +37,7 @@ class CameraDiscoveryTest : public testing::Test {
             int error = 0;
             result.socket = UdpSocket::Create(&error);
             result.socket->EnablePacketInfo();
+            result.socket->SetReceiveBuffer(CameraDiscovery::kReceiveBufferBytes);
             EXPECT_EQ(result.socket->Bind(kLoopback, 0), 0);
             ports[port] = result.socket->LocalPort();
             return result;
@@ -168,4 +169,26 @@ TEST_F(CameraDiscoveryTest, RequeryTimerRepeatsTheBroadcast) {
     discovery.Search();
     EXPECT_EQ(discovery.Table().RowCount(), 0u);
     EXPECT_EQ(discovery.PendingXrmCount(), 1);
+}
+
+TEST_F(CameraDiscoveryTest, EveryDatagramOfABurstBecomesItsRowWhateverThePacketBeforeIt) {
+    CameraDiscovery discovery(ui, diagnostics, LoopbackEnvironment());
+    ASSERT_TRUE(discovery.Start().clientSocket);
+    // More than one notification's batch, all waiting before the event loop runs; short packets follow long
+    // ones, so a byte left over from the packet before would change the row.
+    constexpr int kCameras = 3 * CameraDiscovery::kDatagramsPerNotification + 7;
+    for (int i = 0; i < kCameras; ++i) {
+        std::array<uint8_t, 6> mac{0x02, 0x5E, 0xA3, 0x7D, 0x00, static_cast<uint8_t>(i)};
+        DhcpPacket packet(1);
+        packet.Mac(mac).Cookie();
+        if (i % 2 == 0) {
+            packet.HostName("QM52X3-0200");
+        }
+        sender.Send(packet.End().Bytes(), ports[67]);
+    }
+    ASSERT_TRUE(SpinUntil([&] { return discovery.Table().RowCount() == kCameras; }));
+    for (int i = 0; i < kCameras; ++i) {
+        const std::string wireless = discovery.Table().Cell(static_cast<size_t>(i), kColumnWireless);
+        EXPECT_EQ(wireless, i % 2 == 0 ? "YES" : "") << i;
+    }
 }
