@@ -2,7 +2,7 @@
 
 class InstallWorker;
 
-// Ctrl-C, hang-up and termination must not leave a neighbour entry, host route or temporary file behind.
+// Ctrl-C, hang-up and termination must not leave a neighbour entry or host route behind.
 //
 // CleanUpOnEndSignals installs handlers for SIGINT, SIGTERM and SIGHUP once per process. A handler only writes
 // the signal number into a pipe; one thread reads it, cleans up after the installation registered at that

@@ -4,7 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -20,21 +20,6 @@ constexpr size_t kReplyBufferSize = 1024;
 bool HasAddress(uint32_t address) {
     return address != 0 && address != 0xFFFFFFFFu;
 }
-
-// A directory only this process can read, under $TMPDIR (or /tmp); empty when it cannot be made.
-std::string MakePrivateDirectory() {
-    const char* base = std::getenv("TMPDIR");
-    std::string pattern = std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/camera-setup-XXXXXX";
-    std::vector<char> buffer(pattern.begin(), pattern.end());
-    buffer.push_back('\0');
-    if (mkdtemp(buffer.data()) == nullptr) {
-        return {};
-    }
-    return buffer.data();
-}
-
-constexpr const char* kIniFile = "Ini.tmp";
-constexpr const char* kTmpFile = "Tmp.tmp";
 
 }  // namespace
 
@@ -75,7 +60,7 @@ class InstallWorker::Session {
     // One paced attempt of the two echo loops. nullopt: fatal (already reported).
     std::optional<Echo> Attempt(uint16_t sequence, int& progress);
     InstallOutcome Configure(int& progress);
-    bool RewriteLocally(const std::string& ini, const std::string& tmp);
+    std::string Rewrite(const std::string& original) const;
 
     InstallWorker& m_worker;
     InstallUi& m_ui;
@@ -86,7 +71,6 @@ class InstallWorker::Session {
     std::vector<uint8_t> m_reply = std::vector<uint8_t>(kReplyBufferSize);
     uint32_t m_destination = 0;
     std::string m_dotted;
-    std::string m_directory;
 };
 
 InstallWorker::InstallWorker(InstallTarget target, InstallUi& ui, Platform platform)
@@ -116,13 +100,6 @@ void InstallWorker::CleanUp() {
         m_platform.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
     }
     m_made.routeInterface.reset();
-    if (!m_made.directory.empty()) {
-        for (const char* name : {kIniFile, kTmpFile}) {
-            unlink((m_made.directory + "/" + name).c_str());
-        }
-        rmdir(m_made.directory.c_str());
-        m_made.directory.clear();
-    }
 }
 
 std::string InstallWorker::DefaultPassword(const std::string& macText) {
@@ -148,15 +125,6 @@ std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t 
 InstallOutcome InstallWorker::Session::Run() {
     const InstallTarget& target = m_worker.m_target;
 
-    // Preparation: the working directory, then the wizard.
-    {
-        std::lock_guard lock(m_worker.m_made.mutex);
-        m_directory = MakePrivateDirectory();
-        m_worker.m_made.directory = m_directory;
-    }
-    if (m_directory.empty()) {
-        return Fatal("Get system directory Failed: %d\n", errno, true);
-    }
     const WizardRequest request{target.address, target.mask, target.gateway, target.dns1, target.dns2, target.wireless};
     std::optional<InstallParams> params = m_ui.RunWizard(request);
     if (!params) {
@@ -367,40 +335,40 @@ InstallOutcome InstallWorker::Session::Configure(int& progress) {
         }
     }
 
-    const std::string ini = m_directory + "/" + kIniFile;
-    const std::string tmp = m_directory + "/" + kTmpFile;
     m_ui.SetStatusProgress(progress);
     progress += 10;
-    if (m_p.transfer.Download(m_p.remoteFileName, ini, error) != FileTransfer::Result::Ok) {
+    FileTransfer::Fetched original;
+    if (m_p.transfer.Download(m_p.remoteFileName, original, error) != FileTransfer::Result::Ok) {
         return notChanged(error);
     }
-    if (!RewriteLocally(ini, tmp)) {
-        return notChanged("cannot rewrite the configuration in " + ini);
+    // A cut download would be rewritten into a cut file on the camera.
+    if (original.bytes.empty()) {
+        return notChanged(m_p.remoteFileName + ": the download is empty");
     }
-    if (m_p.transfer.Upload(ini, m_p.remoteFileName, error) != FileTransfer::Result::Ok) {
+    if (original.announcedSize && original.bytes.size() < *original.announcedSize) {
+        return notChanged(m_p.remoteFileName + ": " + std::to_string(original.bytes.size()) + " of " +
+                          std::to_string(*original.announcedSize) + " bytes arrived");
+    }
+    const FileTransfer::Result stored = m_p.transfer.Upload(Rewrite(original.bytes), m_p.remoteFileName, error);
+    if (stored == FileTransfer::Result::Interrupted) {
+        // The camera may now hold part of the new file: put the old one back.
+        m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+        if (m_p.transfer.Upload(original.bytes, m_p.remoteFileName, error) != FileTransfer::Result::Ok) {
+            m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+            return End(InstallOutcome::SettingsIncomplete, kSettingsIncompleteText, kErrorCaption);
+        }
+        return notChanged("");
+    }
+    if (stored != FileTransfer::Result::Ok) {
         return notChanged(error);
     }
-    unlink(ini.c_str());
     m_p.transfer.Close();
     return InstallOutcome::Installed;
 }
 
-// The download moves aside and the rewrite is written under the download's name, which is then uploaded.
-bool InstallWorker::Session::RewriteLocally(const std::string& ini, const std::string& tmp) {
-    if (std::rename(ini.c_str(), tmp.c_str()) != 0) {
-        return false;
-    }
-    bool ok;
-    {
-        std::ifstream in(tmp, std::ios::binary);
-        std::ofstream out(ini, std::ios::binary | std::ios::trunc);
-        if (!in.is_open() || !out.is_open()) {
-            return false;
-        }
-        RewriteConfigFile(in, out, m_params);
-        out.flush();
-        ok = !in.bad() && out.good();
-    }
-    unlink(tmp.c_str());
-    return ok;
+std::string InstallWorker::Session::Rewrite(const std::string& original) const {
+    std::istringstream in(original);
+    std::ostringstream out;
+    RewriteConfigFile(in, out, m_params);
+    return std::move(out).str();
 }

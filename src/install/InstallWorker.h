@@ -4,10 +4,10 @@
 // neighbour entry and echo requests, config.ini rewrite over FTP, restart wait. Runs on a thread of its own
 // (the caller starts it and does not wait); talks to the user only through InstallUi.
 //
-// Every ending removes what the installation made: the neighbour entry for the new address, the temporary
-// host route, the private temporary directory and the files in it. A fatal failure (the working directory,
-// the echo socket, an unexpected send or receive error) shows its message where the original tool did and
-// then calls exitProcess(65535), after that cleanup.
+// Every ending removes what the installation made: the neighbour entry for the new address and the temporary
+// host route. config.ini is held in memory only. A fatal failure (the echo socket, an unexpected send or
+// receive error) shows its message where the original tool did and then calls exitProcess(65535), after that
+// cleanup.
 
 #include <cstdint>
 #include <functional>
@@ -40,6 +40,7 @@ enum class InstallOutcome {
     AddressInUse,        // something answered the new address
     AssignFailed,        // the camera did not take the address (or the entry/route could not be made)
     SettingsNotChanged,  // address taken, config.ini not rewritten
+    SettingsIncomplete,  // address taken, an upload broke off and the original could not be put back
     RestartFailed,       // rewritten, but the camera did not come back
     Installed,
     Fatal,  // exitProcess was called
@@ -66,9 +67,9 @@ class InstallWorker {
 
     InstallOutcome Run();
 
-    // Removes what the running installation has made so far: the neighbour entry, the host route, the temporary
-    // directory and its files. Safe from another thread (one that handles a signal before the process ends);
-    // every ending of Run does the same, and a second call finds nothing left to do.
+    // Removes what the running installation has made so far: the neighbour entry and the host route. Safe from another
+    // thread (one that handles a signal before the process ends); every ending of Run does the same, and a second call
+    // finds nothing left to do.
     void CleanUp();
 
     // The camera's factory FTP password: the MAC text without separators, upper case.
@@ -88,7 +89,6 @@ class InstallWorker {
         std::optional<uint32_t> neighbour;  // an entry for this address may exist
         std::optional<int> routeInterface;  // a host route to the same address on this interface
         uint32_t address = 0;
-        std::string directory;
     };
 
     InstallTarget m_target;
@@ -106,5 +106,7 @@ inline constexpr const char* kAddressInUseText =
 inline constexpr const char* kInstallFailText = "Install Fail";
 inline constexpr const char* kInstallOkText = "Install OK";
 inline constexpr const char* kSettingsNotChangedText = "IP address is set, but\nsettings are not changed";
+inline constexpr const char* kSettingsIncompleteText =
+    "IP address is set, but\nthe configuration file may be incomplete";
 inline constexpr const char* kErrorCaption = "Error";
 inline constexpr const char* kMessageCaption = "Message";

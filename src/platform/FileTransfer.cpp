@@ -2,8 +2,8 @@
 
 #include <curl/curl.h>
 
-#include <sys/stat.h>
-#include <cstdio>
+#include <algorithm>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -12,12 +12,49 @@ CURL* Handle(void* curl) {
     return static_cast<CURL*>(curl);
 }
 
-size_t WriteToFile(char* data, size_t size, size_t count, void* file) {
-    return std::fwrite(data, size, count, static_cast<FILE*>(file));
+struct Sink {
+    std::string& bytes;
+    bool tooLarge = false;
+};
+
+size_t WriteToMemory(char* data, size_t size, size_t count, void* userdata) {
+    Sink& sink = *static_cast<Sink*>(userdata);
+    const size_t length = size * count;
+    if (length > FileTransfer::kMaxFileBytes - sink.bytes.size()) {
+        sink.tooLarge = true;
+        return 0;  // libcurl ends the transfer with CURLE_WRITE_ERROR
+    }
+    sink.bytes.append(data, length);
+    return length;
 }
 
-size_t ReadFromFile(char* data, size_t size, size_t count, void* file) {
-    return std::fread(data, size, count, static_cast<FILE*>(file));
+struct Source {
+    std::string_view bytes;
+    size_t offset = 0;
+    bool accepted = false;  // the server took the store command: its file may change from here on
+};
+
+size_t ReadFromMemory(char* data, size_t size, size_t count, void* userdata) {
+    Source& source = *static_cast<Source*>(userdata);
+    source.accepted = true;
+    const size_t length = std::min(size * count, source.bytes.size() - source.offset);
+    std::memcpy(data, source.bytes.data() + source.offset, length);
+    source.offset += length;
+    return length;
+}
+
+// libcurl hands every FTP control reply line to the header callback. A preliminary reply (1xx) opens a transfer.
+size_t WatchReplies(char* data, size_t size, size_t count, void* userdata) {
+    const size_t length = size * count;
+    if (length >= 3 && data[0] == '1' && data[1] >= '0' && data[1] <= '9' && data[2] >= '0' && data[2] <= '9') {
+        static_cast<Source*>(userdata)->accepted = true;
+    }
+    return length;
+}
+
+// The server refused EPSV and PASV (or answered PASV with nothing usable).
+bool PassiveRefused(int code) {
+    return code == CURLE_FTP_WEIRD_PASV_REPLY || code == CURLE_FTP_WEIRD_227_FORMAT;
 }
 
 }  // namespace
@@ -44,7 +81,7 @@ bool CurlFileTransfer::Open(std::string& error) {
 
 void CurlFileTransfer::Prepare(const std::string& remoteName) {
     CURL* curl = Handle(m_curl);
-    curl_easy_reset(curl);
+    curl_easy_reset(curl);  // keeps the cached control connection
     const std::string url = m_base + remoteName;
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "ftp");
@@ -59,20 +96,24 @@ void CurlFileTransfer::Prepare(const std::string& remoteName) {
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, m_timeouts.lowSpeedSeconds);
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, m_errorBuffer);
+    if (m_active) {
+        curl_easy_setopt(curl, CURLOPT_FTPPORT, "-");  // the address of the control connection
+        curl_easy_setopt(curl, CURLOPT_ACCEPTTIMEOUT_MS, m_timeouts.serverResponseSeconds * 1000L);
+    }
     m_errorBuffer[0] = '\0';
 }
 
-CurlFileTransfer::Result CurlFileTransfer::Perform(std::string& error) {
+CurlFileTransfer::Outcome CurlFileTransfer::Perform(std::string& error) {
     const CURLcode code = curl_easy_perform(Handle(m_curl));
     if (code == CURLE_OK) {
-        return Result::Ok;
+        return {code, Result::Ok};
     }
     error = std::string(curl_easy_strerror(code)) + " (" + std::to_string(code) + ")";
     if (m_errorBuffer[0] != '\0') {
         error += ": ";
         error += m_errorBuffer;
     }
-    return code == CURLE_LOGIN_DENIED ? Result::LoginDenied : Result::Failed;
+    return {code, code == CURLE_LOGIN_DENIED ? Result::LoginDenied : Result::Failed};
 }
 
 CurlFileTransfer::Result CurlFileTransfer::Connect(const std::string& host, uint16_t port, const std::string& user,
@@ -87,55 +128,68 @@ CurlFileTransfer::Result CurlFileTransfer::Connect(const std::string& host, uint
     // Logging in without a transfer: the connection stays in the handle's cache for the transfers after it.
     Prepare("");
     curl_easy_setopt(Handle(m_curl), CURLOPT_NOBODY, 1L);
-    return Perform(error);
+    return Perform(error).result;
 }
 
-CurlFileTransfer::Result CurlFileTransfer::Download(const std::string& remoteName, const std::string& localPath,
+CurlFileTransfer::Result CurlFileTransfer::Download(const std::string& remoteName, Fetched& fetched,
                                                     std::string& error) {
     if (m_curl == nullptr) {
         error = "not open";
         return Result::Failed;
     }
-    FILE* file = std::fopen(localPath.c_str(), "wb");
-    if (file == nullptr) {
-        error = "cannot create " + localPath;
-        return Result::Failed;
+    for (;;) {
+        fetched = Fetched{};
+        Sink sink{fetched.bytes};
+        Prepare(remoteName);
+        CURL* curl = Handle(m_curl);
+        curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, WriteToMemory);
+        curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
+        curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxFileBytes));
+        const Outcome outcome = Perform(error);
+        if (PassiveRefused(outcome.code) && !m_active) {
+            m_active = true;
+            continue;
+        }
+        if (sink.tooLarge || outcome.code == CURLE_FILESIZE_EXCEEDED) {
+            error = remoteName + " is larger than " + std::to_string(kMaxFileBytes) + " bytes";
+        }
+        curl_off_t announced = -1;
+        if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced >= 0) {
+            fetched.announcedSize = static_cast<uint64_t>(announced);
+        }
+        if (outcome.result != Result::Ok) {
+            fetched.bytes.clear();
+        }
+        return outcome.result;
     }
-    Prepare(remoteName);
-    curl_easy_setopt(Handle(m_curl), CURLOPT_WRITEFUNCTION, WriteToFile);
-    curl_easy_setopt(Handle(m_curl), CURLOPT_WRITEDATA, file);
-    Result result = Perform(error);
-    if (std::fclose(file) != 0 && result == Result::Ok) {
-        error = "cannot write " + localPath;
-        result = Result::Failed;
-    }
-    if (result != Result::Ok) {
-        std::remove(localPath.c_str());
-    }
-    return result;
 }
 
-CurlFileTransfer::Result CurlFileTransfer::Upload(const std::string& localPath, const std::string& remoteName,
+CurlFileTransfer::Result CurlFileTransfer::Upload(std::string_view bytes, const std::string& remoteName,
                                                   std::string& error) {
     if (m_curl == nullptr) {
         error = "not open";
         return Result::Failed;
     }
-    FILE* file = std::fopen(localPath.c_str(), "rb");
-    if (file == nullptr) {
-        error = "cannot open " + localPath;
-        return Result::Failed;
+    for (;;) {
+        Source source{bytes};
+        Prepare(remoteName);
+        CURL* curl = Handle(m_curl);
+        curl_easy_setopt(curl, CURLOPT_UPLOAD, 1L);
+        curl_easy_setopt(curl, CURLOPT_READFUNCTION, ReadFromMemory);
+        curl_easy_setopt(curl, CURLOPT_READDATA, &source);
+        curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, WatchReplies);
+        curl_easy_setopt(curl, CURLOPT_HEADERDATA, &source);
+        curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
+        const Outcome outcome = Perform(error);
+        if (PassiveRefused(outcome.code) && !m_active && !source.accepted) {
+            m_active = true;
+            continue;
+        }
+        if (outcome.result != Result::Ok && source.accepted) {
+            return Result::Interrupted;
+        }
+        return outcome.result;
     }
-    struct stat info {};
-    fstat(fileno(file), &info);
-    Prepare(remoteName);
-    curl_easy_setopt(Handle(m_curl), CURLOPT_UPLOAD, 1L);
-    curl_easy_setopt(Handle(m_curl), CURLOPT_READFUNCTION, ReadFromFile);
-    curl_easy_setopt(Handle(m_curl), CURLOPT_READDATA, file);
-    curl_easy_setopt(Handle(m_curl), CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(info.st_size));
-    const Result result = Perform(error);
-    std::fclose(file);
-    return result;
 }
 
 void CurlFileTransfer::Close() {
@@ -143,4 +197,5 @@ void CurlFileTransfer::Close() {
         curl_easy_cleanup(Handle(m_curl));
         m_curl = nullptr;
     }
+    m_active = false;
 }

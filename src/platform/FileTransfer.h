@@ -1,13 +1,31 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
-// An FTP session: log in once, fetch and store whole files in binary mode. One object serves one installation
+// An FTP session: log in once, fetch and store whole files in binary mode, in memory (nothing is written to
+// the local disk, so no ending of the process can leave a file behind). One object serves one installation
 // and one thread.
 class FileTransfer {
   public:
-    enum class Result { Ok, LoginDenied, Failed };
+    enum class Result {
+        Ok,
+        LoginDenied,
+        Failed,       // nothing reached the server's file (refused, or the transfer never began)
+        Interrupted,  // an upload failed after the server accepted it: the server's file may be cut short
+    };
+
+    // A fetched file and the size the server announced for it (SIZE, or the transfer's opening reply).
+    struct Fetched {
+        std::string bytes;
+        std::optional<uint64_t> announcedSize;
+    };
+
+    // A file larger than this is refused rather than held in memory.
+    static constexpr size_t kMaxFileBytes = 1024 * 1024;
 
     virtual ~FileTransfer() = default;
 
@@ -16,15 +34,19 @@ class FileTransfer {
     // Connects to host:port and logs in. LoginDenied when the server refused the user or password.
     virtual Result Connect(const std::string& host, uint16_t port, const std::string& user, const std::string& password,
                            std::string& error) = 0;
-    // Fetches remoteName into localPath (created or truncated). A failed download leaves no local file.
-    virtual Result Download(const std::string& remoteName, const std::string& localPath, std::string& error) = 0;
-    // Stores localPath on the server as remoteName.
-    virtual Result Upload(const std::string& localPath, const std::string& remoteName, std::string& error) = 0;
+    // Fetches remoteName whole into `fetched` (replacing what it held). Failed when the transfer fails or the file
+    // is larger than kMaxFileBytes. Whether the bytes are all the server announced is the caller's to judge.
+    virtual Result Download(const std::string& remoteName, Fetched& fetched, std::string& error) = 0;
+    // Stores `bytes` on the server as remoteName: Ok, Failed or Interrupted.
+    virtual Result Upload(std::string_view bytes, const std::string& remoteName, std::string& error) = 0;
     // Ends the session; harmless when none is open.
     virtual void Close() = 0;
 };
 
 // libcurl. Call InitFileTransferLibrary() once on the main thread before any other thread starts.
+//
+// Data connections are passive (EPSV, then PASV). When the server refuses both, the same transfer is made once
+// more in active mode (PORT) on the same control connection, and the session stays active after that.
 class CurlFileTransfer : public FileTransfer {
   public:
     struct Timeouts {
@@ -42,14 +64,21 @@ class CurlFileTransfer : public FileTransfer {
     bool Open(std::string& error) override;
     Result Connect(const std::string& host, uint16_t port, const std::string& user, const std::string& password,
                    std::string& error) override;
-    Result Download(const std::string& remoteName, const std::string& localPath, std::string& error) override;
-    Result Upload(const std::string& localPath, const std::string& remoteName, std::string& error) override;
+    Result Download(const std::string& remoteName, Fetched& fetched, std::string& error) override;
+    Result Upload(std::string_view bytes, const std::string& remoteName, std::string& error) override;
     void Close() override;
+
+    // Whether the session has fallen back to active mode.
+    bool Active() const { return m_active; }
 
     static constexpr const char* kAgent = "VavEru Utility";
 
   private:
-    Result Perform(std::string& error);
+    struct Outcome {
+        int code;  // CURLcode
+        Result result;
+    };
+    Outcome Perform(std::string& error);
     void Prepare(const std::string& remoteName);
 
     Timeouts m_timeouts;
@@ -57,6 +86,7 @@ class CurlFileTransfer : public FileTransfer {
     std::string m_base;      // "ftp://host:port/"
     std::string m_user;
     std::string m_password;
+    bool m_active = false;
     char m_errorBuffer[256] = {};
 };
 

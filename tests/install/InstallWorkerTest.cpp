@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <deque>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -176,24 +175,26 @@ class FakeTransfer : public FileTransfer {
         error = "refused";
         return password == m_password && port == m_port ? Result::Ok : Result::LoginDenied;
     }
-    Result Download(const std::string& remote, const std::string& local, std::string&) override {
+    Result Download(const std::string& remote, Fetched& fetched, std::string&) override {
         m_log.Add("ftp get " + remote);
         if (!m_downloadOk) {
             return Result::Failed;
         }
-        std::ofstream(local, std::ios::binary) << m_remoteFile;
+        fetched.bytes = m_remoteFile.substr(0, m_delivered);
+        fetched.announcedSize = m_announced;
         return Result::Ok;
     }
-    Result Upload(const std::string& local, const std::string& remote, std::string&) override {
+    // Each upload takes the next scripted result (Ok once the script is used up).
+    Result Upload(std::string_view bytes, const std::string& remote, std::string& error) override {
         m_log.Add("ftp put " + remote);
-        if (!m_uploadOk) {
-            return Result::Failed;
+        m_puts.emplace_back(bytes);
+        Result result = Result::Ok;
+        if (!m_uploadResults.empty()) {
+            result = m_uploadResults.front();
+            m_uploadResults.pop_front();
         }
-        std::ifstream in(local, std::ios::binary);
-        std::ostringstream content;
-        content << in.rdbuf();
-        m_uploaded = content.str();
-        return Result::Ok;
+        error = "upload broke off";
+        return result;
     }
     void Close() override {}
 
@@ -201,9 +202,11 @@ class FakeTransfer : public FileTransfer {
     uint16_t m_port = 21;
     bool m_openOk = true;
     bool m_downloadOk = true;
-    bool m_uploadOk = true;
     std::string m_remoteFile = "<subnet mask>\n255.0.0.0\n<reset system>\nNO\nother\n";
-    std::optional<std::string> m_uploaded;
+    size_t m_delivered = std::string::npos;  // bytes of m_remoteFile that a download brings
+    std::optional<uint64_t> m_announced;
+    std::deque<Result> m_uploadResults;
+    std::vector<std::string> m_puts;
 
   private:
     Log& m_log;
@@ -368,9 +371,8 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
     std::istringstream in(m_transfer.m_remoteFile);
     std::ostringstream expected;
     RewriteConfigFile(in, expected, *m_ui.m_wizardResult);
-    ASSERT_TRUE(m_transfer.m_uploaded.has_value());
-    EXPECT_EQ(*m_transfer.m_uploaded, expected.str());
-    EXPECT_THAT(*m_transfer.m_uploaded, HasSubstr("<reset system>\r\nYES\r\n"));
+    EXPECT_THAT(m_transfer.m_puts, ElementsAre(expected.str()));
+    EXPECT_THAT(m_transfer.m_puts[0], HasSubstr("<reset system>\r\nYES\r\n"));
     EXPECT_TRUE(m_exitCodes.empty());
     // Replies are decoded for the diagnostics; the clock wrapped during the run.
     EXPECT_THAT(m_diagnostics.Text(Stream::Out), HasSubstr("64 bytes from 192.168.10.100: icmp_seq = 1."));
@@ -471,26 +473,125 @@ TEST_F(InstallWorkerTest, LoginRetriesWithTheValuesLastEntered) {
                 ElementsAre("settings 21 001A2B3C4D5E denied", "settings 2121 wrong denied"));
 }
 
-TEST_F(InstallWorkerTest, ConfigurationFailuresKeepTheNewAddress) {
+TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
+    using R = FileTransfer::Result;
+    const std::string file = m_transfer.m_remoteFile;
+    std::istringstream in(file);
+    std::ostringstream rewritten;
+    RewriteConfigFile(in, rewritten, *m_ui.m_wizardResult);
+    const std::string notChanged = "box Error: IP address is set, but\nsettings are not changed";
+    const std::string incomplete = "box Error: IP address is set, but\nthe configuration file may be incomplete";
     struct Case {
         const char* name;
-        bool openOk, downloadOk, uploadOk, loginOk;
+        bool openOk = true, loginOk = true, downloadOk = true;
+        size_t delivered = std::string::npos;
+        std::optional<uint64_t> announced;
+        std::deque<R> uploads;
+        InstallOutcome outcome = InstallOutcome::SettingsNotChanged;
+        std::string box;
+        std::vector<std::string> puts;
     };
-    for (const Case& c : std::vector<Case>{{"internet handle", false, true, true, true},
-                                           {"login cancelled", true, true, true, false},
-                                           {"download", true, false, true, true},
-                                           {"upload refused", true, true, false, true}}) {
+    const std::vector<Case> cases{
+        {"internet handle",
+         false,
+         true,
+         true,
+         std::string::npos,
+         {},
+         {},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {}},
+        {"login cancelled",
+         true,
+         false,
+         true,
+         std::string::npos,
+         {},
+         {},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {}},
+        {"download", true, true, false, std::string::npos, {}, {}, InstallOutcome::SettingsNotChanged, notChanged, {}},
+        {"empty download", true, true, true, 0, {}, {}, InstallOutcome::SettingsNotChanged, notChanged, {}},
+        {"shorter than announced",
+         true,
+         true,
+         true,
+         20,
+         file.size(),
+         {},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {}},
+        {"whole as announced",
+         true,
+         true,
+         true,
+         std::string::npos,
+         file.size(),
+         {},
+         InstallOutcome::Installed,
+         "box Message: Install OK",
+         {rewritten.str()}},
+        {"upload refused",
+         true,
+         true,
+         true,
+         std::string::npos,
+         {},
+         {R::Failed},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {rewritten.str()}},
+        {"upload broke off, original put back",
+         true,
+         true,
+         true,
+         std::string::npos,
+         {},
+         {R::Interrupted, R::Ok},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {rewritten.str(), file}},
+        {"upload broke off, putting back failed",
+         true,
+         true,
+         true,
+         std::string::npos,
+         {},
+         {R::Interrupted, R::Failed},
+         InstallOutcome::SettingsIncomplete,
+         incomplete,
+         {rewritten.str(), file}},
+        {"upload broke off twice",
+         true,
+         true,
+         true,
+         std::string::npos,
+         {},
+         {R::Interrupted, R::Interrupted},
+         InstallOutcome::SettingsIncomplete,
+         incomplete,
+         {rewritten.str(), file}},
+    };
+    for (const Case& c : cases) {
         m_log.events.clear();
         m_transfer.m_openOk = c.openOk;
         m_transfer.m_downloadOk = c.downloadOk;
-        m_transfer.m_uploadOk = c.uploadOk;
+        m_transfer.m_delivered = c.delivered;
+        m_transfer.m_announced = c.announced;
+        m_transfer.m_uploadResults = c.uploads;
+        m_transfer.m_puts.clear();
         m_transfer.m_password = c.loginOk ? "001A2B3C4D5E" : "other";
-        EXPECT_EQ(Run(Assigned()), InstallOutcome::SettingsNotChanged) << c.name;
-        const std::vector<std::string> tail(m_log.events.end() - 4, m_log.events.end());
-        EXPECT_THAT(tail, ElementsAre("status close", "box Error: IP address is set, but\nsettings are not changed",
-                                      "end wait", "neigh del 192.168.10.100"))
-            << c.name;
+        std::deque<Step> script = Assigned();
+        script.push_back({Step::Silence});
+        script.push_back({Step::Answer});
+        EXPECT_EQ(Run(script), c.outcome) << c.name;
+        EXPECT_TRUE(m_log.Has(c.box)) << c.name;
+        EXPECT_EQ(m_log.events.back(), "neigh del 192.168.10.100") << c.name;
         EXPECT_TRUE(m_log.Has("row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned")) << c.name;
+        EXPECT_EQ(m_transfer.m_puts, c.puts) << c.name;
     }
 }
 

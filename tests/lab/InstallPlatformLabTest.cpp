@@ -66,6 +66,7 @@ class Namespaces : public testing::Environment {
         m_dir = "/tmp/" + kPrefix;
         mkdir(m_dir.c_str(), 0700);
         std::ofstream(m_dir + "/config.ini", std::ios::binary) << "<subnet mask>\r\n255.255.255.0\r\n";
+        std::ofstream(m_dir + "/big.ini", std::ios::binary) << std::string(FileTransfer::kMaxFileBytes + 1, 'x');
         const std::string a = "ip netns exec " + kLocal + " ";
         const std::string b = "ip netns exec " + kPeer + " ";
         m_ready = Shell("ip netns add " + kLocal) && Shell("ip netns add " + kPeer) &&
@@ -83,9 +84,28 @@ class Namespaces : public testing::Environment {
                           "from pyftpdlib.servers import FTPServer\n"
                           "import logging; logging.disable(logging.CRITICAL)\n"
                           "a = DummyAuthorizer(); a.add_user('admin', 'RIGHT', sys.argv[1], perm='elradfmw')\n"
+                          "a.add_user('reader', 'RIGHT', sys.argv[1], perm='elr')\n"
                           "FTPHandler.authorizer = a\n"
                           "FTPServer(('10.77.0.2', 2121), FTPHandler).serve_forever()\n",
                           m_dir});
+        // Refuses passive mode, and cuts a store of cut.ini off right after accepting it.
+        m_activeOnly = Spawn({"ip", "netns", "exec", kPeer, "/usr/bin/python3", "-c",
+                              "import sys\n"
+                              "from pyftpdlib.authorizers import DummyAuthorizer\n"
+                              "from pyftpdlib.handlers import FTPHandler\n"
+                              "from pyftpdlib.servers import FTPServer\n"
+                              "import logging; logging.disable(logging.CRITICAL)\n"
+                              "class H(FTPHandler):\n"
+                              "    def ftp_EPSV(self, line): self.respond('502 No.')\n"
+                              "    def ftp_PASV(self, line): self.respond('502 No.')\n"
+                              "    def ftp_STOR(self, file, mode='w'):\n"
+                              "        if file.endswith('cut.ini'):\n"
+                              "            self.respond('150 Go.'); self.close(); return\n"
+                              "        return super().ftp_STOR(file, mode)\n"
+                              "a = DummyAuthorizer(); a.add_user('admin', 'RIGHT', sys.argv[1], perm='elradfmw')\n"
+                              "H.authorizer = a\n"
+                              "FTPServer(('10.77.0.2', 2123), H).serve_forever()\n",
+                              m_dir});
         m_silent = Spawn({"ip", "netns", "exec", kPeer, "/usr/bin/python3", "-c",
                           "import socket, time\n"
                           "s = socket.socket(); s.bind(('10.77.0.2', 2122)); s.listen(5)\n"
@@ -98,7 +118,8 @@ class Namespaces : public testing::Environment {
         }
         // Give the servers a moment to listen.
         for (int i = 0; i < 50 && m_ready; ++i) {
-            if (Shell("ip netns exec " + kPeer + " ss -ltn | grep -q ':2121 '")) {
+            if (Shell("ip netns exec " + kPeer + " ss -ltn | grep ':2121 ' && ip netns exec " + kPeer +
+                      " ss -ltn | grep -q ':2123 '")) {
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -110,7 +131,7 @@ class Namespaces : public testing::Environment {
             setns(m_original, CLONE_NEWNET);
             close(m_original);
         }
-        for (pid_t pid : {m_server, m_silent}) {
+        for (pid_t pid : {m_server, m_activeOnly, m_silent}) {
             if (pid > 0) {
                 kill(pid, SIGTERM);
                 waitpid(pid, nullptr, 0);
@@ -145,6 +166,7 @@ class Namespaces : public testing::Environment {
     bool m_ready = false;
     int m_original = -1;
     pid_t m_server = -1;
+    pid_t m_activeOnly = -1;
     pid_t m_silent = -1;
     std::string m_dir;
 };
@@ -241,21 +263,28 @@ TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutes) {
 }
 
 TEST_F(PlatformLabTest, FtpLoginTransfersAndTimeOuts) {
-    const std::string local = Namespaces::Directory() + "/local.ini";
     std::string error;
     // pyftpdlib answers a refused login after 3 s; for FTP the connect time-out covers the login.
     CurlFileTransfer transfer(CurlFileTransfer::Timeouts{5, 5, 5});
     ASSERT_TRUE(transfer.Open(error));
     EXPECT_EQ(transfer.Connect(kPeerText, 2121, "admin", "wrong", error), FileTransfer::Result::LoginDenied) << error;
     ASSERT_EQ(transfer.Connect(kPeerText, 2121, "admin", "RIGHT", error), FileTransfer::Result::Ok) << error;
-    ASSERT_EQ(transfer.Download("config.ini", local, error), FileTransfer::Result::Ok) << error;
-    EXPECT_EQ(Slurp(local), "<subnet mask>\r\n255.255.255.0\r\n");  // binary: CR LF kept
-    std::ofstream(local, std::ios::binary) << "<reset system>\r\nYES\r\n";
-    ASSERT_EQ(transfer.Upload(local, "config.ini", error), FileTransfer::Result::Ok) << error;
+    FileTransfer::Fetched fetched;
+    ASSERT_EQ(transfer.Download("config.ini", fetched, error), FileTransfer::Result::Ok) << error;
+    EXPECT_EQ(fetched.bytes, "<subnet mask>\r\n255.255.255.0\r\n");  // binary: CR LF kept
+    EXPECT_EQ(fetched.announcedSize, fetched.bytes.size());
+    ASSERT_EQ(transfer.Upload("<reset system>\r\nYES\r\n", "config.ini", error), FileTransfer::Result::Ok) << error;
     EXPECT_EQ(Slurp(Namespaces::Directory() + "/config.ini"), "<reset system>\r\nYES\r\n");
-    // A failed download leaves no partial file behind.
-    EXPECT_EQ(transfer.Download("missing.ini", local, error), FileTransfer::Result::Failed);
-    EXPECT_NE(access(local.c_str(), F_OK), 0);
+    EXPECT_FALSE(transfer.Active());
+    // A missing file, and one larger than the bound, bring nothing.
+    EXPECT_EQ(transfer.Download("missing.ini", fetched, error), FileTransfer::Result::Failed);
+    EXPECT_EQ(fetched.bytes, "");
+    EXPECT_EQ(transfer.Download("big.ini", fetched, error), FileTransfer::Result::Failed);
+    EXPECT_NE(error.find("larger than"), std::string::npos) << error;
+    EXPECT_EQ(fetched.bytes, "");
+    // A refused store never touched the server's file.
+    ASSERT_EQ(transfer.Connect(kPeerText, 2121, "reader", "RIGHT", error), FileTransfer::Result::Ok) << error;
+    EXPECT_EQ(transfer.Upload("x", "config.ini", error), FileTransfer::Result::Failed) << error;
     transfer.Close();
 
     // Nobody listening, and a server that never greets: failures, not a refused login, and no hang.
@@ -264,6 +293,21 @@ TEST_F(PlatformLabTest, FtpLoginTransfersAndTimeOuts) {
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(transfer.Connect(kPeerText, 2122, "admin", "RIGHT", error), FileTransfer::Result::Failed);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(8)) << error;
+}
+
+TEST_F(PlatformLabTest, FtpWithoutPassiveModeGoesActiveAndCutUploadsAreReported) {
+    std::string error;
+    CurlFileTransfer transfer(CurlFileTransfer::Timeouts{5, 5, 5});
+    ASSERT_TRUE(transfer.Open(error));
+    ASSERT_EQ(transfer.Connect(kPeerText, 2123, "admin", "RIGHT", error), FileTransfer::Result::Ok) << error;
+    FileTransfer::Fetched fetched;
+    ASSERT_EQ(transfer.Download("config.ini", fetched, error), FileTransfer::Result::Ok) << error;
+    EXPECT_TRUE(transfer.Active());
+    EXPECT_EQ(fetched.announcedSize, fetched.bytes.size());
+    EXPECT_FALSE(fetched.bytes.empty());
+    ASSERT_EQ(transfer.Upload("<key 1>\r\nab\r\n", "config.ini", error), FileTransfer::Result::Ok) << error;
+    EXPECT_EQ(Slurp(Namespaces::Directory() + "/config.ini"), "<key 1>\r\nab\r\n");
+    EXPECT_EQ(transfer.Upload("<key 1>\r\nab\r\n", "cut.ini", error), FileTransfer::Result::Interrupted) << error;
 }
 
 }  // namespace

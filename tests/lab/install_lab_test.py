@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Installs lab cameras end to end with `camera-setup install` (and, when given, the offscreen GUI driver) and
 checks each camera's config.ini afterwards against an independent rewrite of its original, every failure
-path's final text, and that no neighbour entry, host route or temporary file is left behind.
+path's final text, and that no neighbour entry, host route or file is left behind.
 
 Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
@@ -43,6 +43,8 @@ CAMERAS = {
     "guigone": ("02:5E:A1:CD:E1:10", "host=NV4412-0104,xrm=0,comeback=0"),
     "interrupted": ("02:5E:A1:CD:E1:11", "host=NV4412-0104,xrm=0,comeback=0"),
     "guiterm": ("02:5E:A1:CD:E1:12", "host=NV4412-0104,xrm=0,comeback=0"),
+    "cut": ("02:5E:A1:CD:E1:13", "host=NV4412-0104,xrm=0,truncate=40"),
+    "nopasv": ("02:5E:A1:CD:E1:14", "host=NV4412-0104,xrm=0,passive=refuse"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -198,6 +200,20 @@ class InstallLab(unittest.TestCase):
         self.assertTrue(out.endswith("IP address is set, but\nsettings are not changed\n"), out)
         self.assertEqual(self.config("readonly"), self.originals["readonly"])
 
+    def test_cut_download_is_never_uploaded(self):
+        # The camera sends 40 bytes of its file but announces all of it and completes normally.
+        code, out, err, _ = self.install("cut", "--ip", "10.213.7.79")
+        self.assertEqual(code, 1, out + err)
+        self.assertTrue(out.endswith("IP address is set, but\nsettings are not changed\n"), out)
+        self.assertEqual(state("cut")["uploads"], 0)
+        self.assertEqual(self.config("cut"), self.originals["cut"])
+
+    def test_camera_refusing_passive_mode_installs_in_active_mode(self):
+        code, out, err, _ = self.install("nopasv", "--ip", "10.213.7.80")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(out.splitlines()[-1], "Install OK")
+        self.assertEqual(self.config("nopasv"), expected_rewrite(self.originals["nopasv"], base_values(), False))
+
     def test_camera_never_restarting(self):
         code, out, err, _ = self.install("gone", "--ip", "10.213.7.68")
         self.assertEqual(code, 1)
@@ -205,7 +221,7 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(out.count("\n["), 2 + 1 + 1 + 1 + 15)  # 10..40, one login, 15 restart attempts
 
     def test_interrupted_install_leaves_nothing_behind(self):
-        # Ctrl-C while the camera is being waited for: the neighbour entry and the working files go too.
+        # Ctrl-C while the camera is being waited for: the neighbour entry goes too; no working file ever exists.
         mac = CAMERAS["interrupted"][0].replace(":", "-")
         process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", BINARY, "install", mac, "--ip",
                                     "10.213.7.70"], env=ENV, text=True, stdout=subprocess.PIPE,
@@ -215,8 +231,8 @@ class InstallLab(unittest.TestCase):
         seen = []
         for line in process.stdout:
             seen.append(line)
-            if line.startswith("[ 60]"):  # the restart wait: entry and files exist
-                self.assertNotEqual(os.listdir(self.tmp), [])
+            if line.startswith("[ 60]"):  # the restart wait: the entry exists
+                self.assertEqual(os.listdir(self.tmp), [])
                 os.killpg(process.pid, signal.SIGINT)
                 break
         process.communicate(timeout=30)
@@ -255,7 +271,7 @@ class InstallLab(unittest.TestCase):
         return process.returncode, out, err
 
     def test_gui_ended_by_a_signal_leaves_nothing_behind(self):
-        # Termination while the window waits for the camera: the neighbour entry and the working files go too.
+        # Termination while the window waits for the camera: the neighbour entry goes too.
         if GUI is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS["guiterm"][0].replace(":", "-")
@@ -274,7 +290,7 @@ class InstallLab(unittest.TestCase):
         else:
             process.kill()
             self.fail("the installation never added its neighbour entry")
-        self.assertNotEqual(os.listdir(self.tmp), [])
+        self.assertEqual(os.listdir(self.tmp), [])
         os.killpg(process.pid, signal.SIGTERM)
         process.communicate(timeout=30)
         self.assertEqual(process.returncode, 128 + signal.SIGTERM)

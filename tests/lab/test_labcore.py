@@ -14,21 +14,22 @@ class CameraList(unittest.TestCase):
         (cam,) = labcore.parse_cameras("mac=02-5e-a1-cc-55-ba,host=NV4413-0102")
         self.assertEqual((cam["name"], cam["mac"], cam["model"], cam["password"]),
                          ("cam1", "02:5E:A1:CC:55:BA", "NV4413", "025EA1CC55BA"))
-        self.assertEqual((cam["xrm"], cam["boot"], cam["silence"], cam["comeback"], cam["upload"], cam["drop"]),
-                         (True, "dhcp", 3.0, True, "accept", "none"))
+        self.assertEqual((cam["xrm"], cam["boot"], cam["silence"], cam["comeback"], cam["upload"], cam["drop"],
+                          cam["passive"], cam["truncate"]), (True, "dhcp", 3.0, True, "accept", "none", "accept", None))
 
     def test_fields_and_separators(self):
         cams = labcore.parse_cameras(
             "# lab\nmac=02:5E:A1:CC:55:BA,host=none,xrm=0,boot=static:10.213.7.9 ;\n"
             " name=w, mac=02:5E:A1:CC:55:C7, password=pw, silence=0.5, comeback=0, xrmdelay=2, taken=10.213.7.77,"
-            "upload=refuse,drop=put,value=0x10\n")
+            "upload=refuse,drop=put,value=0x10,passive=refuse,truncate=0\n")
         self.assertEqual(len(cams), 2)
         a, b = cams
         self.assertEqual((a["host"], a["xrm"], a["boot"], a["static"], a["model"]),
                          (None, False, "static", "10.213.7.9", "NV4412"))
         self.assertEqual((b["name"], b["password"], b["silence"], b["comeback"], b["xrmdelay"], b["taken"]),
                          ("w", "pw", 0.5, False, 2.0, "10.213.7.77"))
-        self.assertEqual((b["upload"], b["drop"], b["value"]), ("refuse", "put", 16))
+        self.assertEqual((b["upload"], b["drop"], b["value"], b["passive"], b["truncate"]),
+                         ("refuse", "put", 16, "refuse", 0))
 
     def test_bad_lists_are_refused_with_the_reason(self):
         cases = [
@@ -49,6 +50,8 @@ class CameraList(unittest.TestCase):
             ("mac=02:5E:A1:CC:55:BA,host=a b", "host name"),
             ("mac=02:5E:A1:CC:55:BA,value=4294967296", "32 bits"),
             ("mac=02:5E:A1:CC:55:BA,drop=both", "drop"),
+            ("mac=02:5E:A1:CC:55:BA,passive=no", "passive"),
+            ("mac=02:5E:A1:CC:55:BA,truncate=-1", "byte count"),
             ("mac=02:5E:A1:CC:55:BA,justaword", "key=value"),
             ("mac=02:5E:A1:CC:55:BA,taken=10.213.7.2", "lab's own hosts"),
         ]

@@ -7,6 +7,7 @@ behaves like the cameras the set-up tool talks to:
 - ICMP takeover: an echo request sent to this MAC for an address the camera lacks makes the camera take it;
 - FTP (pyftpdlib) on port 21 of the current address, serving config.ini; an uploaded config.ini whose
   "<reset system>" value is YES makes the camera restart (link down for the silence time, then boot again).
+  Fault switches: refused uploads, a dropped connection, refused passive mode, a cut download.
 
 Usage: camsim.py STATE_DIR   (STATE_DIR holds camera.json written by the lab; state.json is written here)
 """
@@ -388,12 +389,30 @@ class Camera:
                             pass
                 h.close()
 
+        class TruncatedFile:
+            """Ends after the first N bytes of config.ini, as if that were the whole file: SIZE still gives the
+            file's real size and the transfer completes with a normal 226."""
+
+            def __init__(self, f, limit):
+                self._f, self._left = f, limit
+
+            def __getattr__(self, name):
+                return getattr(self._f, name)
+
+            def read(self, n=-1):
+                data = self._f.read(self._left if n is None or n < 0 else min(n, self._left))
+                self._left -= len(data)
+                return data
+
         class CameraFS(AbstractedFS):
             def open(self, filename, mode):
                 f = super().open(filename, mode)
                 is_config = os.path.basename(filename) == "config.ini"
                 if is_config and ((cfg["drop"] == "get" and "r" in mode) or (cfg["drop"] == "put" and "w" in mode)):
                     return DroppingFile(f, self.cmd_channel)
+                if is_config and cfg["truncate"] is not None and "r" in mode:
+                    log(f"ftp: sending only {cfg['truncate']} bytes of config.ini")
+                    return TruncatedFile(f, cfg["truncate"])
                 return f
 
         class CameraHandler(FTPHandler):
@@ -430,6 +449,18 @@ class Camera:
                         cam.restart_request = True
                         cam.wake.notify_all()
                     cam.save_state()
+
+            def ftp_EPSV(self, line):
+                if cfg["passive"] == "refuse":
+                    self.respond("502 Passive mode not available.")
+                    return
+                super().ftp_EPSV(line)
+
+            def ftp_PASV(self, line):
+                if cfg["passive"] == "refuse":
+                    self.respond("502 Passive mode not available.")
+                    return
+                super().ftp_PASV(line)
 
             def on_incomplete_file_received(self, file):
                 if os.path.basename(file) == "config.ini":

@@ -95,6 +95,8 @@ CAMERA_KEYS = {
     "upload": "refuse: the FTP server refuses every upload",
     "drop": "get or put: the FTP connection drops in the middle of a download or upload of config.ini",
     "comeback": "0: the camera never comes back after a restart (default 1)",
+    "passive": "refuse: the FTP server refuses EPSV and PASV (active mode, PORT, still works)",
+    "truncate": "N: a download of config.ini brings only its first N bytes; SIZE and the 226 reply stay normal",
     "xrmdelay": "seconds the camera waits before it answers an XRM query (default 0)",
     "taken": "A.B.C.D: another lab host already answers at that address",
 }
@@ -206,6 +208,14 @@ def _complete_camera(raw, index):
     comeback = raw.get("comeback", "1")
     if comeback not in ("0", "1"):
         raise LabError(f"camera {name}: comeback must be 0 or 1")
+    passive = raw.get("passive", "accept")
+    if passive not in ("accept", "refuse"):
+        raise LabError(f"camera {name}: passive must be refuse (or accept)")
+    truncate = raw.get("truncate")
+    if truncate is not None:
+        if not truncate.isdigit():
+            raise LabError(f"camera {name}: truncate must be a byte count")
+        truncate = int(truncate)
     taken = raw.get("taken")
     if taken is not None:
         taken = _check_ipv4(name, "taken", taken)
@@ -226,6 +236,8 @@ def _complete_camera(raw, index):
         "upload": upload,
         "drop": drop,
         "comeback": comeback == "1",
+        "passive": passive,
+        "truncate": truncate,
         "xrmdelay": _float_field(raw | {"name": name}, "xrmdelay", 0.0, high=60.0),
         "taken": taken,
     }
