@@ -118,7 +118,7 @@ class Namespaces : public testing::Environment {
         }
         // Give the servers a moment to listen.
         for (int i = 0; i < 50 && m_ready; ++i) {
-            if (Shell("ip netns exec " + kPeer + " ss -ltn | grep ':2121 ' && ip netns exec " + kPeer +
+            if (Shell("ip netns exec " + kPeer + " ss -ltn | grep -q ':2121 ' && ip netns exec " + kPeer +
                       " ss -ltn | grep -q ':2123 '")) {
                 break;
             }
