@@ -45,6 +45,7 @@ CAMERAS = {
     "guiterm": ("02:5E:A1:CD:E1:12", "host=NV4412-0104,xrm=0,comeback=0"),
     "cut": ("02:5E:A1:CD:E1:13", "host=NV4412-0104,xrm=0,truncate=40"),
     "nopasv": ("02:5E:A1:CD:E1:14", "host=NV4412-0104,xrm=0,passive=refuse"),
+    "cutput": ("02:5E:A1:CD:E1:15", "host=NV4412-0104,xrm=0,drop=put"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -207,6 +208,13 @@ class InstallLab(unittest.TestCase):
         self.assertTrue(out.endswith("IP address is set, but\nsettings are not changed\n"), out)
         self.assertEqual(state("cut")["uploads"], 0)
         self.assertEqual(self.config("cut"), self.originals["cut"])
+
+    def test_uploads_broken_off_say_the_file_may_be_incomplete(self):
+        # Every upload breaks off after the camera accepted it, also the one that puts the original back.
+        code, out, err, _ = self.install("cutput", "--ip", "10.213.7.81")
+        self.assertEqual(code, 1, out + err)
+        self.assertTrue(out.endswith("IP address is set, but\nthe configuration file may be incomplete\n"), out)
+        self.assertEqual(state("cutput")["uploads"], 0)
 
     def test_camera_refusing_passive_mode_installs_in_active_mode(self):
         code, out, err, _ = self.install("nopasv", "--ip", "10.213.7.80")
