@@ -31,12 +31,12 @@ size_t WriteToMemory(char* data, size_t size, size_t count, void* userdata) {
 struct Source {
     std::string_view bytes;
     size_t offset = 0;
-    bool accepted = false;  // the server took the store command: its file may change from here on
+    bool storeSent = false;  // from here on the server may have opened (and emptied) its file
+    bool accepted = false;   // the server took the store command
 };
 
 size_t ReadFromMemory(char* data, size_t size, size_t count, void* userdata) {
     Source& source = *static_cast<Source*>(userdata);
-    source.accepted = true;
     const size_t length = std::min(size * count, source.bytes.size() - source.offset);
     std::memcpy(data, source.bytes.data() + source.offset, length);
     source.offset += length;
@@ -50,6 +50,14 @@ size_t WatchReplies(char* data, size_t size, size_t count, void* userdata) {
         static_cast<Source*>(userdata)->accepted = true;
     }
     return length;
+}
+
+// Sees the commands libcurl sends (it calls this only with CURLOPT_VERBOSE; nothing is printed).
+int WatchCommands(CURL*, curl_infotype type, char* data, size_t size, void* userdata) {
+    if (type == CURLINFO_HEADER_OUT && size >= 5 && std::memcmp(data, "STOR ", 5) == 0) {
+        static_cast<Source*>(userdata)->storeSent = true;
+    }
+    return 0;
 }
 
 // The server refused EPSV and PASV (or answered PASV with nothing usable).
@@ -179,13 +187,18 @@ CurlFileTransfer::Result CurlFileTransfer::Upload(std::string_view bytes, const 
         curl_easy_setopt(curl, CURLOPT_READDATA, &source);
         curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, WatchReplies);
         curl_easy_setopt(curl, CURLOPT_HEADERDATA, &source);
+        curl_easy_setopt(curl, CURLOPT_DEBUGFUNCTION, WatchCommands);
+        curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &source);
+        curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
         const Outcome outcome = Perform(error);
-        if (PassiveRefused(outcome.code) && !m_active && !source.accepted) {
+        if (PassiveRefused(outcome.code) && !m_active && !source.storeSent) {
             m_active = true;
             continue;
         }
-        if (outcome.result != Result::Ok && source.accepted) {
+        // Only a refused store command (CURLE_UPLOAD_FAILED) surely left the server's file as it was.
+        if (outcome.result != Result::Ok &&
+            (source.accepted || (source.storeSent && outcome.code != CURLE_UPLOAD_FAILED))) {
             return Result::Interrupted;
         }
         return outcome.result;

@@ -14,8 +14,8 @@ class FileTransfer {
     enum class Result {
         Ok,
         LoginDenied,
-        Failed,       // nothing reached the server's file (refused, or the transfer never began)
-        Interrupted,  // an upload failed after the server accepted it: the server's file may be cut short
+        Failed,       // for an upload: refused or broken off before the server accepted it; its file is untouched
+        Interrupted,  // an upload broke off after the server accepted it: the server's file may be cut short
     };
 
     // A fetched file and the size the server announced for it (SIZE, or the transfer's opening reply).
