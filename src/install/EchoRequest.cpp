@@ -59,8 +59,8 @@ uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
     return static_cast<uint16_t>(~sum & 0xFFFF);
 }
 
-void DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_t sender, uint16_t identifier,
-                     uint32_t nowMs, Diagnostics& diagnostics) {
+std::optional<uint16_t> DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_t sender,
+                                        uint16_t identifier, uint32_t nowMs, Diagnostics& diagnostics) {
     const std::string from = DottedAddress(sender);
     const size_t headerLength = withIpHeader && !packet.empty() ? static_cast<size_t>(packet[0] & 0x0F) * 4 : 0;
     if (packet.size() < headerLength + 8) {
@@ -69,27 +69,28 @@ void DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_
     ByteReader reader(packet, headerLength);
     const auto type = reader.U8();
     if (!type) {
-        return;
+        return std::nullopt;
     }
     if (*type != 0) {
         diagnostics.Print(Diagnostics::Stream::Err, "non-echo type %d recvd\n", *type);
-        return;
+        return std::nullopt;
     }
     ByteReader fields(packet, headerLength + 4);
     const auto id = Le16(fields);
     if (!id) {
-        return;
+        return std::nullopt;
     }
     if (*id != identifier) {
         diagnostics.Print(Diagnostics::Stream::Err, "someone else's packet!\n");
-        return;
+        return std::nullopt;
     }
     const auto sequence = Le16(fields);
     const auto timestamp = fields.U32Le();
     if (!sequence || !timestamp) {
-        return;
+        return std::nullopt;
     }
     diagnostics.Print(Diagnostics::Stream::Out, "%d bytes from %s: icmp_seq = %d.  time: %d ms \n",
                       static_cast<int>(packet.size()), from.c_str(), static_cast<int>(*sequence),
                       static_cast<int>(nowMs - *timestamp));
+    return *sequence;
 }

@@ -9,6 +9,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 
 class Diagnostics;
@@ -32,7 +33,7 @@ class EchoRequest {
 // folded twice, inverted.
 uint16_t InternetChecksum(std::span<const uint8_t> bytes);
 
-// Prints the lines a received packet gives rise to; the caller's decision never depends on them.
+// Prints the lines a received packet gives rise to, and says whether it is an echo reply meant for this process.
 // withIpHeader: the packet starts with an IPv4 header (raw sockets). identifier: the one that marks replies to
 // this process. Tolerates any length: a field that lies past the end of the packet ends the decoding
 // silently after the "Too few bytes" line.
@@ -40,5 +41,7 @@ uint16_t InternetChecksum(std::span<const uint8_t> bytes);
 //   type other than 0 "non-echo type %d recvd\n"           (stderr)
 //   other identifier  "someone else's packet!\n"           (stderr)
 //   a reply of ours   "%d bytes from %s: icmp_seq = %d.  time: %d ms \n"   (stdout)
-void DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_t sender, uint16_t identifier,
-                     uint32_t nowMs, Diagnostics& diagnostics);
+// Returns the sequence number of a reply of ours whose fields are all present; nothing for anything else.
+// Which address sent it is for the caller to judge.
+std::optional<uint16_t> DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_t sender,
+                                        uint16_t identifier, uint32_t nowMs, Diagnostics& diagnostics);

@@ -10,6 +10,7 @@
 
 #include "ConfigFileRewrite.h"
 #include "EchoRequest.h"
+#include "NeighbourLookup.h"
 
 namespace {
 
@@ -36,16 +37,12 @@ class InstallWorker::Session {
     InstallOutcome Run();
 
   private:
-    enum class Echo { Reply, TimedOut, SendTimedOut };
+    enum class Echo { Reply, TimedOut, SendTimedOut, Failed };
 
-    InstallOutcome Fatal(const char* format, int code, bool box) {
+    InstallOutcome Fatal(const char* format, int code) {
         char text[128];
         std::snprintf(text, sizeof text, format, code);
-        if (box) {
-            m_ui.ShowMessage(text, kErrorCaption);
-        } else {
-            m_p.diagnostics.Write(Stream::Err, text);
-        }
+        m_ui.ShowMessage(text, kErrorCaption);
         return InstallOutcome::Fatal;
     }
 
@@ -57,8 +54,15 @@ class InstallWorker::Session {
         return outcome;
     }
 
-    // One paced attempt of the two echo loops. nullopt: fatal (already reported).
-    std::optional<Echo> Attempt(uint16_t sequence, int& progress);
+    // A send or receive error ends only this installation: the process, its window and list go on.
+    InstallOutcome NetworkFailed() { return End(InstallOutcome::NetworkFailed, kInstallFailText, kErrorCaption); }
+
+    // Sends the request with this sequence number and waits up to the echo time-out for its answer: an echo
+    // reply from the destination with our identifier and, unless anySequence, this sequence number. Anything
+    // else is decoded for its diagnostic lines and the wait goes on for the rest of the time.
+    Echo Exchange(uint16_t sequence, bool anySequence);
+    // One paced attempt of the two echo loops.
+    Echo Attempt(uint16_t sequence, int& progress);
     InstallOutcome Configure(int& progress);
     std::string Rewrite(const std::string& original) const;
 
@@ -144,11 +148,11 @@ InstallOutcome InstallWorker::Session::Run() {
                                       "An ICMP socket needs CAP_NET_RAW (run as root, or give the program the "
                                       "capability), or net.ipv4.ping_group_range must include the user's group\n");
             }
-            return Fatal("Initial WinSock Failed: %d\n", opened.error, true);
+            return Fatal("Initial WinSock Failed: %d\n", opened.error);
         case IcmpEchoChannel::Failure::ReceiveTimeout:
-            return Fatal("Failed to set recv timeout: %d\n", opened.error, true);
+            return Fatal("Failed to set recv timeout: %d\n", opened.error);
         case IcmpEchoChannel::Failure::SendTimeout:
-            return Fatal("Failed to set send timeout: %d\n", opened.error, true);
+            return Fatal("Failed to set send timeout: %d\n", opened.error);
     }
     m_channel = std::move(opened.channel);
     m_destination = m_params.m_newAddress;
@@ -192,23 +196,26 @@ InstallOutcome InstallWorker::Session::Run() {
         interface = cameraInterface;
     }
 
-    m_request->Prepare(0, m_p.clock.TickCountMs());
     m_ui.SetStatusProgress(10);
-    EchoChannel::Result sent = m_channel->Send(m_destination, m_request->Bytes());
-    if (sent.status != EchoChannel::Status::Ok) {
-        return Fatal("sendto failed: %d\n", sent.error, true);
+    const std::optional<NeighbourTable::MacAddress> mac = ParseMacText(target.mac);
+    switch (Exchange(0, true)) {
+        case Echo::Reply:
+            return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
+        case Echo::SendTimedOut:
+            m_p.diagnostics.Print(Stream::Err, "sendto timed out\n");
+            return NetworkFailed();
+        case Echo::Failed:
+            return NetworkFailed();
+        case Echo::TimedOut:
+            break;
     }
-    if (sent.bytes < EchoRequest::kSize) {
-        m_p.diagnostics.Print(Stream::Out, "Wrote %d bytes\n", static_cast<int>(sent.bytes));
-    }
-    uint32_t sender = 0;
-    EchoChannel::Result received = m_channel->Receive(m_reply, sender);
-    if (received.status == EchoChannel::Status::Ok) {
+    // A host that drops echo requests still answers ARP for its address.
+    if (const std::optional<NeighbourEntry> entry = m_p.neighbours.Lookup(m_destination);
+        entry && entry->mac && IsAnsweredState(entry->state) && entry->mac != mac) {
+        const auto& m = *entry->mac;
+        m_p.diagnostics.Print(Stream::Err, "%s is held by %02X-%02X-%02X-%02X-%02X-%02X\n", m_dotted.c_str(), m[0],
+                              m[1], m[2], m[3], m[4], m[5]);
         return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
-    }
-    if (received.status == EchoChannel::Status::Error) {
-        m_ui.CloseStatus();
-        return Fatal("recvfrom failed: %d\n", received.error, true);
     }
     m_p.clock.SleepMs(10);
     m_ui.SetStatusText(kAddressValidText);
@@ -216,7 +223,6 @@ InstallOutcome InstallWorker::Session::Run() {
 
     // Give the camera the new address: it takes whatever address an echo request to its MAC carries.
     const std::string password = DefaultPassword(target.mac);
-    const std::optional<NeighbourTable::MacAddress> mac = ParseMacText(target.mac);
     if (!mac) {
         m_p.diagnostics.Print(Stream::Err, "not a hardware address: %s\n", target.mac.c_str());
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
@@ -237,11 +243,11 @@ InstallOutcome InstallWorker::Session::Run() {
     int progress = 40;
     bool answered = false;
     for (uint16_t sequence = 1; sequence <= kAssignAttempts && !answered; ++sequence) {
-        const std::optional<Echo> echo = Attempt(sequence, progress);
-        if (!echo) {
-            return InstallOutcome::Fatal;
+        const Echo echo = Attempt(sequence, progress);
+        if (echo == Echo::Failed) {
+            return NetworkFailed();
         }
-        answered = *echo == Echo::Reply;
+        answered = echo == Echo::Reply;
     }
     if (!answered) {
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
@@ -258,13 +264,13 @@ InstallOutcome InstallWorker::Session::Run() {
     bool wentDown = false;
     bool restarted = false;
     for (uint16_t sequence = 0; sequence < kRestartAttempts && !restarted; ++sequence) {
-        const std::optional<Echo> echo = Attempt(sequence, progress);
-        if (!echo) {
-            return InstallOutcome::Fatal;
+        const Echo echo = Attempt(sequence, progress);
+        if (echo == Echo::Failed) {
+            return NetworkFailed();
         }
-        if (*echo == Echo::TimedOut) {
+        if (echo == Echo::TimedOut) {
             wentDown = true;
-        } else if (*echo == Echo::Reply && wentDown) {
+        } else if (echo == Echo::Reply && wentDown) {
             restarted = true;
         }
     }
@@ -278,36 +284,55 @@ InstallOutcome InstallWorker::Session::Run() {
     return InstallOutcome::Installed;
 }
 
-std::optional<InstallWorker::Session::Echo> InstallWorker::Session::Attempt(uint16_t sequence, int& progress) {
-    m_p.clock.SleepMs(1000);
-    m_ui.SetStatusProgress(progress);
-    progress += 10;
+InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence, bool anySequence) {
     m_request->Prepare(sequence, m_p.clock.TickCountMs());
     const EchoChannel::Result sent = m_channel->Send(m_destination, m_request->Bytes());
     if (sent.status == EchoChannel::Status::TimedOut) {
-        m_p.diagnostics.Print(Stream::Out, "timed out\n");
         return Echo::SendTimedOut;
     }
     if (sent.status == EchoChannel::Status::Error) {
-        Fatal("sendto failed: %d\n", sent.error, false);
-        return std::nullopt;
+        m_p.diagnostics.Print(Stream::Err, "sendto failed: %d\n", sent.error);
+        return Echo::Failed;
     }
     if (sent.bytes < EchoRequest::kSize) {
         m_p.diagnostics.Print(Stream::Out, "Wrote %d bytes\n", static_cast<int>(sent.bytes));
     }
-    uint32_t sender = 0;
-    const EchoChannel::Result received = m_channel->Receive(m_reply, sender);
-    if (received.status == EchoChannel::Status::TimedOut) {
+    const uint32_t start = m_p.clock.TickCountMs();
+    for (uint32_t waited = 0; waited < static_cast<uint32_t>(kEchoTimeoutMs);
+         waited = m_p.clock.TickCountMs() - start) {
+        uint32_t sender = 0;
+        const EchoChannel::Result received =
+            m_channel->Receive(m_reply, sender, kEchoTimeoutMs - static_cast<int>(waited));
+        if (received.status == EchoChannel::Status::TimedOut) {
+            break;
+        }
+        if (received.status == EchoChannel::Status::Error) {
+            m_p.diagnostics.Print(Stream::Err, "recvfrom failed: %d\n", received.error);
+            return Echo::Failed;
+        }
+        const std::optional<uint16_t> replied =
+            DecodeEchoReply(std::span<const uint8_t>(m_reply.data(), received.bytes), m_channel->DeliversIpHeader(),
+                            sender, m_channel->ReplyIdentifier(), m_p.clock.TickCountMs(), m_p.diagnostics);
+        if (!replied || sender != m_destination) {
+            continue;
+        }
+        if (anySequence || *replied == sequence) {
+            return Echo::Reply;
+        }
+        m_p.diagnostics.Print(Stream::Out, "late reply to icmp_seq = %d ignored\n", static_cast<int>(*replied));
+    }
+    return Echo::TimedOut;
+}
+
+InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence, int& progress) {
+    m_p.clock.SleepMs(1000);
+    m_ui.SetStatusProgress(progress);
+    progress += 10;
+    const Echo echo = Exchange(sequence, false);
+    if (echo == Echo::TimedOut || echo == Echo::SendTimedOut) {
         m_p.diagnostics.Print(Stream::Out, "timed out\n");
-        return Echo::TimedOut;
     }
-    if (received.status == EchoChannel::Status::Error) {
-        Fatal("recvfrom failed: %d\n", received.error, false);
-        return std::nullopt;
-    }
-    DecodeEchoReply(std::span<const uint8_t>(m_reply.data(), received.bytes), m_channel->DeliversIpHeader(), sender,
-                    m_channel->ReplyIdentifier(), m_p.clock.TickCountMs(), m_p.diagnostics);
-    return Echo::Reply;
+    return echo;
 }
 
 InstallOutcome InstallWorker::Session::Configure(int& progress) {

@@ -5,9 +5,9 @@
 // (the caller starts it and does not wait); talks to the user only through InstallUi.
 //
 // Every ending removes what the installation made: the neighbour entry for the new address and the temporary
-// host route. config.ini is held in memory only. A fatal failure (the echo socket, an unexpected send or
-// receive error) shows its message where the original tool did and then calls exitProcess(65535), after that
-// cleanup.
+// host route. config.ini is held in memory only. A send or receive error ends only the installation ("Install
+// Fail"). A fatal failure (the echo socket or its options) shows its message and then calls exitProcess(65535),
+// after that cleanup.
 
 #include <cstdint>
 #include <functional>
@@ -37,11 +37,12 @@ struct InstallTarget {
 
 enum class InstallOutcome {
     WizardCancelled,     // nothing was sent
-    AddressInUse,        // something answered the new address
+    AddressInUse,        // another host answers for the new address (echo or ARP)
     AssignFailed,        // the camera did not take the address (or the entry/route could not be made)
     SettingsNotChanged,  // address taken, config.ini not rewritten
     SettingsIncomplete,  // address taken, an upload broke off and the original could not be put back
     RestartFailed,       // rewritten, but the camera did not come back
+    NetworkFailed,       // a send or receive error ended the installation
     Installed,
     Fatal,  // exitProcess was called
 };

@@ -2,10 +2,13 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 #include <unistd.h>
+#include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
@@ -113,22 +116,33 @@ EchoChannel::Result IcmpEchoChannel::Send(uint32_t destination, std::span<const 
     }
 }
 
-EchoChannel::Result IcmpEchoChannel::Receive(std::span<uint8_t> buffer, uint32_t& sender) {
+EchoChannel::Result IcmpEchoChannel::Receive(std::span<uint8_t> buffer, uint32_t& sender, int timeoutMs) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+        pollfd readable{m_fd, POLLIN, 0};
+        const int ready = poll(&readable, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+        if (ready < 0 && errno == EINTR) {
+            continue;
+        }
+        if (ready < 0) {
+            return {Status::Error, errno, 0};
+        }
+        if (ready == 0) {
+            return {Status::TimedOut, EAGAIN, 0};
+        }
         sockaddr_in from{};
         socklen_t length = sizeof from;
         const ssize_t received =
-            recvfrom(m_fd, buffer.data(), buffer.size(), 0, reinterpret_cast<sockaddr*>(&from), &length);
+            recvfrom(m_fd, buffer.data(), buffer.size(), MSG_DONTWAIT, reinterpret_cast<sockaddr*>(&from), &length);
         if (received >= 0) {
             sender = ntohl(from.sin_addr.s_addr);
             return {Status::Ok, 0, static_cast<size_t>(received)};
         }
-        if (errno == EINTR) {
-            continue;
+        // Readable but nothing to read (a packet the kernel dropped after waking us): wait on.
+        if (errno != EINTR && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return {Status::Error, errno, 0};
         }
-        if (errno == EAGAIN || errno == EWOULDBLOCK) {
-            return {Status::TimedOut, errno, 0};
-        }
-        return {Status::Error, errno, 0};
     }
 }

@@ -19,8 +19,9 @@ class EchoChannel {
 
     // Sends one ICMP message. A send that the kernel could not finish within the send time-out is TimedOut.
     virtual Result Send(uint32_t destination, std::span<const uint8_t> message) = 0;
-    // Waits up to the receive time-out for one packet and copies as much of it as fits into buffer.
-    virtual Result Receive(std::span<uint8_t> buffer, uint32_t& sender) = 0;
+    // Waits up to timeoutMs for one packet and copies as much of it as fits into buffer; nothing in time is
+    // TimedOut. The caller decides whether the packet answers it.
+    virtual Result Receive(std::span<uint8_t> buffer, uint32_t& sender, int timeoutMs) = 0;
 
     // Raw sockets hand over the IP header in front of the ICMP message; datagram ICMP sockets do not.
     virtual bool DeliversIpHeader() const = 0;
@@ -50,7 +51,7 @@ class IcmpEchoChannel : public EchoChannel {
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;
 
     Result Send(uint32_t destination, std::span<const uint8_t> message) override;
-    Result Receive(std::span<uint8_t> buffer, uint32_t& sender) override;
+    Result Receive(std::span<uint8_t> buffer, uint32_t& sender, int timeoutMs) override;
     bool DeliversIpHeader() const override { return m_raw; }
     uint16_t ReplyIdentifier() const override { return m_identifier; }
 

@@ -1,5 +1,7 @@
 #include "NeighbourTable.h"
 
+#include "NeighbourLookup.h"
+
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/neighbour.h>
@@ -204,6 +206,10 @@ bool NetlinkNeighbourTable::RemoveHostRoute(int interfaceIndex, uint32_t address
         return false;
     }
     return true;
+}
+
+std::optional<NeighbourEntry> NetlinkNeighbourTable::Lookup(uint32_t address) {
+    return LookUpNeighbour(address);
 }
 
 std::optional<NeighbourTable::MacAddress> ParseMacText(const std::string& text) {

@@ -5,6 +5,13 @@
 #include <optional>
 #include <string>
 
+// One entry of the kernel's IPv4 neighbour table.
+struct NeighbourEntry {
+    uint16_t state = 0;                         // NUD_* bits
+    std::optional<std::array<uint8_t, 6>> mac;  // none while unresolved
+    int interfaceIndex = 0;
+};
+
 // Static neighbour (ARP) entries and temporary host routes, the way a camera is made to take a new address.
 // Addresses are IPv4 in host order; interfaces are kernel interface indexes. Every call is synchronous: it
 // returns once the kernel has acknowledged it, and on failure says why in error.
@@ -24,9 +31,11 @@ class NeighbourTable {
     virtual bool AddHostRoute(int interfaceIndex, uint32_t address, std::string& error) = 0;
     // Removes that route; an absent route is not a failure.
     virtual bool RemoveHostRoute(int interfaceIndex, uint32_t address, std::string& error) = 0;
+    // The kernel's entry for address, read without privilege; none when there is none or the table cannot be read.
+    virtual std::optional<NeighbourEntry> Lookup(uint32_t address) = 0;
 };
 
-// rtnetlink. Needs CAP_NET_ADMIN for the changes; InterfaceForSubnet needs no privilege.
+// rtnetlink. Needs CAP_NET_ADMIN for the changes; InterfaceForSubnet and Lookup need no privilege.
 class NetlinkNeighbourTable : public NeighbourTable {
   public:
     std::optional<int> InterfaceForSubnet(uint32_t address) override;
@@ -34,6 +43,7 @@ class NetlinkNeighbourTable : public NeighbourTable {
     bool Remove(uint32_t address, std::string& error) override;
     bool AddHostRoute(int interfaceIndex, uint32_t address, std::string& error) override;
     bool RemoveHostRoute(int interfaceIndex, uint32_t address, std::string& error) override;
+    std::optional<NeighbourEntry> Lookup(uint32_t address) override;
 };
 
 // "AA-BB-CC-DD-EE-FF" (either case, "-" or ":" between the pairs).

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <vector>
 
 #include "Diagnostics.h"
@@ -60,28 +61,30 @@ TEST(EchoRequestTest, ChecksumFollowsRfc1071) {
     EXPECT_EQ(InternetChecksum({}), 0xFFFF);
 }
 
-TEST(EchoRequestTest, DecodingPrintsTheExpectedLines) {
+TEST(EchoRequestTest, DecodingPrintsTheLinesAndFindsOurReplies) {
     struct Case {
         const char* name;
         std::vector<uint8_t> packet;
         bool withIpHeader;
         std::string out;
         std::string err;
+        std::optional<uint16_t> sequence;  // only a whole reply of ours has one
     };
     std::vector<uint8_t> datagram = Reply(0, 0x4321, 3, 1000);
     datagram.erase(datagram.begin(), datagram.begin() + 20);
     std::vector<uint8_t> shortReply = Reply(0, 0x4321, 7, 1000);
     shortReply.resize(26);
     const std::vector<Case> cases{
-        {"our reply", Reply(0, 0x4321, 7, 1000), true, "64 bytes from 10.0.0.9: icmp_seq = 7.  time: 250 ms \n", ""},
-        {"another process", Reply(0, 0x1111, 7, 1000), true, "", "someone else's packet!\n"},
-        {"not a reply", Reply(3, 0x4321, 7, 1000), true, "", "non-echo type 3 recvd\n"},
-        {"datagram socket", datagram, false, "44 bytes from 10.0.0.9: icmp_seq = 3.  time: 250 ms \n", ""},
-        {"short", shortReply, true, "Too few bytes from 10.0.0.9\n", ""},
+        {"our reply", Reply(0, 0x4321, 7, 1000), true, "64 bytes from 10.0.0.9: icmp_seq = 7.  time: 250 ms \n", "", 7},
+        {"another process", Reply(0, 0x1111, 7, 1000), true, "", "someone else's packet!\n", std::nullopt},
+        {"not a reply", Reply(3, 0x4321, 7, 1000), true, "", "non-echo type 3 recvd\n", std::nullopt},
+        {"datagram socket", datagram, false, "44 bytes from 10.0.0.9: icmp_seq = 3.  time: 250 ms \n", "", 3},
+        {"short", shortReply, true, "Too few bytes from 10.0.0.9\n", "", std::nullopt},
     };
     for (const Case& c : cases) {
         RecordingDiagnostics diagnostics;
-        DecodeEchoReply(c.packet, c.withIpHeader, 0x0A000009u, 0x4321, 1250, diagnostics);
+        EXPECT_EQ(DecodeEchoReply(c.packet, c.withIpHeader, 0x0A000009u, 0x4321, 1250, diagnostics), c.sequence)
+            << c.name;
         EXPECT_EQ(diagnostics.Text(Stream::Out), c.out) << c.name;
         EXPECT_EQ(diagnostics.Text(Stream::Err), c.err) << c.name;
     }
@@ -94,7 +97,8 @@ TEST(EchoRequestTest, DecodingNeverReadsPastThePacket) {
     for (size_t length = 0; length <= full.size(); ++length) {
         std::vector<uint8_t> part(full.begin(), full.begin() + static_cast<long>(length));
         RecordingDiagnostics diagnostics;
-        DecodeEchoReply(part, true, 1, 0x4321, 0, diagnostics);
+        const std::optional<uint16_t> sequence = DecodeEchoReply(part, true, 1, 0x4321, 0, diagnostics);
+        EXPECT_EQ(sequence.has_value(), length >= 32) << length;
         const std::string out = diagnostics.Text(Stream::Out);
         if (length < 28) {
             EXPECT_EQ(out.rfind("Too few bytes from 0.0.0.1\n", 0), 0u) << length;

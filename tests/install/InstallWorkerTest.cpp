@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+#include <linux/neighbour.h>
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <memory>
@@ -29,6 +31,7 @@ constexpr uint32_t kForeignAddress = 0x0A0A0A0A;  // 10.10.10.10
 constexpr const char* kMac = "00-1A-2B-3C-4D-5E";
 constexpr int kLanInterface = 4;
 constexpr uint16_t kIdentifier = 0x1234;
+constexpr uint16_t kKernelIdentifier = 0x4321;  // what a datagram socket puts on the wire instead
 
 // Everything the fakes see, in order, so tests can check the sequence of the whole installation.
 struct Log {
@@ -62,18 +65,32 @@ class FakeClock : public Clock {
     Log& m_log;
 };
 
-// What the channel does on each receive: answer, time out, or fail. Runs out into time-outs.
+// What the channel does on each receive: answer, time out, fail, or deliver a packet that is no answer (300 ms
+// into the wait). Runs out into time-outs.
 struct Step {
-    enum Kind { Answer, Silence, Fail, SendFail, SendTimeout } kind;
+    enum Kind {
+        Answer,
+        Silence,
+        Fail,
+        SendFail,
+        SendTimeout,
+        OtherSender,
+        OtherIdentifier,
+        EchoRequestIn,
+        Unreachable,
+        LateReply,
+        ShortReply,
+    } kind;
 };
 
 class FakeChannel : public EchoChannel {
   public:
-    FakeChannel(Log& log, std::deque<Step> script, FakeClock& clock)
-        : m_log(log), m_script(std::move(script)), m_clock(clock) {}
+    FakeChannel(Log& log, std::deque<Step> script, FakeClock& clock, bool datagram, std::vector<int>& waits)
+        : m_log(log), m_script(std::move(script)), m_clock(clock), m_datagram(datagram), m_waits(waits) {}
     Result Send(uint32_t destination, std::span<const uint8_t> message) override {
         m_log.Add("send " + DottedAddress(destination) + " seq " + std::to_string(message[6] | (message[7] << 8)));
         m_lastRequest.assign(message.begin(), message.end());
+        m_lastDestination = destination;
         if (!m_script.empty() && m_script.front().kind == Step::SendFail) {
             m_script.pop_front();
             return {Status::Error, 101, 0};
@@ -84,7 +101,8 @@ class FakeChannel : public EchoChannel {
         }
         return {Status::Ok, 0, message.size()};
     }
-    Result Receive(std::span<uint8_t> buffer, uint32_t& sender) override {
+    Result Receive(std::span<uint8_t> buffer, uint32_t& sender, int timeoutMs) override {
+        m_waits.push_back(timeoutMs);
         Step step{Step::Silence};
         if (!m_script.empty()) {
             step = m_script.front();
@@ -93,26 +111,60 @@ class FakeChannel : public EchoChannel {
         if (step.kind == Step::Fail) {
             return {Status::Error, 104, 0};
         }
-        if (step.kind != Step::Answer) {
-            m_clock.m_now += 2000;
+        if (step.kind == Step::Silence || step.kind == Step::SendFail || step.kind == Step::SendTimeout) {
+            m_clock.m_now += static_cast<uint32_t>(timeoutMs);
             return {Status::TimedOut, 11, 0};
         }
-        // An echo reply: IP header then the request's ICMP message with type 0.
-        std::vector<uint8_t> packet(20 + EchoRequest::kSize, 0);
-        packet[0] = 0x45;
-        std::copy(m_lastRequest.begin() + 1, m_lastRequest.end(), packet.begin() + 21);
+        m_clock.m_now += step.kind == Step::Answer ? 5 : 300;
+        // The request's ICMP message turned into a reply (behind an IP header on a raw socket), then spoilt.
+        const size_t header = m_datagram ? 0 : 20;
+        std::vector<uint8_t> packet(header + EchoRequest::kSize, 0);
+        packet[0] = m_datagram ? 0 : 0x45;  // type 0, or the IP header's version and length
+        std::copy(m_lastRequest.begin() + 1, m_lastRequest.end(), packet.begin() + static_cast<long>(header) + 1);
+        const uint16_t identifier = ReplyIdentifier();
+        packet[header + 4] = static_cast<uint8_t>(identifier & 0xFF);
+        packet[header + 5] = static_cast<uint8_t>(identifier >> 8);
+        sender = m_lastDestination;
+        switch (step.kind) {
+            case Step::OtherSender:
+                sender = kCameraAddress;
+                break;
+            case Step::OtherIdentifier:  // on a datagram socket: the identifier the request was built with
+                packet[header + 4] = m_datagram ? kIdentifier & 0xFF : 0x99;
+                packet[header + 5] = m_datagram ? kIdentifier >> 8 : 0x99;
+                break;
+            case Step::EchoRequestIn:
+                packet[header] = 8;
+                sender = kForeignAddress;
+                break;
+            case Step::Unreachable:  // the PC's own "host unreachable"
+                packet[header] = 3;
+                packet[header + 1] = 1;
+                sender = 0xC0A80A02;
+                break;
+            case Step::LateReply:
+                --packet[header + 6];
+                break;
+            case Step::ShortReply:
+                packet.resize(header + 6);
+                break;
+            default:
+                break;
+        }
         std::copy(packet.begin(), packet.end(), buffer.begin());
-        sender = kNewAddress;
         return {Status::Ok, 0, packet.size()};
     }
-    bool DeliversIpHeader() const override { return true; }
-    uint16_t ReplyIdentifier() const override { return kIdentifier; }
+    bool DeliversIpHeader() const override { return !m_datagram; }
+    uint16_t ReplyIdentifier() const override { return m_datagram ? kKernelIdentifier : kIdentifier; }
 
   private:
     Log& m_log;
     std::deque<Step> m_script;
     FakeClock& m_clock;
+    bool m_datagram;
+    std::vector<int>& m_waits;
     std::vector<uint8_t> m_lastRequest;
+    uint32_t m_lastDestination = 0;
 };
 
 class FakeNeighbours : public NeighbourTable {
@@ -153,6 +205,11 @@ class FakeNeighbours : public NeighbourTable {
         m_routes.erase(address);
         return true;
     }
+    std::optional<NeighbourEntry> Lookup(uint32_t address) override {
+        m_log.Add("neigh get " + DottedAddress(address));
+        return m_kernelEntry;
+    }
+    std::optional<NeighbourEntry> m_kernelEntry;
     std::map<uint32_t, int> m_entries;
     std::map<uint32_t, int> m_routes;
     bool m_failAdd = false;
@@ -300,7 +357,8 @@ class InstallWorkerTest : public testing::Test {
                                              opened.failure = m_openFailure;
                                              opened.error = 1;
                                              if (m_openFailure == IcmpEchoChannel::Failure::None) {
-                                                 opened.channel = std::make_unique<FakeChannel>(m_log, script, m_clock);
+                                                 opened.channel = std::make_unique<FakeChannel>(m_log, script, m_clock,
+                                                                                                m_datagram, m_waits);
                                              }
                                              return opened;
                                          },
@@ -341,6 +399,8 @@ class InstallWorkerTest : public testing::Test {
     RecordingDiagnostics m_diagnostics;
     InstallTarget m_target;
     IcmpEchoChannel::Failure m_openFailure = IcmpEchoChannel::Failure::None;
+    bool m_datagram = false;
+    std::vector<int> m_waits;  // the time-out of every receive
     std::vector<int> m_exitCodes;
     std::string m_tmp;
     std::string m_oldTmp;
@@ -354,7 +414,7 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
     EXPECT_EQ(Run(script), InstallOutcome::Installed);
     EXPECT_THAT(m_log.events,
                 ElementsAre("wizard", "sleep 300", "echo open", "status open", "neigh del 192.168.10.100",
-                            "progress 10", "send 192.168.10.100 seq 0", "sleep 10",
+                            "progress 10", "send 192.168.10.100 seq 0", "neigh get 192.168.10.100", "sleep 10",
                             "text This IP is valid.\nSetting and waiting for response from server.", "progress 20",
                             "neigh add 4 192.168.10.100 94", "sleep 1000", "progress 30", "sleep 1000", "progress 40",
                             "send 192.168.10.100 seq 1", "row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned",
@@ -394,6 +454,82 @@ TEST_F(InstallWorkerTest, AnsweredAddressIsInUse) {
                                   "end wait"));
     EXPECT_TRUE(m_log.Matching("neigh add").empty());
     EXPECT_TRUE(m_log.Matching("row").empty());
+}
+
+TEST_F(InstallWorkerTest, OnlyTheAnswerToTheRequestCounts) {
+    // Each packet arrives in the address check, the assignment loop and the restart wait after the camera fell
+    // silent, and must count in none of them: the address is free, the camera answers its second request, and
+    // the camera that never came back fails the installation.
+    struct Case {
+        const char* name;
+        Step::Kind packet;
+        bool inAddressCheck;  // a late reply can only follow an earlier request
+        bool datagram = false;
+        const char* line = "";
+    };
+    const std::vector<Case> cases{
+        {"reply from another address", Step::OtherSender, true},
+        {"another process's reply", Step::OtherIdentifier, true, false, "someone else's packet!\n"},
+        {"request identifier on a datagram socket", Step::OtherIdentifier, true, true, "someone else's packet!\n"},
+        {"echo request of another host", Step::EchoRequestIn, true, false, "non-echo type 8 recvd\n"},
+        {"host unreachable", Step::Unreachable, true, false, "non-echo type 3 recvd\n"},
+        {"late reply", Step::LateReply, false, false, "late reply to icmp_seq = 0 ignored\n"},
+        {"short reply", Step::ShortReply, true},
+    };
+    for (const Case& c : cases) {
+        m_log.events.clear();
+        m_diagnostics.Clear();
+        m_waits.clear();
+        m_datagram = c.datagram;
+        std::deque<Step> script;
+        if (c.inAddressCheck) {
+            script.push_back({c.packet});
+        }
+        for (const Step::Kind kind : {Step::Silence, c.packet, Step::Silence, Step::Answer, Step::Silence, c.packet}) {
+            script.push_back({kind});
+        }
+        EXPECT_EQ(Run(script), InstallOutcome::RestartFailed) << c.name;
+        EXPECT_EQ(m_log.Matching("send").size(), 1u + 2u + 15u) << c.name;
+        EXPECT_TRUE(m_log.Has("box Error: Install Fail")) << c.name;
+        EXPECT_THAT(m_diagnostics.Text(Stream::Out) + m_diagnostics.Text(Stream::Err), HasSubstr(c.line)) << c.name;
+        // After each stray packet the wait goes on for the rest of its 2 s.
+        EXPECT_EQ(std::count(m_waits.begin(), m_waits.end(), 1700), c.inAddressCheck ? 3 : 2) << c.name;
+        EXPECT_EQ(*std::max_element(m_waits.begin(), m_waits.end()), 2000) << c.name;
+    }
+}
+
+TEST_F(InstallWorkerTest, AddressHeldByAnotherHardwareAddressIsInUse) {
+    // The echo went unanswered; the kernel's neighbour table still knows who answered ARP for the address.
+    const NeighbourTable::MacAddress camera{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    const NeighbourTable::MacAddress other{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F};
+    struct Case {
+        const char* name;
+        std::optional<NeighbourEntry> entry;
+        bool inUse;
+    };
+    const std::vector<Case> cases{
+        {"reachable, another host", NeighbourEntry{NUD_REACHABLE, other, kLanInterface}, true},
+        {"stale, another host", NeighbourEntry{NUD_STALE, other, kLanInterface}, true},
+        {"probe, another host", NeighbourEntry{NUD_PROBE, other, kLanInterface}, true},
+        {"reachable, the camera itself", NeighbourEntry{NUD_REACHABLE, camera, kLanInterface}, false},
+        {"nobody answered ARP", NeighbourEntry{NUD_FAILED, std::nullopt, kLanInterface}, false},
+        {"no entry", std::nullopt, false},
+    };
+    for (const Case& c : cases) {
+        m_log.events.clear();
+        m_neighbours.m_kernelEntry = c.entry;
+        std::deque<Step> script = Assigned();
+        script.push_back({Step::Silence});
+        script.push_back({Step::Answer});
+        EXPECT_EQ(Run(script), c.inUse ? InstallOutcome::AddressInUse : InstallOutcome::Installed) << c.name;
+        EXPECT_EQ(m_log.Has("box Error: This IP address is invalid.\nPlease enter an valid IP then try again !"),
+                  c.inUse)
+            << c.name;
+        if (c.inUse) {
+            EXPECT_TRUE(m_log.Matching("neigh add").empty()) << c.name;
+            EXPECT_EQ(m_log.Matching("send").size(), 1u) << c.name;
+        }
+    }
 }
 
 TEST_F(InstallWorkerTest, AssignmentTakesUpToNineRequests) {
@@ -595,55 +731,59 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
     }
 }
 
-TEST_F(InstallWorkerTest, FatalEndingsExitWith65535AfterCleanup) {
+TEST_F(InstallWorkerTest, StartUpFailuresExitWith65535AfterCleanup) {
     struct Case {
-        const char* name;
         IcmpEchoChannel::Failure openFailure;
-        std::deque<Step> script;
-        std::string box;  // empty: no box, the line goes to stderr
-        std::string stderrText;
+        std::string box;
     };
     const std::vector<Case> cases{
-        {"socket", IcmpEchoChannel::Failure::Socket, {}, "box Error: Initial WinSock Failed: 1\n", ""},
-        {"receive time-out option",
-         IcmpEchoChannel::Failure::ReceiveTimeout,
-         {},
-         "box Error: Failed to set recv timeout: 1\n",
-         ""},
-        {"send time-out option",
-         IcmpEchoChannel::Failure::SendTimeout,
-         {},
-         "box Error: Failed to set send timeout: 1\n",
-         ""},
-        {"first send", IcmpEchoChannel::Failure::None, {{Step::SendFail}}, "box Error: sendto failed: 101\n", ""},
-        {"first receive", IcmpEchoChannel::Failure::None, {{Step::Fail}}, "box Error: recvfrom failed: 104\n", ""},
-        {"assignment send",
-         IcmpEchoChannel::Failure::None,
-         {{Step::Silence}, {Step::SendFail}},
-         "",
-         "sendto failed: 101\n"},
-        {"restart receive",
-         IcmpEchoChannel::Failure::None,
-         {{Step::Silence}, {Step::Answer}, {Step::Fail}},
-         "",
-         "recvfrom failed: 104\n"},
+        {IcmpEchoChannel::Failure::Socket, "box Error: Initial WinSock Failed: 1\n"},
+        {IcmpEchoChannel::Failure::ReceiveTimeout, "box Error: Failed to set recv timeout: 1\n"},
+        {IcmpEchoChannel::Failure::SendTimeout, "box Error: Failed to set send timeout: 1\n"},
     };
     for (const Case& c : cases) {
         m_log.events.clear();
         m_exitCodes.clear();
-        m_diagnostics.Clear();
         m_openFailure = c.openFailure;
-        EXPECT_EQ(Run(c.script), InstallOutcome::Fatal) << c.name;
-        EXPECT_THAT(m_exitCodes, ElementsAre(65535)) << c.name;
-        if (!c.box.empty()) {
-            EXPECT_TRUE(m_log.Has(c.box)) << c.name;
-        } else {
-            EXPECT_TRUE(m_log.Matching("box").empty()) << c.name;
-            EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr(c.stderrText)) << c.name;
+        EXPECT_EQ(Run({}), InstallOutcome::Fatal) << c.box;
+        EXPECT_THAT(m_exitCodes, ElementsAre(65535)) << c.box;
+        EXPECT_TRUE(m_log.Has(c.box)) << c.box;
+        EXPECT_TRUE(m_log.Matching("send").empty()) << c.box;
+    }
+}
+
+TEST_F(InstallWorkerTest, NetworkErrorsEndTheInstallationNotTheProcess) {
+    struct Case {
+        const char* name;
+        std::deque<Step> script;
+        std::string line;  // on stderr
+        bool entryMade;    // the neighbour entry existed and was removed at the end
+    };
+    const std::vector<Case> cases{
+        {"address check send", {{Step::SendFail}}, "sendto failed: 101\n", false},
+        {"address check send time-out", {{Step::SendTimeout}}, "sendto timed out\n", false},
+        {"address check receive", {{Step::Fail}}, "recvfrom failed: 104\n", false},
+        {"assignment send", {{Step::Silence}, {Step::SendFail}}, "sendto failed: 101\n", true},
+        {"assignment receive", {{Step::Silence}, {Step::Silence}, {Step::Fail}}, "recvfrom failed: 104\n", true},
+        {"restart wait send", {{Step::Silence}, {Step::Answer}, {Step::SendFail}}, "sendto failed: 101\n", true},
+        {"restart wait receive",
+         {{Step::Silence}, {Step::Answer}, {Step::Silence}, {Step::Fail}},
+         "recvfrom failed: 104\n",
+         true},
+    };
+    for (const Case& c : cases) {
+        m_log.events.clear();
+        m_diagnostics.Clear();
+        EXPECT_EQ(Run(c.script), InstallOutcome::NetworkFailed) << c.name;
+        EXPECT_TRUE(m_exitCodes.empty()) << c.name;
+        EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr(c.line)) << c.name;
+        std::vector<std::string> tail{"status close", "box Error: Install Fail", "end wait"};
+        if (c.entryMade) {
+            tail.push_back("neigh del 192.168.10.100");
         }
-        if (c.name == std::string("first receive")) {
-            EXPECT_TRUE(m_log.Has("status close"));
-        }
+        EXPECT_THAT(std::vector<std::string>(m_log.events.end() - static_cast<long>(tail.size()), m_log.events.end()),
+                    testing::ElementsAreArray(tail))
+            << c.name;
     }
 }
 

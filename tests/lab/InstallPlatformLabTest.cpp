@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <linux/neighbour.h>
 #include <net/if.h>
 #include <sched.h>
 #include <sys/stat.h>
@@ -23,6 +24,7 @@
 #include "EchoChannel.h"
 #include "EchoRequest.h"
 #include "FileTransfer.h"
+#include "NeighbourLookup.h"
 #include "NeighbourTable.h"
 
 namespace {
@@ -207,7 +209,7 @@ TEST_F(PlatformLabTest, EchoRepliesComeBackOnRawAndDatagramSockets) {
         // A raw socket may also see other ICMP; the reply to this request comes within the time-out.
         RecordingDiagnostics diagnostics;
         for (int i = 0; i < 5; ++i) {
-            const EchoChannel::Result received = opened.channel->Receive(buffer, sender);
+            const EchoChannel::Result received = opened.channel->Receive(buffer, sender, 2000);
             ASSERT_EQ(received.status, EchoChannel::Status::Ok);
             DecodeEchoReply(std::span<const uint8_t>(buffer.data(), received.bytes), opened.channel->DeliversIpHeader(),
                             sender, opened.channel->ReplyIdentifier(), 1240, diagnostics);
@@ -231,7 +233,7 @@ TEST_F(PlatformLabTest, EchoRepliesComeBackOnRawAndDatagramSockets) {
     uint32_t sender = 0;
     EchoChannel::Result result{};
     do {
-        result = quiet.channel->Receive(buffer, sender);
+        result = quiet.channel->Receive(buffer, sender, 200);
     } while (result.status == EchoChannel::Status::Ok);  // stray ICMP (an unreachable) may come first
     EXPECT_EQ(result.status, EchoChannel::Status::TimedOut);
 }
@@ -249,6 +251,28 @@ TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutes) {
     EXPECT_NE(Output("ip neigh show 10.77.0.50").find("lladdr 02:5e:a1:cc:55:ba PERMANENT"), std::string::npos);
     // Replacing is allowed; removing twice is not a failure.
     EXPECT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;
+    const std::optional<NeighbourEntry> permanent = table.Lookup(0x0A4D0032);
+    ASSERT_TRUE(permanent.has_value());
+    EXPECT_EQ(permanent->state, NUD_PERMANENT);
+    EXPECT_EQ(permanent->mac, mac);
+    EXPECT_EQ(permanent->interfaceIndex, index);
+    // A host that answered ARP is there with its own hardware address; an address never asked for is not.
+    IcmpEchoChannel::Opened echo = IcmpEchoChannel::Open(1, 2000, IcmpEchoChannel::Mode::RawOnly);
+    ASSERT_TRUE(echo.channel);
+    EchoRequest request(1);
+    request.Prepare(0, 0);
+    ASSERT_EQ(echo.channel->Send(kPeerAddress, request.Bytes()).status, EchoChannel::Status::Ok);
+    std::vector<uint8_t> buffer(1024);
+    uint32_t sender = 0;
+    ASSERT_EQ(echo.channel->Receive(buffer, sender, 2000).status, EchoChannel::Status::Ok);
+    const std::optional<NeighbourEntry> peer = table.Lookup(kPeerAddress);
+    ASSERT_TRUE(peer.has_value() && peer->mac.has_value());
+    EXPECT_TRUE(IsAnsweredState(peer->state)) << peer->state;
+    char peerMac[18];
+    std::snprintf(peerMac, sizeof peerMac, "%02x:%02x:%02x:%02x:%02x:%02x", (*peer->mac)[0], (*peer->mac)[1],
+                  (*peer->mac)[2], (*peer->mac)[3], (*peer->mac)[4], (*peer->mac)[5]);
+    EXPECT_EQ(Output("ip netns exec " + kPeer + " cat /sys/class/net/inst-vb/address"), std::string(peerMac) + "\n");
+    EXPECT_EQ(table.Lookup(0x0A4D0061), std::nullopt);  // 10.77.0.97
     EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
     EXPECT_EQ(Output("ip neigh show 10.77.0.50"), "");
     EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;

@@ -46,6 +46,9 @@ CAMERAS = {
     "cut": ("02:5E:A1:CD:E1:13", "host=NV4412-0104,xrm=0,truncate=40"),
     "nopasv": ("02:5E:A1:CD:E1:14", "host=NV4412-0104,xrm=0,passive=refuse"),
     "cutput": ("02:5E:A1:CD:E1:15", "host=NV4412-0104,xrm=0,drop=put"),
+    "pinged": ("02:5E:A1:CD:E1:16", "host=NV4412-0104,xrm=0,comeback=0"),
+    "shy": ("02:5E:A1:CD:E1:17", "host=NV4412-0104,xrm=0,taken=10.213.7.79,icmp=drop"),
+    "unplugged": ("02:5E:A1:CD:E1:18", "host=NV4412-0104,xrm=0,comeback=0"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -227,6 +230,52 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(code, 1)
         self.assertEqual(out.splitlines()[-1], "Install Fail")
         self.assertEqual(out.count("\n["), 2 + 1 + 1 + 1 + 15)  # 10..40, one login, 15 restart attempts
+
+    def test_camera_gone_for_good_while_another_host_pings_the_pc(self):
+        # The pc's echo socket sees the other host's requests all along; none of them is the camera's answer.
+        pinger = subprocess.Popen([LAB, "exec", "dhcp", "/usr/bin/python3", os.path.join(HERE, "netprobe.py"), "ping",
+                                   "10.213.7.2", "750", "--interval", "0.2", "--wait", "0.05"], env=ENV,
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        try:
+            code, out, err, _ = self.install("pinged", "--ip", "10.213.7.80")
+        finally:
+            pinger.kill()  # lab exec becomes the probe itself: this PID is the pinger's
+            pinger.wait()
+        self.assertEqual(code, 1, out + err)
+        self.assertEqual(out.splitlines()[-1], "Install Fail")
+        self.assertIn("non-echo type 8 recvd", err)
+        self.assertEqual(state("pinged")["uploads"], 1)  # it did take the address and the new file
+
+    def test_address_held_by_a_host_that_drops_pings(self):
+        code, out, err, _ = self.install("shy", "--ip", "10.213.7.79")
+        self.assertEqual(code, 1, out + err)
+        self.assertTrue(out.endswith("This IP address is invalid.\nPlease enter an valid IP then try again !\n"), out)
+        st = state("shy")
+        self.assertEqual((st["takeovers"], st["uploads"]), ([], 0))
+
+    def test_link_down_in_the_restart_wait_ends_the_installation(self):
+        mac = CAMERAS["unplugged"][0].replace(":", "-")
+        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", BINARY, "install", mac, "--ip",
+                                    "10.213.7.81"], env=ENV, text=True, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE)
+        time.sleep(1.0)
+        lab("boot", "unplugged")
+        seen = []
+        try:
+            for line in process.stdout:
+                seen.append(line)
+                if line.startswith("[ 60]"):  # the restart wait
+                    lab("exec", "pc", "ip", "link", "set", "eth0", "down")
+                    break
+            out, err = process.communicate(timeout=60)
+        finally:
+            lab("exec", "pc", "ip", "link", "set", "eth0", "up")
+            lab("exec", "pc", "ip", "route", "replace", "default", "via", "10.213.7.1")
+        out = "".join(seen) + out
+        self.assertIn("[ 60]", out, err)
+        self.assertEqual(process.returncode, 1, out + err)
+        self.assertEqual(out.splitlines()[-1], "Install Fail")
+        self.assertIn("sendto failed: ", err)
 
     def test_interrupted_install_leaves_nothing_behind(self):
         # Ctrl-C while the camera is being waited for: the neighbour entry goes too; no working file ever exists.

@@ -21,7 +21,7 @@ class CameraList(unittest.TestCase):
         cams = labcore.parse_cameras(
             "# lab\nmac=02:5E:A1:CC:55:BA,host=none,xrm=0,boot=static:10.213.7.9 ;\n"
             " name=w, mac=02:5E:A1:CC:55:C7, password=pw, silence=0.5, comeback=0, xrmdelay=2, taken=10.213.7.77,"
-            "upload=refuse,drop=put,value=0x10,passive=refuse,truncate=0\n")
+            "upload=refuse,drop=put,value=0x10,passive=refuse,truncate=0,icmp=drop\n")
         self.assertEqual(len(cams), 2)
         a, b = cams
         self.assertEqual((a["host"], a["xrm"], a["boot"], a["static"], a["model"]),
@@ -30,6 +30,7 @@ class CameraList(unittest.TestCase):
                          ("w", "pw", 0.5, False, 2.0, "10.213.7.77"))
         self.assertEqual((b["upload"], b["drop"], b["value"], b["passive"], b["truncate"]),
                          ("refuse", "put", 16, "refuse", 0))
+        self.assertEqual((b["icmp"], a["icmp"]), ("drop", "answer"))
 
     def test_bad_lists_are_refused_with_the_reason(self):
         cases = [
@@ -54,6 +55,8 @@ class CameraList(unittest.TestCase):
             ("mac=02:5E:A1:CC:55:BA,truncate=-1", "byte count"),
             ("mac=02:5E:A1:CC:55:BA,justaword", "key=value"),
             ("mac=02:5E:A1:CC:55:BA,taken=10.213.7.2", "lab's own hosts"),
+            ("mac=02:5E:A1:CC:55:BA,icmp=drop", "needs taken"),
+            ("mac=02:5E:A1:CC:55:BA,taken=10.213.7.77,icmp=off", "icmp"),
         ]
         for listing, text in cases:
             with self.subTest(listing=listing):

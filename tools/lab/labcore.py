@@ -99,6 +99,7 @@ CAMERA_KEYS = {
     "truncate": "N: a download of config.ini brings only its first N bytes; SIZE and the 226 reply stay normal",
     "xrmdelay": "seconds the camera waits before it answers an XRM query (default 0)",
     "taken": "A.B.C.D: another lab host already answers at that address",
+    "icmp": "drop: that taken host ignores echo requests and answers only ARP (needs taken=)",
 }
 
 DEFAULT_CAMERAS = (
@@ -221,6 +222,11 @@ def _complete_camera(raw, index):
         taken = _check_ipv4(name, "taken", taken)
         if taken in (PC_ADDR, DHCP_ADDR, BURST_ADDR):
             raise LabError(f"camera {name}: taken={taken} is an address of the lab's own hosts")
+    icmp = raw.get("icmp", "answer")
+    if icmp not in ("answer", "drop"):
+        raise LabError(f"camera {name}: icmp must be drop (or answer)")
+    if icmp == "drop" and taken is None:
+        raise LabError(f"camera {name}: icmp=drop needs taken=A.B.C.D")
     return {
         "name": name,
         "mac": mac_text(mac),
@@ -240,6 +246,7 @@ def _complete_camera(raw, index):
         "truncate": truncate,
         "xrmdelay": _float_field(raw | {"name": name}, "xrmdelay", 0.0, high=60.0),
         "taken": taken,
+        "icmp": icmp,
     }
 
 
