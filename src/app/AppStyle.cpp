@@ -6,10 +6,14 @@
 #include <QScreen>
 #include <QWidget>
 
-void ApplyDialogLook(QWidget& widget) {
+void ApplyDialogFont(QWidget& widget) {
     QFont font = widget.font();
     font.setPixelSize(kDialogFontPixels);
     widget.setFont(font);
+}
+
+void ApplyDialogLook(QWidget& widget) {
+    ApplyDialogFont(widget);
     QPalette palette = widget.palette();
     palette.setColor(QPalette::Window, kDialogBackground);
     widget.setPalette(palette);

@@ -10,6 +10,8 @@ inline const QColor kDialogBackground(196, 203, 209);
 // The dialog font's height: 8 pt at 96 dpi, the size the pixel layouts were made for.
 constexpr int kDialogFontPixels = 11;
 
+// Gives the widget (and its children) the dialog font size.
+void ApplyDialogFont(QWidget& widget);
 // Fills the widget with the dialog background colour (child labels draw on it transparently) and gives it the
 // dialog font size.
 void ApplyDialogLook(QWidget& widget);

@@ -7,6 +7,7 @@
 #include <QFrame>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
@@ -23,6 +24,7 @@
 #include "CAboutDlg.h"
 #include "CMessageDlg.h"
 #include "DeviceTableModel.h"
+#include "DottedAddress.h"
 #include "StringTable.h"
 #include "WindowMessages.h"
 
@@ -245,8 +247,11 @@ void CCameraSetupDlg::OnClickList() {
     const auto row = static_cast<size_t>(rows.front().row());
     m_selectedCamera = SelectedCameraFromRow(table, row);
     const std::string& assigned = table.Cell(row, kColumnAssigned);
+    // There is no page to open at 0.0.0.0, nor before the camera has restarted with its new settings.
+    const bool hasAddress = ParseDottedAddress(table.Cell(row, kColumnAddress)).value_or(0) != 0;
+    const bool installing = !m_installInProgress.empty() && table.Cell(row, kColumnMac) == m_installInProgress;
     m_installButton->setEnabled(assigned == kAssignedNo);
-    m_webPageButton->setEnabled(assigned == kAssignedYes);
+    m_webPageButton->setEnabled(assigned == kAssignedYes && hasAddress && !installing);
 }
 
 void CCameraSetupDlg::OnWebPage() {
@@ -288,6 +293,20 @@ void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
     if (menu.exec(event->globalPos()) == about) {
         OnAbout();
     }
+}
+
+// A dialog sends Return only to its default button, and the command buttons are never one: the focused one is
+// pressed instead, as a dialog's push button is.
+void CCameraSetupDlg::keyPressEvent(QKeyEvent* event) {
+    if (event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) {
+        for (CommandButton* button : {m_searchButton, m_installButton, m_webPageButton, m_exitButton, m_aboutButton}) {
+            if (button != nullptr && button->hasFocus() && button->isEnabled()) {
+                button->click();
+                return;
+            }
+        }
+    }
+    QDialog::keyPressEvent(event);
 }
 
 bool CCameraSetupDlg::eventFilter(QObject* watched, QEvent* event) {

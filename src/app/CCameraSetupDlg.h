@@ -77,6 +77,11 @@ class CCameraSetupDlg : public QDialog {
     // The list's click logic: from the current selection, fill SelectedCamera and enable the buttons.
     void OnClickList();
 
+    // The list key of the camera whose installation has given it its address but has not ended yet, empty when
+    // none. Its row shows "Yes" from that moment, but its web page is offered only after "Install OK".
+    // GUI thread only.
+    void SetInstallInProgress(std::string mac) { m_installInProgress = std::move(mac); }
+
     CameraDiscovery& Discovery() { return *m_discovery; }
     const SelectedCamera& Selected() const { return m_selectedCamera; }
     QTreeView* List() const { return m_list; }
@@ -107,6 +112,7 @@ class CCameraSetupDlg : public QDialog {
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
 
   private:
     class MessageUi;
@@ -135,6 +141,7 @@ class CCameraSetupDlg : public QDialog {
     SelectedCamera m_selectedCamera;
     CameraDiscovery::StartReport m_startReport;
     InstallStarter m_installStarter;
+    std::string m_installInProgress;
     int m_waitCursors = 0;
     bool m_initialised = false;
 };

@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <QTimerEvent>
 
+#include "AppStyle.h"
 #include "DialogUnits.h"
 #include "WindowMessages.h"
 
@@ -19,9 +20,12 @@ CMessageDlg::CMessageDlg(QWidget* parent)
     setWindowTitle(QStringLiteral("Status"));
     setModal(true);
     setFixedSize(DialogUnits::ToPixelsX(189), DialogUnits::ToPixelsY(66));
+    ApplyDialogFont(*this);
 
     m_text->setObjectName(QStringLiteral("1042"));
-    m_text->setGeometry(DialogUnits::ToPixels(18, 14, 155, 18));
+    // Two lines of the original font hold every status text; this font is wider and needs a third, so the text
+    // reaches down to the bar.
+    m_text->setGeometry(DialogUnits::ToPixels(18, 14, 155, 26));
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_text->setWordWrap(true);
 

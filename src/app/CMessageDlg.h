@@ -1,6 +1,6 @@
 #pragma once
 
-// The "Status" dialog: a text of up to two lines above a progress bar.
+// The "Status" dialog: a text of up to three lines above a progress bar, in the dialog font.
 //
 // Search mode (SearchMode != 0): the dialog shows "Searching devices, please wait!", steps its bar 0..25 on
 // timer 100 every SearchDurationMs / 25 ms and closes itself as a cancel when the bar is full.

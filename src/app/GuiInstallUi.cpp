@@ -33,6 +33,11 @@ GuiInstallUi::~GuiInstallUi() {
     if (m_serverSetting) {
         m_serverSetting->deleteLater();
     }
+    // The installation has ended, however it ended; a later click on its row offers what the row shows.
+    if (CCameraSetupDlg* window = m_window) {
+        QMetaObject::invokeMethod(
+            window, [window] { window->SetInstallInProgress({}); }, Qt::QueuedConnection);
+    }
 }
 
 std::optional<InstallParams> GuiInstallUi::RunWizard(const WizardRequest& request) {
@@ -114,18 +119,19 @@ bool GuiInstallUi::AskServerSettings(FileTransfer::Result, ServerSettings& setti
     });
 }
 
-void GuiInstallUi::UpdateRow(const std::string& mac, const std::string& address, bool) {
+void GuiInstallUi::UpdateRow(const std::string& mac, const std::string& address, bool installed) {
     if (!m_window) {
         return;
     }
     CCameraSetupDlg* window = m_window;
     // The row of the installed camera, whichever row is selected now; the buttons follow the selection.
-    InvokeBlocking(window, [window, &mac, &address] {
+    InvokeBlocking(window, [window, &mac, &address, installed] {
         DeviceTable& table = window->Discovery().Table();
         if (const auto row = table.Find(mac)) {
             table.SetCell(*row, kColumnAddress, address);
             table.SetCell(*row, kColumnAssigned, kAssignedYes);
         }
+        window->SetInstallInProgress(installed ? std::string() : mac);
     });
     window->SendRefreshControls();
 }

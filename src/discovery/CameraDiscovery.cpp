@@ -140,8 +140,9 @@ CameraDiscovery::StartReport CameraDiscovery::Start() {
     m_started = true;
 
     auto adapters = m_environment.enumerateAdapters ? m_environment.enumerateAdapters() : std::nullopt;
-    report.adaptersOk = adapters.has_value();
-    if (!adapters) {
+    // No usable adapter (only loopback, or every interface down) finds no camera either: the user is told so.
+    report.adaptersOk = adapters.has_value() && !adapters->empty();
+    if (!report.adaptersOk) {
         m_ui.ShowMessage(kAdapterEnumerationFailedText, kAdapterEnumerationFailedCaption);
     }
     m_core.SetAdapters(adapters.value_or(std::vector<AdapterInfo>{}));

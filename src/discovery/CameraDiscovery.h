@@ -70,8 +70,8 @@ class CameraDiscovery : public QObject {
     // waiting for this thread is cancelled.
     ~CameraDiscovery() override;
 
-    // Adapter table (its failure message), both DHCP sockets (every failure message), the XRM worker.
-    // Once only.
+    // Adapter table (its failure message, also when no adapter is usable), both DHCP sockets (every failure message),
+    // the XRM worker. Once only.
     StartReport Start();
     // Idempotent; the destructor calls it.
     void Stop();

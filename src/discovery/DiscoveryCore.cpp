@@ -276,12 +276,14 @@ void DiscoveryCore::HandleXrmDevice(const XrmDeviceMessage& message) {
     const std::string key = FormatHardwareAddress(message.mac);
     const bool wireless = message.model.size() > 5 && (message.model[5] == '3' || message.model[5] == '4');
     const std::string_view wirelessText = wireless ? kYes : kNo;
+    // A camera without an address answers too: it still needs one, so its row stays installable.
+    const std::string_view assigned = ParseDottedAddress(message.address).value_or(0) == 0 ? kAssignedNo : kAssignedYes;
     const auto row = m_table.Find(key);
     if (!row) {
         DeviceInfo info;
         info.cells[kColumnMac] = key;
         info.cells[kColumnAddress] = message.address;
-        info.cells[kColumnAssigned] = kAssignedYes;
+        info.cells[kColumnAssigned] = assigned;
         info.cells[kColumnWireless] = wirelessText;
         info.cells[kColumnXrmSupport] = kYes;
         m_table.Append(std::move(info));
@@ -299,7 +301,7 @@ void DiscoveryCore::HandleXrmDevice(const XrmDeviceMessage& message) {
         std::lock_guard lock(m_windowLock);
         --m_pendingXrmCount;
     }
-    m_table.SetCell(*row, kColumnAssigned, kAssignedYes);
+    m_table.SetCell(*row, kColumnAssigned, assigned);
     m_table.SetCell(*row, kColumnXrmSupport, kYes);
     m_table.SetCell(*row, kColumnWireless, wirelessText);
 }

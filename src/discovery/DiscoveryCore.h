@@ -39,7 +39,7 @@ class DiscoveryCore {
     int HandleClientPacket(std::span<const uint8_t> datagram, std::optional<int> interface = {});
     // Port 68 (server messages). Same results.
     int HandleServerPacket(std::span<const uint8_t> datagram, std::optional<int> interface = {});
-    // One XRM answer (message 1131).
+    // One XRM answer (message 1131). An answer with address 0.0.0.0 leaves the row "No": it can be installed.
     void HandleXrmDevice(const XrmDeviceMessage& message);
     // Timer 1000.
     void HandleRequeryTick();

@@ -172,9 +172,13 @@ void XrmSearch::Run() {
             for (;;) {
                 uint8_t buffer[kXrmMaxDatagram];
                 UdpSocket::Datagram from;
-                const int error = m_socket->Receive(buffer, &from);
+                int error = m_socket->Receive(buffer, &from);
                 if (error == EAGAIN || error == EWOULDBLOCK) {
                     break;
+                }
+                if (error == 0 && from.truncated) {
+                    // Longer than any answer: its first 150 bytes could parse as a record the camera never sent.
+                    error = EMSGSIZE;
                 }
                 if (error != 0) {
                     diagnostics.Print(Stream::Err, "recvfrom error %d\n", error);

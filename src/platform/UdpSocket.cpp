@@ -93,6 +93,7 @@ int UdpSocket::Receive(std::span<uint8_t> buffer, Datagram* datagram) {
     }
     Datagram result;
     result.length = static_cast<size_t>(received) < buffer.size() ? static_cast<size_t>(received) : buffer.size();
+    result.truncated = (msg.msg_flags & MSG_TRUNC) != 0;
     result.sourceAddress = ntohl(from.sin_addr.s_addr);
     result.sourcePort = ntohs(from.sin_port);
     for (cmsghdr* c = CMSG_FIRSTHDR(&msg); c != nullptr; c = CMSG_NXTHDR(&msg, c)) {

@@ -13,6 +13,7 @@ class UdpSocket {
   public:
     struct Datagram {
         size_t length = 0;             // bytes copied into the caller's buffer (excess is discarded)
+        bool truncated = false;        // the datagram was longer than the buffer (MSG_TRUNC)
         uint32_t sourceAddress = 0;    // host order
         uint16_t sourcePort = 0;       // host order
         std::optional<int> interface;  // arrival interface index, when packet info is enabled

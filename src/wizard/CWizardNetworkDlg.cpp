@@ -83,12 +83,14 @@ void CWizardNetworkDlg::OnSetActive() {
 }
 
 int CWizardNetworkDlg::OnWizardNext() {
-    UpdateData(true);
+    // The controls are checked before anything is stored, so Cancel after a refusal still brings back the
+    // values of the last accepted Next.
     const auto* address = qobject_cast<IpAddressEdit*>(Item(kAddress));
     const auto* mask = qobject_cast<IpAddressEdit*>(Item(kMask));
     const auto failure =
         CheckNetworkAddresses(address != nullptr ? address->Address() : 0, mask != nullptr ? mask->Address() : 0);
     if (!failure) {
+        UpdateData(true);
         return 0;
     }
     ShowWizardMessage(Window(), QString::fromStdString(StringTable::Load(StringTable::kProductName)),

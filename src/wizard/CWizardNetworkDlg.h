@@ -1,8 +1,8 @@
 #pragma once
 
 // The network page (dialog 154): the camera's new address, subnet mask, gateway, two name servers, and whether
-// the camera stays findable by the installer. The stored values change only on Next; the frame's Cancel button
-// puts them back into the controls.
+// the camera stays findable by the installer. The stored values change only on an accepted Next; the frame's
+// Cancel button puts them back into the controls.
 
 #include <cstdint>
 

@@ -3,6 +3,7 @@
 #include <QButtonGroup>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QEvent>
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
@@ -69,7 +70,8 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
     auto* modeBox = new QGroupBox(window);
     modeBox->setGeometry(ToPixels(20, 19, 305, 36));
     auto* keyBox = new QGroupBox(QStringLiteral("Change Encryption Key"), window);
-    keyBox->setGeometry(ToPixels(20, 163, 305, 92));
+    // The page lies over the frame's button row: the box ends left of the buttons rather than running behind them.
+    keyBox->setGeometry(ToPixels(20, 163, 193, 92));
     auto* formatBox = new QGroupBox(window);
     formatBox->setGeometry(ToPixels(243, 141, 82, 20));
 
@@ -112,6 +114,9 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
     const auto addCombo = [&](int id, QRect geometry, QStringList items) {
         auto* combo = AddItem(id, new QComboBox(window));
         combo->addItems(items);
+        // Only a click or the keyboard gives a list the focus, and only a focused list takes the wheel.
+        combo->setFocusPolicy(Qt::StrongFocus);
+        combo->installEventFilter(this);
         combo->setGeometry(geometry.x(), geometry.y(), geometry.width(), DialogUnits::ToPixelsY(13));
         return combo;
     };
@@ -168,6 +173,18 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
     connect(ascii, &QRadioButton::clicked, this, [this] { OnAsciiClicked(); });
     connect(hex, &QRadioButton::clicked, this, [this] { OnHexClicked(); });
     connect(encryption, &QCheckBox::clicked, this, [this](bool checked) { EnableEncryptionGroup(checked); });
+}
+
+// A wheel turned over the page would otherwise change whichever list lies under the mouse, unseen; a new key
+// length also wipes all four keys.
+bool CWizardWirelessDlg::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Wheel) {
+        if (const auto* combo = qobject_cast<QComboBox*>(watched); combo != nullptr && !combo->hasFocus()) {
+            event->ignore();
+            return true;
+        }
+    }
+    return WizardPage::eventFilter(watched, event);
 }
 
 void CWizardWirelessDlg::UpdateData(bool saveAndValidate) {
@@ -313,8 +330,8 @@ int CWizardWirelessDlg::OnWizardNext() {
     CopyTo(params);
     params.m_dataEncryption = Check(*this, kDataEncryption)->isChecked();
     const auto failure = CheckWirelessSettings(params, m_requiredKeyLength);
-    // The checks change stored values before they fail: the keys are upper-cased and normalised once the SSID
-    // has passed, and encryption is read from its box at that point too.
+    // The checks change stored values before they fail: HEX keys are upper-cased and keys normalised once the
+    // SSID has passed, and encryption is read from its box at that point too.
     if (IsValidSsid(params.m_ssid)) {
         m_dataEncryption = params.m_dataEncryption;
         for (size_t i = 0; i < m_keys.size(); ++i) {

@@ -63,6 +63,7 @@ class CWizardWirelessDlg : public WizardPage {
     void CreateControls(QWidget* window) override;
     void OnInitDialog() override;
     void UpdateData(bool saveAndValidate) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
     void FillKeys();

@@ -13,7 +13,13 @@ bool ContainsAny(const std::string& text, std::string_view characters) {
 }  // namespace
 
 std::optional<std::string> CheckNetworkAddresses(uint32_t address, uint32_t mask) {
-    if (address != 0 && mask != 0) {
+    const uint32_t hostBits = ~mask;
+    const bool maskContiguous = mask != 0 && (hostBits & (hostBits + 1)) == 0;
+    const uint32_t firstOctet = address >> 24;
+    // An echo to any of these fails or reaches more than one host, so no camera can be given one.
+    const bool unusable = address == 0 || firstOctet == 127 || firstOctet >= 224 ||
+                          (maskContiguous && hostBits > 1 && (address & hostBits) == hostBits);
+    if (maskContiguous && !unusable) {
         return std::nullopt;
     }
     return kAddressOrMaskMessage;
@@ -64,13 +70,15 @@ std::optional<std::string> CheckWirelessSettings(InstallParams& params, int requ
     if (params.m_ssid.size() > static_cast<size_t>(kMaxSsidLength)) {
         return kSsidTooLongMessage;
     }
-    for (std::string& key : params.m_keys) {
-        key = UpperCaseKey(std::move(key));
+    const bool ascii = params.m_keyFormat == kKeyFormatAscii;
+    if (!ascii) {
+        for (std::string& key : params.m_keys) {
+            key = UpperCaseKey(std::move(key));
+        }
     }
     if (!params.m_dataEncryption) {
         return std::nullopt;
     }
-    const bool ascii = params.m_keyFormat == kKeyFormatAscii;
     for (const std::string& key : params.m_keys) {
         if (ascii && !IsValidAsciiKey(key)) {
             return kInvalidKeyMessage;

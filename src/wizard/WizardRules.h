@@ -27,7 +27,10 @@ inline constexpr int kMaxSsidLength = 32;
 inline constexpr int kKeyFormatAscii = 0;
 inline constexpr int kKeyFormatHex = 1;
 
-// Network page: the new address and the mask must both be non-zero (gateway and name servers are free).
+// Network page, host order. The mask must be non-zero with contiguous ones. The new address must be non-zero and
+// one a camera can hold: not 127/8, multicast 224/4 or 240/4 (255.255.255.255 included), and not the broadcast
+// address of its subnet under that mask (only masks of /30 and shorter have one). Its network address passes: a
+// blank last octet reads as 0. Gateway and name servers are free.
 std::optional<std::string> CheckNetworkAddresses(uint32_t address, uint32_t mask);
 
 // SSID: none of double quote, "<", ">", space, carriage return, line feed.
@@ -50,7 +53,8 @@ std::string NormaliseKey(std::string key, int length);
 std::string KeyLengthMessage(int keyNumber, int requiredLength);
 
 // The wireless page's checks on values already read from its controls, in the page's order: SSID characters;
-// all four keys upper-cased; then, when data encryption is on, key characters (ASCII) or hex digits (HEX) of
-// keys 1-4, and the length of keys 1-4 against `requiredLength`: the selected key must match, the others are
-// normalised. `params` keeps the changes made before a failure, as the page's stored values do.
+// with the HEX key format all four keys upper-cased (an ASCII key is case-sensitive and keeps its case); then, when
+// data encryption is on, key characters (ASCII) or hex digits (HEX) of keys 1-4, and the length of keys 1-4 against
+// `requiredLength`: the selected key must match, the others are normalised. `params` keeps the changes made before a
+// failure, as the page's stored values do.
 std::optional<std::string> CheckWirelessSettings(InstallParams& params, int requiredLength);

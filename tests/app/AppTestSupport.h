@@ -16,11 +16,13 @@
 #include "CameraDiscovery.h"
 #include "UdpSocket.h"
 
-// DHCP sockets bound to 127.0.0.1 on free ports, the XRM query sent to a closed loopback port, no adapters:
-// nothing leaves the machine and nothing needs privileges.
+// DHCP sockets bound to 127.0.0.1 on free ports, the XRM query sent to a closed loopback port, loopback as the
+// one adapter: nothing leaves the machine and nothing needs privileges.
 inline CameraDiscovery::Environment LoopbackEnvironment() {
     CameraDiscovery::Environment environment;
-    environment.enumerateAdapters = [] { return std::optional<std::vector<AdapterInfo>>(std::vector<AdapterInfo>{}); };
+    environment.enumerateAdapters = [] {
+        return std::optional<std::vector<AdapterInfo>>(std::vector<AdapterInfo>{{"127.0.0.1", "255.0.0.0", "lo", 0}});
+    };
     environment.openDhcpSocket = [](uint16_t) {
         CameraDiscovery::SocketOpenResult result;
         int error = 0;

@@ -11,6 +11,7 @@
 #include <QTreeView>
 
 #include <atomic>
+#include <functional>
 #include <thread>
 
 #include "AppTestSupport.h"
@@ -126,11 +127,13 @@ TEST_F(MainWindowTest, ClickEnablesTheButtonsByTheAssignedColumn) {
     Table().Append(Row("02-5E-A1-CC-55-C8", "0.0.0.0", "------"));
     Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
     Table().Append(Row("02-5E-A1-CC-55-CA", "0.0.0.0", ""));
+    Table().Append(Row("02-5E-A1-CC-55-CB", "0.0.0.0", "Yes"));  // no page to open at 0.0.0.0
     const struct {
         int row;
         bool install;
         bool webPage;
-    } cases[] = {{0, true, false}, {1, false, false}, {2, false, true}, {3, false, false}, {0, true, false}};
+    } cases[] = {{0, true, false},  {1, false, false}, {2, false, true},
+                 {3, false, false}, {4, false, false}, {0, true, false}};
     for (const auto& c : cases) {
         ClickRow(c.row);
         EXPECT_EQ(Button(1000)->isEnabled(), c.install) << c.row;
@@ -170,6 +173,32 @@ TEST_F(MainWindowTest, WebPageOpensHttpOfTheSelectedAddress) {
     QTest::mouseClick(Button(1004), Qt::LeftButton);
     ASSERT_EQ(m_opened.size(), 1u);
     EXPECT_EQ(m_opened[0], "http://192.168.1.20");
+}
+
+TEST_F(MainWindowTest, ReturnOnAFocusedCommandButtonPressesIt) {
+    Table().Append(Row("02-5E-A1-CC-55-C7", "0.0.0.0", "No"));
+    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    int installs = 0;
+    m_window->SetInstallStarter([&](CCameraSetupDlg&) { ++installs; });
+    m_window->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(m_window.get()));
+    const struct {
+        int row;
+        int button;
+        Qt::Key key;
+        std::function<bool()> pressed;
+    } cases[] = {
+        {0, CCameraSetupDlg::kInstallButton, Qt::Key_Return, [&] { return installs == 1; }},
+        {1, CCameraSetupDlg::kWebPageButton, Qt::Key_Enter, [&] { return m_opened.size() == 1; }},
+        {1, CCameraSetupDlg::kExitButton, Qt::Key_Return, [&] { return m_window->result() == QDialog::Accepted; }},
+    };
+    for (const auto& c : cases) {
+        ClickRow(c.row);
+        Button(c.button)->setFocus();
+        ASSERT_TRUE(Button(c.button)->hasFocus()) << c.button;
+        QTest::keyClick(Button(c.button), c.key);
+        EXPECT_TRUE(c.pressed()) << c.button;
+    }
 }
 
 TEST_F(MainWindowTest, SearchEmptiesTheListButKeepsPendingXrmCount) {
@@ -357,7 +386,8 @@ class LoopbackCamera {
     bool Ok() const { return m_socket != nullptr; }
     uint16_t Port() const { return m_socket->LocalPort(); }
 
-    // Waits for one query and answers it with a record for `mac` at 127.0.0.5; false on a time-out.
+    // Waits for one query and answers it with a record for `mac`; false on a time-out. The record builder writes
+    // no address option, so the camera reports none.
     bool AnswerOneQuery(const std::array<uint8_t, 6>& mac) {
         if (m_socket->WaitReadable(3000) <= 0) {
             return false;
@@ -413,7 +443,7 @@ TEST(MainWindowCloseTest, ClosingWhileAnXrmAnswerWaitsForTheWindowReturnsAtOnce)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     ASSERT_EQ(window->Discovery().Table().RowCount(), 1u);
-    EXPECT_EQ(window->Discovery().Table().Cell(0, kColumnAssigned), "Yes");
+    EXPECT_EQ(window->Discovery().Table().Cell(0, kColumnAssigned), "No");  // no address yet: installable
 
     // The next answer waits for the window, which is closed before it looks.
     ASSERT_EQ(window->Discovery().PostBroadcast(), 0);

@@ -12,6 +12,7 @@
 
 #include "AppTestSupport.h"
 #include "CMessageDlg.h"
+#include "InstallWorker.h"
 #include "WindowMessages.h"
 
 namespace {
@@ -32,7 +33,7 @@ TEST(MessageDlgTest, LayoutAndCaption) {
     EXPECT_FALSE(dialog.windowFlags() & Qt::WindowCloseButtonHint);
     ASSERT_NE(TextOf(dialog), nullptr);
     ASSERT_NE(BarOf(dialog), nullptr);
-    EXPECT_EQ(TextOf(dialog)->geometry(), QRect(27, 22, 232, 30));
+    EXPECT_EQ(TextOf(dialog)->geometry(), QRect(27, 22, 232, 43));
     EXPECT_EQ(BarOf(dialog)->geometry(), QRect(28, 66, 224, 15));
 }
 
@@ -103,6 +104,26 @@ TEST(MessageDlgTest, TextIsShownOnlyWithTheNextProgress) {
     });
     EXPECT_EQ(dialog.DoModal(), CMessageDlg::kResultOk);
     EXPECT_TRUE(checked);
+}
+
+TEST(MessageDlgTest, EveryStatusTextFitsTheTextAreaWhole) {
+    const char* const texts[] = {CMessageDlg::kSearchText, kCheckingAddressText, kAddressValidText,
+                                 kAddressAssignedText};
+    CMessageDlg dialog;
+    dialog.show();
+    QLabel* label = TextOf(dialog);
+    const QRect area = label->contentsRect();
+    for (const char* text : texts) {
+        StatusTextEvent event{QString::fromLatin1(text)};
+        QCoreApplication::sendEvent(&dialog, &event);
+        StatusProgressEvent progress(10);
+        QCoreApplication::sendEvent(&dialog, &progress);
+        ASSERT_EQ(label->text(), QString::fromLatin1(text));
+        const QRect needed =
+            label->fontMetrics().boundingRect(area, static_cast<int>(label->alignment()) | Qt::TextWordWrap, text);
+        EXPECT_TRUE(area.contains(needed)) << text << ": needs " << needed.width() << "x" << needed.height() << ", has "
+                                           << area.width() << "x" << area.height();
+    }
 }
 
 TEST(MessageDlgTest, EscapeCancelsAndStopsTheSearchTimer) {

@@ -97,6 +97,7 @@ TEST(InstallCommandTest, PagesRefuseWhatTheyWouldRefuse) {
     const std::vector<Case> cases{
         {{"--ip", "0.0.0.0"}, kAddressOrMaskMessage, "Davuvive Zazezo"},
         {{"--ip", "10.213.7.50", "--mask", "0.0.0.0"}, kAddressOrMaskMessage, "Davuvive Zazezo"},
+        {{"--ip", "10.213.7.255"}, kAddressOrMaskMessage, "Davuvive Zazezo"},  // the subnet's broadcast
         {{"--ip", "10.213.7.50", "--ssid", "two words"}, kInvalidSsidMessage, "Error"},
         {{"--ip", "10.213.7.50", "--ssid", std::string(33, 'a')}, kSsidTooLongMessage, "Error"},
         {{"--ip", "10.213.7.50", "--encryption", "--key1", "12345"}, KeyLengthMessage(1, 10), "Error"},

@@ -128,6 +128,21 @@ TEST_F(CameraDiscoveryTest, EveryStartFailureIsToldAndReported) {
     EXPECT_TRUE(discovery.Adapters().empty());
 }
 
+TEST_F(CameraDiscoveryTest, NoUsableAdapterIsToldAsAFailedEnumeration) {
+    for (const bool enumerated : {false, true}) {
+        CameraDiscovery::Environment environment = LoopbackEnvironment();
+        environment.enumerateAdapters = [enumerated] {
+            return enumerated ? std::optional<std::vector<AdapterInfo>>(std::vector<AdapterInfo>{}) : std::nullopt;
+        };
+        ui.messages.clear();
+        CameraDiscovery discovery(ui, diagnostics, environment);
+        const auto report = discovery.Start();
+        EXPECT_FALSE(report.adaptersOk) << enumerated;
+        EXPECT_TRUE(report.xrm) << enumerated;  // the search itself still runs
+        EXPECT_EQ(ui.messages, std::vector<std::string>{"Error: Get computer network info failed"}) << enumerated;
+    }
+}
+
 TEST_F(CameraDiscoveryTest, DestructionReleasesAWorkerWaitingToHandOverAnAnswer) {
     auto discovery = std::make_unique<CameraDiscovery>(ui, diagnostics, LoopbackEnvironment());
     ASSERT_TRUE(discovery->Start().xrm);

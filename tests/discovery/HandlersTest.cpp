@@ -319,6 +319,28 @@ TEST_F(HandlersTest, XrmAnswersMarkRowsYesAndSettleTheCount) {
     EXPECT_EQ(core.Table().Cell(2, kColumnWireless), "NO");
 }
 
+TEST_F(HandlersTest, XrmAnswerWithoutAnAddressLeavesTheRowInstallable) {
+    XrmDeviceMessage message;
+    message.mac = kCameraMac;
+    message.model = "QM52X2";
+    message.address = "0.0.0.0";
+    core.HandleXrmDevice(message);  // a new row
+    EXPECT_EQ(RowOf(kCameraMac), (Cells{kKey, "0.0.0.0", "No", "", "", "", "", "NO", "", "YES"}));
+
+    core.Table().Clear();
+    Client(Discover("NV4413-0102"));  // a pending row, then a "Yes" row
+    ASSERT_EQ(core.PendingXrmCount(), 1);
+    core.HandleXrmDevice(message);
+    EXPECT_EQ(core.Table().Cell(0, kColumnAssigned), "No");
+    EXPECT_EQ(core.PendingXrmCount(), 0);  // it did answer
+    message.address = "192.168.0.77";
+    core.HandleXrmDevice(message);
+    message.address = "0.0.0.0";
+    core.HandleXrmDevice(message);
+    EXPECT_EQ(core.Table().Cell(0, kColumnAddress), "0.0.0.0");
+    EXPECT_EQ(core.Table().Cell(0, kColumnAssigned), "No");
+}
+
 TEST_F(HandlersTest, SearchKeepsThePendingCount) {
     Client(Discover("NV4413-0102"));
     core.Table().Clear();

@@ -42,6 +42,7 @@ TEST(UdpSocket, ReportsSourceAndArrivalInterfaceAndTruncatesToTheBuffer) {
     ASSERT_GT(socket->WaitReadable(1000), 0);
     ASSERT_EQ(socket->Receive(small, &datagram), 0);
     EXPECT_EQ(datagram.length, 4u);
+    EXPECT_TRUE(datagram.truncated);
     EXPECT_EQ(datagram.sourceAddress, kLoopback);
     EXPECT_EQ(datagram.sourcePort, peer.Port());
     ASSERT_TRUE(datagram.interface);

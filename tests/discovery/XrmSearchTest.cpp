@@ -134,6 +134,25 @@ TEST_F(XrmSearchTest, ReadsEveryWaitingAnswerBeforePausing) {
     EXPECT_EQ(acks, kCameras);
 }
 
+TEST_F(XrmSearchTest, DatagramLongerThanTheBufferIsAReceiveErrorNotAShortAnswer) {
+    auto search = Make();
+    ASSERT_EQ(search->Start(), 0);
+    ASSERT_EQ(search->PostBroadcast(), 0);
+    uint16_t workerPort = 0;
+    const uint32_t identifier = ReceiveQuery(&workerPort);
+    // Its first 150 bytes alone are a whole record; the option after them is what the buffer cannot hold.
+    std::vector<uint8_t> longer = XrmRecord(identifier, kMac, std::string(129, 'L'));
+    ASSERT_EQ(longer.size(), kXrmMaxDatagram);
+    longer.insert(longer.end(), {4, 3, 'x', 'y', 'z'});
+    camera.Send(longer, workerPort);
+    camera.Send(XrmRecord(identifier, kMac, "QM52X3"), workerPort);
+    ASSERT_TRUE(WaitForAnswers(1, 2s));
+    search.reset();
+    ASSERT_EQ(answers.size(), 1u);
+    EXPECT_EQ(answers[0].model, "QM52X3");
+    EXPECT_NE(diagnostics.Text(Diagnostics::Stream::Err).find("recvfrom error 90\n"), std::string::npos);
+}
+
 TEST_F(XrmSearchTest, EleventhCommandIsRefusedWhileTheWorkerIsBusy) {
     auto search = Make();
     holdAnswers = true;

@@ -83,6 +83,33 @@ TEST_F(GuiInstallUiTest, AddressLandsOnTheInstalledCamerasRowNotOnTheSelection) 
     EXPECT_TRUE(m_window->Button(CCameraSetupDlg::kInstallButton)->isEnabled());
 }
 
+TEST_F(GuiInstallUiTest, WebPageIsOfferedOnlyOnceTheInstallationHasEnded) {
+    DeviceTable& table = m_window->Discovery().Table();
+    QPushButton* webPage = m_window->Button(CCameraSetupDlg::kWebPageButton);
+    for (const bool installOk : {true, false}) {
+        table.Clear();
+        table.Append(Row("02-5E-A1-CC-55-C7"));
+        Select(0);
+        OnWorker([&] { m_ui->UpdateRow("02-5E-A1-CC-55-C7", "10.213.7.50", false); });
+        QTest::qWait(20);
+        ASSERT_EQ(table.Cell(0, kColumnAssigned), "Yes");
+        EXPECT_FALSE(webPage->isEnabled()) << installOk;
+        Select(0);  // clicked again while the camera restarts
+        EXPECT_FALSE(webPage->isEnabled()) << installOk;
+        if (installOk) {
+            OnWorker([&] { m_ui->UpdateRow("02-5E-A1-CC-55-C7", "10.213.7.50", true); });
+            QTest::qWait(20);
+            EXPECT_TRUE(webPage->isEnabled());
+        } else {
+            m_ui = std::make_unique<GuiInstallUi>(*m_window);  // the failed installation's ends
+            QTest::qWait(20);
+            EXPECT_FALSE(webPage->isEnabled());  // nothing offered unasked
+            Select(0);
+            EXPECT_TRUE(webPage->isEnabled());
+        }
+    }
+}
+
 TEST_F(GuiInstallUiTest, StatusDialogFollowsTheWorker) {
     QString shownText;
     int shownProgress = -1;

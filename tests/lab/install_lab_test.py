@@ -163,8 +163,8 @@ class InstallLab(unittest.TestCase):
         values.update({"<SSID>": "lab-net", "<wireless mode>": "1", "<channel>": "11", "<Tx rate>": "5.5M",
                        "<preamble>": "short", "<data encryption>": "YES", "<authentication mode>": "shared",
                        "<key length>": "128bit", "<key format>": "ASCII", "<key select>": "2",
-                       # Keys are upper-cased; those not selected are cut or padded with "0" to 13.
-                       "<key 1>": " " * 13, "<key 2>": "ABCDEFGHIJKLM", "<key 3>": "XY" + "0" * 11,
+                       # ASCII keys keep their case; those not selected are cut or padded with "0" to 13.
+                       "<key 1>": " " * 13, "<key 2>": "abcdefghijklm", "<key 3>": "xy" + "0" * 11,
                        "<key 4>": " " * 13})
         self.assertEqual(self.config("wifi"), expected_rewrite(self.originals["wifi"], values, True))
 
@@ -175,6 +175,10 @@ class InstallLab(unittest.TestCase):
         code, out, err, _ = self.install("wifi", "--ip", "10.213.7.64", "--ssid", "has space")
         self.assertEqual(code, 2)
         self.assertIn("Error: You have used invalid characters.", err)
+        # The subnet's broadcast address: an echo to it would reach every host, never the camera alone.
+        code, out, err, _ = self.install("ok", "--ip", "10.213.7.255")
+        self.assertEqual(code, 2)
+        self.assertIn("Davuvive Zazezo: You must fill the correct IP address or subnet mask", err)
 
     def test_address_in_use(self):
         code, out, err, _ = self.install("busy", "--ip", "10.213.7.63")

@@ -1,12 +1,15 @@
 #include <gtest/gtest.h>
 
+#include <QtTest/qtestspontaneevent.h>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <QWheelEvent>
 #include <functional>
 #include <memory>
 
@@ -134,7 +137,7 @@ TEST_F(WizardPages, NetworkPageShowsStoredValuesAndTheFindableText) {
     EXPECT_EQ(Findable()->text(), QStringLiteral("This camera can be found by installer whenever it starts up"));
 }
 
-TEST_F(WizardPages, NetworkPageRefusesAZeroAddressOrMask) {
+TEST_F(WizardPages, NetworkPageRefusesUnusableValuesAndStoresNothing) {
     Build(false);
     Click(kNext);
     const struct {
@@ -145,6 +148,8 @@ TEST_F(WizardPages, NetworkPageRefusesAZeroAddressOrMask) {
         {"address 0.0.0.0", [](WizardPages& t) { t.Field(N::kAddress)->SetAddress(0); }, false},
         {"blank mask", [](WizardPages& t) { t.Field(N::kMask)->Clear(); }, false},
         {"blank address", [](WizardPages& t) { t.Field(N::kAddress)->Clear(); }, false},
+        {"subnet broadcast", [](WizardPages& t) { t.Field(N::kAddress)->SetAddress(0xC0A800FFu); }, false},
+        {"mask with a gap", [](WizardPages& t) { t.Field(N::kMask)->SetAddress(0xFFFF00FFu); }, false},
         {"last octet blank", [](WizardPages& t) { t.Field(N::kAddress)->Octet(3)->clear(); }, true},
         {"gateway blank", [](WizardPages& t) { t.Field(N::kGateway)->Clear(); }, true},
     };
@@ -167,6 +172,11 @@ TEST_F(WizardPages, NetworkPageRefusesAZeroAddressOrMask) {
             EXPECT_EQ(boxes.Messages()[0].caption, "Davuvive Zazezo");
             EXPECT_FALSE(boxes.Messages()[0].okCancel);
             EXPECT_TRUE(wizard->Button(kBack)->isEnabled());
+            EXPECT_EQ(network.m_ipAddress, kCameraAddress) << c.name;
+            EXPECT_EQ(network.m_subnetMask, 0xFFFFFF00u) << c.name;
+            Click(kPageCancel);
+            EXPECT_EQ(Field(N::kAddress)->Address(), kCameraAddress) << c.name;
+            EXPECT_EQ(Field(N::kMask)->Address(), 0xFFFFFF00u) << c.name;
         }
     }
 }
@@ -259,6 +269,52 @@ TEST_F(WizardPages, EncryptionBoxEnablesItsGroup) {
     EXPECT_FALSE(wirelessPage.Item(W::kKeyEdits[0])->isEnabled());
 }
 
+TEST_F(WizardPages, WheelChangesOnlyTheListThatHasTheFocus) {
+    ToWirelessPage();
+    EnableEncryption();
+    Edit(W::kKeyEdits[0])->setText(QStringLiteral("typed"));
+    const auto turnWheel = [](QComboBox* combo) {
+        const QPointF centre = QRectF(combo->rect()).center();
+        QWheelEvent wheel(centre, combo->mapToGlobal(centre), QPoint(), QPoint(0, -120), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QSpontaneKeyEvent::setSpontaneous(&wheel);  // as from the mouse: focus policies apply
+        QApplication::sendEvent(combo, &wheel);
+    };
+    for (int id : {W::kKeyLength, W::kChannel, W::kTxRate, W::kPreamble, W::kAuthentication}) {
+        const int before = Combo(id)->currentIndex();
+        turnWheel(Combo(id));
+        EXPECT_EQ(Combo(id)->currentIndex(), before) << id;
+        EXPECT_FALSE(Combo(id)->hasFocus()) << id;
+    }
+    EXPECT_EQ(Key(0), QStringLiteral("typed"));
+    wizard->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(wizard.get()));
+    Combo(W::kChannel)->setFocus();
+    ASSERT_TRUE(Combo(W::kChannel)->hasFocus());
+    const int before = Combo(W::kChannel)->currentIndex();
+    turnWheel(Combo(W::kChannel));
+    EXPECT_EQ(Combo(W::kChannel)->currentIndex(), before + 1);
+}
+
+TEST_F(WizardPages, KeyBoxHoldsTheKeysAndEndsClearOfTheFrameButtons) {
+    ToWirelessPage();
+    QGroupBox* keyBox = nullptr;
+    for (QGroupBox* box : wirelessPage.Window()->findChildren<QGroupBox*>()) {
+        if (box->title() == QStringLiteral("Change Encryption Key")) {
+            keyBox = box;
+        }
+    }
+    ASSERT_NE(keyBox, nullptr);
+    const QRect inFrame(keyBox->mapTo(wizard.get(), QPoint(0, 0)), keyBox->size());
+    for (int id : {kBack, kNext, kCancel}) {
+        EXPECT_FALSE(inFrame.intersects(wizard->Item(id)->geometry())) << id;
+    }
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_TRUE(keyBox->geometry().contains(wirelessPage.Item(W::kKeyEdits[i])->geometry())) << i;
+        EXPECT_TRUE(keyBox->geometry().contains(wirelessPage.Item(W::kKeySelects[i])->geometry())) << i;
+    }
+}
+
 TEST_F(WizardPages, KeyLengthAndFormatFillTheKeys) {
     ToWirelessPage();
     EnableEncryption();
@@ -334,7 +390,7 @@ TEST_F(WizardPages, WirelessCharacterChecks) {
         {"lower-case hex", true, false, QStringLiteral("lab"), QStringLiteral("abcdef0123"), nullptr},
         {"ascii key with quote", true, true, QStringLiteral("lab"), QStringLiteral("a\"bcd"),
          "You have used invalid characters.\nThese invalid characters are : \", <, >."},
-        {"ascii key with spaces", true, true, QStringLiteral("lab"), QStringLiteral("a b c"), nullptr},
+        {"ascii key with spaces", true, true, QStringLiteral("lab"), QStringLiteral("a B c"), nullptr},
     };
     for (const auto& c : cases) {
         if (Check(W::kDataEncryption)->isChecked() != c.encryption) {
@@ -353,7 +409,8 @@ TEST_F(WizardPages, WirelessCharacterChecks) {
             EXPECT_EQ(boxes.Messages()[0].text, c.message) << c.name;
         } else {
             EXPECT_EQ(boxes.Messages()[0].caption, "Warning") << c.name;
-            EXPECT_EQ(wirelessPage.m_keys[0], c.key1.toUpper()) << c.name;
+            // HEX keys are upper-cased; an ASCII key is case-sensitive and stays as typed.
+            EXPECT_EQ(wirelessPage.m_keys[0], c.ascii ? c.key1 : c.key1.toUpper()) << c.name;
         }
     }
 }
@@ -366,11 +423,11 @@ TEST_F(WizardPages, KeyLengthsCountCharactersNotEncodedBytes) {
     Edit(W::kKeyEdits[1])->setText(QString::fromUtf8("\u00e9\u00e9\u00e9\u00e9\u00e9\u00e9"));
     Click(kNext);
     EXPECT_EQ(wizard->ActivePage(), &finish);
-    EXPECT_EQ(wirelessPage.m_keys[0], QString::fromUtf8("\u00e9T\u00e9S!"));
+    EXPECT_EQ(wirelessPage.m_keys[0], QString::fromUtf8("\u00e9t\u00e9s!"));
     EXPECT_EQ(wirelessPage.m_keys[1].size(), 5);
     InstallParams params;
     wirelessPage.CopyTo(params);
-    EXPECT_EQ(params.m_keys[0], "\xe9T\xe9S!");  // one byte per character; a-z only are upper-cased
+    EXPECT_EQ(params.m_keys[0], "\xe9t\xe9s!");  // one byte per character
     EXPECT_EQ(params.m_keys[1], "\xe9\xe9\xe9\xe9\xe9");
 }
 

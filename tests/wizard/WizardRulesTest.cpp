@@ -4,12 +4,41 @@
 
 namespace {
 
-TEST(WizardRules, NetworkPageNeedsAddressAndMask) {
-    EXPECT_EQ(CheckNetworkAddresses(0xC0A80001u, 0xFFFFFF00u), std::nullopt);
-    EXPECT_EQ(CheckNetworkAddresses(0xC0A80000u, 0x00000001u), std::nullopt);
-    EXPECT_EQ(CheckNetworkAddresses(0, 0xFFFFFF00u), "You must fill the correct IP address or subnet mask");
-    EXPECT_EQ(CheckNetworkAddresses(0xC0A80001u, 0), "You must fill the correct IP address or subnet mask");
-    EXPECT_EQ(CheckNetworkAddresses(0, 0), "You must fill the correct IP address or subnet mask");
+TEST(WizardRules, NetworkPageRefusesAddressesNoCameraCanHoldAndBrokenMasks) {
+    const struct {
+        uint32_t address, mask;
+        bool passes;
+    } cases[] = {
+        {0xC0A80001u, 0xFFFFFF00u, true},
+        {0xC0A80000u, 0xFFFFFF00u, true},  // a blank last octet
+        {0xC0A800FEu, 0xFFFFFF00u, true},
+        {0xC0A800FFu, 0xFFFF0000u, true},  // .255 inside a /16
+        {0x0A0000FFu, 0xFFFFFFFEu, true},  // a /31 has no broadcast address
+        {0x0A0000FFu, 0xFFFFFFFFu, true},
+        {0xDFFFFFFEu, 0xFFFFFF00u, true},
+        {0, 0xFFFFFF00u, false},
+        {0xC0A80001u, 0, false},
+        {0, 0, false},
+        {0xC0A800FFu, 0xFFFFFF00u, false},  // subnet broadcast
+        {0xC0A8FFFFu, 0xFFFF0000u, false},
+        {0x0A000003u, 0xFFFFFFFCu, false},
+        {0xFFFFFFFFu, 0xFFFFFF00u, false},
+        {0xE0000001u, 0xFFFFFF00u, false},  // multicast
+        {0xEFFFFFFAu, 0xFFFFFF00u, false},
+        {0xF0000001u, 0xFFFFFF00u, false},  // 240/4
+        {0x7F000001u, 0xFF000000u, false},  // loopback
+        {0x7F000102u, 0xFFFFFF00u, false},
+        {0xC0A80001u, 0xFFFF00FFu, false},  // ones not contiguous
+        {0xC0A80000u, 0x00000001u, false},
+        {0xC0A80001u, 0x00FFFFFFu, false},
+    };
+    for (const auto& c : cases) {
+        const auto failure = CheckNetworkAddresses(c.address, c.mask);
+        EXPECT_EQ(!failure, c.passes) << std::hex << c.address << " " << c.mask;
+        if (failure) {
+            EXPECT_EQ(*failure, "You must fill the correct IP address or subnet mask");
+        }
+    }
 }
 
 TEST(WizardRules, CharacterClasses) {
@@ -101,7 +130,7 @@ TEST(WizardRules, WirelessChecksInTheirOrder) {
         InstallParams p = Wireless(true, kKeyFormatAscii, 0, {"ab de", "x<y", "     ", "     "});
         EXPECT_EQ(CheckWirelessSettings(p, 5),
                   "You have used invalid characters.\nThese invalid characters are : \", <, >.");
-        EXPECT_EQ(p.m_keys[0], "AB DE");
+        EXPECT_EQ(p.m_keys[0], "ab de");  // an ASCII key keeps its case
     }
     {
         InstallParams p = Wireless(true, kKeyFormatAscii, 0, {"ab\nde", "     ", "     ", "     "});
