@@ -10,6 +10,7 @@
 #include <poll.h>
 #include <sched.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -64,6 +65,16 @@ class Namespace : public testing::Environment {
                 Shell(in + "link add d0 type veth peer name d1") && Shell(in + "addr add 10.88.0.1/24 dev h0") &&
                 Shell(in + "link set h0 up") && Shell(in + "link set h1 up") && Shell(in + "link set lo up") &&
                 Shell(in + "route add default via 10.88.0.254 dev h0");
+        // A copy with the file capabilities of an installed helper, for an ordinary user to run.
+        char dir[] = "/tmp/a1-helper-XXXXXX";
+        if (mkdtemp(dir) != nullptr && chmod(dir, 0755) == 0) {
+            m_copyDir = dir;
+            const std::string copy = m_copyDir + "/camera-setup-helper";
+            if (Shell("cp " CAMERA_SETUP_HELPER " " + copy) &&
+                Shell("setcap cap_net_bind_service,cap_net_raw,cap_net_admin+p " + copy)) {
+                capableCopy = copy;
+            }
+        }
         const int target = open(("/var/run/netns/" + kNamespace).c_str(), O_RDONLY | O_CLOEXEC);
         ready = ready && target >= 0 && setns(target, CLONE_NEWNET) == 0;
         if (target >= 0) {
@@ -76,11 +87,16 @@ class Namespace : public testing::Environment {
             close(m_home);
             Shell("ip netns del " + kNamespace + " 2>/dev/null");
         }
+        if (!m_copyDir.empty()) {
+            Shell("rm -rf " + m_copyDir);
+        }
     }
     static inline bool ready = false;
+    static inline std::string capableCopy;
 
   private:
     int m_home = -1;
+    std::string m_copyDir;
 };
 
 const auto* const g_namespace = testing::AddGlobalTestEnvironment(new Namespace);
@@ -88,21 +104,21 @@ const auto* const g_namespace = testing::AddGlobalTestEnvironment(new Namespace)
 // One helper process and the program's end of its socket pair.
 class Helper {
   public:
-    // unprivileged: started as nobody, so it holds no capability.
-    explicit Helper(bool unprivileged = false) {
+    // asUser: started as nobody, holding only the capabilities of the program file.
+    explicit Helper(bool asUser = false, const std::string& path = CAMERA_SETUP_HELPER) {
         int pair[2];
         if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
             return;
         }
         m_pid = fork();
         if (m_pid == 0) {
-            if (unprivileged && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
-                                 setresuid(65534, 65534, 65534) != 0)) {
+            if (asUser && (setgroups(0, nullptr) != 0 || setresgid(65534, 65534, 65534) != 0 ||
+                           setresuid(65534, 65534, 65534) != 0)) {
                 _exit(126);
             }
             dup2(pair[1], 3);
             dup2(pair[1], 9);  // inherited by mistake: the helper must close it
-            execl(CAMERA_SETUP_HELPER, CAMERA_SETUP_HELPER, nullptr);
+            execl(path.c_str(), path.c_str(), nullptr);
             _exit(127);
         }
         close(pair[1]);
@@ -282,14 +298,26 @@ TEST_F(HelperLab, RefusedRequestsLeaveNeighboursAndRoutesAsTheyWere) {
 }
 
 TEST_F(HelperLab, EndOfFileAndEndSignalsRemoveWhatItAdded) {
-    for (const int signal : {0, SIGTERM, SIGHUP, SIGINT}) {
-        SCOPED_TRACE(signal);
-        Helper helper;
+    struct Case {
+        int signal;  // 0: the program's end of the socket closes
+        bool asUser;
+    };
+    for (const Case c : {Case{0, false}, Case{SIGTERM, false}, Case{SIGHUP, false}, Case{SIGINT, false}, Case{0, true},
+                         Case{SIGTERM, true}}) {
+        SCOPED_TRACE(std::to_string(c.signal) + (c.asUser ? " as an ordinary user" : " as root"));
+        if (c.asUser && Namespace::capableCopy.empty()) {
+            ADD_FAILURE() << "no copy with file capabilities (setcap)";
+            continue;
+        }
+        Helper helper(c.asUser, c.asUser ? Namespace::capableCopy : CAMERA_SETUP_HELPER);
         AddEntryAndRoute(helper);
-        if (signal == 0) {
+        // Permitted only, effective empty between requests, whoever started it.
+        const std::string status = Output("grep ^Cap /proc/" + std::to_string(helper.Pid()) + "/status");
+        EXPECT_NE(status.find("CapPrm:\t0000000000003400\nCapEff:\t0000000000000000"), std::string::npos) << status;
+        if (c.signal == 0) {
             helper.Close();
         } else {
-            helper.Signal(signal);
+            helper.Signal(c.signal);
         }
         EXPECT_TRUE(GoneWithinOneSecond()) << Tables();
         EXPECT_EQ(helper.Wait(), 0);
