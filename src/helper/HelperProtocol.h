@@ -23,6 +23,13 @@
 // control characters. A request whose token cannot be read is answered with token 0. The reply to hello reads
 // "camera-setup-helper VERSION caps=LIST", LIST being a comma-separated subset of
 // net_bind_service,net_raw,net_admin, or "none". The socket verbs attach one descriptor (SCM_RIGHTS) on success.
+//
+// Codes beyond the obvious ones: neigh-flush runs the same address checks as neigh-add. neigh-del and route-del
+// succeed when the kernel's entry is already gone, and answer ENOENT when the helper has no such entry (route-del
+// also when its route leaves by another interface). route-add of an address whose route of the helper leaves by
+// another interface: EEXIST (delete it first); neigh-add of such an address moves the entry. cleanup answers EBUSY
+// "removed N, M could not be removed" when the kernel refused some removals. When the system's addresses, routes or
+// neighbour table cannot be read, the request is refused with EIO.
 
 #include <array>
 #include <cstddef>
