@@ -14,10 +14,12 @@ HelperRequest Request(HelperVerb verb, uint32_t address, int interfaceIndex = 0)
 
 }  // namespace
 
-bool HelperNeighbourTable::Ask(const HelperRequest& request, const char* what, bool absentIsFine, std::string& error) {
+bool HelperNeighbourTable::Ask(const HelperRequest& request, const char* what, bool removal, std::string& error) {
     const PrivilegedHelper::Reply reply = m_helper.Call(request);
-    if (reply.code == 0 ||
-        (absentIsFine && reply.code == ENOENT && m_helper.GetState() == PrivilegedHelper::State::Running)) {
+    const bool running = m_helper.GetState() == PrivilegedHelper::State::Running;
+    // Nothing of the helper's to remove, or a helper that has ended (a terminal's Ctrl-C reaches it too) and
+    // removed what it added on the way out: either way the entry is gone.
+    if (reply.code == 0 || (removal && running && (reply.code == ENOENT || reply.code == EPIPE))) {
         return true;
     }
     error = DescribeHelperFailure(std::string(what) + " " + HelperAddressText(request.address), reply);

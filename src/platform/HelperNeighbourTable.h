@@ -17,7 +17,7 @@ class HelperNeighbourTable : public NeighbourTable {
     bool RemoveHostRoute(int interfaceIndex, uint32_t address, std::string& error) override;
 
   private:
-    bool Ask(const HelperRequest& request, const char* what, bool absentIsFine, std::string& error);
+    bool Ask(const HelperRequest& request, const char* what, bool removal, std::string& error);
 
     PrivilegedHelper& m_helper;
 };
