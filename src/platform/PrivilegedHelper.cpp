@@ -17,7 +17,7 @@
 
 namespace {
 
-constexpr std::string_view kLibexecRelative = "../libexec/camera-setup/";
+constexpr std::string_view kLibexec = "libexec/camera-setup/";
 // Room for a few descriptors: more than the one expected are received only to be closed.
 constexpr size_t kMaxDescriptors = 4;
 
@@ -58,7 +58,11 @@ std::vector<std::string> PrivilegedHelper::Candidates() {
     const std::string own = OwnDirectory();
     if (!own.empty()) {
         candidates.push_back(own + std::string(kHelperName));
-        candidates.push_back(own + std::string(kLibexecRelative) + std::string(kHelperName));
+        // ../libexec/camera-setup/ of the executable's directory, spelt without "..".
+        const size_t parent = own.rfind('/', own.size() - 2);
+        if (parent != std::string::npos) {
+            candidates.push_back(own.substr(0, parent + 1) + std::string(kLibexec) + std::string(kHelperName));
+        }
     }
     return candidates;
 }
