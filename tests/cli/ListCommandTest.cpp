@@ -1,6 +1,6 @@
 #include "Headless.h"
-#include "PrivilegedHelper.h"
 #include "ListCommand.h"
+#include "PrivilegedHelper.h"
 
 #include <gtest/gtest.h>
 
