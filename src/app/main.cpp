@@ -4,12 +4,15 @@
 
 #include "CCameraSetupApp.h"
 #include "Headless.h"
+#include "PrivilegedHelper.h"
 
 int main(int argc, char** argv) {
+    PrivilegedHelper helper;
     if (argc > 1) {
-        return RunHeadless(argc, argv);
+        return RunHeadless(argc, argv, helper);
     }
+    helper.Start();  // before Qt has started anything
     QApplication application(argc, argv);
-    CCameraSetupApp app(application);
+    CCameraSetupApp app(application, helper);
     return app.Run();
 }

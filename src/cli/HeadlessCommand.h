@@ -4,12 +4,15 @@
 #include <string_view>
 #include <vector>
 
+class PrivilegedHelper;
+
 // One headless command: its name, a one-line summary for the usage text and its entry point.
-// `args` excludes the program and the command name. Return value: the process exit status.
+// `args` excludes the program and the command name; `helper` is started by the command when it needs it. Return value:
+// the process exit status.
 struct HeadlessCommand {
     std::string_view name;
     std::string_view summary;
-    int (*run)(const std::vector<std::string>& args);
+    int (*run)(const std::vector<std::string>& args, PrivilegedHelper& helper);
 };
 
 inline constexpr int kExitOk = 0;

@@ -25,6 +25,7 @@
 #include "EchoChannel.h"
 #include "EndSignalCleanup.h"
 #include "FileTransfer.h"
+#include "Headless.h"
 #include "HeadlessCommand.h"
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
@@ -253,7 +254,7 @@ std::string InstallUsage() {
            "password fails; after that a refused login asks for port and password on the terminal (stdin).\n"
            "\n"
            "Progress lines and the final text go to stdout; messages and diagnostics to stderr.\n"
-           "Needs root (or CAP_NET_RAW, CAP_NET_ADMIN and CAP_NET_BIND_SERVICE).\n"
+           "The privileged steps go through camera-setup-helper (see the README).\n"
            "Exit status: 0 \"Install OK\", 1 any other ending, 2 bad arguments or settings a page would refuse,\n"
            "255 a fatal failure.\n";
 }
@@ -461,7 +462,7 @@ std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, c
     return params;
 }
 
-int RunInstallCommand(const std::vector<std::string>& args) {
+int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& helper) {
     std::string error;
     const auto options = ParseInstallOptions(args, &error);
     if (!options) {
@@ -474,16 +475,17 @@ int RunInstallCommand(const std::vector<std::string>& args) {
     }
     InitFileTransferLibrary();  // before any thread starts
 
-    CleanUpOnEndSignals();
+    StartHelperFor(helper, "install");
+    CleanUpOnEndSignals(helper);
 
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
-    CameraDiscovery discovery(ui, diagnostics);
+    CameraDiscovery discovery(ui, diagnostics, CameraDiscovery::DefaultEnvironment(helper));
     const CameraDiscovery::StartReport report = discovery.Start();
     if (!report.AnyPath()) {
         std::fprintf(stderr,
-                     "camera-setup install: no search could start (ports 67/68 need root or "
-                     "CAP_NET_BIND_SERVICE; the XRM search failed too)\n");
+                     "camera-setup install: no search could start (ports 67/68 need camera-setup-helper; "
+                     "the XRM search failed too)\n");
         return kExitFailed;
     }
     discovery.Search();
@@ -535,10 +537,9 @@ int RunInstallCommand(const std::vector<std::string>& args) {
             }
         });
     });
-    RealInstallPlatform real(diagnostics, StringTable::Load(StringTable::kConfigFileName));
+    RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
     InstallOutcome outcome = InstallOutcome::Fatal;
     InstallWorker installWorker(target, installUi, real.Platform());
-    const RunningInstallScope runningScope(installWorker);
     std::thread worker([&] {
         outcome = installWorker.Run();
         QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);

@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Installs lab cameras end to end with `camera-setup install` (and, when given, the offscreen GUI driver) and
-checks each camera's config.ini afterwards against an independent rewrite of its original, every failure
-path's final text, and that no neighbour entry, host route or file is left behind.
+"""Installs lab cameras end to end with `camera-setup install` (and, when given, the offscreen GUI driver), run as
+an ordinary user with a copy of camera-setup-helper that holds the capabilities, and checks each camera's
+config.ini afterwards against an independent rewrite of its original, every failure path's final text, and
+that no neighbour entry, host route or file is left behind.
 
 Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
@@ -12,9 +13,10 @@ import os
 import shutil
 import subprocess
 import sys
-import tempfile
 import time
 import unittest
+
+import asuser
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAB = os.path.join(HERE, "..", "..", "tools", "lab", "lab")
@@ -47,8 +49,11 @@ CAMERAS = {
     "nopasv": ("02:5E:A1:CD:E1:14", "host=NV4412-0104,xrm=0,passive=refuse"),
     "cutput": ("02:5E:A1:CD:E1:15", "host=NV4412-0104,xrm=0,drop=put"),
     "pinged": ("02:5E:A1:CD:E1:16", "host=NV4412-0104,xrm=0,comeback=0"),
-    "shy": ("02:5E:A1:CD:E1:17", "host=NV4412-0104,xrm=0,taken=10.213.7.79,icmp=drop"),
+    "shy": ("02:5E:A1:CD:E1:17", "host=NV4412-0104,xrm=0,taken=10.213.7.83,icmp=drop"),
     "unplugged": ("02:5E:A1:CD:E1:18", "host=NV4412-0104,xrm=0,comeback=0"),
+    "killed": ("02:5E:A1:CD:E1:19", "host=NV4412-0104,xrm=0,comeback=0"),
+    "outsider": ("02:5E:A1:CD:E1:1A", "host=NV4412-0104,xrm=0"),
+    "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -99,6 +104,10 @@ class InstallLab(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         listing = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
+        files = {"camera-setup": BINARY}
+        if GUI is not None:
+            files["install_gui_driver"] = GUI
+        cls.user = asuser.UserCopy(files, asuser.helper_beside(BINARY))
         lab("up", "--cameras", listing)
         cls.originals = {}
         for name in CAMERAS:
@@ -108,11 +117,12 @@ class InstallLab(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         lab("down", check=False)
+        cls.user.remove()
         leftovers = subprocess.run(["ip", "netns", "list"], text=True, capture_output=True).stdout
         assert PREFIX + "-" not in leftovers, leftovers
 
     def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="inst-lab-")
+        self.tmp = self.user.private_dir()
 
     def tearDown(self):
         # After every ending: no neighbour entry, host route or temporary file.
@@ -123,10 +133,10 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
         shutil.rmtree(self.tmp)
 
-    def install(self, name, *args, stdin="", wrap=()):
-        """Runs the headless install of camera `name`, booting the camera once discovery listens."""
+    def install(self, name, *args, stdin="", uid=asuser.MEMBER):
+        """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
         mac = CAMERAS[name][0].replace(":", "-")
-        command = ["env", f"TMPDIR={self.tmp}", *wrap, BINARY, "install", mac, *args]
+        command = self.user.command("camera-setup", "install", mac, *args, uid=uid, env=[f"TMPDIR={self.tmp}"])
         started = time.monotonic()
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdin=subprocess.PIPE,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -148,6 +158,7 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(code, 0, out + err)
         self.assertEqual(out.splitlines()[-1], "Install OK")
         self.assertEqual(out.splitlines()[0], "[  0] Checking the IP address if it is valid...")
+        self.assertIn("64 bytes from 10.213.7.61: icmp_seq = ", err)  # the helper's raw socket
         self.assertEqual(self.config("ok"), expected_rewrite(self.originals["ok"], base_values(findable=True), False))
         st = lab("wait", "ok", "--phase", "up", "--address", "10.213.7.61", "--timeout", "10")
         self.assertEqual(st.returncode, 0)
@@ -241,7 +252,7 @@ class InstallLab(unittest.TestCase):
                                    "10.213.7.2", "750", "--interval", "0.2", "--wait", "0.05"], env=ENV,
                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
-            code, out, err, _ = self.install("pinged", "--ip", "10.213.7.80")
+            code, out, err, _ = self.install("pinged", "--ip", "10.213.7.82")
         finally:
             pinger.kill()  # lab exec becomes the probe itself: this PID is the pinger's
             pinger.wait()
@@ -251,7 +262,7 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(state("pinged")["uploads"], 1)  # it did take the address and the new file
 
     def test_address_held_by_a_host_that_drops_pings(self):
-        code, out, err, _ = self.install("shy", "--ip", "10.213.7.79")
+        code, out, err, _ = self.install("shy", "--ip", "10.213.7.83")
         self.assertEqual(code, 1, out + err)
         self.assertTrue(out.endswith("This IP address is invalid.\nPlease enter an valid IP then try again !\n"), out)
         st = state("shy")
@@ -259,9 +270,9 @@ class InstallLab(unittest.TestCase):
 
     def test_link_down_in_the_restart_wait_ends_the_installation(self):
         mac = CAMERAS["unplugged"][0].replace(":", "-")
-        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", BINARY, "install", mac, "--ip",
-                                    "10.213.7.81"], env=ENV, text=True, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.84", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         time.sleep(1.0)
         lab("boot", "unplugged")
         seen = []
@@ -284,9 +295,9 @@ class InstallLab(unittest.TestCase):
     def test_interrupted_install_leaves_nothing_behind(self):
         # Ctrl-C while the camera is being waited for: the neighbour entry goes too; no working file ever exists.
         mac = CAMERAS["interrupted"][0].replace(":", "-")
-        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", BINARY, "install", mac, "--ip",
-                                    "10.213.7.70"], env=ENV, text=True, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.70", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.0)
         lab("boot", "interrupted")
         seen = []
@@ -300,26 +311,79 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(process.returncode, 128 + signal.SIGINT, "".join(seen))
 
     def test_unprivileged_datagram_socket(self):
-        # Without CAP_NET_RAW the echo goes through an ICMP datagram socket, if the group may open one.
+        # Where the user's group may open an ICMP datagram socket, the echo goes through it, not the helper.
         lab("exec", "pc", "sysctl", "-qw", "net.ipv4.ping_group_range=0 2147483647")
         try:
-            code, out, err, _ = self.install("dgram", "--ip", "10.213.7.69",
-                                             wrap=("setpriv", "--inh-caps=-net_raw", "--bounding-set=-net_raw"))
+            code, out, err, _ = self.install("dgram", "--ip", "10.213.7.69")
         finally:
             lab("exec", "pc", "sysctl", "-qw", "net.ipv4.ping_group_range=1 0")
         self.assertEqual(code, 0, out + err)
-        self.assertIn("icmp_seq = ", err)
+        self.assertIn("44 bytes from 10.213.7.69: icmp_seq = ", err)  # no IP header: not the helper's raw socket
         self.assertEqual(self.config("dgram"), expected_rewrite(self.originals["dgram"], base_values(), False))
+
+    def test_killed_in_the_restart_wait_leaves_no_entry_or_route_after_one_second(self):
+        mac = CAMERAS["killed"][0].replace(":", "-")
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.85", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)
+        lab("boot", "killed")
+        for line in process.stdout:
+            if line.startswith("[ 60]"):
+                break
+        self.assertIn("PERMANENT", lab("exec", "pc", "ip", "-4", "neigh", "show", "10.213.7.85").stdout)
+        process.kill()
+        killed = time.monotonic()
+        process.communicate(timeout=30)
+        # ip itself, not the lab script, so that the one second is the helper's and not Python's start-up.
+        def in_pc(*args):
+            return subprocess.run(["ip", "netns", "exec", PREFIX + "-pc", "ip", "-4", *args], capture_output=True,
+                                  text=True, check=True).stdout
+
+        while in_pc("neigh", "show", "nud", "permanent").strip() or "proto static" in in_pc("route"):
+            self.assertLess(time.monotonic() - killed, 1.0, "the entry or route outlived the program by 1 s")
+            time.sleep(0.02)
+        # A killed process cannot remove its own files; the entry and the route are the helper's.
+        for name in os.listdir(self.tmp):
+            shutil.rmtree(os.path.join(self.tmp, name), ignore_errors=True)
+
+    def test_injected_style_plugin_runs_without_capabilities(self):
+        # Anyone who may start the window may also load code into it; that code must find no capability.
+        plugin = os.environ.get("CAPPROBE_PLUGIN", "")
+        if not os.path.exists(plugin):
+            self.skipTest("CAPPROBE_PLUGIN does not name the style plugin")
+        styles = os.path.join(self.tmp, "plugins", "styles")
+        os.makedirs(styles)
+        shutil.copy(plugin, styles)
+        subprocess.run(["chown", "-R", f"{asuser.MEMBER}:{asuser.MEMBER}", os.path.join(self.tmp, "plugins")],
+                       check=True)
+        report = os.path.join(self.tmp, "capeff")
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command("camera-setup", env=[
+            f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={self.tmp}", "QT_QPA_PLATFORM=offscreen",
+            f"QT_PLUGIN_PATH={os.path.join(self.tmp, 'plugins')}", "QT_STYLE_OVERRIDE=capprobe",
+            f"CAPPROBE_FILE={report}"])], env=ENV, text=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(report) and time.monotonic() < deadline and process.poll() is None:
+            time.sleep(0.1)
+        time.sleep(0.3)  # the window's start-up has run (and with it the helper's hello)
+        process.terminate()
+        _, err = process.communicate(timeout=30)
+        self.assertTrue(os.path.exists(report), "the plugin never ran: " + err)
+        with open(report) as f:
+            self.assertEqual(f.read(), "CapEff:\t0000000000000000\n")
+        self.assertNotIn("camera-setup: ", err, "the helper was not usable, so the test proves nothing")
+        shutil.rmtree(os.path.join(self.tmp, "plugins"))
+        os.unlink(report)
 
     # The window, driven offscreen by Qt Test: wizard filled, Restart pressed, message box read.
     def gui(self, name, *args):
         if GUI is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS[name][0].replace(":", "-")
-        runtime = tempfile.mkdtemp(prefix="inst-xdg-")  # Qt would make one under TMPDIR otherwise
+        runtime = self.user.private_dir()  # Qt would make one under TMPDIR otherwise
         self.addCleanup(shutil.rmtree, runtime, True)
-        command = ["env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen", GUI, mac,
-                   *args]
+        command = self.user.command("install_gui_driver", mac, *args, env=[
+            f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"])
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
         time.sleep(1.5)
@@ -336,11 +400,12 @@ class InstallLab(unittest.TestCase):
         if GUI is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS["guiterm"][0].replace(":", "-")
-        runtime = tempfile.mkdtemp(prefix="inst-xdg-")
+        runtime = self.user.private_dir()
         self.addCleanup(shutil.rmtree, runtime, True)
-        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}",
-                                    "QT_QPA_PLATFORM=offscreen", GUI, mac, "--ip", "10.213.7.78"], env=ENV, text=True,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "install_gui_driver", mac, "--ip", "10.213.7.78", env=[
+                f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"])], env=ENV,
+            text=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.5)
         lab("boot", "guiterm")
         deadline = time.monotonic() + 60
