@@ -24,6 +24,7 @@
 #include "CCameraSetupDlg.h"
 #include "DeviceInfo.h"
 #include "Diagnostics.h"
+#include "PrivilegedHelper.h"
 
 namespace {
 
@@ -92,7 +93,10 @@ int main(int argc, char** argv) {
     }
 
     StdDiagnostics diagnostics(true);  // stdout carries the probe's lines
+    PrivilegedHelper helper;           // as the program does: the DHCP sockets come from camera-setup-helper
+    helper.Start();
     CCameraSetupDlg::Seams seams;
+    seams.helper = &helper;
     seams.searchDurationMs = searchMs;
     seams.showMessage = [](const QString& text, const QString& caption) {
         Say("message " + caption.toStdString() + ": " + text.toStdString());
