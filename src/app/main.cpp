@@ -9,6 +9,8 @@ int main(int argc, char** argv) {
     if (argc > 1) {
         return RunHeadless(argc, argv);
     }
+    // Lets the desktop match the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(CAMERA_SETUP_APP_ID));
     QApplication application(argc, argv);
     CCameraSetupApp app(application);
     return app.Run();

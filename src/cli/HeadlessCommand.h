@@ -4,11 +4,10 @@
 #include <string_view>
 #include <vector>
 
-// One headless command: its name, a one-line summary for the usage text and its entry point.
+// One headless command: its name and its entry point (the usage texts are in usage/*.txt).
 // `args` excludes the program and the command name. Return value: the process exit status.
 struct HeadlessCommand {
     std::string_view name;
-    std::string_view summary;
     int (*run)(const std::vector<std::string>& args);
 };
 
