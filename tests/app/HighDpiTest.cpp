@@ -4,6 +4,7 @@
 
 #include <QApplication>
 #include <QImage>
+#include <QLabel>
 #include <QPixmap>
 #include <QTest>
 
@@ -50,7 +51,7 @@ double MeanDifference(const QImage& a, const QImage& b) {
 
 }  // namespace
 
-TEST(HighDpiTest, WindowKeepsItsLayoutAndSkinnedButtonsAreDrawnAtTwiceTheResolution) {
+TEST(HighDpiTest, WindowKeepsItsLayoutAndArtworkIsDrawnAtTwiceTheResolution) {
     RecordingDiagnostics diagnostics;
     CCameraSetupDlg::Seams seams;
     seams.environment = LoopbackEnvironment();
@@ -73,19 +74,20 @@ TEST(HighDpiTest, WindowKeepsItsLayoutAndSkinnedButtonsAreDrawnAtTwiceTheResolut
     const QImage reduced = sharp.scaled(window.size(), Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     EXPECT_LT(MeanDifference(reduced, plain), 6.0);
 
+    // Skinned buttons (an enabled face, a disabled one) and the banner label.
     const struct {
-        int id;
-        bool enabled;
-    } buttons[] = {
-        {CCameraSetupDlg::kSearchButton, true},
-        {CCameraSetupDlg::kExitButton, true},
-        {CCameraSetupDlg::kInstallButton, false},
+        const char* name;
+        QWidget* widget;
+    } pictures[] = {
+        {"Search button", window.Button(CCameraSetupDlg::kSearchButton)},
+        {"Exit button", window.Button(CCameraSetupDlg::kExitButton)},
+        {"disabled Wizard button", window.Button(CCameraSetupDlg::kInstallButton)},
+        {"banner", window.findChild<QLabel*>(QStringLiteral("1001"))},
     };
-    for (const auto& button : buttons) {
-        SCOPED_TRACE(button.id);
-        QWidget* widget = window.Button(button.id);
+    for (const auto& picture : pictures) {
+        SCOPED_TRACE(picture.name);
+        QWidget* widget = picture.widget;
         ASSERT_NE(widget, nullptr);
-        ASSERT_EQ(widget->isEnabled(), button.enabled);
         const QRect logical(widget->mapTo(&window, QPoint(0, 0)), widget->size());
         const QRect device(logical.topLeft() * 2, logical.size() * 2);
         const QImage face = sharp.copy(device);
