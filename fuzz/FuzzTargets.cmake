@@ -1,2 +1,2 @@
 # One target per kind of hostile input: <name>_fuzz.cpp, seeds in corpus/<name>/.
-set(CAMERA_SETUP_FUZZ_TARGETS dhcp_client dhcp_server dhcp_stream xrm echo_reply config_rewrite)
+set(CAMERA_SETUP_FUZZ_TARGETS dhcp_client dhcp_server dhcp_stream xrm echo_reply config_rewrite helper_request)

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QIcon>
+#include <QMessageBox>
 
 #include <cstdio>
 #include <cstdlib>
@@ -11,8 +12,13 @@
 #include "Diagnostics.h"
 #include "EndSignalCleanup.h"
 #include "GuiInstallUi.h"
+#include "PrivilegedHelper.h"
 
-CCameraSetupApp::CCameraSetupApp(QApplication& application) : m_application(application) {
+CCameraSetupApp::CCameraSetupApp(QApplication& application, PrivilegedHelper& helper, Warn warn)
+    : m_application(application), m_helper(helper), m_warn(std::move(warn)) {
+    if (!m_warn) {
+        m_warn = [](const QString& text) { QMessageBox::warning(nullptr, QStringLiteral("Warning"), text); };
+    }
     m_application.setApplicationName(QStringLiteral("camera-setup"));
     m_application.setWindowIcon(QIcon(QString::fromLatin1(Bitmaps::kIconPath)));
     // The main window is a dialog run modally; closing it must not quit a loop that is no longer running.
@@ -20,16 +26,23 @@ CCameraSetupApp::CCameraSetupApp(QApplication& application) : m_application(appl
 }
 
 int CCameraSetupApp::Run() {
-    CleanUpOnEndSignals();
+    PrivilegedHelper& helper = m_helper;
+    helper.Start();
+    CleanUpOnEndSignals(helper);
+    if (const std::string shortfall = helper.Shortfall(); !shortfall.empty()) {
+        std::fprintf(stderr, "camera-setup: %s\n", shortfall.c_str());
+        m_warn(QString::fromStdString(shortfall));
+    }
     StdDiagnostics diagnostics;
     {
-        CCameraSetupDlg dialog(diagnostics);
+        CCameraSetupDlg dialog(diagnostics, helper);
         dialog.SetInstallStarter(&StartGuiInstall);
         dialog.DoModal();
         // An installation still running holds the window: end here, after its cleanup, rather than destroy
         // the window under it.
         if (GuiInstallRunning()) {
             CleanUpRunningInstall();
+            helper.Shutdown(1000);
             std::fflush(nullptr);
             std::_Exit(0);
         }

@@ -58,8 +58,18 @@ class CCameraSetupDlg::MessageUi : public DiscoveryUi {
     CCameraSetupDlg& m_window;
 };
 
-CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, QWidget* parent)
-    : CCameraSetupDlg(diagnostics, Seams(), parent) {}
+namespace {
+
+CCameraSetupDlg::Seams WithHelper(PrivilegedHelper& helper) {
+    CCameraSetupDlg::Seams seams;
+    seams.helper = &helper;
+    return seams;
+}
+
+}  // namespace
+
+CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, PrivilegedHelper& helper, QWidget* parent)
+    : CCameraSetupDlg(diagnostics, WithHelper(helper), parent) {}
 
 CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, Seams seams, QWidget* parent)
     : QDialog(parent), m_diagnostics(diagnostics), m_seams(std::move(seams)), m_messageUi(new MessageUi(*this)) {
@@ -67,9 +77,11 @@ CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, Seams seams, QWidget*
     if (!m_seams.openUrl) {
         m_seams.openUrl = [](const QUrl& url) { return QDesktopServices::openUrl(url); };
     }
-    m_discovery = std::make_unique<CameraDiscovery>(
-        *m_messageUi, m_diagnostics, m_seams.environment ? *m_seams.environment : CameraDiscovery::DefaultEnvironment(),
-        this);
+    if (!m_seams.environment) {
+        static PrivilegedHelper unstarted;
+        m_seams.environment = CameraDiscovery::DefaultEnvironment(m_seams.helper ? *m_seams.helper : unstarted);
+    }
+    m_discovery = std::make_unique<CameraDiscovery>(*m_messageUi, m_diagnostics, *m_seams.environment, this);
     m_model = std::make_unique<DeviceTableModel>(m_discovery->Table());
 }
 

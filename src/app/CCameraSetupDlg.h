@@ -52,12 +52,16 @@ class CCameraSetupDlg : public QDialog {
         std::function<bool(const QUrl&)> openUrl;                 // default: QDesktopServices::openUrl
         std::function<void(const QString& text, const QString& caption)> showMessage;  // default: QMessageBox
         int searchDurationMs = kSearchDurationMs;
+        // The privileged operations (DHCP sockets, the installation's neighbour entry); without a helper and
+        // without an environment seam they fail as for a user the helper refuses.
+        PrivilegedHelper* helper = nullptr;
     };
 
     // What the Install button starts: the install worker, given this window. Not waited for.
     using InstallStarter = std::function<void(CCameraSetupDlg& window)>;
 
-    explicit CCameraSetupDlg(Diagnostics& diagnostics, QWidget* parent = nullptr);
+    // `helper` outlives the window.
+    CCameraSetupDlg(Diagnostics& diagnostics, PrivilegedHelper& helper, QWidget* parent = nullptr);
     CCameraSetupDlg(Diagnostics& diagnostics, Seams seams, QWidget* parent = nullptr);
     ~CCameraSetupDlg() override;
 
@@ -78,6 +82,7 @@ class CCameraSetupDlg : public QDialog {
     void OnClickList();
 
     CameraDiscovery& Discovery() { return *m_discovery; }
+    PrivilegedHelper* Helper() const { return m_seams.helper; }
     const SelectedCamera& Selected() const { return m_selectedCamera; }
     QTreeView* List() const { return m_list; }
     CommandButton* Button(int id) const;

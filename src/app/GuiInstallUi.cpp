@@ -143,10 +143,13 @@ void StartGuiInstall(CCameraSetupDlg& window) {
     InstallTarget target{
         selected.mac,  selected.address, selected.mask,     selected.gateway,
         selected.dns1, selected.dns2,    selected.wireless, window.Discovery().ArrivalInterface(selected.mac)};
-    std::thread([&window, target] {
+    PrivilegedHelper* helper = window.Helper();
+    std::thread([&window, target, helper] {
         GuiInstallUi ui(window);
         StdDiagnostics diagnostics;
-        RealInstallPlatform real(diagnostics, StringTable::Load(StringTable::kConfigFileName));
+        PrivilegedHelper unstarted;  // every privileged step then fails with its own message
+        RealInstallPlatform real(diagnostics, helper != nullptr ? *helper : unstarted,
+                                 StringTable::Load(StringTable::kConfigFileName));
         InstallWorker worker(target, ui, real.Platform());
         const RunningInstallScope runningScope(worker);
         worker.Run();

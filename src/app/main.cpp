@@ -4,14 +4,17 @@
 
 #include "CCameraSetupApp.h"
 #include "Headless.h"
+#include "PrivilegedHelper.h"
 
 int main(int argc, char** argv) {
+    PrivilegedHelper helper;
     if (argc > 1) {
-        return RunHeadless(argc, argv);
+        return RunHeadless(argc, argv, helper);
     }
+    helper.Start();  // before Qt has started anything
     // Lets the desktop match the window to the menu entry and its icon.
     QGuiApplication::setDesktopFileName(QStringLiteral(CAMERA_SETUP_APP_ID));
     QApplication application(argc, argv);
-    CCameraSetupApp app(application);
+    CCameraSetupApp app(application, helper);
     return app.Run();
 }

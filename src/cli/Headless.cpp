@@ -3,6 +3,7 @@
 #include "HeadlessCommand.h"
 #include "InstallCommand.h"
 #include "ListCommand.h"
+#include "PrivilegedHelper.h"
 #include "UsageText.h"
 
 #include <QCoreApplication>
@@ -26,7 +27,15 @@ void PrintUsage(FILE* out) {
 
 }  // namespace
 
-int RunHeadless(int argc, char** argv) {
+void StartHelperFor(PrivilegedHelper& helper, std::string_view command) {
+    helper.Start();
+    if (const std::string shortfall = helper.Shortfall(); !shortfall.empty()) {
+        std::fprintf(stderr, "camera-setup %.*s: %s\n", static_cast<int>(command.size()), command.data(),
+                     shortfall.c_str());
+    }
+}
+
+int RunHeadless(int argc, char** argv, PrivilegedHelper& helper) {
     if (argc < 2) {
         PrintUsage(stderr);
         return kExitUsage;
@@ -49,7 +58,7 @@ int RunHeadless(int argc, char** argv) {
                 static char* appArgv[] = {argv[0], nullptr};
                 app = std::make_unique<QCoreApplication>(appArgc, appArgv);
             }
-            return command.run(std::vector<std::string>(argv + 2, argv + argc));
+            return command.run(std::vector<std::string>(argv + 2, argv + argc), helper);
         }
     }
     std::fprintf(stderr, "camera-setup: unknown command \"%s\"\n\n", name.c_str());

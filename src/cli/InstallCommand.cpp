@@ -25,6 +25,7 @@
 #include "EchoChannel.h"
 #include "EndSignalCleanup.h"
 #include "FileTransfer.h"
+#include "Headless.h"
 #include "HeadlessCommand.h"
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
@@ -446,7 +447,7 @@ std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, c
     return params;
 }
 
-int RunInstallCommand(const std::vector<std::string>& args) {
+int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& helper) {
     std::string error;
     const auto options = ParseInstallOptions(args, &error);
     if (!options) {
@@ -459,16 +460,17 @@ int RunInstallCommand(const std::vector<std::string>& args) {
     }
     InitFileTransferLibrary();  // before any thread starts
 
-    CleanUpOnEndSignals();
+    StartHelperFor(helper, "install");
+    CleanUpOnEndSignals(helper);
 
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
-    CameraDiscovery discovery(ui, diagnostics);
+    CameraDiscovery discovery(ui, diagnostics, CameraDiscovery::DefaultEnvironment(helper));
     const CameraDiscovery::StartReport report = discovery.Start();
     if (!report.AnyPath()) {
         std::fprintf(stderr,
-                     "camera-setup install: no search could start (ports 67/68 need root or "
-                     "CAP_NET_BIND_SERVICE; the XRM search failed too)\n");
+                     "camera-setup install: no search could start (ports 67/68 need camera-setup-helper; "
+                     "the XRM search failed too)\n");
         return kExitFailed;
     }
     discovery.Search();
@@ -520,7 +522,7 @@ int RunInstallCommand(const std::vector<std::string>& args) {
             }
         });
     });
-    RealInstallPlatform real(diagnostics, StringTable::Load(StringTable::kConfigFileName));
+    RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
     InstallOutcome outcome = InstallOutcome::Fatal;
     InstallWorker installWorker(target, installUi, real.Platform());
     const RunningInstallScope runningScope(installWorker);

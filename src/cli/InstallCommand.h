@@ -1,5 +1,7 @@
 #pragma once
 
+class PrivilegedHelper;
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,4 +36,4 @@ std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, c
                                                 bool wireless, std::string* message, std::string* caption);
 
 // `camera-setup install MAC --ip ADDR ...`: 0 "Install OK", 1 any other ending, 2 bad arguments or settings.
-int RunInstallCommand(const std::vector<std::string>& args);
+int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& helper);

@@ -3,6 +3,7 @@
 #include "CameraDiscovery.h"
 #include "CliUi.h"
 #include "Diagnostics.h"
+#include "Headless.h"
 #include "HeadlessCommand.h"
 #include "UsageText.h"
 
@@ -75,7 +76,7 @@ std::string JsonString(std::string_view text) {
 
 std::string Reason(int error) {
     if (error == EACCES || error == EPERM) {
-        return "permission denied (ports below 1024 need root or the CAP_NET_BIND_SERVICE capability)";
+        return "permission denied (ports below 1024 need camera-setup-helper with CAP_NET_BIND_SERVICE)";
     }
     return std::strerror(error);
 }
@@ -228,7 +229,7 @@ std::string FormatDeviceTable(const DeviceTable& table, ListFormat format) {
     return out;
 }
 
-int RunListCommand(const std::vector<std::string>& args) {
+int RunListCommand(const std::vector<std::string>& args, PrivilegedHelper& helper) {
     std::string error;
     const auto options = ParseListOptions(args, &error);
     if (!options) {
@@ -241,9 +242,10 @@ int RunListCommand(const std::vector<std::string>& args) {
         return kExitOk;
     }
 
+    StartHelperFor(helper, "list");
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
-    CameraDiscovery discovery(ui, diagnostics);
+    CameraDiscovery discovery(ui, diagnostics, CameraDiscovery::DefaultEnvironment(helper));
     const CameraDiscovery::StartReport report = discovery.Start();
     if (!report.AnyPath()) {
         std::fprintf(stderr, "camera-setup list: no search could start: %s; XRM search: %s\n",

@@ -1,5 +1,7 @@
 #pragma once
 
+class PrivilegedHelper;
+
 #include "DeviceTable.h"
 
 #include <optional>
@@ -23,4 +25,4 @@ std::string_view ListUsage();
 std::string FormatDeviceTable(const DeviceTable& table, ListFormat format);
 
 // `camera-setup list`: runs discovery for the given time on a Qt event loop, then prints the table.
-int RunListCommand(const std::vector<std::string>& args);
+int RunListCommand(const std::vector<std::string>& args, PrivilegedHelper& helper);

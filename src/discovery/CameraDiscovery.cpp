@@ -4,6 +4,7 @@
 #include <QEvent>
 #include <QThread>
 
+#include <cerrno>
 #include <condition_variable>
 #include <ctime>
 #include <mutex>
@@ -78,31 +79,30 @@ class XrmHandover {
     bool m_closed = false;
 };
 
-CameraDiscovery::Environment CameraDiscovery::DefaultEnvironment() {
+CameraDiscovery::Environment CameraDiscovery::DefaultEnvironment(PrivilegedHelper& helper) {
     Environment environment;
     environment.enumerateAdapters = [] { return EnumerateAdapters(); };
-    environment.openDhcpSocket = [](uint16_t port) { return OpenDhcpSocket(port); };
+    environment.openDhcpSocket = [&helper](uint16_t port) { return OpenDhcpSocket(helper, port); };
     environment.xrm.localPort = kXrmLocalPort;
     environment.random = TimeSeededRandom();
     return environment;
 }
 
-CameraDiscovery::SocketOpenResult CameraDiscovery::OpenDhcpSocket(uint16_t port) {
+CameraDiscovery::SocketOpenResult CameraDiscovery::OpenDhcpSocket(PrivilegedHelper& helper, uint16_t port) {
     SocketOpenResult result;
-    int error = 0;
-    result.socket = UdpSocket::Create(&error);
-    if (!result.socket) {
-        result.failure = SocketOpenResult::Failure::Create;
-        result.error = error;
+    HelperRequest request;
+    request.verb = HelperVerb::DhcpSocket;
+    request.port = port;
+    const PrivilegedHelper::Reply reply = helper.Call(request);
+    if (reply.fd < 0) {
+        result.failure = SocketOpenResult::Failure::Bind;
+        result.error = reply.code != 0 ? reply.code : EPROTO;
         return result;
     }
-    // Best effort: without them the socket still listens.
-    result.socket->SetReuseAddress();
-    result.socket->SetReceiveBuffer(kReceiveBufferBytes);
-    result.socket->EnablePacketInfo();
-    if ((error = result.socket->Bind(0, port)) != 0) {
-        result.socket.reset();
-        result.failure = SocketOpenResult::Failure::Bind;
+    int error = 0;
+    result.socket = UdpSocket::Adopt(reply.fd, &error);
+    if (!result.socket) {
+        result.failure = SocketOpenResult::Failure::Create;
         result.error = error;
     }
     return result;
@@ -189,7 +189,13 @@ CameraDiscovery::StartReport CameraDiscovery::Start() {
 }
 
 void CameraDiscovery::OpenListener(uint16_t port, bool client, StartReport& report) {
-    SocketOpenResult opened = m_environment.openDhcpSocket ? m_environment.openDhcpSocket(port) : OpenDhcpSocket(port);
+    SocketOpenResult opened;
+    if (m_environment.openDhcpSocket) {
+        opened = m_environment.openDhcpSocket(port);
+    } else {
+        opened.failure = SocketOpenResult::Failure::Bind;
+        opened.error = EACCES;
+    }
     int& error = client ? report.clientError : report.serverError;
     if (!opened.socket) {
         error = opened.error;

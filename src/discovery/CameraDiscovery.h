@@ -4,6 +4,7 @@
 #include "Diagnostics.h"
 #include "DiscoveryCore.h"
 #include "DiscoveryUi.h"
+#include "PrivilegedHelper.h"
 #include "UdpSocket.h"
 #include "XrmSearch.h"
 
@@ -41,7 +42,7 @@ class CameraDiscovery : public QObject {
         int error = 0;  // errno of the failure
     };
 
-    // The seams. Defaults: getifaddrs, real sockets on 0.0.0.0 ports 67/68, XRM from port 9000 to
+    // The seams. Defaults: getifaddrs, sockets on 0.0.0.0 ports 67/68 from the helper, XRM from port 9000 to
     // 255.255.255.255:10000, time-seeded random numbers.
     struct Environment {
         std::function<std::optional<std::vector<AdapterInfo>>()> enumerateAdapters;
@@ -49,9 +50,11 @@ class CameraDiscovery : public QObject {
         XrmSearch::Config xrm;  // adapters and diagnostics are filled in by Start()
         std::function<uint32_t()> random;
     };
-    static Environment DefaultEnvironment();
-    // Opens one real listening socket on 0.0.0.0:port (SO_REUSEADDR, 1 MiB receive buffer, packet info).
-    static SocketOpenResult OpenDhcpSocket(uint16_t port);
+    // `helper` must outlive the discovery.
+    static Environment DefaultEnvironment(PrivilegedHelper& helper);
+    // One listening socket on 0.0.0.0:port from the helper (SO_REUSEADDR, 1 MiB receive buffer, packet info).
+    // A refusal, or a helper that cannot be run, is a bind failure with the helper's errno.
+    static SocketOpenResult OpenDhcpSocket(PrivilegedHelper& helper, uint16_t port);
 
     struct StartReport {
         bool adaptersOk = false;
@@ -64,8 +67,7 @@ class CameraDiscovery : public QObject {
         bool AnyPath() const { return clientSocket || serverSocket || xrm; }
     };
 
-    CameraDiscovery(DiscoveryUi& ui, Diagnostics& diagnostics, Environment environment = DefaultEnvironment(),
-                    QObject* parent = nullptr);
+    CameraDiscovery(DiscoveryUi& ui, Diagnostics& diagnostics, Environment environment, QObject* parent = nullptr);
     // Stops the worker without waiting for any user-interface work: a hand-over of an answer that is
     // waiting for this thread is cancelled.
     ~CameraDiscovery() override;

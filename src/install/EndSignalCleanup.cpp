@@ -12,11 +12,13 @@
 #include <thread>
 
 #include "InstallWorker.h"
+#include "PrivilegedHelper.h"
 
 namespace {
 
 std::atomic<InstallWorker*> g_running{nullptr};
 int g_signalPipe[2] = {-1, -1};
+constexpr int kHelperCleanupMs = 1000;
 
 void OnEndSignal(int signal) {
     const int saved = errno;
@@ -27,14 +29,14 @@ void OnEndSignal(int signal) {
 
 }  // namespace
 
-void CleanUpOnEndSignals() {
+void CleanUpOnEndSignals(PrivilegedHelper& helper) {
     static std::once_flag once;
-    std::call_once(once, [] {
+    std::call_once(once, [&helper] {
         if (::pipe2(g_signalPipe, O_CLOEXEC) != 0) {
             std::perror("camera-setup: signal pipe");
             return;
         }
-        std::thread([] {
+        std::thread([&helper] {
             unsigned char number = 0;
             ssize_t got = 0;
             do {
@@ -44,6 +46,7 @@ void CleanUpOnEndSignals() {
                 return;
             }
             CleanUpRunningInstall();
+            helper.Shutdown(kHelperCleanupMs);
             std::fflush(nullptr);
             std::_Exit(128 + number);
         }).detach();

@@ -141,8 +141,16 @@ uint16_t InstallWorker::ProcessIdentifier() {
     return static_cast<uint16_t>(getpid() & 0xFFFF);
 }
 
-std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t identifier) {
-    return [identifier] { return IcmpEchoChannel::Open(identifier, kEchoTimeoutMs); };
+std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper) {
+    return [identifier, &helper] {
+        return IcmpEchoChannel::OpenDatagramThenRaw(identifier, kEchoTimeoutMs, [&helper](int* error) {
+            HelperRequest request;
+            request.verb = HelperVerb::IcmpSocket;
+            const PrivilegedHelper::Reply reply = helper.Call(request);
+            *error = reply.code;
+            return reply.fd;
+        });
+    };
 }
 
 InstallOutcome InstallWorker::Session::Run() {
@@ -173,8 +181,8 @@ InstallOutcome InstallWorker::Session::Run() {
         case IcmpEchoChannel::Failure::Socket:
             if (opened.error == EPERM || opened.error == EACCES) {
                 m_p.diagnostics.Print(Stream::Err,
-                                      "An ICMP socket needs CAP_NET_RAW (run as root, or give the program the "
-                                      "capability), or net.ipv4.ping_group_range must include the user's group\n");
+                                      "An ICMP socket needs camera-setup-helper with CAP_NET_RAW, or "
+                                      "net.ipv4.ping_group_range must include the user's group\n");
             }
             return Fatal("Initial WinSock Failed: %d\n", opened.error, true);
         case IcmpEchoChannel::Failure::ReceiveTimeout:
@@ -190,7 +198,7 @@ InstallOutcome InstallWorker::Session::Run() {
     // Is the new address free?
     m_ui.OpenStatus();
     std::string error;
-    if (!m_p.neighbours.Remove(m_destination, error)) {
+    if (!m_p.neighbours.FlushDynamic(m_destination, error)) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
     }
     // The entry goes where the new address lives; an address of another site is reached through the

@@ -21,6 +21,7 @@
 #include "FileTransfer.h"
 #include "InstallUi.h"
 #include "NeighbourTable.h"
+#include "PrivilegedHelper.h"
 
 // The camera as the list showed it when the user pressed Install.
 struct InstallTarget {
@@ -59,7 +60,8 @@ class InstallWorker {
     };
 
     // The real platform pieces of this process.
-    static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier);
+    // The datagram socket first; a raw one from the helper when the user may not open that.
+    static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper);
     static uint16_t ProcessIdentifier();
 
     InstallWorker(InstallTarget target, InstallUi& ui, Platform platform);

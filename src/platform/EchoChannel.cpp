@@ -75,6 +75,35 @@ IcmpEchoChannel::Opened IcmpEchoChannel::Open(uint16_t identifier, int timeoutMs
             return opened;
         }
     }
+    return Finish(fd, raw, replyIdentifier, timeoutMs);
+}
+
+IcmpEchoChannel::Opened IcmpEchoChannel::OpenDatagramThenRaw(uint16_t identifier, int timeoutMs,
+                                                             const std::function<int(int* error)>& openRaw) {
+    uint16_t replyIdentifier = identifier;
+    int fd = OpenDatagram(identifier, replyIdentifier);
+    if (fd >= 0) {
+        return Finish(fd, false, replyIdentifier, timeoutMs);
+    }
+    const int datagramError = errno;
+    Opened opened;
+    if (datagramError != EPERM && datagramError != EACCES) {
+        opened.failure = Failure::Socket;
+        opened.error = datagramError;
+        return opened;
+    }
+    int rawError = 0;
+    fd = openRaw(&rawError);
+    if (fd < 0) {
+        opened.failure = Failure::Socket;
+        opened.error = rawError;
+        return opened;
+    }
+    return Finish(fd, true, identifier, timeoutMs);
+}
+
+IcmpEchoChannel::Opened IcmpEchoChannel::Finish(int fd, bool raw, uint16_t replyIdentifier, int timeoutMs) {
+    Opened opened;
     if (!SetTimeout(fd, SO_RCVTIMEO, timeoutMs)) {
         opened.failure = Failure::ReceiveTimeout;
     } else if (!SetTimeout(fd, SO_SNDTIMEO, timeoutMs)) {

@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -45,6 +46,10 @@ class IcmpEchoChannel : public EchoChannel {
     // identifier: the value the requests will carry (little-endian at offset 4). The datagram socket is tried
     // when the raw one is refused for want of privilege.
     static Opened Open(uint16_t identifier, int timeoutMs, Mode mode = Mode::RawThenDatagram);
+    // The unprivileged datagram socket first; only when that is refused, a raw socket from openRaw, which
+    // returns the descriptor (ownership passes) or -1 with its errno in *error.
+    static Opened OpenDatagramThenRaw(uint16_t identifier, int timeoutMs,
+                                      const std::function<int(int* error)>& openRaw);
     ~IcmpEchoChannel() override;
     IcmpEchoChannel(const IcmpEchoChannel&) = delete;
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;
@@ -55,6 +60,7 @@ class IcmpEchoChannel : public EchoChannel {
     uint16_t ReplyIdentifier() const override { return m_identifier; }
 
   private:
+    static Opened Finish(int fd, bool raw, uint16_t replyIdentifier, int timeoutMs);
     IcmpEchoChannel(int fd, bool raw, uint16_t identifier) : m_fd(fd), m_raw(raw), m_identifier(identifier) {}
 
     int m_fd;

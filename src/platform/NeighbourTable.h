@@ -18,23 +18,20 @@ class NeighbourTable {
     virtual std::optional<int> InterfaceForSubnet(uint32_t address) = 0;
     // Adds or replaces a permanent entry address -> mac on the interface.
     virtual bool AddPermanent(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) = 0;
-    // Removes the entry for address on every interface that has one; no entry at all is not a failure.
+    // Removes the entry that AddPermanent made for address; no such entry is not a failure.
     virtual bool Remove(uint32_t address, std::string& error) = 0;
-    // A /32 route to address straight out of the interface (scope link), added or replaced.
+    // Removes the kernel's own (not permanent) entries for address on every interface, so that a stale one
+    // cannot answer for the address; permanent entries stay.
+    virtual bool FlushDynamic(uint32_t address, std::string& error) = 0;
+    // A /32 route to address straight out of the interface (scope link); an existing one of another owner is
+    // a failure.
     virtual bool AddHostRoute(int interfaceIndex, uint32_t address, std::string& error) = 0;
     // Removes that route; an absent route is not a failure.
     virtual bool RemoveHostRoute(int interfaceIndex, uint32_t address, std::string& error) = 0;
 };
 
-// rtnetlink. Needs CAP_NET_ADMIN for the changes; InterfaceForSubnet needs no privilege.
-class NetlinkNeighbourTable : public NeighbourTable {
-  public:
-    std::optional<int> InterfaceForSubnet(uint32_t address) override;
-    bool AddPermanent(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) override;
-    bool Remove(uint32_t address, std::string& error) override;
-    bool AddHostRoute(int interfaceIndex, uint32_t address, std::string& error) override;
-    bool RemoveHostRoute(int interfaceIndex, uint32_t address, std::string& error) override;
-};
+// The interface with an IPv4 address (not loopback) whose subnet holds address; needs no privilege.
+std::optional<int> LocalInterfaceForSubnet(uint32_t address);
 
 // "AA-BB-CC-DD-EE-FF" (either case, "-" or ":" between the pairs).
 std::optional<NeighbourTable::MacAddress> ParseMacText(const std::string& text);

@@ -39,6 +39,21 @@ std::unique_ptr<UdpSocket> UdpSocket::Create(int* error) {
     return std::unique_ptr<UdpSocket>(new UdpSocket(fd));
 }
 
+std::unique_ptr<UdpSocket> UdpSocket::Adopt(int fd, int* error) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+        if (error) {
+            *error = errno;
+        }
+        ::close(fd);
+        return nullptr;
+    }
+    if (error) {
+        *error = 0;
+    }
+    return std::unique_ptr<UdpSocket>(new UdpSocket(fd));
+}
+
 UdpSocket::~UdpSocket() {
     ::close(m_fd);
 }

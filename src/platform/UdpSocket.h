@@ -20,6 +20,9 @@ class UdpSocket {
 
     // Creates the socket; returns the socket or nothing with the errno in *error.
     static std::unique_ptr<UdpSocket> Create(int* error);
+    // Takes over a datagram socket opened elsewhere (the helper's bound DHCP sockets) and makes it
+    // non-blocking; on failure the descriptor is closed and the errno is in *error.
+    static std::unique_ptr<UdpSocket> Adopt(int fd, int* error);
     ~UdpSocket();
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;

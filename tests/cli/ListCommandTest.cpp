@@ -1,4 +1,5 @@
 #include "Headless.h"
+#include "PrivilegedHelper.h"
 #include "ListCommand.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +29,8 @@ int RunArgs(std::vector<std::string> args) {
         argv.push_back(arg.data());
     }
     argv.push_back(nullptr);
-    return RunHeadless(static_cast<int>(args.size() + 1), argv.data());
+    PrivilegedHelper helper;
+    return RunHeadless(static_cast<int>(args.size() + 1), argv.data(), helper);
 }
 
 }  // namespace

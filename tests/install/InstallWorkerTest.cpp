@@ -140,6 +140,10 @@ class FakeNeighbours : public NeighbourTable {
         m_entries.erase(address);
         return true;
     }
+    bool FlushDynamic(uint32_t address, std::string&) override {
+        m_log.Add("neigh flush " + DottedAddress(address));
+        return true;
+    }
     bool AddHostRoute(int interfaceIndex, uint32_t address, std::string& error) override {
         m_log.Add("route add " + std::to_string(interfaceIndex) + " " + DottedAddress(address));
         if (m_failRoute) {
@@ -350,7 +354,7 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
     script.push_back({Step::Answer});   // back
     EXPECT_EQ(Run(script), InstallOutcome::Installed);
     EXPECT_THAT(m_log.events,
-                ElementsAre("wizard", "sleep 300", "echo open", "status open", "neigh del 192.168.10.100",
+                ElementsAre("wizard", "sleep 300", "echo open", "status open", "neigh flush 192.168.10.100",
                             "progress 10", "send 192.168.10.100 seq 0", "sleep 10",
                             "text This IP is valid.\nSetting and waiting for response from server.", "progress 20",
                             "neigh add 4 192.168.10.100 94", "sleep 1000", "progress 30", "sleep 1000", "progress 40",

@@ -31,6 +31,7 @@
 #include "FileTransfer.h"
 #include "GuiInstallUi.h"
 #include "IpAddressEdit.h"
+#include "PrivilegedHelper.h"
 #include "WizardDialog.h"
 #include "WizardIds.h"
 #include "WizardPage.h"
@@ -86,9 +87,11 @@ int main(int argc, char** argv) {
     }
 
     InitFileTransferLibrary();
-    CleanUpOnEndSignals();  // as the program does
+    PrivilegedHelper helper;  // as the program does
+    helper.Start();
+    CleanUpOnEndSignals(helper);
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
-    CCameraSetupDlg window(diagnostics);
+    CCameraSetupDlg window(diagnostics, helper);
     window.SetInstallStarter(&StartGuiInstall);
     window.OnInitDialog();
     window.show();

@@ -23,7 +23,8 @@
 #include "EchoChannel.h"
 #include "EchoRequest.h"
 #include "FileTransfer.h"
-#include "NeighbourTable.h"
+#include "HelperNeighbourTable.h"
+#include "PrivilegedHelper.h"
 
 namespace {
 
@@ -214,8 +215,10 @@ TEST_F(PlatformLabTest, EchoRepliesComeBackOnRawAndDatagramSockets) {
     EXPECT_EQ(result.status, EchoChannel::Status::TimedOut);
 }
 
-TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutes) {
-    NetlinkNeighbourTable table;
+TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutesThroughTheHelper) {
+    PrivilegedHelper helper;
+    ASSERT_EQ(helper.Start(CAMERA_SETUP_HELPER_PATH), PrivilegedHelper::State::Running) << helper.Shortfall();
+    HelperNeighbourTable table(helper);
     const int index = static_cast<int>(if_nametoindex("inst-va"));
     ASSERT_GT(index, 0);
     EXPECT_EQ(table.InterfaceForSubnet(0x0A4D0063), index);
@@ -225,7 +228,7 @@ TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutes) {
     const NeighbourTable::MacAddress mac{0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA};
     ASSERT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;  // 10.77.0.50
     EXPECT_NE(Output("ip neigh show 10.77.0.50").find("lladdr 02:5e:a1:cc:55:ba PERMANENT"), std::string::npos);
-    // Replacing is allowed; removing twice is not a failure.
+    // Replacing its own entry is allowed; removing twice is not a failure.
     EXPECT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;
     EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
     EXPECT_EQ(Output("ip neigh show 10.77.0.50"), "");
@@ -238,6 +241,11 @@ TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutes) {
     EXPECT_TRUE(table.RemoveHostRoute(index, 0xAC1E0505, error)) << error;
     EXPECT_EQ(Output("ip route show 172.30.5.5"), "");
     EXPECT_TRUE(table.RemoveHostRoute(index, 0xAC1E0505, error)) << error;
+
+    // What the helper added goes when its socket closes.
+    ASSERT_TRUE(table.AddPermanent(index, 0x0A4D0033, mac, error)) << error;  // 10.77.0.51
+    helper.Shutdown(1000);
+    EXPECT_EQ(Output("ip neigh show 10.77.0.51"), "");
 }
 
 TEST_F(PlatformLabTest, FtpLoginTransfersAndTimeOuts) {

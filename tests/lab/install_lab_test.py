@@ -1,7 +1,8 @@
 #!/usr/bin/python3
-"""Installs lab cameras end to end with `camera-setup install` (and, when given, the offscreen GUI driver) and
-checks each camera's config.ini afterwards against an independent rewrite of its original, every failure
-path's final text, and that no neighbour entry, host route or temporary file is left behind.
+"""Installs lab cameras end to end with `camera-setup install` (and, when given, the offscreen GUI driver), run as
+an ordinary user with a copy of camera-setup-helper that holds the capabilities, and checks each camera's
+config.ini afterwards against an independent rewrite of its original, every failure path's final text, and
+that no neighbour entry, host route or temporary file is left behind.
 
 Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
@@ -15,6 +16,8 @@ import sys
 import tempfile
 import time
 import unittest
+
+import asuser
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAB = os.path.join(HERE, "..", "..", "tools", "lab", "lab")
@@ -43,6 +46,9 @@ CAMERAS = {
     "guigone": ("02:5E:A1:CD:E1:10", "host=NV4412-0104,xrm=0,comeback=0"),
     "interrupted": ("02:5E:A1:CD:E1:11", "host=NV4412-0104,xrm=0,comeback=0"),
     "guiterm": ("02:5E:A1:CD:E1:12", "host=NV4412-0104,xrm=0,comeback=0"),
+    "killed": ("02:5E:A1:CD:E1:13", "host=NV4412-0104,xrm=0,comeback=0"),
+    "outsider": ("02:5E:A1:CD:E1:14", "host=NV4412-0104,xrm=0"),
+    "plugin": ("02:5E:A1:CD:E1:15", "host=NV4412-0104,xrm=0"),
 }
 
 TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
@@ -93,6 +99,10 @@ class InstallLab(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         listing = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
+        files = {"camera-setup": BINARY}
+        if GUI is not None:
+            files["install_gui_driver"] = GUI
+        cls.user = asuser.UserCopy(files, asuser.helper_beside(BINARY))
         lab("up", "--cameras", listing)
         cls.originals = {}
         for name in CAMERAS:
@@ -102,11 +112,12 @@ class InstallLab(unittest.TestCase):
     @classmethod
     def tearDownClass(cls):
         lab("down", check=False)
+        cls.user.remove()
         leftovers = subprocess.run(["ip", "netns", "list"], text=True, capture_output=True).stdout
         assert PREFIX + "-" not in leftovers, leftovers
 
     def setUp(self):
-        self.tmp = tempfile.mkdtemp(prefix="inst-lab-")
+        self.tmp = self.user.private_dir()
 
     def tearDown(self):
         # After every ending: no neighbour entry, host route or temporary file.
@@ -117,10 +128,10 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
         shutil.rmtree(self.tmp)
 
-    def install(self, name, *args, stdin="", wrap=()):
-        """Runs the headless install of camera `name`, booting the camera once discovery listens."""
+    def install(self, name, *args, stdin="", uid=asuser.MEMBER):
+        """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
         mac = CAMERAS[name][0].replace(":", "-")
-        command = ["env", f"TMPDIR={self.tmp}", *wrap, BINARY, "install", mac, *args]
+        command = self.user.command("camera-setup", "install", mac, *args, uid=uid, env=[f"TMPDIR={self.tmp}"])
         started = time.monotonic()
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdin=subprocess.PIPE,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -207,9 +218,9 @@ class InstallLab(unittest.TestCase):
     def test_interrupted_install_leaves_nothing_behind(self):
         # Ctrl-C while the camera is being waited for: the neighbour entry and the working files go too.
         mac = CAMERAS["interrupted"][0].replace(":", "-")
-        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", BINARY, "install", mac, "--ip",
-                                    "10.213.7.70"], env=ENV, text=True, stdout=subprocess.PIPE,
-                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.70", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.0)
         lab("boot", "interrupted")
         seen = []
@@ -223,26 +234,74 @@ class InstallLab(unittest.TestCase):
         self.assertEqual(process.returncode, 128 + signal.SIGINT, "".join(seen))
 
     def test_unprivileged_datagram_socket(self):
-        # Without CAP_NET_RAW the echo goes through an ICMP datagram socket, if the group may open one.
+        # Where the user's group may open an ICMP datagram socket, the echo goes through it, not the helper.
         lab("exec", "pc", "sysctl", "-qw", "net.ipv4.ping_group_range=0 2147483647")
         try:
-            code, out, err, _ = self.install("dgram", "--ip", "10.213.7.69",
-                                             wrap=("setpriv", "--inh-caps=-net_raw", "--bounding-set=-net_raw"))
+            code, out, err, _ = self.install("dgram", "--ip", "10.213.7.69")
         finally:
             lab("exec", "pc", "sysctl", "-qw", "net.ipv4.ping_group_range=1 0")
         self.assertEqual(code, 0, out + err)
         self.assertIn("icmp_seq = ", err)
         self.assertEqual(self.config("dgram"), expected_rewrite(self.originals["dgram"], base_values(), False))
 
+    def test_killed_in_the_restart_wait_leaves_no_entry_or_route_after_one_second(self):
+        mac = CAMERAS["killed"][0].replace(":", "-")
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.79", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+            stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        time.sleep(1.0)
+        lab("boot", "killed")
+        for line in process.stdout:
+            if line.startswith("[ 60]"):
+                break
+        self.assertIn("PERMANENT", lab("exec", "pc", "ip", "-4", "neigh", "show", "10.213.7.79").stdout)
+        process.kill()
+        killed = time.monotonic()
+        process.communicate(timeout=30)
+        while lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout.strip():
+            self.assertLess(time.monotonic() - killed, 1.0, "the neighbour entry outlived the program by 1 s")
+            time.sleep(0.05)
+        # A killed process cannot remove its own files; the entry and the route are the helper's.
+        for name in os.listdir(self.tmp):
+            shutil.rmtree(os.path.join(self.tmp, name), ignore_errors=True)
+
+    def test_injected_style_plugin_runs_without_capabilities(self):
+        # Anyone who may start the window may also load code into it; that code must find no capability.
+        plugin = os.environ.get("CAPPROBE_PLUGIN", "")
+        if not os.path.exists(plugin):
+            self.skipTest("CAPPROBE_PLUGIN does not name the style plugin")
+        styles = os.path.join(self.tmp, "plugins", "styles")
+        os.makedirs(styles)
+        shutil.copy(plugin, styles)
+        subprocess.run(["chown", "-R", f"{asuser.MEMBER}:{asuser.MEMBER}", os.path.join(self.tmp, "plugins")],
+                       check=True)
+        report = os.path.join(self.tmp, "capeff")
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command("camera-setup", env=[
+            f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={self.tmp}", "QT_QPA_PLATFORM=offscreen",
+            f"QT_PLUGIN_PATH={os.path.join(self.tmp, 'plugins')}", "QT_STYLE_OVERRIDE=capprobe",
+            f"CAPPROBE_FILE={report}"])], env=ENV, text=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        deadline = time.monotonic() + 20
+        while not os.path.exists(report) and time.monotonic() < deadline and process.poll() is None:
+            time.sleep(0.1)
+        time.sleep(0.3)  # the window's start-up has run (and with it the helper's hello)
+        process.terminate()
+        _, err = process.communicate(timeout=30)
+        self.assertTrue(os.path.exists(report), "the plugin never ran: " + err)
+        with open(report) as f:
+            self.assertEqual(f.read(), "CapEff:\t0000000000000000\n")
+        self.assertNotIn("camera-setup: ", err, "the helper was not usable, so the test proves nothing")
+        shutil.rmtree(os.path.join(self.tmp, "plugins"))
+        os.unlink(report)
+
     # The window, driven offscreen by Qt Test: wizard filled, Restart pressed, message box read.
     def gui(self, name, *args):
         if GUI is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS[name][0].replace(":", "-")
-        runtime = tempfile.mkdtemp(prefix="inst-xdg-")  # Qt would make one under TMPDIR otherwise
+        runtime = self.user.private_dir()  # Qt would make one under TMPDIR otherwise
         self.addCleanup(shutil.rmtree, runtime, True)
-        command = ["env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen", GUI, mac,
-                   *args]
+        command = self.user.command("install_gui_driver", mac, *args, env=[
+            f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"])
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
         time.sleep(1.5)
@@ -259,11 +318,12 @@ class InstallLab(unittest.TestCase):
         if GUI is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS["guiterm"][0].replace(":", "-")
-        runtime = tempfile.mkdtemp(prefix="inst-xdg-")
+        runtime = self.user.private_dir()
         self.addCleanup(shutil.rmtree, runtime, True)
-        process = subprocess.Popen([LAB, "exec", "pc", "env", f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}",
-                                    "QT_QPA_PLATFORM=offscreen", GUI, mac, "--ip", "10.213.7.78"], env=ENV, text=True,
-                                   stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
+        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+            "install_gui_driver", mac, "--ip", "10.213.7.78", env=[
+                f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"])], env=ENV,
+            text=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.5)
         lab("boot", "guiterm")
         deadline = time.monotonic() + 60

@@ -1,5 +1,6 @@
-"""camera-setup list run in the pc namespace of a lab: the rows that the cameras' DHCP and XRM traffic make.
-The binary comes from the environment variable CAMERA_SETUP (set by ctest)."""
+"""camera-setup list run in the pc namespace of a lab by an ordinary user with a helper that holds the
+capabilities: the rows that the cameras' DHCP and XRM traffic make. The binary comes from the environment
+variable CAMERA_SETUP (set by ctest); the helper is the one built beside it."""
 
 import csv
 import io
@@ -9,6 +10,7 @@ import subprocess
 import threading
 import time
 
+import asuser
 from labtest import LabTestCase, labcore
 
 NV4412 = "02:5E:A1:CC:55:BA"
@@ -26,14 +28,16 @@ class ListCommand(LabTestCase):
         self.binary = os.environ.get("CAMERA_SETUP", "")
         if not os.access(self.binary, os.X_OK):
             self.skipTest("CAMERA_SETUP does not name the camera-setup binary")
+        self.user = asuser.UserCopy({"camera-setup": self.binary}, asuser.helper_beside(self.binary))
+        self.addCleanup(self.user.remove)
 
-    def run_list(self, seconds, fmt="csv", during=()):
-        """Runs list for SECONDS; DURING is a list of (delay, lab arguments) started while it listens."""
+    def run_list(self, seconds, fmt="csv", during=(), uid=asuser.MEMBER):
+        """Runs list for SECONDS as uid; DURING is a list of (delay, lab arguments) started while it listens."""
         timers = [threading.Timer(delay, self.lab, args) for delay, args in during]
         started = time.monotonic()
-        p = subprocess.Popen([labcore.HERE + "/lab", "exec", "pc", self.binary, "list", "--seconds", str(seconds),
-                              "--format", fmt], env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                             text=True)
+        p = subprocess.Popen([labcore.HERE + "/lab", "exec", "pc", *self.user.command(
+            "camera-setup", "list", "--seconds", str(seconds), "--format", fmt, uid=uid)], env=self.env,
+            stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
         for t in timers:
             t.start()
         out, err = p.communicate(timeout=seconds + 30)
@@ -41,6 +45,7 @@ class ListCommand(LabTestCase):
             t.join()
         self.elapsed = time.monotonic() - started
         self.assertEqual(p.returncode, 0, err)
+        self.stderr = err
         if fmt == "json":
             return json.loads(out)
         return list(csv.DictReader(io.StringIO(out)))
@@ -103,3 +108,13 @@ class ListCommand(LabTestCase):
                 self.assertEqual(len(rows), len({r["Mac Address"] for r in rows}), "one row per camera")
                 self.assertTrue(all(r["Assigned"] == "Yes" for r in rows if r["Mac Address"] in burst))
                 self.down_and_check()
+
+    def test_user_outside_the_group_gets_one_line_and_the_xrm_search(self):
+        self.up(f"name=c1,mac={QM52X3},host=QM52X3-0200;name=c2,mac={NV4412},host=NV4412-0104,xrm=0,boot=hold")
+        rows = self.run_list(3, uid=asuser.OUTSIDER, during=[(0.8, ["boot", "c2"])])
+        self.assertEqual([(r["Mac Address"], r["Assigned"]) for r in rows], [(key(QM52X3), "Yes")])
+        lines = [line for line in self.stderr.splitlines() if "usermod" in line]
+        self.assertEqual(len(lines), 1, self.stderr)
+        self.assertIn("may not run", lines[0])
+        self.assertIn("the XRM search works", lines[0])
+        self.assertIn("sudo usermod -aG camera-setup $USER", lines[0])

@@ -1,0 +1,453 @@
+#include "HelperProtocol.h"
+
+#include <climits>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+// Splits on single spaces; nothing when a field is empty (leading, trailing or doubled space).
+std::optional<std::vector<std::string_view>> Fields(std::string_view text) {
+    std::vector<std::string_view> fields;
+    size_t start = 0;
+    while (true) {
+        const size_t space = text.find(' ', start);
+        const std::string_view field = text.substr(start, space == std::string_view::npos ? text.npos : space - start);
+        if (field.empty()) {
+            return std::nullopt;
+        }
+        fields.push_back(field);
+        if (space == std::string_view::npos) {
+            return fields;
+        }
+        start = space + 1;
+    }
+}
+
+// 1 to maxDigits decimal digits, value at most maxValue.
+std::optional<uint64_t> Decimal(std::string_view text, size_t maxDigits, uint64_t maxValue) {
+    if (text.empty() || text.size() > maxDigits) {
+        return std::nullopt;
+    }
+    uint64_t value = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9') {
+            return std::nullopt;
+        }
+        value = value * 10 + static_cast<uint64_t>(c - '0');
+    }
+    if (value > maxValue) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<uint32_t> Address(std::string_view text) {
+    uint32_t value = 0;
+    size_t octets = 0;
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t dot = text.find('.', start);
+        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
+        if (++octets > 4 || (part.size() > 1 && part[0] == '0')) {
+            return std::nullopt;
+        }
+        const auto octet = Decimal(part, 3, 255);
+        if (!octet) {
+            return std::nullopt;
+        }
+        value = value << 8 | static_cast<uint32_t>(*octet);
+        if (dot == std::string_view::npos) {
+            break;
+        }
+        start = dot + 1;
+    }
+    if (octets != 4) {
+        return std::nullopt;
+    }
+    return value;
+}
+
+std::optional<HelperMac> Mac(std::string_view text) {
+    if (text.size() != 17) {
+        return std::nullopt;
+    }
+    HelperMac mac{};
+    for (size_t i = 0; i < mac.size(); ++i) {
+        uint8_t byte = 0;
+        for (size_t k = 0; k < 2; ++k) {
+            const char c = text[i * 3 + k];
+            uint8_t nibble = 0;
+            if (c >= '0' && c <= '9') {
+                nibble = static_cast<uint8_t>(c - '0');
+            } else if (c >= 'a' && c <= 'f') {
+                nibble = static_cast<uint8_t>(c - 'a' + 10);
+            } else if (c >= 'A' && c <= 'F') {
+                nibble = static_cast<uint8_t>(c - 'A' + 10);
+            } else {
+                return std::nullopt;
+            }
+            byte = static_cast<uint8_t>(byte << 4 | nibble);
+        }
+        if (i + 1 < mac.size() && text[i * 3 + 2] != ':') {
+            return std::nullopt;
+        }
+        mac[i] = byte;
+    }
+    return mac;
+}
+
+struct VerbShape {
+    std::string_view name;
+    HelperVerb verb;
+    size_t arguments;
+};
+
+constexpr VerbShape kVerbs[] = {
+    {"hello", HelperVerb::Hello, 0},
+    {"dhcp-socket", HelperVerb::DhcpSocket, 1},
+    {"icmp-socket", HelperVerb::IcmpSocket, 0},
+    {"neigh-add", HelperVerb::NeighAdd, 3},
+    {"neigh-flush", HelperVerb::NeighFlush, 1},
+    {"neigh-del", HelperVerb::NeighDel, 1},
+    {"route-add", HelperVerb::RouteAdd, 2},
+    {"route-del", HelperVerb::RouteDel, 2},
+    {"cleanup", HelperVerb::Cleanup, 0},
+};
+
+std::string_view VerbName(HelperVerb verb) {
+    for (const VerbShape& shape : kVerbs) {
+        if (shape.verb == verb) {
+            return shape.name;
+        }
+    }
+    return "?";
+}
+
+HelperRequestParse Refuse(uint32_t token, std::string error) {
+    HelperRequestParse parse;
+    parse.token = token;
+    parse.error = std::move(error);
+    return parse;
+}
+
+std::string_view AsText(std::span<const uint8_t> bytes) {
+    return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+}  // namespace
+
+HelperRequestParse ParseHelperRequest(std::string_view packet) {
+    if (packet.size() > kHelperMaxRequest) {
+        return Refuse(0, "request too long");
+    }
+    if (!packet.empty() && packet.back() == '\n') {
+        packet.remove_suffix(1);
+    }
+    if (packet.empty()) {
+        return Refuse(0, "empty request");
+    }
+    // The token first, so that every later refusal can be matched to its request.
+    const size_t tokenEnd = packet.find(' ');
+    const auto token = Decimal(packet.substr(0, tokenEnd), 10, UINT32_MAX);
+    if (!token || *token == 0) {
+        return Refuse(0, "bad token");
+    }
+    const uint32_t tokenValue = static_cast<uint32_t>(*token);
+    for (const char c : packet) {
+        if (c < 0x20 || c > 0x7e) {
+            return Refuse(tokenValue, "control or non-ASCII byte in request");
+        }
+    }
+    const auto fields = Fields(packet);
+    if (!fields) {
+        return Refuse(tokenValue, "fields must be separated by single spaces");
+    }
+    if (fields->size() < 2) {
+        return Refuse(tokenValue, "no verb");
+    }
+    const std::string_view name = (*fields)[1];
+    const VerbShape* shape = nullptr;
+    for (const VerbShape& candidate : kVerbs) {
+        if (candidate.name == name) {
+            shape = &candidate;
+        }
+    }
+    if (shape == nullptr) {
+        return Refuse(tokenValue, "unknown verb");
+    }
+    if (fields->size() - 2 != shape->arguments) {
+        return Refuse(tokenValue, std::string(name) + " takes " + std::to_string(shape->arguments) + " argument" +
+                                      (shape->arguments == 1 ? "" : "s"));
+    }
+    HelperRequest request;
+    request.token = tokenValue;
+    request.verb = shape->verb;
+    const std::string_view* argument = fields->data() + 2;
+    switch (shape->verb) {
+        case HelperVerb::DhcpSocket:
+            if (argument[0] != "67" && argument[0] != "68") {
+                return Refuse(tokenValue, "port must be 67 or 68");
+            }
+            request.port = argument[0] == "67" ? 67 : 68;
+            break;
+        case HelperVerb::NeighAdd:
+        case HelperVerb::RouteAdd:
+        case HelperVerb::RouteDel: {
+            const auto index = Decimal(argument[0], 10, INT_MAX);
+            if (!index || *index == 0) {
+                return Refuse(tokenValue, "bad interface index");
+            }
+            request.interfaceIndex = static_cast<int>(*index);
+            ++argument;
+            [[fallthrough]];
+        }
+        case HelperVerb::NeighFlush:
+        case HelperVerb::NeighDel: {
+            const auto address = Address(argument[0]);
+            if (!address) {
+                return Refuse(tokenValue, "address is not an IPv4 dotted quad");
+            }
+            request.address = *address;
+            if (shape->verb == HelperVerb::NeighAdd) {
+                const auto mac = Mac(argument[1]);
+                if (!mac) {
+                    return Refuse(tokenValue, "MAC is not six hex pairs joined by ':'");
+                }
+                request.mac = *mac;
+            }
+            break;
+        }
+        case HelperVerb::Hello:
+        case HelperVerb::IcmpSocket:
+        case HelperVerb::Cleanup:
+            break;
+    }
+    HelperRequestParse parse;
+    parse.token = tokenValue;
+    parse.request = request;
+    return parse;
+}
+
+HelperRequestParse ParseHelperRequest(std::span<const uint8_t> packet) {
+    return ParseHelperRequest(AsText(packet));
+}
+
+std::string HelperAddressText(uint32_t address) {
+    char text[16];
+    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xff, address >> 8 & 0xff,
+                  address & 0xff);
+    return text;
+}
+
+std::string HelperMacText(const HelperMac& mac) {
+    char text[18];
+    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
+    return text;
+}
+
+std::string FormatHelperRequest(const HelperRequest& request) {
+    // Field by field: GCC 12 at -O3 misreads `" " + std::string` (-Wrestrict).
+    std::string text = std::to_string(request.token);
+    const auto field = [&text](std::string_view value) {
+        text += ' ';
+        text += value;
+    };
+    field(VerbName(request.verb));
+    switch (request.verb) {
+        case HelperVerb::DhcpSocket:
+            field(std::to_string(request.port));
+            break;
+        case HelperVerb::NeighAdd:
+            field(std::to_string(request.interfaceIndex));
+            field(HelperAddressText(request.address));
+            field(HelperMacText(request.mac));
+            break;
+        case HelperVerb::RouteAdd:
+        case HelperVerb::RouteDel:
+            field(std::to_string(request.interfaceIndex));
+            field(HelperAddressText(request.address));
+            break;
+        case HelperVerb::NeighFlush:
+        case HelperVerb::NeighDel:
+            field(HelperAddressText(request.address));
+            break;
+        case HelperVerb::Hello:
+        case HelperVerb::IcmpSocket:
+        case HelperVerb::Cleanup:
+            break;
+    }
+    return text;
+}
+
+namespace {
+
+HelperRequest Make(uint32_t token, HelperVerb verb) {
+    HelperRequest request;
+    request.token = token;
+    request.verb = verb;
+    return request;
+}
+
+}  // namespace
+
+std::string FormatHello(uint32_t token) {
+    return FormatHelperRequest(Make(token, HelperVerb::Hello));
+}
+
+std::string FormatDhcpSocket(uint32_t token, uint16_t port) {
+    HelperRequest request = Make(token, HelperVerb::DhcpSocket);
+    request.port = port;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatIcmpSocket(uint32_t token) {
+    return FormatHelperRequest(Make(token, HelperVerb::IcmpSocket));
+}
+
+std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const HelperMac& mac) {
+    HelperRequest request = Make(token, HelperVerb::NeighAdd);
+    request.interfaceIndex = interfaceIndex;
+    request.address = address;
+    request.mac = mac;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatNeighFlush(uint32_t token, uint32_t address) {
+    HelperRequest request = Make(token, HelperVerb::NeighFlush);
+    request.address = address;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatNeighDel(uint32_t token, uint32_t address) {
+    HelperRequest request = Make(token, HelperVerb::NeighDel);
+    request.address = address;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatRouteAdd(uint32_t token, int interfaceIndex, uint32_t address) {
+    HelperRequest request = Make(token, HelperVerb::RouteAdd);
+    request.interfaceIndex = interfaceIndex;
+    request.address = address;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatRouteDel(uint32_t token, int interfaceIndex, uint32_t address) {
+    HelperRequest request = Make(token, HelperVerb::RouteDel);
+    request.interfaceIndex = interfaceIndex;
+    request.address = address;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatCleanup(uint32_t token) {
+    return FormatHelperRequest(Make(token, HelperVerb::Cleanup));
+}
+
+std::string FormatHelperReply(uint32_t token, int code, std::string_view text) {
+    std::string reply = std::to_string(token) + " " + std::to_string(code) + " ";
+    for (const char c : text) {
+        if (reply.size() >= kHelperMaxReply) {
+            break;
+        }
+        reply += (c < 0x20 || c == 0x7f) ? '?' : c;
+    }
+    return reply;
+}
+
+std::optional<HelperReply> ParseHelperReply(std::string_view packet) {
+    if (packet.size() > kHelperMaxReply) {
+        return std::nullopt;
+    }
+    if (!packet.empty() && packet.back() == '\n') {
+        packet.remove_suffix(1);
+    }
+    const size_t tokenEnd = packet.find(' ');
+    if (tokenEnd == std::string_view::npos) {
+        return std::nullopt;
+    }
+    const auto token = Decimal(packet.substr(0, tokenEnd), 10, UINT32_MAX);
+    const size_t codeEnd = packet.find(' ', tokenEnd + 1);
+    const auto code =
+        Decimal(packet.substr(tokenEnd + 1, codeEnd == packet.npos ? packet.npos : codeEnd - tokenEnd - 1), 4, 4095);
+    if (!token || !code) {
+        return std::nullopt;
+    }
+    HelperReply reply;
+    reply.token = static_cast<uint32_t>(*token);
+    reply.code = static_cast<int>(*code);
+    if (codeEnd != std::string_view::npos) {
+        reply.text = std::string(packet.substr(codeEnd + 1));
+    }
+    for (const char c : reply.text) {
+        if (c < 0x20 || c == 0x7f) {
+            return std::nullopt;
+        }
+    }
+    return reply;
+}
+
+std::optional<HelperReply> ParseHelperReply(std::span<const uint8_t> packet) {
+    return ParseHelperReply(AsText(packet));
+}
+
+namespace {
+
+struct CapabilityName {
+    std::string_view name;
+    bool HelperHello::*flag;
+};
+
+constexpr CapabilityName kCapabilityNames[] = {
+    {"net_bind_service", &HelperHello::netBindService},
+    {"net_raw", &HelperHello::netRaw},
+    {"net_admin", &HelperHello::netAdmin},
+};
+
+}  // namespace
+
+std::string FormatHelperHello(const HelperHello& hello) {
+    std::string list;
+    for (const CapabilityName& capability : kCapabilityNames) {
+        if (hello.*capability.flag) {
+            list += list.empty() ? "" : ",";
+            list += capability.name;
+        }
+    }
+    std::string text(kHelperName);
+    text += ' ';
+    text += hello.version;
+    text += " caps=";
+    text += list.empty() ? "none" : list;
+    return text;
+}
+
+std::optional<HelperHello> ParseHelperHello(std::string_view text) {
+    const auto fields = Fields(text);
+    if (!fields || fields->size() != 3 || (*fields)[0] != kHelperName || !(*fields)[2].starts_with("caps=")) {
+        return std::nullopt;
+    }
+    HelperHello hello;
+    hello.version = std::string((*fields)[1]);
+    std::string_view list = (*fields)[2].substr(5);
+    if (list == "none") {
+        return hello;
+    }
+    while (true) {
+        const size_t comma = list.find(',');
+        const std::string_view name = list.substr(0, comma);
+        bool known = false;
+        for (const CapabilityName& capability : kCapabilityNames) {
+            if (capability.name == name) {
+                hello.*capability.flag = true;
+                known = true;
+            }
+        }
+        if (!known) {
+            return std::nullopt;
+        }
+        if (comma == std::string_view::npos) {
+            return hello;
+        }
+        list.remove_prefix(comma + 1);
+    }
+}

@@ -1,0 +1,117 @@
+#pragma once
+
+// The request/reply protocol between camera-setup and camera-setup-helper, shared by both sides. No Qt.
+//
+// Transport: one end of socketpair(AF_UNIX, SOCK_SEQPACKET) as the helper's descriptor 3; one request per packet,
+// one reply per packet, in order. Requests are at most 256 bytes, replies at most 512.
+//
+// Request: ASCII "TOKEN VERB [ARG...]", fields separated by single spaces, one optional trailing "\n".
+//   TOKEN    1 to 10 decimal digits, value 1..4294967295 (leading zeros tolerated within the ten digits).
+//   VERB     hello | dhcp-socket PORT | icmp-socket | neigh-add IFINDEX ADDRESS MAC | neigh-flush ADDRESS |
+//            neigh-del ADDRESS | route-add IFINDEX ADDRESS | route-del IFINDEX ADDRESS | cleanup
+//   PORT     "67" or "68", nothing else.
+//   IFINDEX  1 to 10 decimal digits, value 1..2147483647.
+//   ADDRESS  exactly four decimal octets 0..255 joined by "."; an octet is "0" or has no leading zero (so that
+//            "010" cannot be read as octal by one side and decimal by the other).
+//   MAC      "aa:bb:cc:dd:ee:ff": six pairs of hex digits (either case) joined by ":".
+// Rejected, with a reason: an empty packet, more than 256 bytes, any byte outside printable ASCII except the one
+// final "\n", leading, trailing or doubled spaces, "\r", an unknown verb, a missing or extra argument, and any
+// field that breaks the rules above. Whether an address or MAC is acceptable for the neighbour table (unicast,
+// not local, ...) is the helper's checks, not the parser's.
+//
+// Reply: "TOKEN CODE TEXT"; CODE 0 is success, otherwise a positive errno value; TEXT is one line without
+// control characters. A request whose token cannot be read is answered with token 0. The reply to hello reads
+// "camera-setup-helper VERSION caps=LIST", LIST being a comma-separated subset of
+// net_bind_service,net_raw,net_admin, or "none". The socket verbs attach one descriptor (SCM_RIGHTS) on success.
+//
+// Codes beyond the obvious ones: neigh-flush runs the same address checks as neigh-add. neigh-del and route-del
+// succeed when the kernel's entry is already gone, and answer ENOENT when the helper has no such entry (route-del
+// also when its route leaves by another interface). route-add of an address whose route of the helper leaves by
+// another interface: EEXIST (delete it first); neigh-add of such an address moves the entry. cleanup answers EBUSY
+// "removed N, M could not be removed" when the kernel refused some removals. When the system's addresses, routes or
+// neighbour table cannot be read, the request is refused with EIO.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+constexpr size_t kHelperMaxRequest = 256;
+constexpr size_t kHelperMaxReply = 512;
+// The descriptor of the helper's end of the socket pair.
+constexpr int kHelperSocketFd = 3;
+constexpr std::string_view kHelperName = "camera-setup-helper";
+// At most this many neighbour entries and routes, together, are recorded by the helper at a time.
+constexpr size_t kHelperMaxRecords = 256;
+
+enum class HelperVerb { Hello, DhcpSocket, IcmpSocket, NeighAdd, NeighFlush, NeighDel, RouteAdd, RouteDel, Cleanup };
+
+using HelperMac = std::array<uint8_t, 6>;
+
+// One parsed request. Only the fields its verb takes are meaningful; addresses are IPv4 in host order.
+struct HelperRequest {
+    uint32_t token = 0;
+    HelperVerb verb = HelperVerb::Hello;
+    uint16_t port = 0;       // dhcp-socket
+    int interfaceIndex = 0;  // neigh-add, route-add, route-del
+    uint32_t address = 0;    // neigh-add, neigh-flush, neigh-del, route-add, route-del
+    HelperMac mac{};         // neigh-add
+};
+
+// A request or the reason it was refused. token is the request's token when it could be read, otherwise 0
+// (the token to answer with in either case).
+struct HelperRequestParse {
+    uint32_t token = 0;
+    std::optional<HelperRequest> request;
+    std::string error;  // set exactly when request is empty
+};
+
+HelperRequestParse ParseHelperRequest(std::span<const uint8_t> packet);
+HelperRequestParse ParseHelperRequest(std::string_view packet);
+
+// The request text, without a trailing "\n"; at most kHelperMaxRequest bytes for any token.
+std::string FormatHelperRequest(const HelperRequest& request);
+std::string FormatHello(uint32_t token);
+std::string FormatDhcpSocket(uint32_t token, uint16_t port);
+std::string FormatIcmpSocket(uint32_t token);
+std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const HelperMac& mac);
+std::string FormatNeighFlush(uint32_t token, uint32_t address);
+std::string FormatNeighDel(uint32_t token, uint32_t address);
+std::string FormatRouteAdd(uint32_t token, int interfaceIndex, uint32_t address);
+std::string FormatRouteDel(uint32_t token, int interfaceIndex, uint32_t address);
+std::string FormatCleanup(uint32_t token);
+
+struct HelperReply {
+    uint32_t token = 0;
+    int code = 0;  // 0 or a positive errno value
+    std::string text;
+};
+
+// "TOKEN CODE TEXT". Control characters in text become '?', and text is cut so that the reply fits
+// kHelperMaxReply bytes.
+std::string FormatHelperReply(uint32_t token, int code, std::string_view text);
+
+// Tolerates a trailing "\n" and an empty TEXT ("TOKEN CODE"). Rejects more than kHelperMaxReply bytes, a token
+// above 4294967295, a code that is not 0..4095, and control characters in TEXT.
+std::optional<HelperReply> ParseHelperReply(std::span<const uint8_t> packet);
+std::optional<HelperReply> ParseHelperReply(std::string_view packet);
+
+// What a hello reply says: the helper's version and the capabilities in its permitted set.
+struct HelperHello {
+    std::string version;
+    bool netBindService = false;
+    bool netRaw = false;
+    bool netAdmin = false;
+};
+
+// The TEXT of a hello reply; nothing when it is not of that form or names an unknown capability.
+std::optional<HelperHello> ParseHelperHello(std::string_view text);
+// The TEXT the helper sends for hello.
+std::string FormatHelperHello(const HelperHello& hello);
+
+// Dotted-quad text of a host-order IPv4 address, and "aa:bb:cc:dd:ee:ff" of a MAC.
+std::string HelperAddressText(uint32_t address);
+std::string HelperMacText(const HelperMac& mac);

@@ -1,0 +1,177 @@
+#include "HelperProtocol.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+TEST(HelperProtocol, EveryVerbParsesToItsFieldsAndFormatsBack) {
+    const HelperMac mac{0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xef};
+    struct Case {
+        std::string text;
+        HelperVerb verb;
+        uint16_t port;
+        int interfaceIndex;
+        uint32_t address;
+    };
+    const Case cases[] = {
+        {"1 hello", HelperVerb::Hello, 0, 0, 0},
+        {"4294967295 dhcp-socket 67", HelperVerb::DhcpSocket, 67, 0, 0},
+        {"7 dhcp-socket 68", HelperVerb::DhcpSocket, 68, 0, 0},
+        {"8 icmp-socket", HelperVerb::IcmpSocket, 0, 0, 0},
+        {"9 neigh-add 2147483647 10.213.7.50 00:1a:2b:c3:d4:ef", HelperVerb::NeighAdd, 0, 2147483647, 0x0AD50732},
+        {"10 neigh-flush 0.0.0.0", HelperVerb::NeighFlush, 0, 0, 0},
+        {"11 neigh-del 255.255.255.255", HelperVerb::NeighDel, 0, 0, 0xFFFFFFFF},
+        {"12 route-add 3 192.168.1.1", HelperVerb::RouteAdd, 0, 3, 0xC0A80101},
+        {"13 route-del 1 172.16.0.9", HelperVerb::RouteDel, 0, 1, 0xAC100009},
+        {"14 cleanup", HelperVerb::Cleanup, 0, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        for (const std::string& packet : {c.text, c.text + "\n"}) {
+            const auto parse = ParseHelperRequest(packet);
+            ASSERT_TRUE(parse.request) << parse.error;
+            EXPECT_EQ(parse.request->verb, c.verb);
+            EXPECT_EQ(parse.request->port, c.port);
+            EXPECT_EQ(parse.request->interfaceIndex, c.interfaceIndex);
+            EXPECT_EQ(parse.request->address, c.address);
+            if (c.verb == HelperVerb::NeighAdd) {
+                EXPECT_EQ(parse.request->mac, mac);
+            }
+            EXPECT_EQ(FormatHelperRequest(*parse.request), c.text);
+        }
+    }
+    // Upper-case MAC digits and leading zeros in the token are accepted.
+    const auto upper = ParseHelperRequest("0000000042 neigh-add 2 10.0.0.5 00:1A:2B:C3:D4:EF");
+    ASSERT_TRUE(upper.request);
+    EXPECT_EQ(upper.token, 42u);
+    EXPECT_EQ(upper.request->mac, mac);
+}
+
+TEST(HelperProtocol, MalformedRequestsAreRefusedWithTheTokenWhenReadable) {
+    struct Case {
+        std::string text;
+        uint32_t token;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"", 0, "empty request"},
+        {"\n", 0, "empty request"},
+        {std::string(257, '1'), 0, "request too long"},
+        {"0 hello", 0, "bad token"},
+        {"4294967296 hello", 0, "bad token"},
+        {"12345678901 hello", 0, "bad token"},
+        {"-1 hello", 0, "bad token"},
+        {"1a hello", 0, "bad token"},
+        {" 1 hello", 0, "bad token"},
+        {"hello", 0, "bad token"},
+        {"5", 5, "no verb"},
+        {"5 hello\n\n", 5, "control or non-ASCII byte in request"},
+        {"5 hello\r\n", 5, "control or non-ASCII byte in request"},
+        {std::string("5 hello\0", 8), 5, "control or non-ASCII byte in request"},
+        {"5 h\xc3\xa9llo", 5, "control or non-ASCII byte in request"},
+        {"5  hello", 5, "fields must be separated by single spaces"},
+        {"5 hello ", 5, "fields must be separated by single spaces"},
+        {"5 HELLO", 5, "unknown verb"},
+        {"5 neigh-replace 1 10.0.0.5", 5, "unknown verb"},
+        {"5 hello 1", 5, "hello takes 0 arguments"},
+        {"5 dhcp-socket", 5, "dhcp-socket takes 1 argument"},
+        {"5 neigh-add 2 10.0.0.5", 5, "neigh-add takes 3 arguments"},
+        {"5 route-del 10.0.0.5", 5, "route-del takes 2 arguments"},
+        {"5 dhcp-socket 69", 5, "port must be 67 or 68"},
+        {"5 dhcp-socket 067", 5, "port must be 67 or 68"},
+        {"5 route-add 0 10.0.0.5", 5, "bad interface index"},
+        {"5 route-add 2147483648 10.0.0.5", 5, "bad interface index"},
+        {"5 route-add eth0 10.0.0.5", 5, "bad interface index"},
+        {"5 neigh-del 10.0.0", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del 10.0.0.5.1", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del 10.0.0.256", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del 10.0.0.010", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del 10..0.5", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del 10.0.0.", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del 0x0a.0.0.5", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-del fe80::1", 5, "address is not an IPv4 dotted quad"},
+        {"5 neigh-add 2 10.0.0.5 00-1a-2b-c3-d4-ef", 5, "MAC is not six hex pairs joined by ':'"},
+        {"5 neigh-add 2 10.0.0.5 00:1a:2b:c3:d4", 5, "MAC is not six hex pairs joined by ':'"},
+        {"5 neigh-add 2 10.0.0.5 00:1a:2b:c3:d4:ef:01", 5, "MAC is not six hex pairs joined by ':'"},
+        {"5 neigh-add 2 10.0.0.5 00:1a:2b:c3:d4:eg", 5, "MAC is not six hex pairs joined by ':'"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto parse = ParseHelperRequest(c.text);
+        EXPECT_FALSE(parse.request);
+        EXPECT_EQ(parse.token, c.token);
+        EXPECT_EQ(parse.error, c.error);
+    }
+}
+
+TEST(HelperProtocol, RepliesRoundTripAndStayOneBoundedLine) {
+    struct Case {
+        uint32_t token;
+        int code;
+        std::string text;
+        std::string expectedText;
+    };
+    const Case cases[] = {
+        {0, 22, "bad token", "bad token"},
+        {4294967295u, 0, "removed 3", "removed 3"},
+        {7, 17, "line\none\ttab", "line?one?tab"},
+        {8, 0, "", ""},
+        {9, 1, std::string(600, 'x'), std::string(kHelperMaxReply - 4, 'x')},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.token);
+        const std::string packet = FormatHelperReply(c.token, c.code, c.text);
+        EXPECT_LE(packet.size(), kHelperMaxReply);
+        const auto reply = ParseHelperReply(packet);
+        ASSERT_TRUE(reply);
+        EXPECT_EQ(reply->token, c.token);
+        EXPECT_EQ(reply->code, c.code);
+        EXPECT_EQ(reply->text, c.expectedText);
+    }
+    const std::string bad[] = {"",
+                               "1",
+                               "1 0x",
+                               "x 0 ok",
+                               "1 -1 ok",
+                               "1 4096 ok",
+                               "4294967296 0 ok",
+                               "1 0 a\tb",
+                               "1 0 " + std::string(kHelperMaxReply, 'x')};
+    for (const std::string& packet : bad) {
+        EXPECT_FALSE(ParseHelperReply(packet)) << packet;
+    }
+    EXPECT_TRUE(ParseHelperReply("3 0 ok\n"));
+}
+
+TEST(HelperProtocol, HelloNamesVersionAndCapabilities) {
+    struct Case {
+        std::string text;
+        bool valid;
+        bool bind, raw, admin;
+    };
+    const Case cases[] = {
+        {"camera-setup-helper 3.01 caps=none", true, false, false, false},
+        {"camera-setup-helper 3.01 caps=net_bind_service,net_raw,net_admin", true, true, true, true},
+        {"camera-setup-helper 3.01 caps=net_raw,net_admin", true, false, true, true},
+        {"camera-setup-helper 3.01 caps=net_raw,sys_admin", false, false, false, false},
+        {"camera-setup-helper 3.01 caps=", false, false, false, false},
+        {"other-helper 3.01 caps=none", false, false, false, false},
+        {"camera-setup-helper 3.01", false, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        const auto hello = ParseHelperHello(c.text);
+        ASSERT_EQ(hello.has_value(), c.valid);
+        if (c.valid) {
+            EXPECT_EQ(hello->version, "3.01");
+            EXPECT_EQ(hello->netBindService, c.bind);
+            EXPECT_EQ(hello->netRaw, c.raw);
+            EXPECT_EQ(hello->netAdmin, c.admin);
+            EXPECT_EQ(FormatHelperHello(*hello), c.text);
+        }
+    }
+}
+
+}  // namespace

@@ -1,0 +1,47 @@
+#include "PrivilegedHelper.h"
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+
+// A helper that cannot be used must leave the program running with a clear state, a message that names the
+// fix, and calls that fail at once with the matching errno (never a hang, never a descriptor).
+TEST(PrivilegedHelperTest, UnusableHelpersFailClearly) {
+    char directory[] = "/tmp/privileged-helper-test-XXXXXX";
+    ASSERT_NE(mkdtemp(directory), nullptr);
+    const std::string notExecutable = std::string(directory) + "/camera-setup-helper";
+    std::ofstream(notExecutable) << "#!/bin/sh\n";
+    chmod(notExecutable.c_str(), 0644);
+
+    struct Case {
+        std::string path;
+        PrivilegedHelper::State state;
+        int code;
+        std::string fix;
+    };
+    const Case cases[] = {
+        {std::string(directory) + "/absent", PrivilegedHelper::State::Missing, ENOENT, "cmake --install"},
+        {notExecutable, PrivilegedHelper::State::NotExecutable, EACCES, "usermod -aG camera-setup"},
+        {"/bin/true", PrivilegedHelper::State::Failed, EPIPE, "did not start"},  // ends without a word
+    };
+    for (const Case& c : cases) {
+        PrivilegedHelper helper;
+        EXPECT_EQ(helper.Start(c.path), c.state) << c.path;
+        EXPECT_NE(helper.Shortfall().find(c.fix), std::string::npos) << helper.Shortfall();
+        EXPECT_NE(helper.Shortfall().find("the XRM search works"), std::string::npos) << helper.Shortfall();
+        HelperRequest request;
+        request.verb = HelperVerb::DhcpSocket;
+        request.port = 67;
+        const PrivilegedHelper::Reply reply = helper.Call(request);
+        EXPECT_EQ(reply.code, c.code) << c.path;
+        EXPECT_EQ(reply.fd, -1);
+    }
+    unlink(notExecutable.c_str());
+    rmdir(directory);
+}
