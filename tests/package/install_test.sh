@@ -10,8 +10,10 @@ helper=/usr/libexec/camera-setup/camera-setup-helper
 program=/usr/bin/camera-setup
 
 [ "$(id -u)" -eq 0 ] || { echo "package install test skipped: needs root"; exit 77; }
-if dpkg-query -W -f='${Status}' camera-setup 2>/dev/null | grep -q "installed"; then
-    echo "package install test skipped: a camera-setup package is installed on this machine and is left alone"
+# Installed, half-installed or removed with its configuration kept: someone's own, which a purge would destroy.
+state=$(dpkg-query -W -f='${db:Status-Status}' camera-setup 2>/dev/null)
+if [ -n "$state" ] && [ "$state" != not-installed ]; then
+    echo "package install test skipped: a camera-setup package ($state) is on this machine and is left alone"
     exit 77
 fi
 getent group camera-setup >/dev/null && { echo "package install test skipped: group camera-setup exists"; exit 77; }
