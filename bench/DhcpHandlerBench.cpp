@@ -27,26 +27,37 @@ std::array<uint8_t, 6> CameraMac(int i) {
 
 // A DHCP request as a camera sends it while renewing: BOOTP header, cookie, the usual options.
 std::vector<uint8_t> Request(const std::array<uint8_t, 6>& mac, int i) {
-    std::vector<uint8_t> p(236, 0);
+    // Written into a buffer of the final size: GCC 12 at -O2 misreads the bounds of vector::insert after a
+    // reallocation (-Warray-bounds), and a fixed size is what goes on the wire anyway.
+    std::vector<uint8_t> p(300, 0);
+    size_t at = 0;
+    auto add = [&p, &at](std::initializer_list<uint8_t> bytes) {
+        for (uint8_t b : bytes) {
+            p.at(at++) = b;
+        }
+    };
+    auto addRange = [&p, &at](auto first, auto last) {
+        for (; first != last; ++first) {
+            p.at(at++) = static_cast<uint8_t>(*first);
+        }
+    };
     p[0] = 1;
     p[1] = 1;
     p[2] = 6;
     p[4] = static_cast<uint8_t>(i);
     std::copy(mac.begin(), mac.end(), p.begin() + 28);
-    auto add = [&p](std::initializer_list<uint8_t> bytes) { p.insert(p.end(), bytes); };
+    at = 236;
     add({99, 130, 83, 99});
     add({53, 1, 3});
     add({61, 7, 1});
-    p.insert(p.end(), mac.begin(), mac.end());
+    addRange(mac.begin(), mac.end());
     add({50, 4, 192, 168, 0, static_cast<uint8_t>(i)});
     add({54, 4, 192, 168, 0, 1});
     const std::string host = i % 2 ? "NV4413-0102" : "QM52X2-0200";
-    p.push_back(12);
-    p.push_back(static_cast<uint8_t>(host.size()));
-    p.insert(p.end(), host.begin(), host.end());
+    add({12, static_cast<uint8_t>(host.size())});
+    addRange(host.begin(), host.end());
     add({55, 7, 1, 3, 6, 12, 15, 28, 42});
     add({255});
-    p.resize(300, 0);
     return p;
 }
 

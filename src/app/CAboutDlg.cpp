@@ -5,6 +5,7 @@
 #include <QPixmap>
 
 #include "AppStyle.h"
+#include "ArtworkPixmap.h"
 #include "Bitmaps.h"
 #include "CommandButton.h"
 #include "DialogUnits.h"
@@ -35,7 +36,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
     ApplyDialogLook(*this);
 
     auto* banner = new QLabel(this);
-    banner->setPixmap(QPixmap(QString::fromStdString(Bitmaps::Path(Bitmaps::kBanner))));
+    banner->setPixmap(ArtworkPixmap(Bitmaps::kBanner));
     banner->setGeometry(DialogUnits::ToPixels(0, 0, 378, 66));
     // The template's picture refers to bitmap 137, which does not exist: the place stays empty.
     auto* picture = new QLabel(this);

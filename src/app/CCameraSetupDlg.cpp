@@ -20,6 +20,7 @@
 #include <ctime>
 
 #include "AppStyle.h"
+#include "ArtworkPixmap.h"
 #include "Bitmaps.h"
 #include "CAboutDlg.h"
 #include "CMessageDlg.h"
@@ -36,7 +37,7 @@ constexpr const char* kCheckingText = "Checking the IP address if it is valid...
 QLabel* AddPicture(QWidget* parent, int id, int bitmap, const QRect& geometry) {
     auto* label = new QLabel(parent);
     label->setObjectName(QString::number(id));
-    label->setPixmap(QPixmap(QString::fromStdString(Bitmaps::Path(bitmap))));
+    label->setPixmap(ArtworkPixmap(bitmap));
     label->setGeometry(geometry);
     return label;
 }

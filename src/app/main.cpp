@@ -12,6 +12,8 @@ int main(int argc, char** argv) {
         return RunHeadless(argc, argv, helper);
     }
     helper.Start();  // before Qt has started anything
+    // Lets the desktop match the window to the menu entry and its icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral(CAMERA_SETUP_APP_ID));
     QApplication application(argc, argv);
     CCameraSetupApp app(application, helper);
     return app.Run();

@@ -4,6 +4,7 @@
 #include "InstallCommand.h"
 #include "ListCommand.h"
 #include "PrivilegedHelper.h"
+#include "UsageText.h"
 
 #include <QCoreApplication>
 
@@ -16,20 +17,12 @@ namespace {
 
 // One entry per command; each lives in its own file.
 constexpr std::array kCommands{
-    HeadlessCommand{"list", "find cameras for a while, then print them", &RunListCommand},
-    HeadlessCommand{"install", "give one camera its address and settings", &RunInstallCommand},
+    HeadlessCommand{"list", &RunListCommand},
+    HeadlessCommand{"install", &RunInstallCommand},
 };
 
 void PrintUsage(FILE* out) {
-    std::fprintf(out,
-                 "Usage: camera-setup                 start the window\n"
-                 "       camera-setup COMMAND [OPTIONS]\n"
-                 "       camera-setup --help | --version\n\nCommands:\n");
-    for (const HeadlessCommand& command : kCommands) {
-        std::fprintf(out, "  %-10.*s %.*s\n", static_cast<int>(command.name.size()), command.name.data(),
-                     static_cast<int>(command.summary.size()), command.summary.data());
-    }
-    std::fprintf(out, "\n\"camera-setup COMMAND --help\" describes a command's options.\n");
+    std::fwrite(UsageText::kMain.data(), 1, UsageText::kMain.size(), out);
 }
 
 }  // namespace

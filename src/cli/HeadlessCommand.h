@@ -6,12 +6,11 @@
 
 class PrivilegedHelper;
 
-// One headless command: its name, a one-line summary for the usage text and its entry point.
+// One headless command: its name and its entry point (the usage texts are in usage/*.txt).
 // `args` excludes the program and the command name; `helper` is started by the command when it needs it. Return value:
 // the process exit status.
 struct HeadlessCommand {
     std::string_view name;
-    std::string_view summary;
     int (*run)(const std::vector<std::string>& args, PrivilegedHelper& helper);
 };
 

@@ -33,6 +33,7 @@
 #include "RealInstallPlatform.h"
 #include "SelectedCamera.h"
 #include "StringTable.h"
+#include "UsageText.h"
 #include "WizardRules.h"
 
 namespace {
@@ -240,23 +241,7 @@ bool InstallOptions::AnyWirelessOption() const {
 }
 
 std::string InstallUsage() {
-    return "Usage: camera-setup install MAC --ip ADDR [--mask M] [--gateway G] [--dns1 D] [--dns2 D] [--findable]\n"
-           "         [--ssid S] [--mode infrastructure|adhoc] [--channel 1-11] [--rate 1|2|5.5|11|22]\n"
-           "         [--preamble long|short] [--encryption] [--auth auto|shared|open] [--key-length 64|128|256]\n"
-           "         [--key-format ascii|hex] [--key-select 1-4] [--key1 K] [--key2 K] [--key3 K] [--key4 K]\n"
-           "         [--ftp-port N] [--ftp-password P] [--seconds N]\n"
-           "\n"
-           "Finds the camera with hardware address MAC as `list` does (at most N seconds, default 10), then\n"
-           "installs it as the Setup Wizard and the Install button would: the new address, then config.ini\n"
-           "over FTP, then the wait for its restart. Settings not given keep the values the wizard pages show\n"
-           "first (network page: the camera's row); wireless options need a wireless camera.\n"
-           "--ftp-port and --ftp-password are tried when the login with port 21 and the camera's default\n"
-           "password fails; after that a refused login asks for port and password on the terminal (stdin).\n"
-           "\n"
-           "Progress lines and the final text go to stdout; messages and diagnostics to stderr.\n"
-           "The privileged steps go through camera-setup-helper (see the README).\n"
-           "Exit status: 0 \"Install OK\", 1 any other ending, 2 bad arguments or settings a page would refuse,\n"
-           "255 a fatal failure.\n";
+    return std::string(UsageText::kInstall);
 }
 
 std::optional<InstallOptions> ParseInstallOptions(const std::vector<std::string>& args, std::string* error) {

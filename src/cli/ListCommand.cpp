@@ -5,6 +5,7 @@
 #include "Diagnostics.h"
 #include "Headless.h"
 #include "HeadlessCommand.h"
+#include "UsageText.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -112,18 +113,7 @@ std::string XrmReason(int result) {
 }  // namespace
 
 std::string_view ListUsage() {
-    return "Usage: camera-setup list [--seconds N] [--format table|csv|json]\n"
-           "\n"
-           "Listens to the cameras' DHCP traffic (UDP ports 67 and 68) and runs one XRM broadcast search\n"
-           "(UDP port 9000 to 10000) for N seconds (default 5), then prints the cameras found on stdout.\n"
-           "Messages and diagnostics go to stderr.\n"
-           "\n"
-           "  --seconds N   how long to search, 0 to 86400\n"
-           "  --format F    table (default, for people), csv (header line, RFC 4180 quoting) or json\n"
-           "  --help        this text\n"
-           "\n"
-           "Ports 67 and 68 come from camera-setup-helper; without it only the XRM search runs.\n"
-           "Exit status: 0 done, 1 no search could start, 2 bad arguments.\n";
+    return UsageText::kList;
 }
 
 std::optional<ListOptions> ParseListOptions(const std::vector<std::string>& args, std::string* error) {
@@ -175,12 +165,15 @@ std::string FormatDeviceTable(const DeviceTable& table, ListFormat format) {
     switch (format) {
         case ListFormat::Csv: {
             for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                out += (c ? "," : "") + CsvField(std::string(kDeviceColumns[c].header));
+                out += c ? "," : "";
+                out += CsvField(std::string(kDeviceColumns[c].header));
             }
             out += "\n";
             for (size_t r = 0; r < table.RowCount(); ++r) {
                 for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                    out += (c ? "," : "") + CsvField(table.Cell(r, c));
+                    // Appended piece by piece: GCC 12 at -O3 misreads `"," + std::string` (-Wrestrict).
+                    out += c ? "," : "";
+                    out += CsvField(table.Cell(r, c));
                 }
                 out += "\n";
             }
@@ -194,7 +187,10 @@ std::string FormatDeviceTable(const DeviceTable& table, ListFormat format) {
             for (size_t r = 0; r < table.RowCount(); ++r) {
                 out += "  {";
                 for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                    out += (c ? ", " : "") + JsonString(kDeviceColumns[c].header) + ": " + JsonString(table.Cell(r, c));
+                    out += c ? ", " : "";
+                    out += JsonString(kDeviceColumns[c].header);
+                    out += ": ";
+                    out += JsonString(table.Cell(r, c));
                 }
                 out += r + 1 < table.RowCount() ? "},\n" : "}\n";
             }

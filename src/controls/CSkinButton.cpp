@@ -105,8 +105,23 @@ int CSkinButton::SetBitmaps(int inId, QColor inKey, int outId, QColor outKey, in
     const QImage in = load(inId);
     const QImage out = load(outId);
     const QImage disabled = load(disabledId);
-    return SetBitmaps(in.isNull() ? nullptr : &in, inKey, out.isNull() ? nullptr : &out, outKey,
-                      disabled.isNull() ? nullptr : &disabled, disabledKey);
+    const int result = SetBitmaps(in.isNull() ? nullptr : &in, inKey, out.isNull() ? nullptr : &out, outKey,
+                                  disabled.isNull() ? nullptr : &disabled, disabledKey);
+    // A face drawn at twice the size, where there is one, keeps the button sharp at a device pixel ratio of 2;
+    // one of any other size is ignored rather than squeezed.
+    const int ids[kSlotCount] = {inId, outId, disabledId};
+    for (int slot = kIn; slot < kSlotCount && result == kOk; ++slot) {
+        Image& image = m_images[slot];
+        if (ids[slot] == 0 || image.image.isNull()) {
+            continue;
+        }
+        const QImage sharp(QStringLiteral(":/bitmaps/%1@2x.png").arg(ids[slot]));
+        if (sharp.width() == 2 * image.width && sharp.height() == 2 * image.height) {
+            image.sharp = MakeTransparent(sharp, image.key);
+            image.sharp.setDevicePixelRatio(2.0);
+        }
+    }
+    return result;
 }
 
 int CSkinButton::SetBitmaps(const QImage* in, QColor inKey, const QImage* out, QColor outKey, const QImage* disabled,
@@ -129,7 +144,7 @@ int CSkinButton::SetBitmaps(const QImage* in, QColor inKey, const QImage* out, Q
                 result = kMaskFailed;
                 break;
             }
-            m_images[slot] = Image{std::move(image), given[slot]->width(), given[slot]->height(), keys[slot]};
+            m_images[slot] = Image{std::move(image), given[slot]->width(), given[slot]->height(), keys[slot], QImage()};
         }
     }
     if (result != kOk) {
@@ -213,7 +228,9 @@ void CSkinButton::DrawImage(QPainter& painter, const QRect& buttonRect, QRect& c
     if (m_pressed) {
         place.translate(1, 1);
     }
-    painter.drawImage(place.topLeft(), image.image);
+    const bool highDensity = painter.device() != nullptr && painter.device()->devicePixelRatioF() > 1.0;
+    const QImage& face = highDensity && !image.sharp.isNull() ? image.sharp : image.image;
+    painter.drawImage(QRect(place.topLeft(), QSize(image.width, image.height)), face);
 }
 
 void CSkinButton::DrawCaption(QPainter& painter, QRect captionRect) {

@@ -33,9 +33,9 @@ class CSkinButton : public QPushButton {
     explicit CSkinButton(QWidget* parent = nullptr);
     ~CSkinButton() override;
 
-    // Images by resource id, read from ":/bitmaps/<id>.png". The in image is required; an out or disabled id of 0
-    // means none. An id that cannot be loaded gives no image for its slot (no in image: nothing but background,
-    // border and caption is drawn).
+    // Images by resource id, read from ":/bitmaps/<id>.png" (and "<id>@2x.png" for High-DPI screens, when
+    // present). The in image is required; an out or disabled id of 0 means none. An id that cannot be loaded gives no
+    // image for its slot (no in image: nothing but background, border and caption is drawn).
     int SetBitmaps(int inId, QColor inKey, int outId = 0, QColor outKey = QColor(), int disabledId = 0,
                    QColor disabledKey = QColor());
 
@@ -75,6 +75,7 @@ class CSkinButton : public QPushButton {
         int width = 0;
         int height = 0;
         QColor key;
+        QImage sharp;  // the same at twice the resolution (device pixel ratio 2), or null
     };
 
     void ReleaseImages();

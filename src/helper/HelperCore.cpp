@@ -49,7 +49,10 @@ HelperResponse HelperCore::Done(const std::string& what) {
 }
 
 HelperResponse HelperCore::Handle(const HelperRequest& request) {
-    m_request = "\"" + FormatHelperRequest(request) + "\"";
+    // Appended, not `"\"" + std::string`: GCC 12 at -O3 misreads that insert (-Wrestrict).
+    m_request = '"';
+    m_request += FormatHelperRequest(request);
+    m_request += '"';
     const auto needs = [&](HelperCapability capability) -> std::optional<HelperResponse> {
         if (m_privileges.Holds(capability)) {
             return std::nullopt;

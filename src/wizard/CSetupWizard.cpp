@@ -5,6 +5,7 @@
 #include <QPushButton>
 #include <QScreen>
 
+#include "ArtworkPixmap.h"
 #include "Bitmaps.h"
 #include "DialogUnits.h"
 #include "StringTable.h"
@@ -43,10 +44,11 @@ CSetupWizard::CSetupWizard(QWidget* owner) : WizardDialog(owner) {
     setFont(dialogFont);
 
     auto* banner = AddItem(kBanner, new QLabel(this));
-    const QPixmap bannerImage(QString::fromStdString(Bitmaps::Path(Bitmaps::kWizardBanner)));
+    const QPixmap bannerImage = ArtworkPixmap(Bitmaps::kWizardBanner);
+    const QSize bannerSize = bannerImage.deviceIndependentSize().toSize();
     banner->setPixmap(bannerImage);
-    banner->setGeometry(0, 0, bannerImage.isNull() ? width() : bannerImage.width(),
-                        bannerImage.isNull() ? DialogUnits::ToPixelsY(49) : bannerImage.height());
+    banner->setGeometry(0, 0, bannerImage.isNull() ? width() : bannerSize.width(),
+                        bannerImage.isNull() ? DialogUnits::ToPixelsY(49) : bannerSize.height());
 
     auto* pageArea = AddItem(kPageArea, new QWidget(this));
     pageArea->setGeometry(DialogUnits::ToPixels(0, 49, 345, 162));
