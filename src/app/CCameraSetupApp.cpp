@@ -38,13 +38,6 @@ int CCameraSetupApp::Run() {
         CCameraSetupDlg dialog(diagnostics, helper);
         dialog.SetInstallStarter(&StartGuiInstall);
         dialog.DoModal();
-        // An installation still running holds the window: end here, once the helper has removed what it added,
-        // rather than destroy the window under it.
-        if (GuiInstallRunning()) {
-            helper.Shutdown(1000);
-            std::fflush(nullptr);
-            std::_Exit(0);
-        }
-    }
+    }  // an installation still running is stopped, cleans up and is joined here
     return 0;
 }

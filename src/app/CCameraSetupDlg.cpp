@@ -16,6 +16,7 @@
 #include <QTimer>
 #include <QTreeView>
 
+#include <chrono>
 #include <cstdlib>
 #include <ctime>
 
@@ -25,14 +26,14 @@
 #include "CAboutDlg.h"
 #include "CMessageDlg.h"
 #include "DeviceTableModel.h"
-#include "DottedAddress.h"
+#include "InstallSession.h"
+#include "InstallWorker.h"
 #include "StringTable.h"
 #include "WindowMessages.h"
 
 namespace {
 
 constexpr const char* kHintText = "Please restart your machine and select one by clicking\nthe Mac Address";
-constexpr const char* kCheckingText = "Checking the IP address if it is valid...";
 
 QLabel* AddPicture(QWidget* parent, int id, int bitmap, const QRect& geometry) {
     auto* label = new QLabel(parent);
@@ -91,6 +92,8 @@ CCameraSetupDlg::CCameraSetupDlg(Diagnostics& diagnostics, Seams seams, QWidget*
 // this object's handlers first; then discovery stops its worker (never waiting for this thread) before the table
 // it fills goes away.
 CCameraSetupDlg::~CCameraSetupDlg() {
+    // The installation reaches into this window until it has ended.
+    m_install.reset();
     EndWaitCursor();
     if (m_list != nullptr) {
         m_list->viewport()->removeEventFilter(this);
@@ -112,7 +115,6 @@ int CCameraSetupDlg::DoModal() {
     // The first search runs once the window is on screen, so its status dialog stands in front of it.
     QTimer::singleShot(0, this, [this] {
         OnSearch();
-        std::srand(static_cast<unsigned>(std::time(nullptr)));
         emit StartupSearchDone();
     });
     return exec();
@@ -193,7 +195,7 @@ void CCameraSetupDlg::CreateControls() {
         }
     }
     m_list->viewport()->installEventFilter(this);
-    // Keyboard moves change the selection too; the buttons and SelectedCamera must follow it, or Install would
+    // Keyboard moves change the selection too; the buttons and the selected camera must follow it, or Install would
     // act on a row that is no longer the one shown selected.
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { OnClickList(); });
     connect(m_model.get(), &QAbstractItemModel::modelReset, this, [this] { OnClickList(); });
@@ -258,13 +260,12 @@ void CCameraSetupDlg::OnClickList() {
         return;
     }
     const auto row = static_cast<size_t>(rows.front().row());
-    m_selectedCamera = SelectedCameraFromRow(table, row);
-    const std::string& assigned = table.Cell(row, kColumnAssigned);
+    m_selectedCamera = table.Record(row);
     // There is no page to open at 0.0.0.0, nor before the camera has restarted with its new settings.
-    const bool hasAddress = ParseDottedAddress(table.Cell(row, kColumnAddress)).value_or(0) != 0;
-    const bool installing = !m_installInProgress.empty() && table.Cell(row, kColumnMac) == m_installInProgress;
-    m_installButton->setEnabled(assigned == kAssignedNo);
-    m_webPageButton->setEnabled(assigned == kAssignedYes && hasAddress && !installing);
+    const bool installing = m_installInProgress == m_selectedCamera.mac;
+    m_installButton->setEnabled(m_selectedCamera.assigned == Assignment::No);
+    m_webPageButton->setEnabled(m_selectedCamera.assigned == Assignment::Yes && m_selectedCamera.address != 0 &&
+                                !installing);
 }
 
 void CCameraSetupDlg::OnWebPage() {
@@ -282,8 +283,16 @@ void CCameraSetupDlg::OnWebPage() {
     m_seams.openUrl(url);
 }
 
+void CCameraSetupDlg::HoldInstall(std::unique_ptr<InstallSession> session) {
+    m_install = std::move(session);
+}
+
+bool CCameraSetupDlg::InstallRunning() const {
+    return m_install && m_install->Running();
+}
+
 void CCameraSetupDlg::OnInstall() {
-    if (m_installStarter) {
+    if (m_installStarter && !InstallRunning()) {
         m_installStarter(*this);
     }
 }
@@ -358,7 +367,7 @@ void CCameraSetupDlg::OnStatusOpen(StatusOpenEvent& event) {
         return;
     }
     CMessageDlg dialog;
-    dialog.SetStatusText(QString::fromLatin1(kCheckingText));
+    dialog.SetStatusText(QString::fromLatin1(kCheckingAddressText));
     // The event stays alive through this handler, and so does its promise.
     dialog.SetOnOpened([&event] { event.Fulfil(true); });
     m_statusDialog = &dialog;
@@ -382,20 +391,31 @@ std::future<bool> CCameraSetupDlg::PostStatusOpen() {
     return opened;
 }
 
-bool CCameraSetupDlg::SendToStatusDialog(QEvent& event) {
-    return InvokeBlocking(this, [this, &event] {
-        return m_statusDialog != nullptr && QCoreApplication::sendEvent(m_statusDialog, &event);
-    });
+bool CCameraSetupDlg::OpenStatus(const StopSignal* stop) {
+    std::future<bool> opened = PostStatusOpen();
+    while (opened.wait_for(std::chrono::milliseconds(20)) != std::future_status::ready) {
+        if (stop != nullptr && stop->Requested()) {
+            return false;
+        }
+    }
+    return opened.get();
 }
 
-void CCameraSetupDlg::SendEndWait() {
+bool CCameraSetupDlg::SendToStatusDialog(QEvent& event, const StopSignal* stop) {
+    return InvokeBlocking(
+        this,
+        [this, &event] { return m_statusDialog != nullptr && QCoreApplication::sendEvent(m_statusDialog, &event); },
+        stop);
+}
+
+void CCameraSetupDlg::SendEndWait(const StopSignal* stop) {
     QEvent event(WindowMessages::Type(WindowMessages::kEndWait));
-    SendWindowMessage(this, event);
+    SendWindowMessage(this, event, stop);
 }
 
-void CCameraSetupDlg::SendRefreshControls() {
+void CCameraSetupDlg::SendRefreshControls(const StopSignal* stop) {
     QEvent event(WindowMessages::Type(WindowMessages::kRefreshControls));
-    SendWindowMessage(this, event);
+    SendWindowMessage(this, event, stop);
 }
 
 void CCameraSetupDlg::ShowMessage(const QString& text, const QString& caption) {
@@ -403,9 +423,6 @@ void CCameraSetupDlg::ShowMessage(const QString& text, const QString& caption) {
         m_seams.showMessage(text, caption);
         return;
     }
-    const QMessageBox::Icon icon = caption == QLatin1String("Error")     ? QMessageBox::Critical
-                                   : caption == QLatin1String("Warning") ? QMessageBox::Warning
-                                                                         : QMessageBox::Information;
-    QMessageBox box(icon, caption, text, QMessageBox::Ok, isVisible() ? this : nullptr);
+    QMessageBox box(MessageBoxIcon(caption), caption, text, QMessageBox::Ok, isVisible() ? this : nullptr);
     box.exec();
 }

@@ -17,10 +17,12 @@
 #include <optional>
 
 #include "CameraDiscovery.h"
+#include "CameraRecord.h"
 #include "CommandButton.h"
-#include "SelectedCamera.h"
 
 class CMessageDlg;
+class InstallSession;
+class StopSignal;
 class StatusOpenEvent;
 class DeviceTableModel;
 class QFrame;
@@ -30,7 +32,6 @@ class QTreeView;
 class CCameraSetupDlg : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kDialogId = 102;
     static constexpr int kWidth = 573;
     static constexpr int kHeight = 534;
     static constexpr int kSearchDurationMs = 5000;
@@ -57,7 +58,8 @@ class CCameraSetupDlg : public QDialog {
         PrivilegedHelper* helper = nullptr;
     };
 
-    // What the Install button starts: the install worker, given this window. Not waited for.
+    // What the Install button starts: the install worker, given this window, which holds its session
+    // (HoldInstall). A press while the held installation runs starts nothing.
     using InstallStarter = std::function<void(CCameraSetupDlg& window)>;
 
     // `helper` outlives the window.
@@ -72,23 +74,27 @@ class CCameraSetupDlg : public QDialog {
     void OnInitDialog();
 
     void SetInstallStarter(InstallStarter starter) { m_installStarter = std::move(starter); }
+    // The window holds the installation from here on; its end (the destructor) stops it and joins it. GUI thread.
+    void HoldInstall(std::unique_ptr<InstallSession> session);
+    // Whether the held installation is still running (its cleanup included).
+    bool InstallRunning() const;
 
     // The handlers, public so that tests and the context menu reach them.
     void OnSearch();
     void OnWebPage();
     void OnInstall();
     void OnAbout();
-    // The list's click logic: from the current selection, fill SelectedCamera and enable the buttons.
+    // The list's click logic: from the current selection, take the selected camera and enable the buttons.
     void OnClickList();
 
     // The list key of the camera whose installation has given it its address but has not ended yet, empty when
     // none. Its row shows "Yes" from that moment, but its web page is offered only after "Install OK".
     // GUI thread only.
-    void SetInstallInProgress(std::string mac) { m_installInProgress = std::move(mac); }
+    void SetInstallInProgress(std::optional<MacAddress> mac) { m_installInProgress = mac; }
 
     CameraDiscovery& Discovery() { return *m_discovery; }
     PrivilegedHelper* Helper() const { return m_seams.helper; }
-    const SelectedCamera& Selected() const { return m_selectedCamera; }
+    const CameraRecord& Selected() const { return m_selectedCamera; }
     QTreeView* List() const { return m_list; }
     CommandButton* Button(int id) const;
     CameraDiscovery::StartReport StartReport() const { return m_startReport; }
@@ -101,13 +107,16 @@ class CCameraSetupDlg : public QDialog {
     // Thread-safe: asks for the status dialog and returns a future that becomes true once it is on screen,
     // false if it could not be opened (the window went away).
     std::future<bool> PostStatusOpen();
+    // The same, waited for: whether the dialog is on screen. A stop gives up the wait (false).
+    bool OpenStatus(const StopSignal* stop);
     // Thread-safe, synchronous: delivers `event` (WM_STATUS_CLOSE, _TEXT, _PROGRESS) to the status dialog on
     // the GUI thread and waits; false when no status dialog exists (the message is lost, as on a missing
-    // window). Must not be called once this window has been destroyed.
-    bool SendToStatusDialog(QEvent& event);
-    // Thread-safe: WM_END_WAIT and WM_REFRESH_CONTROLS, handled before they return.
-    void SendEndWait();
-    void SendRefreshControls();
+    // window). Must not be called once this window has been destroyed. A message not yet handled when `stop`
+    // is requested is dropped.
+    bool SendToStatusDialog(QEvent& event, const StopSignal* stop = nullptr);
+    // Thread-safe: WM_END_WAIT and WM_REFRESH_CONTROLS, handled before they return (or dropped on a stop).
+    void SendEndWait(const StopSignal* stop = nullptr);
+    void SendRefreshControls(const StopSignal* stop = nullptr);
 
   signals:
     // After the first search of the start-up has ended (tests and screenshots wait for it).
@@ -143,10 +152,11 @@ class CCameraSetupDlg : public QDialog {
     QFrame* m_listFrame = nullptr;
     CMessageDlg* m_statusDialog = nullptr;
     CMessageDlg* m_searchDialog = nullptr;
-    SelectedCamera m_selectedCamera;
+    CameraRecord m_selectedCamera;
     CameraDiscovery::StartReport m_startReport;
     InstallStarter m_installStarter;
-    std::string m_installInProgress;
+    std::unique_ptr<InstallSession> m_install;
+    std::optional<MacAddress> m_installInProgress;
     int m_waitCursors = 0;
     bool m_initialised = false;
 };

@@ -2,10 +2,9 @@
 
 #include <QMessageBox>
 
-#include <atomic>
-#include <cstdlib>
-#include <thread>
+#include <memory>
 
+#include "AppStyle.h"
 #include "CMessageDlg.h"
 #include "CServerSetting.h"
 #include "Clock.h"
@@ -13,6 +12,7 @@
 #include "EchoChannel.h"
 #include "EndSignalCleanup.h"
 #include "FileTransfer.h"
+#include "InstallSession.h"
 #include "InstallWorker.h"
 #include "NeighbourTable.h"
 #include "RealInstallPlatform.h"
@@ -20,13 +20,7 @@
 #include "StringTable.h"
 #include "WindowMessages.h"
 
-namespace {
-
-std::atomic<bool> g_installRunning{false};
-
-}  // namespace
-
-GuiInstallUi::GuiInstallUi(CCameraSetupDlg& window) : m_window(&window) {}
+GuiInstallUi::GuiInstallUi(CCameraSetupDlg& window, const StopSignal* stop) : m_window(&window), m_stop(stop) {}
 
 GuiInstallUi::~GuiInstallUi() {
     // Deleted on the GUI thread, unless the window (its parent) has taken it along already.
@@ -35,51 +29,49 @@ GuiInstallUi::~GuiInstallUi() {
     }
     // The installation has ended, however it ended; a later click on its row offers what the row shows.
     if (CCameraSetupDlg* window = m_window) {
-        QMetaObject::invokeMethod(
-            window, [window] { window->SetInstallInProgress({}); }, Qt::QueuedConnection);
+        InvokeLater(window, [window] { window->SetInstallInProgress({}); });
     }
 }
 
-std::optional<InstallParams> GuiInstallUi::RunWizard(const WizardRequest& request) {
+std::optional<InstallParams> GuiInstallUi::RunWizard(const CameraRecord& camera) {
     if (!m_window) {
         return std::nullopt;
     }
-    const WizardStart start{request.address, request.mask, request.gateway,
-                            request.dns1,    request.dns2, request.wireless};
     CCameraSetupDlg* window = m_window;
-    return InvokeBlocking(window, [window, start] { return RunSetupWizard(window, start); });
+    return InvokeBlocking(
+        window, [window, &camera] { return RunSetupWizard(window, camera); }, m_stop);
 }
 
 void GuiInstallUi::OpenStatus() {
     if (m_window) {
-        m_window->PostStatusOpen().wait();
+        m_window->OpenStatus(m_stop);
     }
 }
 
 void GuiInstallUi::SetStatusText(const std::string& text) {
     if (m_window) {
         StatusTextEvent event(QString::fromStdString(text));
-        m_window->SendToStatusDialog(event);
+        m_window->SendToStatusDialog(event, m_stop);
     }
 }
 
 void GuiInstallUi::SetStatusProgress(int position) {
     if (m_window) {
         StatusProgressEvent event(position);
-        m_window->SendToStatusDialog(event);
+        m_window->SendToStatusDialog(event, m_stop);
     }
 }
 
 void GuiInstallUi::CloseStatus() {
     if (m_window) {
         QEvent event(WindowMessages::Type(WindowMessages::kStatusClose));
-        m_window->SendToStatusDialog(event);
+        m_window->SendToStatusDialog(event, m_stop);
     }
 }
 
 void GuiInstallUi::EndWait() {
     if (m_window) {
-        m_window->SendEndWait();
+        m_window->SendEndWait(m_stop);
     }
 }
 
@@ -88,15 +80,15 @@ void GuiInstallUi::ShowMessage(const std::string& text, const std::string& capti
         return;
     }
     CCameraSetupDlg* window = m_window;
-    InvokeBlocking(window, [window, &text, &caption] {
-        const QMessageBox::Icon icon = caption == "Error"     ? QMessageBox::Critical
-                                       : caption == "Warning" ? QMessageBox::Warning
-                                                              : QMessageBox::Information;
-        QMessageBox box(icon, QString::fromStdString(caption), QString::fromStdString(text), QMessageBox::Ok,
-                        window->isVisible() ? window : nullptr);
-        box.setObjectName(QStringLiteral("InstallMessage"));
-        box.exec();
-    });
+    InvokeBlocking(
+        window,
+        [window, &text, &caption] {
+            QMessageBox box(MessageBoxIcon(QString::fromStdString(caption)), QString::fromStdString(caption),
+                            QString::fromStdString(text), QMessageBox::Ok, window->isVisible() ? window : nullptr);
+            box.setObjectName(QStringLiteral("InstallMessage"));
+            box.exec();
+        },
+        m_stop);
 }
 
 bool GuiInstallUi::AskServerSettings(FileTransfer::Result, ServerSettings& settings) {
@@ -104,60 +96,57 @@ bool GuiInstallUi::AskServerSettings(FileTransfer::Result, ServerSettings& setti
         return false;
     }
     CCameraSetupDlg* window = m_window;
-    return InvokeBlocking(window, [this, window, &settings] {
-        if (!m_serverSetting) {
-            m_serverSetting = new CServerSetting(window);
-        }
-        m_serverSetting->m_port = settings.port;
-        m_serverSetting->m_password = QString::fromStdString(settings.password);
-        if (m_serverSetting->DoModal() != CServerSetting::kRetry) {
-            return false;
-        }
-        settings.port = static_cast<uint16_t>(m_serverSetting->m_port);
-        settings.password = m_serverSetting->m_password.toStdString();
-        return true;
-    });
+    return InvokeBlocking(
+        window,
+        [this, window, &settings] {
+            if (!m_serverSetting) {
+                m_serverSetting = new CServerSetting(window);
+            }
+            m_serverSetting->m_port = settings.port;
+            m_serverSetting->m_password = QString::fromStdString(settings.password);
+            if (m_serverSetting->DoModal() != CServerSetting::kRetry) {
+                return false;
+            }
+            settings.port = static_cast<uint16_t>(m_serverSetting->m_port);
+            settings.password = m_serverSetting->m_password.toStdString();
+            return true;
+        },
+        m_stop);
 }
 
-void GuiInstallUi::UpdateRow(const std::string& mac, const std::string& address, bool installed) {
+void GuiInstallUi::UpdateRow(const MacAddress& mac, uint32_t address, bool installed) {
     if (!m_window) {
         return;
     }
     CCameraSetupDlg* window = m_window;
     // The row of the installed camera, whichever row is selected now; the buttons follow the selection.
-    InvokeBlocking(window, [window, &mac, &address, installed] {
-        DeviceTable& table = window->Discovery().Table();
-        if (const auto row = table.Find(mac)) {
-            table.SetCell(*row, kColumnAddress, address);
-            table.SetCell(*row, kColumnAssigned, kAssignedYes);
-        }
-        window->SetInstallInProgress(installed ? std::string() : mac);
-    });
-    window->SendRefreshControls();
-}
-
-bool GuiInstallRunning() {
-    return g_installRunning;
+    InvokeBlocking(
+        window,
+        [window, &mac, address, installed] {
+            DeviceTable& table = window->Discovery().Table();
+            if (const auto row = table.Find(mac)) {
+                CameraRecord camera = table.Record(*row);
+                camera.address = address;
+                camera.assigned = Assignment::Yes;
+                table.Update(*row, camera);
+            }
+            window->SetInstallInProgress(installed ? std::nullopt : std::optional(mac));
+        },
+        m_stop);
+    window->SendRefreshControls(m_stop);
 }
 
 void StartGuiInstall(CCameraSetupDlg& window) {
-    if (g_installRunning.exchange(true)) {
-        return;
-    }
     InitFileTransferLibrary();
-    const SelectedCamera& selected = window.Selected();
-    InstallTarget target{
-        selected.mac,  selected.address, selected.mask,     selected.gateway,
-        selected.dns1, selected.dns2,    selected.wireless, window.Discovery().ArrivalInterface(selected.mac)};
+    const CameraRecord target = window.Selected();
     PrivilegedHelper* helper = window.Helper();
-    std::thread([&window, target, helper] {
-        GuiInstallUi ui(window);
+    window.HoldInstall(std::make_unique<InstallSession>([&window, target, helper](const StopSignal& stop) {
+        GuiInstallUi ui(window, &stop);
         StdDiagnostics diagnostics;
         PrivilegedHelper unstarted;  // every privileged step then fails with its own message
         RealInstallPlatform real(diagnostics, helper != nullptr ? *helper : unstarted,
                                  StringTable::Load(StringTable::kConfigFileName));
-        InstallWorker worker(target, ui, real.Platform());
-        worker.Run();
-        g_installRunning = false;
-    }).detach();
+        InstallWorker worker(target, ui, real.Platform(), stop);
+        return worker.Run();
+    }));
 }

@@ -7,15 +7,18 @@
 
 #include "CCameraSetupDlg.h"
 #include "InstallUi.h"
+#include "StopSignal.h"
 
 class CServerSetting;
 
 class GuiInstallUi : public InstallUi {
   public:
-    explicit GuiInstallUi(CCameraSetupDlg& window);
+    // Once `stop` is requested, a call the GUI thread has not taken up yet is dropped, so that the window can
+    // join the installation.
+    explicit GuiInstallUi(CCameraSetupDlg& window, const StopSignal* stop = nullptr);
     ~GuiInstallUi() override;
 
-    std::optional<InstallParams> RunWizard(const WizardRequest& request) override;
+    std::optional<InstallParams> RunWizard(const CameraRecord& camera) override;
     void OpenStatus() override;
     void SetStatusText(const std::string& text) override;
     void SetStatusProgress(int position) override;
@@ -23,15 +26,13 @@ class GuiInstallUi : public InstallUi {
     void EndWait() override;
     void ShowMessage(const std::string& text, const std::string& caption) override;
     bool AskServerSettings(FileTransfer::Result failure, ServerSettings& settings) override;
-    void UpdateRow(const std::string& mac, const std::string& address, bool installed) override;
+    void UpdateRow(const MacAddress& mac, uint32_t address, bool installed) override;
 
   private:
     QPointer<CCameraSetupDlg> m_window;
+    const StopSignal* m_stop;
     QPointer<CServerSetting> m_serverSetting;  // one object for every retry, a child of the window
 };
 
-// The Install button: runs one installation of the selected camera on a thread of its own, not waited for.
-// A press while an installation runs is ignored.
+// The Install button: runs one installation of the selected camera in a session that the window holds.
 void StartGuiInstall(CCameraSetupDlg& window);
-// Whether an installation started by StartGuiInstall is still running (its cleanup included).
-bool GuiInstallRunning();

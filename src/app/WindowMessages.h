@@ -89,7 +89,8 @@ inline void PostWindowMessage(QObject* receiver, QEvent* event) {
 }
 
 // Delivers `event` to `receiver` on the receiver's thread and waits until it has been handled; returns whether
-// the receiver accepted it.
-inline bool SendWindowMessage(QObject* receiver, QEvent& event) {
-    return InvokeBlocking(receiver, [receiver, &event] { return QCoreApplication::sendEvent(receiver, &event); });
+// the receiver accepted it; false, unhandled, when `stop` is requested before it is.
+inline bool SendWindowMessage(QObject* receiver, QEvent& event, const StopSignal* stop = nullptr) {
+    return InvokeBlocking(
+        receiver, [receiver, &event] { return QCoreApplication::sendEvent(receiver, &event); }, stop);
 }

@@ -1,25 +1,21 @@
 #include "InstallCommand.h"
 
 #include <arpa/inet.h>
-#include <termios.h>
-#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <atomic>
-#include <charconv>
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
-#include <iostream>
 #include <mutex>
-#include <thread>
 
 #include "CameraDiscovery.h"
 #include "CliUi.h"
 #include "Clock.h"
+#include "CommandLine.h"
 #include "ConfigFileRewrite.h"
 #include "Diagnostics.h"
 #include "EchoChannel.h"
@@ -27,30 +23,19 @@
 #include "FileTransfer.h"
 #include "Headless.h"
 #include "HeadlessCommand.h"
+#include "InstallSession.h"
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
 #include "NeighbourTable.h"
 #include "RealInstallPlatform.h"
-#include "SelectedCamera.h"
 #include "StringTable.h"
+#include "TerminalServerSettings.h"
 #include "UsageText.h"
 #include "WizardRules.h"
 
 namespace {
 
-constexpr int kMaxSeconds = 24 * 60 * 60;
 constexpr int kAcknowledgementWaitMs = 3000;
-constexpr const char* kServerSettingsText =
-    "If you have changed the server FTP port or\nAdmin password, please input the correct settings";
-
-std::optional<int> ParseInt(std::string_view text, int low, int high) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 // Strict dotted quad: four decimal numbers 0..255.
 std::optional<uint32_t> ParseAddress(const std::string& text) {
@@ -59,17 +44,6 @@ std::optional<uint32_t> ParseAddress(const std::string& text) {
         return std::nullopt;
     }
     return ntohl(value.s_addr);
-}
-
-std::optional<std::string> NormaliseMac(const std::string& text) {
-    const std::optional<NeighbourTable::MacAddress> mac = ParseMacText(text);
-    if (!mac) {
-        return std::nullopt;
-    }
-    char out[18];
-    std::snprintf(out, sizeof out, "%02X-%02X-%02X-%02X-%02X-%02X", (*mac)[0], (*mac)[1], (*mac)[2], (*mac)[3],
-                  (*mac)[4], (*mac)[5]);
-    return std::string(out);
 }
 
 std::optional<int> Choice(const std::string& value, std::initializer_list<const char*> choices) {
@@ -117,7 +91,7 @@ std::string RowStateText(const std::string& state) {
 class CliInstallUi : public InstallUi {
   public:
     CliInstallUi(InstallParams params, const InstallOptions& options,
-                 std::function<void(const std::string&, const std::string&)> updateRow)
+                 std::function<void(const MacAddress&, uint32_t)> updateRow)
         : m_params(std::move(params)), m_updateRow(std::move(updateRow)) {
         if (options.ftpPort || options.ftpPassword) {
             m_firstAnswer = ServerSettings{options.ftpPort.value_or(21), options.ftpPassword.value_or("")};
@@ -125,7 +99,7 @@ class CliInstallUi : public InstallUi {
         }
     }
 
-    std::optional<InstallParams> RunWizard(const WizardRequest&) override { return m_params; }
+    std::optional<InstallParams> RunWizard(const CameraRecord&) override { return m_params; }
 
     void OpenStatus() override {
         std::lock_guard lock(m_mutex);
@@ -165,49 +139,10 @@ class CliInstallUi : public InstallUi {
         if (failure != FileTransfer::Result::LoginDenied) {
             return false;
         }
-        std::fprintf(stderr, "Server Settings: %s\n", kServerSettingsText);
-        for (;;) {
-            std::fprintf(stderr, "Server FTP Port [%u]: ", settings.port);
-            std::fflush(stderr);
-            std::string line;
-            if (!std::getline(std::cin, line)) {
-                return false;
-            }
-            if (line.empty()) {
-                break;
-            }
-            const auto port = ParseInt(line, 1, 65535);
-            if (port) {
-                settings.port = static_cast<uint16_t>(*port);
-                break;
-            }
-            std::fprintf(stderr, "Please enter an integer from 1 to 65535.\n");
-        }
-        std::fprintf(stderr, "Server Admin Password (empty keeps the last one): ");
-        std::fflush(stderr);
-        const bool terminal = isatty(STDIN_FILENO) == 1;
-        termios saved{};
-        if (terminal && tcgetattr(STDIN_FILENO, &saved) == 0) {
-            termios quiet = saved;
-            quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &quiet);
-        }
-        std::string password;
-        const bool read = static_cast<bool>(std::getline(std::cin, password));
-        if (terminal) {
-            tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
-            std::fputc('\n', stderr);
-        }
-        if (!read) {
-            return false;
-        }
-        if (!password.empty()) {
-            settings.password = password;
-        }
-        return true;
+        return AskServerSettingsOnTerminal(settings);
     }
 
-    void UpdateRow(const std::string& mac, const std::string& address, bool) override { m_updateRow(mac, address); }
+    void UpdateRow(const MacAddress& mac, uint32_t address, bool) override { m_updateRow(mac, address); }
 
   private:
     void Print(int position) {
@@ -222,7 +157,7 @@ class CliInstallUi : public InstallUi {
     }
 
     InstallParams m_params;
-    std::function<void(const std::string&, const std::string&)> m_updateRow;
+    std::function<void(const MacAddress&, uint32_t)> m_updateRow;
     std::optional<ServerSettings> m_firstAnswer;
     bool m_firstAnswerPassword = false;
     std::mutex m_mutex;
@@ -244,139 +179,139 @@ std::string InstallUsage() {
     return std::string(UsageText::kInstall);
 }
 
+namespace {
+
+// The value of one option checked and stored; false when it is not one the option takes.
+using ApplyValue = bool (*)(const std::string& value, InstallOptions& options);
+
+template <std::optional<uint32_t> InstallOptions::*Field>
+bool ApplyAddress(const std::string& value, InstallOptions& options) {
+    options.*Field = ParseAddress(value);
+    return (options.*Field).has_value();
+}
+
+template <std::optional<int> InstallOptions::*Field, int Base, int Last>
+bool ApplyNumberAsIndex(const std::string& value, InstallOptions& options) {
+    const auto number = ParseWholeNumber(value, Base, Last);
+    options.*Field = number ? std::optional<int>(*number - Base) : std::nullopt;
+    return number.has_value();
+}
+
+template <size_t Key>
+bool ApplyKey(const std::string& value, InstallOptions& options) {
+    options.keys[Key] = value;
+    return true;
+}
+
+struct ValueOption {
+    CommandOption option;
+    const char* wanted;
+    ApplyValue apply;
+};
+
+const ValueOption kValueOptions[] = {
+    {{"ip", "ADDR"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::ip>},
+    {{"mask", "M"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::mask>},
+    {{"gateway", "G"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::gateway>},
+    {{"dns1", "D"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::dns1>},
+    {{"dns2", "D"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::dns2>},
+    {{"ssid", "S"}, "", [](const std::string& v, InstallOptions& o) { return (o.ssid = v).has_value(); }},
+    {{"mode", "M"},
+     "infrastructure or adhoc",
+     [](const std::string& v, InstallOptions& o) {
+         return (o.mode = Choice(v, {"infrastructure", "adhoc"})).has_value();
+     }},
+    {{"channel", "N"}, "a channel from 1 to 11", &ApplyNumberAsIndex<&InstallOptions::channelIndex, 1, 11>},
+    {{"rate", "R"},
+     "1, 2, 5.5, 11 or 22",
+     [](const std::string& v, InstallOptions& o) {
+         return (o.rateIndex = Choice(v, {"1", "2", "5.5", "11", "22"})).has_value();
+     }},
+    {{"preamble", "P"},
+     "long or short",
+     [](const std::string& v, InstallOptions& o) {
+         return (o.preamble = Choice(v, {"long", "short"})).has_value();
+     }},
+    {{"auth", "A"},
+     "auto, shared or open",
+     [](const std::string& v, InstallOptions& o) {
+         return (o.authIndex = Choice(v, {"auto", "shared", "open"})).has_value();
+     }},
+    {{"key-length", "L"},
+     "64, 128 or 256",
+     [](const std::string& v, InstallOptions& o) {
+         return (o.keyLengthIndex = Choice(v, {"64", "128", "256"})).has_value();
+     }},
+    {{"key-format", "F"},
+     "ascii or hex",
+     [](const std::string& v, InstallOptions& o) {
+         return (o.keyFormat = Choice(v, {"ascii", "hex"})).has_value();
+     }},
+    {{"key-select", "N"}, "a key number from 1 to 4", &ApplyNumberAsIndex<&InstallOptions::keySelect, 1, 4>},
+    {{"key1", "K"}, "", &ApplyKey<0>},
+    {{"key2", "K"}, "", &ApplyKey<1>},
+    {{"key3", "K"}, "", &ApplyKey<2>},
+    {{"key4", "K"}, "", &ApplyKey<3>},
+    {{"ftp-port", "N"},
+     "a port from 1 to 65535",
+     [](const std::string& v, InstallOptions& o) {
+         const auto port = ParseWholeNumber(v, 1, 65535);
+         o.ftpPort = port ? std::optional<uint16_t>(static_cast<uint16_t>(*port)) : std::nullopt;
+         return port.has_value();
+     }},
+    {{"ftp-password", "P"},
+     "",
+     [](const std::string& v, InstallOptions& o) { return (o.ftpPassword = v).has_value(); }},
+    {{"seconds", "N"},
+     "a whole number from 0 to 86400",
+     [](const std::string& v, InstallOptions& o) {
+         const auto seconds = ParseWholeNumber(v, 0, kMaxSearchSeconds);
+         o.seconds = seconds.value_or(o.seconds);
+         return seconds.has_value();
+     }},
+};
+
+}  // namespace
+
 std::optional<InstallOptions> ParseInstallOptions(const std::vector<std::string>& args, std::string* error) {
+    std::vector<CommandOption> names{{"findable"}, {"encryption"}};
+    for (const ValueOption& option : kValueOptions) {
+        names.push_back(option.option);
+    }
+    QCommandLineParser parser;
+    if (!ParseCommandLine(parser, names, args, error)) {
+        return std::nullopt;
+    }
     InstallOptions options;
-    bool haveMac = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> value;
-        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string::npos) {
-            value = arg.substr(equals + 1);
-            arg = arg.substr(0, equals);
-        }
-        if (arg == "--help" || arg == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (!arg.starts_with("--")) {
-            if (haveMac) {
-                *error = "one MAC address only, not also \"" + arg + "\"";
-                return std::nullopt;
-            }
-            const auto mac = NormaliseMac(arg);
-            if (!mac) {
-                *error = "\"" + arg + "\" is not a hardware address like 00-1A-2B-3C-4D-5E";
-                return std::nullopt;
-            }
-            options.mac = *mac;
-            haveMac = true;
-            continue;
-        }
-        if (arg == "--findable") {
-            options.findable = true;
-            continue;
-        }
-        if (arg == "--encryption") {
-            options.encryption = true;
-            continue;
-        }
-        static const char* const kWithValue[] = {
-            "--ip",      "--mask", "--gateway",  "--dns1", "--dns2",       "--ssid",         "--mode",
-            "--channel", "--rate", "--preamble", "--auth", "--key-length", "--key-format",   "--key-select",
-            "--key1",    "--key2", "--key3",     "--key4", "--ftp-port",   "--ftp-password", "--seconds"};
-        bool known = false;
-        for (const char* name : kWithValue) {
-            known = known || arg == name;
-        }
-        if (!known) {
-            *error = "unknown argument \"" + arg + "\"";
+    options.help = parser.isSet(QStringLiteral("help"));
+    options.findable = parser.isSet(QStringLiteral("findable"));
+    options.encryption = parser.isSet(QStringLiteral("encryption"));
+    for (const ValueOption& option : kValueOptions) {
+        const auto value = OptionValue(parser, option.option.name);
+        if (value && !option.apply(*value, options)) {
+            *error = std::string("--") + option.option.name + " wants " + option.wanted + ", not \"" + *value + "\"";
             return std::nullopt;
-        }
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                *error = arg + " needs a value";
-                return std::nullopt;
-            }
-            value = args[++i];
-        }
-        const std::string& v = *value;
-        const auto bad = [&](const std::string& wanted) {
-            *error = arg + " wants " + wanted + ", not \"" + v + "\"";
-            return std::nullopt;
-        };
-        if (arg == "--ip" || arg == "--mask" || arg == "--gateway" || arg == "--dns1" || arg == "--dns2") {
-            const auto address = ParseAddress(v);
-            if (!address) {
-                return bad("a dotted address like 192.168.0.20");
-            }
-            (arg == "--ip"        ? options.ip
-             : arg == "--mask"    ? options.mask
-             : arg == "--gateway" ? options.gateway
-             : arg == "--dns1"    ? options.dns1
-                                  : options.dns2) = *address;
-        } else if (arg == "--ssid") {
-            options.ssid = v;
-        } else if (arg == "--mode") {
-            if (!(options.mode = Choice(v, {"infrastructure", "adhoc"}))) {
-                return bad("infrastructure or adhoc");
-            }
-        } else if (arg == "--channel") {
-            const auto channel = ParseInt(v, 1, 11);
-            if (!channel) {
-                return bad("a channel from 1 to 11");
-            }
-            options.channelIndex = *channel - 1;
-        } else if (arg == "--rate") {
-            if (!(options.rateIndex = Choice(v, {"1", "2", "5.5", "11", "22"}))) {
-                return bad("1, 2, 5.5, 11 or 22");
-            }
-        } else if (arg == "--preamble") {
-            if (!(options.preamble = Choice(v, {"long", "short"}))) {
-                return bad("long or short");
-            }
-        } else if (arg == "--auth") {
-            if (!(options.authIndex = Choice(v, {"auto", "shared", "open"}))) {
-                return bad("auto, shared or open");
-            }
-        } else if (arg == "--key-length") {
-            if (!(options.keyLengthIndex = Choice(v, {"64", "128", "256"}))) {
-                return bad("64, 128 or 256");
-            }
-        } else if (arg == "--key-format") {
-            if (!(options.keyFormat = Choice(v, {"ascii", "hex"}))) {
-                return bad("ascii or hex");
-            }
-        } else if (arg == "--key-select") {
-            const auto key = ParseInt(v, 1, 4);
-            if (!key) {
-                return bad("a key number from 1 to 4");
-            }
-            options.keySelect = *key - 1;
-        } else if (arg.starts_with("--key")) {
-            options.keys[arg.back() - '1'] = v;
-        } else if (arg == "--ftp-port") {
-            const auto port = ParseInt(v, 1, 65535);
-            if (!port) {
-                return bad("a port from 1 to 65535");
-            }
-            options.ftpPort = static_cast<uint16_t>(*port);
-        } else if (arg == "--ftp-password") {
-            options.ftpPassword = v;
-        } else if (arg == "--seconds") {
-            const auto seconds = ParseInt(v, 0, kMaxSeconds);
-            if (!seconds) {
-                return bad("a whole number from 0 to 86400");
-            }
-            options.seconds = *seconds;
         }
     }
     if (options.help) {
         return options;
     }
-    if (!haveMac) {
+    const QStringList positional = parser.positionalArguments();
+    if (positional.size() > 1) {
+        *error = "one MAC address only, not also \"" + positional[1].toStdString() + "\"";
+        return std::nullopt;
+    }
+    if (positional.isEmpty()) {
         *error = "the camera's MAC address is missing";
         return std::nullopt;
     }
+    const std::string macText = positional.first().toStdString();
+    const auto mac = MacAddress::Parse(macText);
+    if (!mac) {
+        *error = "\"" + macText + "\" is not a hardware address like 00-1A-2B-3C-4D-5E";
+        return std::nullopt;
+    }
+    options.mac = *mac;
     if (!options.ip) {
         *error = "--ip is missing";
         return std::nullopt;
@@ -406,18 +341,7 @@ std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, c
         }
         return params;
     }
-    // The wireless page as it first shows itself: SSID "default", channel 6, 11 Mbps, long preamble,
-    // infrastructure, encryption off, 64bit HEX keys of zeros, key 1 selected.
-    params.m_ssid = "default";
-    params.m_channelIndex = 5;
-    params.m_txRateIndex = 3;
-    params.m_preamble = 0;
-    params.m_wirelessMode = 0;
-    params.m_authenticationIndex = 0;
-    params.m_keyLengthIndex = 0;
-    params.m_keyFormat = kKeyFormatHex;
-    params.m_keySelect = 0;
-    params.m_dataEncryption = false;
+    params = WirelessFirstDisplay(params);
     params.m_ssid = options.ssid.value_or(params.m_ssid);
     params.m_channelIndex = options.channelIndex.value_or(params.m_channelIndex);
     params.m_txRateIndex = options.rateIndex.value_or(params.m_txRateIndex);
@@ -430,9 +354,8 @@ std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, c
     params.m_dataEncryption = options.encryption;
     // Choosing a key length or format refills all four keys, as the page does.
     const int required = RequiredKeyLength(params.m_keyLengthIndex, params.m_keyFormat);
-    const std::string fill(static_cast<size_t>(required), params.m_keyFormat == kKeyFormatAscii ? ' ' : '0');
     for (size_t i = 0; i < 4; ++i) {
-        params.m_keys[i] = options.keys[i].value_or(fill);
+        params.m_keys[i] = options.keys[i].value_or(KeyFill(params.m_keyLengthIndex, params.m_keyFormat));
     }
     if (params.m_ssid.size() > static_cast<size_t>(kMaxSsidLength)) {
         *message = kSsidTooLongMessage;
@@ -478,7 +401,7 @@ int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& he
     const auto found = [&] { return table.Find(options->mac).has_value(); };
     if (!WaitFor(found, options->seconds * 1000)) {
         std::fprintf(stderr, "camera-setup install: no camera with MAC address %s was found within %d s\n",
-                     options->mac.c_str(), options->seconds);
+                     options->mac.Text().c_str(), options->seconds);
         return kExitFailed;
     }
     // A row made from a DHCP request gets its mask, gateway and name servers from the server's
@@ -488,49 +411,46 @@ int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& he
         if (!row) {
             return false;
         }
-        const std::string& mask = table.Cell(*row, kColumnSubnet);
-        return (!mask.empty() && mask != kNoAddress) || table.Cell(*row, kColumnAssigned) != kAssignedNo;
+        const CameraRecord& camera = table.Record(*row);
+        return camera.mask.value_or(0) != 0 || camera.assigned != Assignment::No;
     };
     WaitFor(complete, kAcknowledgementWaitMs);
     const size_t row = *table.Find(options->mac);
-    const std::string state = table.Cell(row, kColumnAssigned);
-    if (state != kAssignedNo) {
-        std::fprintf(stderr, "camera-setup install: the row of %s shows %s\n", options->mac.c_str(),
-                     RowStateText(state).c_str());
+    const CameraRecord target = table.Record(row);
+    if (target.assigned != Assignment::No) {
+        std::fprintf(stderr, "camera-setup install: the row of %s shows %s\n", options->mac.Text().c_str(),
+                     RowStateText(table.Cell(row, kColumnAssigned)).c_str());
         return kExitFailed;
     }
-    const SelectedCamera selected = SelectedCameraFromRow(table, row);
     std::string message;
     std::string caption;
-    const auto params = BuildInstallParams(
-        *options,
-        InstallParams::ForCamera(selected.address, selected.mask, selected.gateway, selected.dns1, selected.dns2),
-        selected.wireless, &message, &caption);
+    const auto params = BuildInstallParams(*options, InstallParams::ForCamera(target), target.wireless.value_or(false),
+                                           &message, &caption);
     if (!params) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), message.c_str());
         return kExitUsage;
     }
 
-    InstallTarget target{selected.mac,  selected.address, selected.mask,     selected.gateway,
-                         selected.dns1, selected.dns2,    selected.wireless, discovery.ArrivalInterface(selected.mac)};
     QCoreApplication* app = QCoreApplication::instance();
-    CliInstallUi installUi(*params, *options, [&](const std::string& mac, const std::string& address) {
+    CliInstallUi installUi(*params, *options, [&](const MacAddress& mac, uint32_t address) {
         InvokeBlocking(app, [&] {
             if (const auto r = table.Find(mac)) {
-                table.SetCell(*r, kColumnAddress, address);
-                table.SetCell(*r, kColumnAssigned, kAssignedYes);
+                CameraRecord camera = table.Record(*r);
+                camera.address = address;
+                camera.assigned = Assignment::Yes;
+                table.Update(*r, camera);
             }
         });
     });
     RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
-    InstallOutcome outcome = InstallOutcome::Fatal;
-    InstallWorker installWorker(target, installUi, real.Platform());
-    std::thread worker([&] {
-        outcome = installWorker.Run();
-        QMetaObject::invokeMethod(app, &QCoreApplication::quit, Qt::QueuedConnection);
+    InstallSession session([&](const StopSignal& stop) {
+        InstallWorker worker(target, installUi, real.Platform(), stop);
+        const InstallOutcome outcome = worker.Run();
+        InvokeLater(app, [] { QCoreApplication::quit(); });
+        return outcome;
     });
     QCoreApplication::exec();
-    worker.join();
+    const InstallOutcome outcome = session.Join();
     discovery.Stop();
     return outcome == InstallOutcome::Installed ? kExitOk : kExitFailed;
 }

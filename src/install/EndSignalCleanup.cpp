@@ -17,12 +17,41 @@ namespace {
 int g_signalPipe[2] = {-1, -1};
 constexpr int kHelperCleanupMs = 1000;
 
+constexpr unsigned char kQuit = 0;  // no signal has this number
+
 void OnEndSignal(int signal) {
     const int saved = errno;
     const unsigned char number = static_cast<unsigned char>(signal);
     [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &number, 1);
     errno = saved;
 }
+
+// The thread that waits for a signal; told to quit, and joined, when the process exits normally.
+class Watcher {
+  public:
+    explicit Watcher(PrivilegedHelper& helper) : m_thread([&helper] { Watch(helper); }) {}
+    ~Watcher() {
+        [[maybe_unused]] const ssize_t written = ::write(g_signalPipe[1], &kQuit, 1);
+        m_thread.join();
+    }
+
+  private:
+    static void Watch(PrivilegedHelper& helper) {
+        unsigned char number = 0;
+        ssize_t got = 0;
+        do {
+            got = ::read(g_signalPipe[0], &number, 1);
+        } while (got < 0 && errno == EINTR);
+        if (got != 1 || number == kQuit) {
+            return;
+        }
+        helper.Shutdown(kHelperCleanupMs);
+        std::fflush(nullptr);
+        std::_Exit(128 + number);
+    }
+
+    std::thread m_thread;
+};
 
 }  // namespace
 
@@ -33,19 +62,7 @@ void CleanUpOnEndSignals(PrivilegedHelper& helper) {
             std::perror("camera-setup: signal pipe");
             return;
         }
-        std::thread([&helper] {
-            unsigned char number = 0;
-            ssize_t got = 0;
-            do {
-                got = ::read(g_signalPipe[0], &number, 1);
-            } while (got < 0 && errno == EINTR);
-            if (got != 1) {
-                return;
-            }
-            helper.Shutdown(kHelperCleanupMs);
-            std::fflush(nullptr);
-            std::_Exit(128 + number);
-        }).detach();
+        static Watcher watcher(helper);
         struct sigaction action {};
         action.sa_handler = OnEndSignal;
         sigemptyset(&action.sa_mask);

@@ -27,7 +27,9 @@ bool HasAddress(uint32_t address) {
 // State of one run; its destructor is the cleanup shared by every ending.
 class InstallWorker::Session {
   public:
-    Session(InstallWorker& worker) : m_worker(worker), m_ui(worker.m_ui), m_p(worker.m_platform) {}
+    Session(InstallWorker& worker) : m_worker(worker), m_ui(worker.m_ui), m_p(worker.m_platform) {
+        m_p.transfer.InterruptOn(worker.m_stop);
+    }
 
     ~Session() {
         m_worker.CleanUp();
@@ -37,7 +39,17 @@ class InstallWorker::Session {
     InstallOutcome Run();
 
   private:
-    enum class Echo { Reply, TimedOut, SendTimedOut, Failed };
+    enum class Echo { Reply, TimedOut, SendTimedOut, Failed, Stopped };
+    // A phase either goes on (nullopt) or ends the installation.
+    using Step = std::optional<InstallOutcome>;
+
+    Step OpenChannel();
+    Step CheckAddress();
+    Step Assign();
+    Step Configure();
+    Step AwaitRestart();
+
+    bool Pause(uint32_t milliseconds) { return m_p.clock.PauseMs(milliseconds, m_worker.m_stop); }
 
     InstallOutcome Fatal(const char* format, int code) {
         char text[128];
@@ -54,6 +66,13 @@ class InstallWorker::Session {
         return outcome;
     }
 
+    // Whoever holds the installation is going away: nobody is left to read a message.
+    InstallOutcome Stopped() {
+        m_ui.CloseStatus();
+        m_ui.EndWait();
+        return InstallOutcome::Stopped;
+    }
+
     // A send or receive error ends only this installation: the process, its window and list go on.
     InstallOutcome NetworkFailed() { return End(InstallOutcome::NetworkFailed, kInstallFailText, kErrorCaption); }
 
@@ -62,8 +81,7 @@ class InstallWorker::Session {
     // else is decoded for its diagnostic lines and the wait goes on for the rest of the time.
     Echo Exchange(uint16_t sequence, bool anySequence);
     // One paced attempt of the two echo loops.
-    Echo Attempt(uint16_t sequence, int& progress);
-    InstallOutcome Configure(int& progress);
+    Echo Attempt(uint16_t sequence);
     std::string Rewrite(const std::string& original) const;
 
     InstallWorker& m_worker;
@@ -75,10 +93,15 @@ class InstallWorker::Session {
     std::vector<uint8_t> m_reply = std::vector<uint8_t>(kReplyBufferSize);
     uint32_t m_destination = 0;
     std::string m_dotted;
+    int m_interface = 0;  // where the neighbour entry goes
+    int m_progress = 40;  // the bar during the echo loops and the transfer
 };
 
-InstallWorker::InstallWorker(InstallTarget target, InstallUi& ui, Platform platform)
-    : m_target(std::move(target)), m_ui(ui), m_platform(std::move(platform)) {}
+InstallWorker::InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform)
+    : InstallWorker(target, ui, std::move(platform), m_ownStop) {}
+
+InstallWorker::InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform, const StopSignal& stop)
+    : m_target(target), m_ui(ui), m_platform(std::move(platform)), m_stop(stop) {}
 
 InstallOutcome InstallWorker::Run() {
     InstallOutcome outcome;
@@ -93,29 +116,46 @@ InstallOutcome InstallWorker::Run() {
 }
 
 void InstallWorker::CleanUp() {
-    std::lock_guard lock(m_made.mutex);
-    std::string error;
-    if (m_made.neighbour && !m_platform.neighbours.Remove(*m_made.neighbour, error)) {
-        m_platform.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-    }
-    m_made.neighbour.reset();
-    if (m_made.routeInterface &&
-        !m_platform.neighbours.RemoveHostRoute(*m_made.routeInterface, m_made.address, error)) {
-        m_platform.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-    }
-    m_made.routeInterface.reset();
+    m_made.CleanUp(m_platform.neighbours, m_platform.diagnostics);
 }
 
-std::string InstallWorker::DefaultPassword(const std::string& macText) {
-    std::string password;
-    for (size_t i = 0; i < macText.size() && password.size() < 12; ++i) {
-        if (i % 3 == 2) {
-            continue;  // a separator
-        }
-        const char c = macText[i];
-        password.push_back(c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c);
+bool InstallWorker::Made::AddHostRoute(NeighbourTable& table, int interface, uint32_t address, std::string& error) {
+    std::lock_guard lock(m_mutex);
+    if (m_cleanedUp) {
+        error = "the installation has ended";
+        return false;
     }
-    return password;
+    if (!table.AddHostRoute(interface, address, error)) {
+        return false;
+    }
+    m_routeInterface = interface;
+    m_routeAddress = address;
+    return true;
+}
+
+bool InstallWorker::Made::AddPermanent(NeighbourTable& table, int interface, uint32_t address, const MacAddress& mac,
+                                       std::string& error) {
+    std::lock_guard lock(m_mutex);
+    if (m_cleanedUp) {
+        error = "the installation has ended";
+        return false;
+    }
+    m_neighbour = address;  // even a failed addition may have left an entry
+    return table.AddPermanent(interface, address, mac, error);
+}
+
+void InstallWorker::Made::CleanUp(NeighbourTable& table, Diagnostics& diagnostics) {
+    std::lock_guard lock(m_mutex);
+    m_cleanedUp = true;
+    std::string error;
+    if (m_neighbour && !table.Remove(*m_neighbour, error)) {
+        diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+    }
+    m_neighbour.reset();
+    if (m_routeInterface && !table.RemoveHostRoute(*m_routeInterface, m_routeAddress, error)) {
+        diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+    }
+    m_routeInterface.reset();
 }
 
 uint16_t InstallWorker::ProcessIdentifier() {
@@ -135,17 +175,38 @@ std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t 
 }
 
 InstallOutcome InstallWorker::Session::Run() {
-    const InstallTarget& target = m_worker.m_target;
-
-    const WizardRequest request{target.address, target.mask, target.gateway, target.dns1, target.dns2, target.wireless};
-    std::optional<InstallParams> params = m_ui.RunWizard(request);
+    const CameraRecord& target = m_worker.m_target;
+    std::optional<InstallParams> params = m_ui.RunWizard(target);
+    if (m_worker.m_stop.Requested()) {
+        return InstallOutcome::Stopped;
+    }
     if (!params) {
         return InstallOutcome::WizardCancelled;
     }
     m_params = *params;
+    m_destination = m_params.m_newAddress;
+    m_dotted = DottedAddress(m_destination);
 
-    // Echo channel.
-    m_p.clock.SleepMs(300);
+    for (Step (Session::*phase)() : {&Session::OpenChannel, &Session::CheckAddress, &Session::Assign,
+                                     &Session::Configure, &Session::AwaitRestart}) {
+        if (const Step ending = (this->*phase)()) {
+            return *ending;
+        }
+        if (m_worker.m_stop.Requested()) {
+            return Stopped();
+        }
+    }
+    m_ui.CloseStatus();
+    m_ui.ShowMessage(kInstallOkText, kMessageCaption);
+    m_ui.UpdateRow(target.mac, m_destination, true);
+    m_ui.EndWait();
+    return InstallOutcome::Installed;
+}
+
+InstallWorker::Session::Step InstallWorker::Session::OpenChannel() {
+    if (!Pause(300)) {
+        return InstallOutcome::Stopped;
+    }
     IcmpEchoChannel::Opened opened = m_p.openEcho();
     switch (opened.failure) {
         case IcmpEchoChannel::Failure::None:
@@ -163,12 +224,15 @@ InstallOutcome InstallWorker::Session::Run() {
             return Fatal("Failed to set send timeout: %d\n", opened.error);
     }
     m_channel = std::move(opened.channel);
-    m_destination = m_params.m_newAddress;
-    m_dotted = DottedAddress(m_destination);
+    m_channel->InterruptOn(m_worker.m_stop);
     m_request.emplace(m_p.identifier);
-
-    // Is the new address free?
     m_ui.OpenStatus();
+    return std::nullopt;
+}
+
+// Is the new address free? Also finds the interface for the neighbour entry.
+InstallWorker::Session::Step InstallWorker::Session::CheckAddress() {
+    const CameraRecord& target = m_worker.m_target;
     std::string error;
     if (!m_p.neighbours.FlushDynamic(m_destination, error)) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
@@ -177,35 +241,24 @@ InstallOutcome InstallWorker::Session::Run() {
     // interface that reaches the camera now, with a host route for as long as the installation lasts.
     std::optional<int> interface = m_p.neighbours.InterfaceForSubnet(m_destination);
     if (!interface) {
-        std::optional<int> cameraInterface;
         if (HasAddress(target.address)) {
-            cameraInterface = m_p.neighbours.InterfaceForSubnet(target.address);
+            interface = m_p.neighbours.InterfaceForSubnet(target.address);
         }
-        if (!cameraInterface) {
-            cameraInterface = target.arrivalInterface;
+        if (!interface) {
+            interface = target.arrivalInterface;
         }
-        if (!cameraInterface) {
+        if (!interface) {
             m_p.diagnostics.Print(Stream::Err, "no interface reaches %s or the camera\n", m_dotted.c_str());
             return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
         }
-        bool added;
-        {
-            std::lock_guard lock(m_worker.m_made.mutex);
-            added = m_p.neighbours.AddHostRoute(*cameraInterface, m_destination, error);
-            if (added) {
-                m_worker.m_made.routeInterface = cameraInterface;
-                m_worker.m_made.address = m_destination;
-            }
-        }
-        if (!added) {
+        if (!m_worker.m_made.AddHostRoute(m_p.neighbours, *interface, m_destination, error)) {
             m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
             return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
         }
-        interface = cameraInterface;
     }
+    m_interface = *interface;
 
     m_ui.SetStatusProgress(10);
-    const std::optional<NeighbourTable::MacAddress> mac = ParseMacText(target.mac);
     switch (Exchange(0, true)) {
         case Echo::Reply:
             return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
@@ -214,82 +267,79 @@ InstallOutcome InstallWorker::Session::Run() {
             return NetworkFailed();
         case Echo::Failed:
             return NetworkFailed();
+        case Echo::Stopped:
+            return Stopped();
         case Echo::TimedOut:
             break;
     }
     // A host that drops echo requests still answers ARP for its address.
     if (const std::optional<NeighbourEntry> entry = m_p.neighbours.Lookup(m_destination);
-        entry && entry->mac && IsAnsweredState(entry->state) && entry->mac != mac) {
-        const auto& m = *entry->mac;
-        m_p.diagnostics.Print(Stream::Err, "%s is held by %02X-%02X-%02X-%02X-%02X-%02X\n", m_dotted.c_str(), m[0],
-                              m[1], m[2], m[3], m[4], m[5]);
+        entry && entry->mac && IsAnsweredState(entry->state) && entry->mac != target.mac) {
+        m_p.diagnostics.Print(Stream::Err, "%s is held by %s\n", m_dotted.c_str(), entry->mac->Text().c_str());
         return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
     }
-    m_p.clock.SleepMs(10);
+    if (!Pause(10)) {
+        return Stopped();
+    }
     m_ui.SetStatusText(kAddressValidText);
     m_ui.SetStatusProgress(20);
+    return std::nullopt;
+}
 
-    // Give the camera the new address: it takes whatever address an echo request to its MAC carries.
-    const std::string password = DefaultPassword(target.mac);
-    if (!mac) {
-        m_p.diagnostics.Print(Stream::Err, "not a hardware address: %s\n", target.mac.c_str());
-        return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
-    }
-    bool added;
-    {
-        std::lock_guard lock(m_worker.m_made.mutex);
-        m_worker.m_made.neighbour = m_destination;
-        added = m_p.neighbours.AddPermanent(*interface, m_destination, *mac, error);
-    }
-    if (!added) {
+// Gives the camera the new address: it takes whatever address an echo request to its MAC carries.
+InstallWorker::Session::Step InstallWorker::Session::Assign() {
+    const CameraRecord& target = m_worker.m_target;
+    std::string error;
+    if (!m_worker.m_made.AddPermanent(m_p.neighbours, m_interface, m_destination, target.mac, error)) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
     }
-    m_p.clock.SleepMs(1000);
+    if (!Pause(1000)) {
+        return Stopped();
+    }
     m_ui.SetStatusProgress(30);
 
-    int progress = 40;
     bool answered = false;
     for (uint16_t sequence = 1; sequence <= kAssignAttempts && !answered; ++sequence) {
-        const Echo echo = Attempt(sequence, progress);
+        const Echo echo = Attempt(sequence);
         if (echo == Echo::Failed) {
             return NetworkFailed();
+        }
+        if (echo == Echo::Stopped) {
+            return Stopped();
         }
         answered = echo == Echo::Reply;
     }
     if (!answered) {
         return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
     }
-    m_ui.UpdateRow(target.mac, m_dotted, false);
+    m_ui.UpdateRow(target.mac, m_destination, false);
     m_ui.SetStatusText(kAddressAssignedText);
+    return std::nullopt;
+}
 
-    const InstallOutcome configured = Configure(progress);
-    if (configured != InstallOutcome::Installed) {
-        return configured;
-    }
-
-    // Wait for the restart: the camera must fall silent once and then answer again.
+// The camera must fall silent once and then answer again.
+InstallWorker::Session::Step InstallWorker::Session::AwaitRestart() {
     bool wentDown = false;
-    bool restarted = false;
-    for (uint16_t sequence = 0; sequence < kRestartAttempts && !restarted; ++sequence) {
-        const Echo echo = Attempt(sequence, progress);
-        if (echo == Echo::Failed) {
-            return NetworkFailed();
-        }
-        if (echo == Echo::TimedOut) {
-            wentDown = true;
-        } else if (echo == Echo::Reply && wentDown) {
-            restarted = true;
+    for (uint16_t sequence = 0; sequence < kRestartAttempts; ++sequence) {
+        switch (Attempt(sequence)) {
+            case Echo::Failed:
+                return NetworkFailed();
+            case Echo::Stopped:
+                return Stopped();
+            case Echo::TimedOut:
+                wentDown = true;
+                break;
+            case Echo::Reply:
+                if (wentDown) {
+                    return std::nullopt;
+                }
+                break;
+            case Echo::SendTimedOut:
+                break;
         }
     }
-    if (!restarted) {
-        return End(InstallOutcome::RestartFailed, kInstallFailText, kErrorCaption);
-    }
-    m_ui.CloseStatus();
-    m_ui.ShowMessage(kInstallOkText, kMessageCaption);
-    m_ui.UpdateRow(target.mac, m_dotted, true);
-    m_ui.EndWait();
-    return InstallOutcome::Installed;
+    return End(InstallOutcome::RestartFailed, kInstallFailText, kErrorCaption);
 }
 
 InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence, bool anySequence) {
@@ -329,13 +379,15 @@ InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence,
         }
         m_p.diagnostics.Print(Stream::Out, "late reply to icmp_seq = %d ignored\n", static_cast<int>(*replied));
     }
-    return Echo::TimedOut;
+    return m_worker.m_stop.Requested() ? Echo::Stopped : Echo::TimedOut;
 }
 
-InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence, int& progress) {
-    m_p.clock.SleepMs(1000);
-    m_ui.SetStatusProgress(progress);
-    progress += 10;
+InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence) {
+    if (!Pause(1000)) {
+        return Echo::Stopped;
+    }
+    m_ui.SetStatusProgress(m_progress);
+    m_progress += 10;
     const Echo echo = Exchange(sequence, false);
     if (echo == Echo::TimedOut || echo == Echo::SendTimedOut) {
         m_p.diagnostics.Print(Stream::Out, "timed out\n");
@@ -343,8 +395,12 @@ InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence, 
     return echo;
 }
 
-InstallOutcome InstallWorker::Session::Configure(int& progress) {
+// Rewrites config.ini over FTP.
+InstallWorker::Session::Step InstallWorker::Session::Configure() {
     const auto notChanged = [this](const std::string& why) {
+        if (m_worker.m_stop.Requested()) {
+            return Stopped();
+        }
         if (!why.empty()) {
             m_p.diagnostics.Print(Stream::Err, "%s\n", why.c_str());
         }
@@ -354,8 +410,10 @@ InstallOutcome InstallWorker::Session::Configure(int& progress) {
     if (!m_p.transfer.Open(error)) {
         return notChanged(error);
     }
-    m_p.clock.SleepMs(1000);
-    ServerSettings settings{21, DefaultPassword(m_worker.m_target.mac)};
+    if (!Pause(1000)) {
+        return Stopped();
+    }
+    ServerSettings settings{21, m_worker.m_target.mac.PasswordText()};
     for (;;) {
         const FileTransfer::Result login =
             m_p.transfer.Connect(m_dotted, settings.port, "admin", settings.password, error);
@@ -363,13 +421,16 @@ InstallOutcome InstallWorker::Session::Configure(int& progress) {
             break;
         }
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-        if (!m_ui.AskServerSettings(login, settings)) {
+        if (m_worker.m_stop.Requested() || !m_ui.AskServerSettings(login, settings)) {
             return notChanged("");
         }
     }
+    if (m_worker.m_stop.Requested()) {
+        return Stopped();
+    }
 
-    m_ui.SetStatusProgress(progress);
-    progress += 10;
+    m_ui.SetStatusProgress(m_progress);
+    m_progress += 10;
     FileTransfer::Fetched original;
     if (m_p.transfer.Download(m_p.remoteFileName, original, error) != FileTransfer::Result::Ok) {
         return notChanged(error);
@@ -396,7 +457,7 @@ InstallOutcome InstallWorker::Session::Configure(int& progress) {
         return notChanged(error);
     }
     m_p.transfer.Close();
-    return InstallOutcome::Installed;
+    return std::nullopt;
 }
 
 std::string InstallWorker::Session::Rewrite(const std::string& original) const {

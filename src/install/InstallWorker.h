@@ -2,7 +2,10 @@
 
 // One whole installation of one camera: Setup Wizard, address check, address assignment by a permanent
 // neighbour entry and echo requests, config.ini rewrite over FTP, restart wait. Runs on a thread of its own
-// (the caller starts it and does not wait); talks to the user only through InstallUi.
+// (an InstallSession); talks to the user only through InstallUi.
+//
+// Whoever holds the installation may ask it to stop (a StopSignal): its pauses, echo waits and FTP transfers end
+// early and it ends as Stopped, with the same cleanup and no message.
 //
 // Every ending removes what the installation made: the neighbour entry for the new address and the temporary
 // host route. config.ini is held in memory only. A send or receive error ends only the installation ("Install
@@ -22,19 +25,7 @@
 #include "InstallUi.h"
 #include "NeighbourTable.h"
 #include "PrivilegedHelper.h"
-
-// The camera as the list showed it when the user pressed Install.
-struct InstallTarget {
-    std::string mac;       // "AA-BB-CC-DD-EE-FF", the list's key
-    uint32_t address = 0;  // host order; 0 (or 0xFFFFFFFF) when it has none
-    uint32_t mask = 0;
-    uint32_t gateway = 0;
-    uint32_t dns1 = 0;
-    uint32_t dns2 = 0;
-    bool wireless = false;
-    // The interface its DHCP packets arrived on: reaches a camera without a usable address.
-    std::optional<int> arrivalInterface;
-};
+#include "StopSignal.h"
 
 enum class InstallOutcome {
     WizardCancelled,     // nothing was sent
@@ -45,7 +36,8 @@ enum class InstallOutcome {
     RestartFailed,       // rewritten, but the camera did not come back
     NetworkFailed,       // a send or receive error ended the installation
     Installed,
-    Fatal,  // exitProcess was called
+    Fatal,    // exitProcess was called
+    Stopped,  // its holder asked it to stop
 };
 
 class InstallWorker {
@@ -66,17 +58,16 @@ class InstallWorker {
     static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper);
     static uint16_t ProcessIdentifier();
 
-    InstallWorker(InstallTarget target, InstallUi& ui, Platform platform);
+    InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform);
+    // Stops once `stop` is requested; the signal outlives the worker.
+    InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform, const StopSignal& stop);
 
     InstallOutcome Run();
 
-    // Removes what the running installation has made so far: the neighbour entry and the host route. Safe from another
-    // thread (one that handles a signal before the process ends); every ending of Run does the same, and a second call
-    // finds nothing left to do.
+    // Removes what the running installation has made so far: the neighbour entry and the host route; it adds
+    // nothing after that. Safe from another thread; every ending of Run does the same, and a second call finds
+    // nothing left to do.
     void CleanUp();
-
-    // The camera's factory FTP password: the MAC text without separators, upper case.
-    static std::string DefaultPassword(const std::string& macText);
 
     static constexpr int kEchoTimeoutMs = 2000;
     static constexpr int kFatalExitCode = 65535;
@@ -86,17 +77,28 @@ class InstallWorker {
   private:
     class Session;
 
-    // What exists outside the process; changed only under the mutex, so CleanUp never races an addition.
-    struct Made {
-        std::mutex mutex;
-        std::optional<uint32_t> neighbour;  // an entry for this address may exist
-        std::optional<int> routeInterface;  // a host route to the same address on this interface
-        uint32_t address = 0;
+    // What exists outside the process because of this installation. Additions and the cleanup take turns under one
+    // lock, and after the cleanup nothing more is added, so a cleanup from another thread never misses an addition.
+    class Made {
+      public:
+        bool AddHostRoute(NeighbourTable& table, int interface, uint32_t address, std::string& error);
+        bool AddPermanent(NeighbourTable& table, int interface, uint32_t address, const MacAddress& mac,
+                          std::string& error);
+        void CleanUp(NeighbourTable& table, Diagnostics& diagnostics);
+
+      private:
+        std::mutex m_mutex;
+        bool m_cleanedUp = false;
+        std::optional<uint32_t> m_neighbour;  // an entry for this address may exist
+        std::optional<int> m_routeInterface;  // a host route to m_routeAddress on this interface
+        uint32_t m_routeAddress = 0;
     };
 
-    InstallTarget m_target;
+    CameraRecord m_target;  // the camera as the list showed it when the user pressed Install
     InstallUi& m_ui;
     Platform m_platform;
+    StopSignal m_ownStop;  // never requested: for a worker that nobody stops
+    const StopSignal& m_stop;
     Made m_made;
 };
 

@@ -150,8 +150,8 @@ EchoChannel::Result IcmpEchoChannel::Receive(std::span<uint8_t> buffer, uint32_t
     for (;;) {
         const auto left =
             std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-        pollfd readable{m_fd, POLLIN, 0};
-        const int ready = poll(&readable, 1, static_cast<int>(std::max<int64_t>(left, 0)));
+        pollfd fds[2] = {{m_fd, POLLIN, 0}, {m_stopFd, POLLIN, 0}};
+        const int ready = poll(fds, m_stopFd >= 0 ? 2 : 1, static_cast<int>(std::max<int64_t>(left, 0)));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
@@ -160,6 +160,9 @@ EchoChannel::Result IcmpEchoChannel::Receive(std::span<uint8_t> buffer, uint32_t
         }
         if (ready == 0) {
             return {Status::TimedOut, EAGAIN, 0};
+        }
+        if ((fds[0].revents & POLLIN) == 0) {
+            return {Status::TimedOut, EINTR, 0};  // stopped
         }
         sockaddr_in from{};
         socklen_t length = sizeof from;

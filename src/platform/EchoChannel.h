@@ -6,6 +6,8 @@
 #include <memory>
 #include <span>
 
+#include "StopSignal.h"
+
 // One ICMP endpoint for echo requests and whatever ICMP comes back. Addresses are IPv4 in host order.
 class EchoChannel {
   public:
@@ -29,6 +31,8 @@ class EchoChannel {
     // The identifier (as read little-endian from offset 4 of the ICMP message) that replies to this process
     // carry. Datagram sockets put their own identifier on every request, so it may differ from the one asked for.
     virtual uint16_t ReplyIdentifier() const = 0;
+    // From now on a stop request ends a Receive early, as TimedOut.
+    virtual void InterruptOn(const StopSignal&) {}
 };
 
 // The real thing: a raw ICMP socket, or where the process may not open one, an unprivileged ICMP datagram
@@ -59,6 +63,7 @@ class IcmpEchoChannel : public EchoChannel {
     Result Receive(std::span<uint8_t> buffer, uint32_t& sender, int timeoutMs) override;
     bool DeliversIpHeader() const override { return m_raw; }
     uint16_t ReplyIdentifier() const override { return m_identifier; }
+    void InterruptOn(const StopSignal& stop) override { m_stopFd = stop.Fd(); }
 
   private:
     static Opened Finish(int fd, bool raw, uint16_t replyIdentifier, int timeoutMs);
@@ -67,4 +72,5 @@ class IcmpEchoChannel : public EchoChannel {
     int m_fd;
     bool m_raw;
     uint16_t m_identifier;
+    int m_stopFd = -1;
 };

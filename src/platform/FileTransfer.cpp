@@ -60,6 +60,18 @@ int WatchCommands(CURL*, curl_infotype type, char* data, size_t size, void* user
     return 0;
 }
 
+// Ends a transfer (CURLE_ABORTED_BY_CALLBACK) once a stop is requested, but never an upload whose store command
+// has gone out: cut there, it would leave the server a cut file.
+struct Interrupt {
+    const StopSignal* stop = nullptr;
+    const bool* storeSent = nullptr;
+};
+
+int AbortWhenStopped(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+    const Interrupt& interrupt = *static_cast<const Interrupt*>(clientp);
+    return interrupt.stop->Requested() && (interrupt.storeSent == nullptr || !*interrupt.storeSent) ? 1 : 0;
+}
+
 // The server refused EPSV and PASV (or answered PASV with nothing usable).
 bool PassiveRefused(int code) {
     return code == CURLE_FTP_WEIRD_PASV_REPLY || code == CURLE_FTP_WEIRD_227_FORMAT;
@@ -111,7 +123,13 @@ void CurlFileTransfer::Prepare(const std::string& remoteName) {
     m_errorBuffer[0] = '\0';
 }
 
-CurlFileTransfer::Outcome CurlFileTransfer::Perform(std::string& error) {
+CurlFileTransfer::Outcome CurlFileTransfer::Perform(std::string& error, const bool* storeSent) {
+    Interrupt interrupt{m_stop, storeSent};
+    if (m_stop != nullptr) {
+        curl_easy_setopt(Handle(m_curl), CURLOPT_NOPROGRESS, 0L);
+        curl_easy_setopt(Handle(m_curl), CURLOPT_XFERINFOFUNCTION, AbortWhenStopped);
+        curl_easy_setopt(Handle(m_curl), CURLOPT_XFERINFODATA, &interrupt);
+    }
     const CURLcode code = curl_easy_perform(Handle(m_curl));
     if (code == CURLE_OK) {
         return {code, Result::Ok};
@@ -191,7 +209,7 @@ CurlFileTransfer::Result CurlFileTransfer::Upload(std::string_view bytes, const 
         curl_easy_setopt(curl, CURLOPT_DEBUGDATA, &source);
         curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
         curl_easy_setopt(curl, CURLOPT_INFILESIZE_LARGE, static_cast<curl_off_t>(bytes.size()));
-        const Outcome outcome = Perform(error);
+        const Outcome outcome = Perform(error, &source.storeSent);
         if (PassiveRefused(outcome.code) && !m_active && !source.storeSent) {
             m_active = true;
             continue;

@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "StopSignal.h"
+
 // An FTP session: log in once, fetch and store whole files in binary mode, in memory (nothing is written to
 // the local disk, so no ending of the process can leave a file behind). One object serves one installation
 // and one thread.
@@ -41,6 +43,8 @@ class FileTransfer {
     virtual Result Upload(std::string_view bytes, const std::string& remoteName, std::string& error) = 0;
     // Ends the session; harmless when none is open.
     virtual void Close() = 0;
+    // From now on a stop request ends a login or transfer early (Failed), short of cutting a store under way.
+    virtual void InterruptOn(const StopSignal&) {}
 };
 
 // libcurl. Call InitFileTransferLibrary() once on the main thread before any other thread starts.
@@ -67,6 +71,7 @@ class CurlFileTransfer : public FileTransfer {
     Result Download(const std::string& remoteName, Fetched& fetched, std::string& error) override;
     Result Upload(std::string_view bytes, const std::string& remoteName, std::string& error) override;
     void Close() override;
+    void InterruptOn(const StopSignal& stop) override { m_stop = &stop; }
 
     // Whether the session has fallen back to active mode.
     bool Active() const { return m_active; }
@@ -78,7 +83,7 @@ class CurlFileTransfer : public FileTransfer {
         int code;  // CURLcode
         Result result;
     };
-    Outcome Perform(std::string& error);
+    Outcome Perform(std::string& error, const bool* storeSent = nullptr);
     void Prepare(const std::string& remoteName);
 
     Timeouts m_timeouts;
@@ -87,6 +92,7 @@ class CurlFileTransfer : public FileTransfer {
     std::string m_user;
     std::string m_password;
     bool m_active = false;
+    const StopSignal* m_stop = nullptr;
     char m_errorBuffer[256] = {};
 };
 

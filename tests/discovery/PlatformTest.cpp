@@ -74,3 +74,27 @@ TEST(InvokeBlocking, RunsOnTheReceiversThreadAndDirectlyOnItsOwn) {
     caller.join();
     EXPECT_EQ(ranOn, receiver.thread());
 }
+
+// A worker that the GUI thread is about to join must not wait for a call the GUI thread will never take up, and
+// the call must not run later with the worker's state gone.
+TEST(InvokeBlocking, CallNotTakenUpBeforeAStopIsDropped) {
+    EnsureQtApp();
+    QObject receiver;
+    StopSignal stop;
+    bool ran = false;
+    int result = -1;
+    std::thread caller([&] {
+        result = InvokeBlocking(
+            &receiver,
+            [&] {
+                ran = true;
+                return 7;
+            },
+            &stop);
+    });
+    stop.Request();
+    caller.join();  // this thread never ran its event loop meanwhile
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(ran);
+    EXPECT_EQ(result, 0);
+}

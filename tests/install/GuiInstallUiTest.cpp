@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -9,6 +10,7 @@
 
 #include <atomic>
 #include <functional>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -17,14 +19,24 @@
 #include "CMessageDlg.h"
 #include "Diagnostics.h"
 #include "GuiInstallUi.h"
+#include "InstallSession.h"
 #include "InvokeBlocking.h"
 
 namespace {
 
-DeviceInfo Row(const std::string& mac) {
-    DeviceInfo info;
-    info.cells = {mac, "0.0.0.0", "No", "255.255.255.0", "0.0.0.0", "0.0.0.0", "0.0.0.0", "NO", "Tavix-10", "NO"};
-    return info;
+const MacAddress kFirst({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7});
+const MacAddress kSecond({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC8});
+constexpr uint32_t kNewAddress = 0x0AD50732;  // 10.213.7.50
+
+CameraRecord Row(const MacAddress& mac) {
+    CameraRecord camera;
+    camera.mac = mac;
+    camera.mask = 0xFFFFFF00;
+    camera.gateway = camera.dns1 = camera.dns2 = 0;
+    camera.wireless = false;
+    camera.model = 102;
+    camera.xrmSupport = false;
+    return camera;
 }
 
 class GuiInstallUiTest : public testing::Test {
@@ -70,10 +82,10 @@ class GuiInstallUiTest : public testing::Test {
 
 TEST_F(GuiInstallUiTest, AddressLandsOnTheInstalledCamerasRowNotOnTheSelection) {
     DeviceTable& table = m_window->Discovery().Table();
-    table.Append(Row("02-5E-A1-CC-55-C7"));
-    table.Append(Row("02-5E-A1-CC-55-C8"));
+    table.Append(Row(kFirst));
+    table.Append(Row(kSecond));
     Select(1);  // the user clicked another camera while the first one was being installed
-    OnWorker([&] { m_ui->UpdateRow("02-5E-A1-CC-55-C7", "10.213.7.50", false); });
+    OnWorker([&] { m_ui->UpdateRow(kFirst, kNewAddress, false); });
     QTest::qWait(20);  // the posted refresh
     EXPECT_EQ(table.Cell(0, kColumnAddress), "10.213.7.50");
     EXPECT_EQ(table.Cell(0, kColumnAssigned), "Yes");
@@ -88,16 +100,16 @@ TEST_F(GuiInstallUiTest, WebPageIsOfferedOnlyOnceTheInstallationHasEnded) {
     QPushButton* webPage = m_window->Button(CCameraSetupDlg::kWebPageButton);
     for (const bool installOk : {true, false}) {
         table.Clear();
-        table.Append(Row("02-5E-A1-CC-55-C7"));
+        table.Append(Row(kFirst));
         Select(0);
-        OnWorker([&] { m_ui->UpdateRow("02-5E-A1-CC-55-C7", "10.213.7.50", false); });
+        OnWorker([&] { m_ui->UpdateRow(kFirst, kNewAddress, false); });
         QTest::qWait(20);
         ASSERT_EQ(table.Cell(0, kColumnAssigned), "Yes");
         EXPECT_FALSE(webPage->isEnabled()) << installOk;
         Select(0);  // clicked again while the camera restarts
         EXPECT_FALSE(webPage->isEnabled()) << installOk;
         if (installOk) {
-            OnWorker([&] { m_ui->UpdateRow("02-5E-A1-CC-55-C7", "10.213.7.50", true); });
+            OnWorker([&] { m_ui->UpdateRow(kFirst, kNewAddress, true); });
             QTest::qWait(20);
             EXPECT_TRUE(webPage->isEnabled());
         } else {
@@ -149,6 +161,40 @@ TEST_F(GuiInstallUiTest, MessageBoxBlocksTheWorkerUntilDismissed) {
     });
     OnWorker([&] { m_ui->ShowMessage("Install OK", "Message"); });
     EXPECT_EQ(seen, "Message: Install OK");
+}
+
+// Closing the window while its installation waits for the GUI thread: the window stops the installation it holds,
+// the waits that the GUI thread will never answer are given up, and the window's end joins it at once.
+TEST_F(GuiInstallUiTest, ClosingTheWindowStopsAndJoinsTheInstallationItHolds) {
+    const std::function<void(GuiInstallUi&)> waits[] = {
+        [](GuiInstallUi& ui) { ui.ShowMessage("Install OK", "Message"); },
+        [](GuiInstallUi& ui) { ui.OpenStatus(); },
+        [](GuiInstallUi& ui) { ui.SetStatusProgress(10); },
+        [](GuiInstallUi& ui) { ui.EndWait(); },
+    };
+    for (size_t i = 0; i < std::size(waits); ++i) {
+        SCOPED_TRACE(i);
+        m_ui.reset();
+        std::atomic<bool> waiting{false};
+        std::atomic<bool> ended{false};
+        CCameraSetupDlg& window = *m_window;
+        window.HoldInstall(std::make_unique<InstallSession>([&](const StopSignal& stop) {
+            GuiInstallUi ui(window, &stop);
+            waiting = true;
+            waits[i](ui);
+            ended = true;
+            return InstallOutcome::Stopped;
+        }));
+        while (!waiting) {
+            std::this_thread::yield();
+        }
+        QElapsedTimer clock;
+        clock.start();
+        m_window.reset();  // without running this thread's events
+        EXPECT_TRUE(ended);
+        EXPECT_LT(clock.elapsed(), 1000);
+        SetUp();
+    }
 }
 
 }  // namespace

@@ -7,7 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <deque>
+#include <functional>
 #include <map>
 #include <memory>
 #include <sstream>
@@ -17,6 +20,7 @@
 #include "ConfigFileRewrite.h"
 #include "Diagnostics.h"
 #include "EchoRequest.h"
+#include "InstallSession.h"
 #include "InstallWorker.h"
 
 namespace {
@@ -36,7 +40,13 @@ constexpr uint16_t kKernelIdentifier = 0x4321;  // what a datagram socket puts o
 // Everything the fakes see, in order, so tests can check the sequence of the whole installation.
 struct Log {
     std::vector<std::string> events;
-    void Add(std::string event) { events.push_back(std::move(event)); }
+    std::function<void(const std::string&)> onEvent;  // a test's hook, run as each event happens
+    void Add(std::string event) {
+        events.push_back(std::move(event));
+        if (onEvent) {
+            onEvent(events.back());
+        }
+    }
     bool Has(const std::string& event) const { return std::find(events.begin(), events.end(), event) != events.end(); }
     std::vector<std::string> Matching(const std::string& prefix) const {
         std::vector<std::string> found;
@@ -178,7 +188,7 @@ class FakeNeighbours : public NeighbourTable {
     }
     bool AddPermanent(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) override {
         m_log.Add("neigh add " + std::to_string(interfaceIndex) + " " + DottedAddress(address) + " " +
-                  std::to_string(mac[5]));
+                  std::to_string(mac.Octets()[5]));
         if (m_failAdd) {
             error = "refused";
             return false;
@@ -276,9 +286,9 @@ class FakeTransfer : public FileTransfer {
 class FakeUi : public InstallUi {
   public:
     explicit FakeUi(Log& log) : m_log(log) {}
-    std::optional<InstallParams> RunWizard(const WizardRequest& request) override {
+    std::optional<InstallParams> RunWizard(const CameraRecord& camera) override {
         m_log.Add("wizard");
-        m_request = request;
+        m_request = camera;
         return m_wizardResult;
     }
     void OpenStatus() override { m_log.Add("status open"); }
@@ -299,12 +309,12 @@ class FakeUi : public InstallUi {
         m_answers.pop_front();
         return true;
     }
-    void UpdateRow(const std::string& mac, const std::string& address, bool installed) override {
-        m_log.Add("row " + mac + " " + address + (installed ? " installed" : " assigned"));
+    void UpdateRow(const MacAddress& mac, uint32_t address, bool installed) override {
+        m_log.Add("row " + mac.Text() + " " + DottedAddress(address) + (installed ? " installed" : " assigned"));
     }
 
     std::optional<InstallParams> m_wizardResult;
-    std::optional<WizardRequest> m_request;
+    std::optional<CameraRecord> m_request;
     std::deque<ServerSettings> m_answers;
 
   private:
@@ -322,14 +332,15 @@ class InstallWorkerTest : public testing::Test {
             m_oldTmp = old;
         }
         setenv("TMPDIR", m_tmp.c_str(), 1);
-        InstallParams params = InstallParams::ForCamera(kCameraAddress, 0, 0xC0A80A01, 0x08080808, 0);
-        params.m_newAddress = kNewAddress;
-        m_ui.m_wizardResult = params;
-        m_target.mac = kMac;
+        m_target.mac = *MacAddress::Parse(kMac);
         m_target.address = kCameraAddress;
         m_target.mask = 0;
         m_target.gateway = 0xC0A80A01;
         m_target.dns1 = 0x08080808;
+        m_target.dns2 = 0;
+        InstallParams params = InstallParams::ForCamera(m_target);
+        params.m_newAddress = kNewAddress;
+        m_ui.m_wizardResult = params;
     }
 
     void TearDown() override {
@@ -373,8 +384,11 @@ class InstallWorkerTest : public testing::Test {
                                          [this](int code) { m_exitCodes.push_back(code); },
                                          kIdentifier,
                                          "config.ini"};
-        InstallWorker worker(m_target, m_ui, platform);
-        return worker.Run();
+        InstallWorker worker(m_target, m_ui, platform, *m_stop);
+        m_worker = &worker;
+        const InstallOutcome outcome = worker.Run();
+        m_worker = nullptr;
+        return outcome;
     }
 
     // Script: the address check's silence, then `silentAssign` unanswered requests, then the camera's answer.
@@ -401,11 +415,13 @@ class InstallWorkerTest : public testing::Test {
     FakeTransfer m_transfer{m_log};
     FakeUi m_ui{m_log};
     RecordingDiagnostics m_diagnostics;
-    InstallTarget m_target;
+    CameraRecord m_target;
     IcmpEchoChannel::Failure m_openFailure = IcmpEchoChannel::Failure::None;
     bool m_datagram = false;
     std::vector<int> m_waits;  // the time-out of every receive
     std::vector<int> m_exitCodes;
+    std::unique_ptr<StopSignal> m_stop = std::make_unique<StopSignal>();
+    InstallWorker* m_worker = nullptr;  // while Run runs
     std::string m_tmp;
     std::string m_oldTmp;
 };
@@ -429,9 +445,7 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
                             "send 192.168.10.100 seq 2", "status close", "box Message: Install OK",
                             "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait", "neigh del 192.168.10.100"));
     // The wizard started from the row, the upload is the rewrite of the download.
-    ASSERT_TRUE(m_ui.m_request.has_value());
-    EXPECT_EQ(m_ui.m_request->address, kCameraAddress);
-    EXPECT_EQ(m_ui.m_request->mask, 0u);
+    EXPECT_EQ(m_ui.m_request, m_target);
     std::istringstream in(m_transfer.m_remoteFile);
     std::ostringstream expected;
     RewriteConfigFile(in, expected, *m_ui.m_wizardResult);
@@ -504,8 +518,8 @@ TEST_F(InstallWorkerTest, OnlyTheAnswerToTheRequestCounts) {
 
 TEST_F(InstallWorkerTest, AddressHeldByAnotherHardwareAddressIsInUse) {
     // The echo went unanswered; the kernel's neighbour table still knows who answered ARP for the address.
-    const NeighbourTable::MacAddress camera{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
-    const NeighbourTable::MacAddress other{0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F};
+    const MacAddress camera({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E});
+    const MacAddress other({0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5F});
     struct Case {
         const char* name;
         std::optional<NeighbourEntry> entry;
@@ -826,9 +840,68 @@ TEST_F(InstallWorkerTest, NeighbourEntryFailureEndsLikeNoAnswer) {
     EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr("refused"));
 }
 
-TEST(InstallWorkerPasswordTest, MacWithoutSeparatorsUpperCase) {
-    EXPECT_EQ(InstallWorker::DefaultPassword("00-1a-2B-3c-4D-5e"), "001A2B3C4D5E");
-    EXPECT_EQ(InstallWorker::DefaultPassword("AA:BB:CC:DD:EE:FF"), "AABBCCDDEEFF");
+// The holder's stop, whenever it comes, ends the installation without a message and with the usual cleanup; a
+// cleanup from another thread ends it too, and nothing is added after it.
+TEST_F(InstallWorkerTest, StopOrOutsideCleanupEndsTheInstallationAndNothingIsAddedAfter) {
+    std::deque<Step> restarting = Assigned();
+    restarting.push_back({Step::Silence});
+    restarting.push_back({Step::Answer});
+    const struct {
+        const char* at;  // the event after which it comes
+        bool cleanUpOnly;
+        InstallOutcome outcome;
+        const char* neverAfter;  // an event that must not follow
+    } cases[] = {
+        {"wizard", false, InstallOutcome::Stopped, "echo open"},
+        {"send 192.168.10.100 seq 0", false, InstallOutcome::Stopped, "neigh add"},
+        {"sleep 1000", false, InstallOutcome::Stopped, "send"},
+        {"ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", false, InstallOutcome::Stopped, "ftp get"},
+        {"ftp put config.ini", false, InstallOutcome::Stopped, "send"},
+        {"neigh flush 192.168.10.100", true, InstallOutcome::AssignFailed, "neigh add"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.at);
+        m_log.events.clear();
+        m_stop = std::make_unique<StopSignal>();
+        StopSignal* stop = m_stop.get();
+        m_log.onEvent = [&, stop](const std::string& event) {
+            if (event == c.at && c.cleanUpOnly) {
+                m_worker->CleanUp();
+            } else if (event == c.at) {
+                stop->Request();
+            }
+        };
+        const InstallOutcome outcome = Run(restarting);
+        m_log.onEvent = nullptr;
+        EXPECT_EQ(outcome, c.outcome);
+        const auto at = std::find(m_log.events.begin(), m_log.events.end(), c.at);
+        ASSERT_NE(at, m_log.events.end());
+        EXPECT_TRUE(
+            std::none_of(at, m_log.events.end(), [&](const std::string& e) { return e.rfind(c.neverAfter, 0) == 0; }));
+        if (c.outcome == InstallOutcome::Stopped) {
+            EXPECT_TRUE(m_log.Matching("box").empty());
+            EXPECT_TRUE(m_exitCodes.empty());
+        }
+        EXPECT_TRUE(m_neighbours.m_entries.empty());
+    }
+}
+
+TEST(InstallSession, HolderStopsAndJoinsWhateverTheBodyWaitsFor) {
+    std::atomic<bool> ended{false};
+    {
+        InstallSession session([&](const StopSignal& stop) {
+            stop.WaitMs(60'000);
+            ended = true;
+            return InstallOutcome::Stopped;
+        });
+        EXPECT_TRUE(session.Running());
+    }  // a holder going away stops and joins
+    EXPECT_TRUE(ended);
+
+    InstallSession finished([](const StopSignal&) { return InstallOutcome::Installed; });
+    EXPECT_EQ(finished.Join(), InstallOutcome::Installed);
+    EXPECT_FALSE(finished.Running());
+    EXPECT_EQ(finished.Join(), InstallOutcome::Installed);
 }
 
 }  // namespace

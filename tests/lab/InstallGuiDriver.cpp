@@ -21,6 +21,7 @@
 
 #include <cstdio>
 #include <deque>
+#include <optional>
 #include <string>
 
 #include "CCameraSetupDlg.h"
@@ -66,7 +67,12 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: install_gui_driver MAC [--ip A.B.C.D] [--cancel-wizard] [--password P]...\n");
         return 2;
     }
-    const std::string mac = argv[1];
+    const std::optional<MacAddress> parsed = MacAddress::Parse(argv[1]);
+    if (!parsed) {
+        std::fprintf(stderr, "install_gui_driver: %s is not a MAC address\n", argv[1]);
+        return 2;
+    }
+    const MacAddress mac = *parsed;
     uint32_t ip = 0;
     bool cancelWizard = false;
     std::deque<std::string> passwords;
@@ -132,7 +138,7 @@ int main(int argc, char** argv) {
                     rowSeenAt = clock.elapsed();
                 }
                 // The DHCP server's acknowledgement brings the mask a moment after the request.
-                if (table.Cell(*row, kColumnSubnet) == kNoAddress && clock.elapsed() - rowSeenAt < 3000) {
+                if (table.Record(*row).mask == 0u && clock.elapsed() - rowSeenAt < 3000) {
                     return;
                 }
                 QTreeView* list = window.List();
@@ -221,7 +227,7 @@ int main(int argc, char** argv) {
             }
             case Phase::Done:
                 // Let the worker finish its cleanup (and, after a cancelled wizard, show that nothing follows).
-                if (GuiInstallRunning() || clock.elapsed() - doneAt < 1500) {
+                if (window.InstallRunning() || clock.elapsed() - doneAt < 1500) {
                     return;
                 }
                 if (const auto row = table.Find(mac)) {
