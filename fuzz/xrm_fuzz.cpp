@@ -1,6 +1,7 @@
 // One XRM datagram as the worker receives it. A parse that succeeds must build back to a datagram that parses to
 // the same record; the answer then goes through the message-1131 handling twice, once for an unknown camera and
 // once for one that a DHCP packet has put in the table as pending.
+#include "ByteReader.h"
 #include "FuzzSupport.h"
 #include "XrmProtocol.h"
 
@@ -20,8 +21,7 @@ XrmDeviceMessage MessageFor(const XrmAnswer& answer) {
     XrmDeviceMessage message;
     message.model = answer.model;
     message.mac = answer.mac;
-    message.address = FormatDottedAddress(uint32_t{answer.address[0]} << 24 | uint32_t{answer.address[1]} << 16 |
-                                          uint32_t{answer.address[2]} << 8 | answer.address[3]);
+    message.address = FormatDottedAddress(ByteReader(answer.address).U32Be().value_or(0));
     message.secondText = answer.secondText;
     return message;
 }

@@ -6,6 +6,16 @@
 #include <QScreen>
 #include <QWidget>
 
+QMessageBox::Icon MessageBoxIcon(const QString& caption) {
+    if (caption == QLatin1String("Error")) {
+        return QMessageBox::Critical;
+    }
+    if (caption == QLatin1String("Warning")) {
+        return QMessageBox::Warning;
+    }
+    return QMessageBox::Information;
+}
+
 void ApplyDialogFont(QWidget& widget) {
     QFont font = widget.font();
     font.setPixelSize(kDialogFontPixels);

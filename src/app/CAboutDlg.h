@@ -9,7 +9,6 @@ class QPushButton;
 class CAboutDlg : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kDialogId = 100;
     static constexpr int kWidth = 573;
     static constexpr int kHeight = 451;
 

@@ -29,10 +29,6 @@ class QProgressBar;
 class CMessageDlg : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kDialogId = 157;
-    static constexpr int kTextId = 1042;
-    static constexpr int kProgressId = 1041;
-    static constexpr int kTimerId = 100;
     static constexpr int kSearchSteps = 25;
     static constexpr int kResultOk = 1;
     static constexpr int kResultCancel = 2;
@@ -74,7 +70,7 @@ class CMessageDlg : public QDialog {
     QString m_statusText;
     QProgressBar* m_progress;
     QLabel* m_text;
-    QBasicTimer m_searchTimer;  // Qt picks the native id; kTimerId names it
+    QBasicTimer m_searchTimer;
     int m_timerPeriodMs = 0;
     std::function<void()> m_onOpened;
 };

@@ -6,6 +6,5 @@ CommandButton* CreateCommandButton(QWidget* parent, int id, int in, int out, int
     button->setGeometry(geometry);
     button->setAutoDefault(false);
     button->SetBitmaps(in, Qt::white, out, Qt::white, disabled, Qt::white);
-    button->DrawTransparent(true);
     return button;
 }

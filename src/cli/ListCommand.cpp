@@ -2,6 +2,7 @@
 
 #include "CameraDiscovery.h"
 #include "CliUi.h"
+#include "CommandLine.h"
 #include "Diagnostics.h"
 #include "Headless.h"
 #include "HeadlessCommand.h"
@@ -11,22 +12,10 @@
 #include <QTimer>
 
 #include <cerrno>
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 
 namespace {
-
-constexpr int kMaxSeconds = 24 * 60 * 60;
-
-std::optional<int> ParseSeconds(std::string_view text) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < 0 || value > kMaxSeconds) {
-        return std::nullopt;
-    }
-    return value;
-}
 
 std::optional<ListFormat> ParseFormat(std::string_view text) {
     if (text == "table") {
@@ -117,45 +106,31 @@ std::string_view ListUsage() {
 }
 
 std::optional<ListOptions> ParseListOptions(const std::vector<std::string>& args, std::string* error) {
+    QCommandLineParser parser;
+    if (!ParseCommandLine(parser, {{"seconds", "N"}, {"format", "F"}}, args, error)) {
+        return std::nullopt;
+    }
+    if (const QStringList positional = parser.positionalArguments(); !positional.isEmpty()) {
+        *error = "unknown argument \"" + positional.first().toStdString() + "\"";
+        return std::nullopt;
+    }
     ListOptions options;
-    for (size_t i = 0; i < args.size(); ++i) {
-        std::string_view arg = args[i];
-        std::optional<std::string> value;
-        std::string_view name = arg;
-        if (const size_t equals = arg.find('='); arg.starts_with("--") && equals != std::string_view::npos) {
-            name = arg.substr(0, equals);
-            value = std::string(arg.substr(equals + 1));
-        }
-        if (name == "--help" || name == "-h") {
-            options.help = true;
-            continue;
-        }
-        if (name != "--seconds" && name != "--format") {
-            *error = "unknown argument \"" + std::string(arg) + "\"";
+    options.help = parser.isSet(QStringLiteral("help"));
+    if (const auto value = OptionValue(parser, "seconds")) {
+        const auto seconds = ParseWholeNumber(*value, 0, kMaxSearchSeconds);
+        if (!seconds) {
+            *error = "--seconds wants a whole number from 0 to 86400, not \"" + *value + "\"";
             return std::nullopt;
         }
-        if (!value) {
-            if (i + 1 >= args.size()) {
-                *error = std::string(name) + " needs a value";
-                return std::nullopt;
-            }
-            value = args[++i];
+        options.seconds = *seconds;
+    }
+    if (const auto value = OptionValue(parser, "format")) {
+        const auto format = ParseFormat(*value);
+        if (!format) {
+            *error = "--format wants table, csv or json, not \"" + *value + "\"";
+            return std::nullopt;
         }
-        if (name == "--seconds") {
-            const auto seconds = ParseSeconds(*value);
-            if (!seconds) {
-                *error = "--seconds wants a whole number from 0 to 86400, not \"" + *value + "\"";
-                return std::nullopt;
-            }
-            options.seconds = *seconds;
-        } else {
-            const auto format = ParseFormat(*value);
-            if (!format) {
-                *error = "--format wants table, csv or json, not \"" + *value + "\"";
-                return std::nullopt;
-            }
-            options.format = *format;
-        }
+        options.format = *format;
     }
     return options;
 }

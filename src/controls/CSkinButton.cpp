@@ -1,7 +1,6 @@
 #include "CSkinButton.h"
 
 #include <QApplication>
-#include <QFontMetrics>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPalette>
@@ -9,10 +8,6 @@
 #include <span>
 
 namespace {
-
-// Image placement and caption offsets, in pixels.
-constexpr int kImageMargin = 10;
-constexpr int kFocusInset = 3;
 
 // Key-coloured pixels become fully transparent, once, so that drawing is a plain alpha blend: the same picture
 // as masking the key out and painting the rest over the background. A null result means the copy could not be
@@ -45,29 +40,6 @@ void FillPixels(QPainter& painter, int x, int y, int width, int height, const QC
     }
 }
 
-// A line from `from` towards `to`, `to` itself excluded; lines are horizontal or vertical.
-void Segment(QPainter& painter, QPoint from, QPoint to, const QColor& colour) {
-    if (from.y() == to.y()) {
-        const int left = from.x() <= to.x() ? from.x() : to.x() + 1;
-        FillPixels(painter, left, from.y(), std::abs(to.x() - from.x()), 1, colour);
-    } else {
-        const int top = from.y() <= to.y() ? from.y() : to.y() + 1;
-        FillPixels(painter, from.x(), top, 1, std::abs(to.y() - from.y()), colour);
-    }
-}
-
-void Polyline(QPainter& painter, QPoint a, QPoint b, QPoint c, const QColor& colour) {
-    Segment(painter, a, b, colour);
-    Segment(painter, b, c, colour);
-}
-
-void Frame(QPainter& painter, const QRect& r, const QColor& colour) {
-    FillPixels(painter, r.x(), r.y(), r.width(), 1, colour);
-    FillPixels(painter, r.x(), r.y() + r.height() - 1, r.width(), 1, colour);
-    FillPixels(painter, r.x(), r.y(), 1, r.height(), colour);
-    FillPixels(painter, r.x() + r.width() - 1, r.y(), 1, r.height(), colour);
-}
-
 // Top and left edges in one colour, right and bottom (which own the corners they share) in the other.
 void Frame3d(QPainter& painter, const QRect& r, const QColor& topLeft, const QColor& bottomRight) {
     FillPixels(painter, r.x(), r.y(), r.width() - 1, 1, topLeft);
@@ -83,15 +55,6 @@ QColor SystemColour(const QWidget* widget, QPalette::ColorRole role) {
 }  // namespace
 
 CSkinButton::CSkinButton(QWidget* parent) : QPushButton(parent) {
-    const QColor face = SystemColour(this, QPalette::Button);
-    const QColor text = SystemColour(this, QPalette::ButtonText);
-    m_colors[kBackIn] = face;
-    m_colors[kTextIn] = text;
-    m_colors[kBackOut] = face;
-    m_colors[kTextOut] = text;
-    m_colors[kBackFocus] = face;
-    m_colors[kTextFocus] = text;
-
     // Hover needs the moves without a button held.
     setMouseTracking(true);
     // Connected first, so the focus has moved before anyone else hears of the click.
@@ -155,18 +118,6 @@ int CSkinButton::SetBitmaps(const QImage* in, QColor inKey, const QImage* out, Q
     return result;
 }
 
-void CSkinButton::DrawTransparent(bool repaint) {
-    m_drawTransparent = true;
-    if (repaint) {
-        update();
-    }
-}
-
-void CSkinButton::SetFlat(bool flat) {
-    m_flat = flat;
-    update();
-}
-
 void CSkinButton::ReleaseImages() {
     for (Image& image : m_images) {
         image = Image{};
@@ -174,24 +125,13 @@ void CSkinButton::ReleaseImages() {
 }
 
 void CSkinButton::EndHover() {
-    if (m_flat && m_hover) {
+    if (m_hover) {
         m_hover = false;
         update();
     }
 }
 
-int CSkinButton::DrawBackground(QPainter& painter, const QRect& rect) {
-    QColor colour = m_colors[kBackOut];
-    if (m_hover || m_pressed) {
-        colour = m_colors[kBackIn];
-    } else if (m_focused) {
-        colour = m_colors[kBackFocus];
-    }
-    painter.fillRect(rect, colour);
-    return 0;
-}
-
-int CSkinButton::DrawBorder(QPainter& painter, const QRect& rect) {
+void CSkinButton::DrawBorder(QPainter& painter, const QRect& rect) {
     const QColor light = SystemColour(this, QPalette::Light);
     const QColor shadow = SystemColour(this, QPalette::Dark);
     if (m_pressed) {
@@ -199,7 +139,6 @@ int CSkinButton::DrawBorder(QPainter& painter, const QRect& rect) {
     } else {
         Frame3d(painter, rect, light, shadow);
     }
-    return 0;
 }
 
 int CSkinButton::ChooseSlot() const {
@@ -207,134 +146,33 @@ int CSkinButton::ChooseSlot() const {
         return kIn;
     }
     if (m_disabled) {
-        if (m_showDisabledImage && !m_images[kDisabled].image.isNull()) {
-            return kDisabled;
-        }
-        return kIn;
+        return m_images[kDisabled].image.isNull() ? kIn : kDisabled;
     }
     return m_images[kOut].image.isNull() ? kIn : kOut;
 }
 
-void CSkinButton::DrawImage(QPainter& painter, const QRect& buttonRect, QRect& captionRect) {
+void CSkinButton::DrawImage(QPainter& painter, const QRect& buttonRect) {
     const Image& image = m_images[ChooseSlot()];
-    QRect place = buttonRect;
-    if (!text().isEmpty()) {
-        place.setLeft(place.left() + kImageMargin);
-        captionRect.setLeft(captionRect.left() + image.width + kImageMargin);
-    } else {
-        place.setLeft(place.left() + (place.width() - image.width) / 2);
-    }
-    place.setTop(place.top() + (place.height() - image.height) / 2);
+    QPoint place(buttonRect.left() + (buttonRect.width() - image.width) / 2,
+                 buttonRect.top() + (buttonRect.height() - image.height) / 2);
     if (m_pressed) {
-        place.translate(1, 1);
+        place += QPoint(1, 1);
     }
     const bool highDensity = painter.device() != nullptr && painter.device()->devicePixelRatioF() > 1.0;
     const QImage& face = highDensity && !image.sharp.isNull() ? image.sharp : image.image;
-    painter.drawImage(QRect(place.topLeft(), QSize(image.width, image.height)), face);
-}
-
-void CSkinButton::DrawCaption(QPainter& painter, QRect captionRect) {
-    const QString caption = text();
-    if (m_pressed) {
-        captionRect.translate(1, 1);
-    }
-    constexpr int kFlags = Qt::TextWordWrap | Qt::AlignHCenter;
-    const QSize measured = QFontMetrics(font()).boundingRect(captionRect, kFlags, caption).size();
-    QRect textRect(captionRect.topLeft(), measured);
-    textRect.translate((captionRect.width() - measured.width()) / 2, (captionRect.height() - measured.height()) / 2);
-
-    painter.setFont(font());
-    if (m_disabled) {
-        painter.setPen(SystemColour(this, QPalette::Light));
-        painter.drawText(textRect.translated(1, 1), kFlags, caption);
-        painter.setPen(SystemColour(this, QPalette::Dark));
-        painter.drawText(textRect, kFlags, caption);
-        return;
-    }
-    painter.setPen((m_hover || m_pressed) ? m_colors[kTextIn] : m_colors[kTextOut]);
-    painter.drawText(textRect, kFlags, caption);
-}
-
-void CSkinButton::DrawFocusRect(QPainter& painter, const QRect& rect) {
-    if (rect.width() < 2 || rect.height() < 2) {
-        return;
-    }
-    // Every other pixel of the outline, inverted, so it shows on any image.
-    const int left = rect.x();
-    const int top = rect.y();
-    const int right = left + rect.width() - 1;
-    const int bottom = top + rect.height() - 1;
-    const auto dot = [&](int x, int y) {
-        if ((x - left + y - top) % 2 == 0) {
-            painter.fillRect(QRect(x, y, 1, 1), Qt::black);
-        }
-    };
-    painter.save();
-    painter.setCompositionMode(QPainter::RasterOp_NotDestination);
-    for (int x = left; x <= right; ++x) {
-        dot(x, top);
-        dot(x, bottom);
-    }
-    for (int y = top + 1; y < bottom; ++y) {
-        dot(left, y);
-        dot(right, y);
-    }
-    painter.restore();
+    painter.drawImage(QRect(place, QSize(image.width, image.height)), face);
 }
 
 void CSkinButton::paintEvent(QPaintEvent* /*event*/) {
     m_pressed = isDown();
-    m_focused = hasFocus();
     m_disabled = !isEnabled();
-    m_defaultButton = isDefault();
-
+    // No background: Qt has already composed the parent's pixels beneath.
     QPainter painter(this);
-    const QRect button = rect();
-    QRect work = button;
-    if (!m_flat && (m_focused || m_defaultButton)) {
-        Frame(painter, work, Qt::black);
-        work.adjust(1, 1, -1, -1);
+    if (m_pressed || m_hover) {
+        DrawBorder(painter, rect());
     }
-
-    // Transparent: Qt has already composed the parent's pixels beneath.
-    if (!m_drawTransparent) {
-        DrawBackground(painter, work);
-    }
-
-    if (m_pressed) {
-        if (m_flat) {
-            if (m_drawBorder) {
-                DrawBorder(painter, work);
-            }
-        } else {
-            Frame(painter, work, SystemColour(this, QPalette::Dark));
-        }
-    } else if (m_flat) {
-        if (m_hover && m_drawBorder) {
-            DrawBorder(painter, work);
-        }
-    } else {
-        // Window coordinates: right and bottom lie just outside the rectangle.
-        const int l = work.x();
-        const int t = work.y();
-        const int r = work.x() + work.width();
-        const int b = work.y() + work.height();
-        Polyline(painter, {l, b - 1}, {l, t}, {r, t}, SystemColour(this, QPalette::Light));
-        Polyline(painter, {l + 1, b - 1}, {l + 1, t + 1}, {r, t + 1}, SystemColour(this, QPalette::Midlight));
-        Polyline(painter, {l, b - 1}, {r - 1, b - 1}, {r - 1, t - 1}, SystemColour(this, QPalette::Shadow));
-        Polyline(painter, {l + 1, b - 2}, {r - 2, b - 2}, {r - 2, t}, SystemColour(this, QPalette::Dark));
-    }
-
-    QRect caption = button;
     if (!m_images[kIn].image.isNull()) {
-        DrawImage(painter, button, caption);
-    }
-    if (!text().isEmpty()) {
-        DrawCaption(painter, caption);
-    }
-
-    if ((!m_flat || m_flatFocus) && m_focused) {
-        DrawFocusRect(painter, work.adjusted(kFocusInset, kFocusInset, -kFocusInset, -kFocusInset));
+        DrawImage(painter, rect());
     }
 }
 
@@ -344,12 +182,7 @@ void CSkinButton::mouseMoveEvent(QMouseEvent* event) {
     if ((event->buttons() & Qt::LeftButton) && !m_hover) {
         return;
     }
-    if (!m_flat) {
-        return;
-    }
-    const QWidget* under = QApplication::widgetAt(event->globalPosition().toPoint());
-    const QWidget* active = m_alwaysTrack ? this : QApplication::activeWindow();
-    if (under == this && active != nullptr) {
+    if (QApplication::widgetAt(event->globalPosition().toPoint()) == this) {
         if (!m_hover) {
             m_hover = true;
             update();

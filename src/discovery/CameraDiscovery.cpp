@@ -6,19 +6,12 @@
 
 #include <cerrno>
 #include <condition_variable>
-#include <ctime>
 #include <mutex>
-#include <random>
 
 namespace {
 
 using Stream = Diagnostics::Stream;
 constexpr QEvent::Type kXrmDeviceEvent = static_cast<QEvent::Type>(1131);
-
-std::function<uint32_t()> TimeSeededRandom() {
-    auto engine = std::make_shared<std::minstd_rand>(static_cast<uint32_t>(std::time(nullptr)));
-    return [engine] { return static_cast<uint32_t>((*engine)()); };
-}
 
 }  // namespace
 

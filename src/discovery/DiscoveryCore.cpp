@@ -47,21 +47,16 @@ struct DhcpPacket {
         std::copy_n(buffer.begin() + kChaddrOffset, mac.size(), mac.begin());
         return mac;
     }
-    uint32_t Address(size_t offset) const {
-        return (uint32_t{buffer[offset]} << 24) | (uint32_t{buffer[offset + 1]} << 16) |
-               (uint32_t{buffer[offset + 2]} << 8) | buffer[offset + 3];
-    }
+    uint32_t Address(size_t offset) const { return ByteReader(buffer, offset).U32Be().value_or(0); }
 };
 
 // Dotted text of the first address in an option; nothing when the option is too short to hold one.
 std::optional<std::string> OptionAddress(std::span<const uint8_t> data, size_t index) {
-    ByteReader reader(data, index * 4);
-    const auto bytes = reader.Bytes(4);
-    if (!bytes) {
+    const auto address = ByteReader(data, index * 4).U32Be();
+    if (!address) {
         return std::nullopt;
     }
-    const auto& b = *bytes;
-    return FormatDottedAddress((uint32_t{b[0]} << 24) | (uint32_t{b[1]} << 16) | (uint32_t{b[2]} << 8) | b[3]);
+    return FormatDottedAddress(*address);
 }
 
 struct HostNameFacts {

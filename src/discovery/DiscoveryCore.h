@@ -51,7 +51,6 @@ class DiscoveryCore {
 
     int32_t PendingXrmCount() const;
     const XrmRequeryTimer& RequeryTimer() const { return m_requery; }
-    std::mutex& WindowLock() { return m_windowLock; }
 
     // The interface index on which this camera's DHCP packets last arrived (key = column 0 text).
     std::optional<int> ArrivalInterface(std::string_view mac) const;

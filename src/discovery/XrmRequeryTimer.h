@@ -19,7 +19,6 @@ class XrmRequeryTimer {
   public:
     XrmRequeryTimer(RequeryTimerControl& control, std::mutex& windowLock) : m_control(control), m_lock(windowLock) {}
 
-    static constexpr int kTimerId = 1000;
     static constexpr int kMaxTicks = 10;
 
     // Port-68 acknowledgement: stores the period (1500 + random % 1500) and arms the timer unless armed.

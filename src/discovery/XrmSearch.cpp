@@ -1,5 +1,6 @@
 #include "XrmSearch.h"
 
+#include "ByteReader.h"
 #include "DottedAddress.h"
 
 #include <sys/eventfd.h>
@@ -21,12 +22,12 @@ constexpr auto kCommandWait = std::chrono::milliseconds(20);
 constexpr int kSocketWaitMs = 2000;
 constexpr auto kPause = std::chrono::milliseconds(100);
 
+}  // namespace
+
 std::function<uint32_t()> TimeSeededRandom() {
     auto engine = std::make_shared<std::minstd_rand>(static_cast<uint32_t>(std::time(nullptr)));
     return [engine] { return static_cast<uint32_t>((*engine)()); };
 }
-
-}  // namespace
 
 std::unique_ptr<XrmSearch> XrmSearch::Create(Config config, int* result) {
     int ignored;
@@ -217,9 +218,7 @@ void XrmSearch::HandleDatagram(std::span<const uint8_t> data, const UdpSocket::D
     XrmDeviceMessage message;
     message.model = answer->model;
     message.mac = answer->mac;
-    const uint32_t address = (uint32_t{answer->address[0]} << 24) | (uint32_t{answer->address[1]} << 16) |
-                             (uint32_t{answer->address[2]} << 8) | answer->address[3];
-    message.address = FormatDottedAddress(address);
+    message.address = FormatDottedAddress(ByteReader(answer->address).U32Be().value_or(0));
     message.secondText = answer->secondText;
     if (m_callback) {
         m_callback(kEventAnswer, &message);

@@ -15,6 +15,9 @@
 #include <thread>
 #include <vector>
 
+// Query identifiers and other unpredictable numbers: a generator seeded with the time of the call.
+std::function<uint32_t()> TimeSeededRandom();
+
 // The active search: a worker thread that broadcasts XRM queries, reports the answers that carry the
 // current query identifier through the callback and acknowledges each one to its sender.
 //

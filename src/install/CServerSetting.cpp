@@ -6,6 +6,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 
+#include "InstallUi.h"
+
 namespace {
 
 // Dialog units of "MS Shell Dlg" 8 pt at 96 dpi.
@@ -19,7 +21,7 @@ CServerSetting::CServerSetting(QWidget* owner) : QDialog(owner) {
     setWindowTitle(QStringLiteral("Server Settings"));
     setObjectName(QStringLiteral("CServerSetting"));
     setFixedSize(Dlu(0, 0, 220, 110).size());
-    auto* text = new QLabel(QString::fromLatin1(kText), this);
+    auto* text = new QLabel(QString::fromLatin1(kServerSettingsText), this);
     text->setGeometry(Dlu(12, 8, 196, 20));
     auto* portLabel = new QLabel(QStringLiteral("Server FTP Port"), this);
     portLabel->setGeometry(Dlu(12, 38, 90, 10));

@@ -12,13 +12,8 @@ class QPushButton;
 class CServerSetting : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kDialogId = 158;
-    static constexpr int kPortEdit = 1043;
-    static constexpr int kPasswordEdit = 1044;
     static constexpr int kRetry = 1;  // result of Retry
     static constexpr int kCancel = 2;
-    static constexpr const char* kText =
-        "If you have changed the server FTP port or\nAdmin password, please input the correct settings";
 
     explicit CServerSetting(QWidget* owner = nullptr);
 

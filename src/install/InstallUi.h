@@ -28,6 +28,10 @@ struct ServerSettings {
     std::string password;
 };
 
+// What the server settings dialog (and its terminal counterpart) tells the user.
+inline constexpr const char* kServerSettingsText =
+    "If you have changed the server FTP port or\nAdmin password, please input the correct settings";
+
 class InstallUi {
   public:
     virtual ~InstallUi() = default;

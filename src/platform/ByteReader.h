@@ -22,6 +22,19 @@ class ByteReader {
         return m_bytes[m_position++];
     }
 
+    // Most significant byte first (network order).
+    std::optional<uint32_t> U32Be() {
+        if (Remaining() < 4) {
+            return std::nullopt;
+        }
+        uint32_t value = 0;
+        for (size_t i = 0; i < 4; ++i) {
+            value = (value << 8) | m_bytes[m_position + i];
+        }
+        m_position += 4;
+        return value;
+    }
+
     // Least significant byte first.
     std::optional<uint32_t> U32Le() {
         if (Remaining() < 4) {

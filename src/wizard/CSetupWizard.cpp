@@ -7,6 +7,7 @@
 
 #include "ArtworkPixmap.h"
 #include "Bitmaps.h"
+#include "DialogColours.h"
 #include "DialogUnits.h"
 #include "StringTable.h"
 #include "WizardButton.h"
@@ -34,7 +35,7 @@ CSetupWizard::CSetupWizard(QWidget* owner) : WizardDialog(owner) {
     setWindowTitle(QStringLiteral("Setup Wizard"));
     setFixedSize(DialogUnits::ToPixelsX(345), DialogUnits::ToPixelsY(262));
     QPalette palette = this->palette();
-    palette.setColor(QPalette::Window, Background());
+    palette.setColor(QPalette::Window, kDialogBackground);
     palette.setColor(QPalette::WindowText, Qt::black);
     setPalette(palette);
     setAutoFillBackground(true);

@@ -237,24 +237,27 @@ void CWizardWirelessDlg::UpdateData(bool saveAndValidate) {
 
 void CWizardWirelessDlg::OnInitDialog() {
     WizardPage::OnInitDialog();
-    m_requiredKeyLength = ::RequiredKeyLength(0, kKeyFormatHex);
-    m_hexShown = true;
+    const InstallParams first = WirelessFirstDisplay(InstallParams{});
+    m_requiredKeyLength = ::RequiredKeyLength(first.m_keyLengthIndex, first.m_keyFormat);
+    m_hexShown = first.m_keyFormat == kKeyFormatHex;
     {
         const QSignalBlocker block(Combo(*this, kKeyLength));
-        Combo(*this, kChannel)->setCurrentIndex(5);
-        Combo(*this, kKeyLength)->setCurrentIndex(0);
-        Combo(*this, kTxRate)->setCurrentIndex(3);
-        Combo(*this, kPreamble)->setCurrentIndex(0);
-        Combo(*this, kAuthentication)->setCurrentIndex(0);
+        Combo(*this, kChannel)->setCurrentIndex(first.m_channelIndex);
+        Combo(*this, kKeyLength)->setCurrentIndex(first.m_keyLengthIndex);
+        Combo(*this, kTxRate)->setCurrentIndex(first.m_txRateIndex);
+        Combo(*this, kPreamble)->setCurrentIndex(first.m_preamble);
+        Combo(*this, kAuthentication)->setCurrentIndex(first.m_authenticationIndex);
     }
-    Edit(*this, kSsid)->setText(QStringLiteral("default"));
+    Edit(*this, kSsid)->setText(QString::fromStdString(first.m_ssid));
     Edit(*this, kSsid)->setMaxLength(kMaxSsidLength);
-    Check(*this, kInfrastructure)->setChecked(true);
-    Check(*this, kAscii)->setChecked(false);
-    Check(*this, kHex)->setChecked(true);
-    Check(*this, kKeySelects[0])->setChecked(true);
-    FillKeys();
-    EnableEncryptionGroup(false);
+    SetCheckedIndex(*this, kModeGroup, first.m_wirelessMode);
+    SetCheckedIndex(*this, kFormatGroup, first.m_keyFormat);
+    SetCheckedIndex(*this, kKeySelects, first.m_keySelect);
+    for (size_t i = 0; i < kKeyEdits.size(); ++i) {
+        Edit(*this, kKeyEdits[i])->setText(QString::fromStdString(first.m_keys[i]));
+    }
+    Check(*this, kDataEncryption)->setChecked(first.m_dataEncryption);
+    EnableEncryptionGroup(first.m_dataEncryption);
 }
 
 void CWizardWirelessDlg::FillKeys() {

@@ -1,13 +1,10 @@
 #pragma once
 
-// Control, dialog and result ids of the Setup Wizard, and the colours and sizes its dialogs share.
-
-#include <QColor>
+// Control, dialog and result ids of the Setup Wizard, and the sizes its dialogs share.
 
 namespace WizardIds {
 
 // Dialogs.
-constexpr int kFrameDialog = 156;
 constexpr int kWelcomePage = 152;
 constexpr int kNetworkPage = 154;
 constexpr int kFinishPage = 155;
@@ -28,9 +25,5 @@ constexpr int kButtonWidth = 47;
 constexpr int kButtonHeight = 64;
 // The frame's client area grows by this many pixels below its template size, and the page area with it.
 constexpr int kFrameGrowth = 135;
-
-inline QColor Background() {
-    return QColor(196, 203, 209);
-}
 
 }  // namespace WizardIds

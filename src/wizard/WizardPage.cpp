@@ -1,5 +1,6 @@
 #include "WizardPage.h"
 
+#include "DialogColours.h"
 #include "WizardDialog.h"
 #include "WizardIds.h"
 
@@ -21,7 +22,7 @@ bool WizardPage::CreatePageWindow(WizardDialog* frame) {
     window->hide();
     window->setFixedSize(m_pageSize);
     QPalette palette = window->palette();
-    palette.setColor(QPalette::Window, WizardIds::Background());
+    palette.setColor(QPalette::Window, kDialogBackground);
     palette.setColor(QPalette::WindowText, Qt::black);
     window->setPalette(palette);
     window->setAutoFillBackground(true);

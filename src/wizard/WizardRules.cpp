@@ -42,6 +42,28 @@ int RequiredKeyLength(int keyLengthIndex, int keyFormat) {
     return keyFormat == kKeyFormatAscii ? i * (i + 1) * 4 + 5 : i * (i + 1) * 8 + 10;
 }
 
+std::string KeyFill(int keyLengthIndex, int keyFormat) {
+    return std::string(static_cast<size_t>(RequiredKeyLength(keyLengthIndex, keyFormat)),
+                       keyFormat == kKeyFormatAscii ? ' ' : '0');
+}
+
+InstallParams WirelessFirstDisplay(InstallParams params) {
+    params.m_ssid = "default";
+    params.m_channelIndex = 5;
+    params.m_txRateIndex = 3;
+    params.m_preamble = 0;
+    params.m_wirelessMode = 0;
+    params.m_dataEncryption = false;
+    params.m_authenticationIndex = 0;
+    params.m_keyLengthIndex = 0;
+    params.m_keyFormat = kKeyFormatHex;
+    params.m_keySelect = 0;
+    for (std::string& key : params.m_keys) {
+        key = KeyFill(params.m_keyLengthIndex, params.m_keyFormat);
+    }
+    return params;
+}
+
 std::string UpperCaseKey(std::string key) {
     for (char& c : key) {
         if (c >= 'a' && c <= 'z') {

@@ -44,6 +44,13 @@ bool IsValidHexKey(const std::string& key);
 // 5/13/29 and 10/26/58. Any key format other than 0 counts as HEX.
 int RequiredKeyLength(int keyLengthIndex, int keyFormat);
 
+// What every key holds after the page fills the keys for this length and format: spaces (ASCII) or zeros (HEX).
+std::string KeyFill(int keyLengthIndex, int keyFormat);
+
+// The wireless page as it first shows itself: SSID "default", channel 6, 11 Mbps, long preamble, infrastructure,
+// encryption off, auto authentication, 64bit HEX keys of zeros, key 1 selected. The network values stay as given.
+InstallParams WirelessFirstDisplay(InstallParams params);
+
 // Letters a-z become A-Z; nothing else changes.
 std::string UpperCaseKey(std::string key);
 // A key that is not selected is cut to `length` or padded at its end with "0" up to it.

@@ -44,7 +44,8 @@ TEST(InstallCommandTest, ArgumentsAreParsedStrictly) {
         {{"02-5E-A1-CC-55-BA", "--ip", "10.0.0.1", "--channel", "12"}, "--channel wants"},
         {{"02-5E-A1-CC-55-BA", "--ip", "10.0.0.1", "--rate", "54"}, "--rate wants"},
         {{"02-5E-A1-CC-55-BA", "--ip", "10.0.0.1", "--ftp-port", "0"}, "--ftp-port wants"},
-        {{"02-5E-A1-CC-55-BA", "--ip", "10.0.0.1", "--seconds"}, "needs a value"},
+        {{"02-5E-A1-CC-55-BA", "--ip", "10.0.0.1", "--seconds"}, "Missing value"},
+        {{"02-5E-A1-CC-55-BA", "00-11-22-33-44-55", "--ip", "10.0.0.1"}, "one MAC address only"},
         {{"02-5E-A1-CC-55-BA", "--ip", "10.0.0.1", "--colour", "red"}, "unknown argument"},
     };
     for (const Bad& b : bad) {

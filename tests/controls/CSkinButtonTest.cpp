@@ -25,7 +25,7 @@ constexpr int kButtonWidth = 60;
 constexpr int kButtonHeight = 40;
 constexpr int kFaceWidth = 20;
 constexpr int kFaceHeight = 10;
-// Without a caption the face is centred: (60 - 20) / 2, (40 - 10) / 2.
+// The face is centred: (60 - 20) / 2, (40 - 10) / 2.
 const QPoint kFaceOrigin(20, 15);
 
 // A face of one colour inside a one-pixel key-coloured rim.
@@ -142,7 +142,6 @@ TEST_F(SkinButtonTest, ResourceIdsLoadTheBundledFaces) {
 
     // An id the resources do not hold gives no image at all.
     ASSERT_EQ(m_button->SetBitmaps(9999, kKey), CSkinButton::kOk);
-    m_button->DrawTransparent(true);
     const QImage empty = Render();
     EXPECT_EQ(At(empty, QPoint(54, 25)), Rgb(kDialogBackground));
 }
@@ -174,13 +173,7 @@ TEST_F(SkinButtonTest, KeyColourIsTransparentAndTheCallersImageIsLeftAlone) {
     ASSERT_EQ(m_button->SetBitmaps(&face, kKey), CSkinButton::kOk);
     EXPECT_EQ(face.pixel(0, 0), Rgb(kKey));
 
-    // Opaque button: the key shows the button face.
-    QImage shown = Render();
-    EXPECT_EQ(At(shown, kFaceOrigin), System(QPalette::Button));
-    EXPECT_EQ(At(shown, kFaceOrigin + QPoint(1, 1)), Rgb(kRed));
-
-    m_button->DrawTransparent(true);
-    shown = Render();
+    const QImage shown = Render();
     EXPECT_EQ(At(shown, kFaceOrigin), Rgb(kDialogBackground));
     EXPECT_EQ(At(shown, QPoint(0, 0)), Rgb(kDialogBackground));
     EXPECT_EQ(At(shown, kFaceOrigin + QPoint(1, 1)), Rgb(kRed));
@@ -190,7 +183,6 @@ TEST_F(SkinButtonTest, KeyColourIsTransparentAndTheCallersImageIsLeftAlone) {
 TEST_F(SkinButtonTest, OneImageIsShownInEveryState) {
     const QImage face = Face(kRed);
     ASSERT_EQ(m_button->SetBitmaps(&face, kKey), CSkinButton::kOk);
-    m_button->DrawTransparent(true);
     const QPoint inside = kFaceOrigin + QPoint(kFaceWidth / 2, kFaceHeight / 2);
 
     EXPECT_EQ(At(Render(), inside), Rgb(kRed)) << "out";
@@ -211,7 +203,6 @@ TEST_F(SkinButtonTest, ImageSlotFollowsTheState) {
     const QImage out = Face(kBlue);
     const QImage disabled = Face(kGrey);
     ASSERT_EQ(m_button->SetBitmaps(&in, kKey, &out, kKey, &disabled, kKey), CSkinButton::kOk);
-    m_button->DrawTransparent(true);
     const QPoint inside = kFaceOrigin + QPoint(kFaceWidth / 2, kFaceHeight / 2);
 
     EXPECT_EQ(At(Render(), inside), Rgb(kBlue)) << "out";
@@ -234,7 +225,6 @@ TEST_F(SkinButtonTest, ImageSlotFollowsTheState) {
 TEST_F(SkinButtonTest, PressedImageMovesByOnePixel) {
     const QImage face = Face(kRed);
     ASSERT_EQ(m_button->SetBitmaps(&face, kKey), CSkinButton::kOk);
-    m_button->DrawTransparent(true);
     const std::optional<QPoint> out = Find(Render(), kRed);
     ASSERT_TRUE(out.has_value());
     EXPECT_EQ(*out, kFaceOrigin + QPoint(1, 1));
@@ -247,7 +237,6 @@ TEST_F(SkinButtonTest, PressedImageMovesByOnePixel) {
 TEST_F(SkinButtonTest, FlatBorderIsRaisedOnHoverAndSunkenWhilePressed) {
     const QImage face = Face(kRed);
     ASSERT_EQ(m_button->SetBitmaps(&face, kKey), CSkinButton::kOk);
-    m_button->DrawTransparent(true);
     const QPoint topLeft(0, 0);
     const QPoint bottomRight(kButtonWidth - 1, kButtonHeight - 1);
     const QRgb light = System(QPalette::Light);
@@ -274,85 +263,6 @@ TEST_F(SkinButtonTest, FlatBorderIsRaisedOnHoverAndSunkenWhilePressed) {
     shown = Render();
     EXPECT_EQ(At(shown, topLeft), shadow) << "pressed";
     EXPECT_EQ(At(shown, bottomRight), light);
-}
-
-TEST_F(SkinButtonTest, RaisedButtonDrawsBevelFrameAndFocusRectangle) {
-    m_button->SetFlat(false);
-    m_button->clearFocus();  // the active window gave it the focus
-    const QRgb light = System(QPalette::Light);
-    const QRgb midlight = System(QPalette::Midlight);
-    const QRgb dark = System(QPalette::Dark);
-    const QRgb shadow = System(QPalette::Shadow);
-    const QRgb face = System(QPalette::Button);
-    const int r = kButtonWidth - 1;
-    const int b = kButtonHeight - 1;
-
-    QImage shown = Render();
-    EXPECT_EQ(At(shown, QPoint(0, 0)), light);
-    EXPECT_EQ(At(shown, QPoint(0, b - 1)), light);
-    EXPECT_EQ(At(shown, QPoint(1, 1)), midlight);
-    EXPECT_EQ(At(shown, QPoint(r, 0)), shadow);
-    EXPECT_EQ(At(shown, QPoint(0, b)), shadow);
-    EXPECT_EQ(At(shown, QPoint(r - 1, b - 1)), dark);
-    EXPECT_EQ(At(shown, QPoint(r - 1, 1)), dark);
-    EXPECT_EQ(At(shown, QPoint(4, 4)), face);
-
-    Hover();
-    EXPECT_FALSE(m_button->IsHovering()) << "a raised button does not track hover";
-
-    m_button->setFocus();
-    shown = Render();
-    EXPECT_EQ(At(shown, QPoint(0, 0)), qRgb(0, 0, 0)) << "focus frame";
-    EXPECT_EQ(At(shown, QPoint(1, 1)), light) << "bevel moves inside the frame";
-    // Focus rectangle: the working rectangle (1, 1) shrunk by 3, every other pixel inverted.
-    const QRgb inverted = qRgb(255 - qRed(face), 255 - qGreen(face), 255 - qBlue(face));
-    EXPECT_EQ(At(shown, QPoint(4, 4)), inverted);
-    EXPECT_EQ(At(shown, QPoint(5, 4)), face);
-    EXPECT_EQ(At(shown, QPoint(6, 4)), inverted);
-
-    m_button->setDown(true);
-    shown = Render();
-    EXPECT_EQ(At(shown, QPoint(1, 1)), dark) << "pressed: shadow frame";
-    EXPECT_EQ(At(shown, QPoint(r - 1, b - 1)), dark);
-
-    m_button->setDown(false);
-    m_button->clearFocus();
-    m_button->setDefault(true);
-    EXPECT_EQ(At(Render(), QPoint(0, 0)), qRgb(0, 0, 0)) << "default button frame";
-}
-
-TEST_F(SkinButtonTest, CaptionShiftsWhenPressedAndIsEmbossedWhenDisabled) {
-    // Plain pixels, so that the caption's colours can be found exactly.
-    QFont font = m_button->font();
-    font.setStyleStrategy(QFont::NoAntialias);
-    m_button->setFont(font);
-    m_button->setText(QStringLiteral("Go"));
-    const QRgb text = System(QPalette::ButtonText);
-    const std::optional<QPoint> out = Find(Render(), text);
-    ASSERT_TRUE(out.has_value());
-
-    m_button->setDown(true);
-    const std::optional<QPoint> pressed = Find(Render(), text);
-    ASSERT_TRUE(pressed.has_value());
-    EXPECT_EQ(*pressed, *out + QPoint(1, 1));
-
-    m_button->setDown(false);
-    m_button->setEnabled(false);
-    const QImage disabled = Render();
-    EXPECT_FALSE(Contains(disabled, text));
-    const std::optional<QPoint> dark = Find(disabled, System(QPalette::Dark));
-    ASSERT_TRUE(dark.has_value());
-    EXPECT_EQ(*dark, *out);
-    EXPECT_TRUE(Contains(disabled, System(QPalette::Light)));
-}
-
-TEST_F(SkinButtonTest, ImageBesideCaptionStartsTenPixelsIn) {
-    const QImage face = Face(kRed);
-    ASSERT_EQ(m_button->SetBitmaps(&face, kKey), CSkinButton::kOk);
-    m_button->setText(QStringLiteral("x"));
-    const std::optional<QPoint> first = Find(Render(), kRed);
-    ASSERT_TRUE(first.has_value());
-    EXPECT_EQ(*first, QPoint(10 + 1, kFaceOrigin.y() + 1));
 }
 
 TEST_F(SkinButtonTest, HoverStartsOnlyOnAnUnheldMoveAndEndsOnEveryExit) {
@@ -395,18 +305,6 @@ TEST_F(SkinButtonTest, HoverStartsOnlyOnAnUnheldMoveAndEndsOnEveryExit) {
         exit.apply(*m_button);
         EXPECT_FALSE(m_button->IsHovering());
     }
-}
-
-TEST_F(SkinButtonTest, WithoutAlwaysTrackHoverNeedsAnActiveWindow) {
-    m_button->SetAlwaysTrack(false);
-    QApplication::setActiveWindow(nullptr);
-    ASSERT_EQ(QApplication::activeWindow(), nullptr);
-    Hover();
-    EXPECT_FALSE(m_button->IsHovering());
-
-    m_button->SetAlwaysTrack(true);
-    Hover();
-    EXPECT_TRUE(m_button->IsHovering());
 }
 
 TEST_F(SkinButtonTest, DeactivationEndsHover) {
