@@ -93,7 +93,9 @@ void BM_ClientPacketRowsChanging(benchmark::State& state) {
     Fixture fixture;
     size_t i = 0;
     for (auto _ : state) {
-        fixture.core.Table().SetCell(i, kColumnAssigned, "Yes");
+        CameraRecord camera = fixture.core.Table().Record(i);
+        camera.assigned = Assignment::Yes;
+        fixture.core.Table().Update(i, camera);
         benchmark::DoNotOptimize(fixture.core.HandleClientPacket(fixture.packets[i]));
         i = (i + 7919) % fixture.packets.size();
     }

@@ -56,34 +56,6 @@ struct FuzzDiscovery {
     }
 };
 
-// "%02X-%02X-%02X-%02X-%02X-%02X" read back; nothing for any other text.
-inline std::optional<HardwareAddress> ParseMacText(std::string_view text) {
-    if (text.size() != 17) {
-        return std::nullopt;
-    }
-    HardwareAddress mac{};
-    for (size_t i = 0; i < 6; ++i) {
-        uint8_t byte = 0;
-        for (size_t k = 0; k < 2; ++k) {
-            const char c = text[i * 3 + k];
-            uint8_t nibble = 0;
-            if (c >= '0' && c <= '9') {
-                nibble = static_cast<uint8_t>(c - '0');
-            } else if (c >= 'A' && c <= 'F') {
-                nibble = static_cast<uint8_t>(c - 'A' + 10);
-            } else {
-                return std::nullopt;
-            }
-            byte = static_cast<uint8_t>(byte << 4 | nibble);
-        }
-        if (i < 5 && text[i * 3 + 2] != '-') {
-            return std::nullopt;
-        }
-        mac[i] = byte;
-    }
-    return mac;
-}
-
 inline bool IsDottedText(std::string_view text) {
     const auto value = ParseDottedAddress(text);
     return value && FormatDottedAddress(*value) == text;
@@ -96,12 +68,12 @@ inline void CheckTable(const DeviceTable& table) {
     std::set<std::string> keys;
     for (size_t row = 0; row < table.RowCount(); ++row) {
         const std::string& key = table.Cell(row, kColumnMac);
-        const auto mac = ParseMacText(key);
+        const auto mac = MacAddress::Parse(key, "-");
         FUZZ_CHECK(mac.has_value(), "row key is a MAC text");
-        FUZZ_CHECK(FormatHardwareAddress(*mac) == key, "row key is in the canonical form");
+        FUZZ_CHECK(mac->Text() == key, "row key is in the canonical form");
         FUZZ_CHECK(CameraAddressFilter(*mac), "row key lies inside the camera ranges");
         FUZZ_CHECK(keys.insert(key).second, "one row per camera");
-        FUZZ_CHECK(table.Find(key) == row, "lookup finds the row");
+        FUZZ_CHECK(table.Find(*mac) == row, "lookup finds the row");
         const std::string& assigned = table.Cell(row, kColumnAssigned);
         FUZZ_CHECK(assigned == kAssignedNo || assigned == kAssignedPending || assigned == kAssignedYes,
                    "assigned cell holds a known value");
@@ -118,12 +90,12 @@ inline void CheckTable(const DeviceTable& table) {
 }
 
 // The hardware address a DHCP datagram carries (chaddr, bytes 28-33; zeros past a short datagram).
-inline HardwareAddress DhcpChaddr(const uint8_t* data, size_t size) {
-    HardwareAddress mac{};
+inline MacAddress DhcpChaddr(const uint8_t* data, size_t size) {
+    MacAddress::Bytes mac{};
     for (size_t i = 0; i < mac.size(); ++i) {
         mac[i] = 28 + i < size ? data[28 + i] : 0;
     }
-    return mac;
+    return MacAddress(mac);
 }
 
 inline uint32_t DhcpAddressField(const uint8_t* data, size_t size, size_t offset) {

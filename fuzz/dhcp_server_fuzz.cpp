@@ -7,7 +7,7 @@
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzDiscovery env;
     const std::span<const uint8_t> datagram(data, size);
-    const HardwareAddress chaddr = DhcpChaddr(data, size);
+    const MacAddress chaddr = DhcpChaddr(data, size);
     const uint32_t ciaddr = DhcpAddressField(data, size, 12);
     const uint32_t yiaddr = DhcpAddressField(data, size, 16);
     const DeviceTable& table = env.core.Table();
@@ -21,18 +21,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!kept) {
         return 0;
     }
-    FUZZ_CHECK(table.Cell(0, kColumnMac) == FormatHardwareAddress(chaddr), "the row is keyed by chaddr");
+    FUZZ_CHECK(table.Cell(0, kColumnMac) == chaddr.Text(), "the row is keyed by chaddr");
     FUZZ_CHECK(table.Cell(0, kColumnAddress) == FormatDottedAddress(yiaddr), "the row holds yiaddr");
     FUZZ_CHECK(table.Cell(0, kColumnAssigned) == kAssignedNo, "a server packet adds a row with No");
     for (size_t column = kColumnSubnet; column <= kColumnDns2; ++column) {
         FUZZ_CHECK(!table.Cell(0, column).empty(), "address cells are written");
     }
     FUZZ_CHECK(table.Cell(0, kColumnXrmSupport).empty(), "XRM cell stays empty");
-    DeviceInfo first = table.Row(0);
+    const DeviceCells first = table.Cells(0);
 
     FUZZ_CHECK(env.core.HandleServerPacket(datagram) == 0, "repeat handled");
     FUZZ_CHECK(table.RowCount() == 1, "a repeat adds no row");
-    FUZZ_CHECK(table.Row(0).cells == first.cells, "a repeat for a camera without XRM changes nothing");
+    FUZZ_CHECK(table.Cells(0) == first, "a repeat for a camera without XRM changes nothing");
     FUZZ_CHECK(!env.timer.running, "no timer for a camera without XRM");
 
     XrmDeviceMessage answer;
@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         FUZZ_CHECK(env.timer.lastPeriod >= 1500 && env.timer.lastPeriod <= 2999, "re-query period in range");
     }
     for (size_t column = kColumnSubnet; column <= kColumnDns2; ++column) {
-        FUZZ_CHECK(table.Cell(0, column) == first.cells[column], "the same packet writes the same addresses");
+        FUZZ_CHECK(table.Cell(0, column) == first[column], "the same packet writes the same addresses");
     }
     return 0;
 }

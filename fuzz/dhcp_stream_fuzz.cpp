@@ -29,20 +29,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         position += 3 + length;
         switch (kind) {
             case kClient:
-                carried.insert(FormatHardwareAddress(DhcpChaddr(bytes.data(), bytes.size())));
+                carried.insert(DhcpChaddr(bytes.data(), bytes.size()).Text());
                 FUZZ_CHECK(env.core.HandleClientPacket(bytes) == 0, "client packet handled");
                 break;
             case kServer:
-                carried.insert(FormatHardwareAddress(DhcpChaddr(bytes.data(), bytes.size())));
+                carried.insert(DhcpChaddr(bytes.data(), bytes.size()).Text());
                 FUZZ_CHECK(env.core.HandleServerPacket(bytes) == 0, "server packet handled");
                 break;
             case kXrm:
                 if (const auto answer = ParseXrmDatagram(bytes)) {
                     XrmDeviceMessage message;
                     message.model = answer->model;
-                    message.mac = answer->mac;
+                    message.mac = MacAddress(answer->mac);
                     message.address = "10.213.7.77";
-                    carried.insert(FormatHardwareAddress(answer->mac));
+                    carried.insert(MacAddress(answer->mac).Text());
                     env.core.HandleXrmDevice(message);
                 }
                 break;

@@ -20,14 +20,14 @@ bool SameRecord(const XrmAnswer& a, const XrmAnswer& b) {
 XrmDeviceMessage MessageFor(const XrmAnswer& answer) {
     XrmDeviceMessage message;
     message.model = answer.model;
-    message.mac = answer.mac;
+    message.mac = MacAddress(answer.mac);
     message.address = FormatDottedAddress(ByteReader(answer.address).U32Be().value_or(0));
     message.secondText = answer.secondText;
     return message;
 }
 
 // A port-67 discover from `mac` with host name QM52X3-0100, which marks the row "------".
-std::array<uint8_t, 300> PendingDiscover(const HardwareAddress& mac) {
+std::array<uint8_t, 300> PendingDiscover(const MacAddress::Bytes& mac) {
     std::array<uint8_t, 300> packet{};
     packet[0] = 1;
     for (size_t i = 0; i < mac.size(); ++i) {
@@ -85,7 +85,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     CheckRoundTrip(*answer);
 
     const XrmDeviceMessage message = MessageFor(*answer);
-    const bool camera = CameraAddressFilter(answer->mac);
+    const bool camera = CameraAddressFilter(MacAddress(answer->mac));
     const bool wireless = answer->model.size() > 5 && (answer->model[5] == '3' || answer->model[5] == '4');
     {
         FuzzDiscovery env;

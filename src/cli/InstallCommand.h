@@ -11,7 +11,7 @@ class PrivilegedHelper;
 // What the command line of `install` says; every setting that is not given stays unset and is filled the way
 // the wizard pages would fill it.
 struct InstallOptions {
-    std::string mac;  // normalised: upper case, "-" between the pairs
+    MacAddress mac;
     std::optional<uint32_t> ip, mask, gateway, dns1, dns2;
     bool findable = false;
     std::optional<std::string> ssid;

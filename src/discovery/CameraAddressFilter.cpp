@@ -1,8 +1,7 @@
 #include "CameraAddressFilter.h"
 
-#include <cstdio>
-
-bool CameraAddressFilter(const HardwareAddress& mac) {
+bool CameraAddressFilter(const MacAddress& address) {
+    const MacAddress::Bytes& mac = address.Octets();
     if (mac[0] != 0x02 || mac[1] != 0x5E) {
         return false;
     }
@@ -15,10 +14,4 @@ bool CameraAddressFilter(const HardwareAddress& mac) {
         return low >= 0x7CE333 && low <= 0x7E69D2;
     }
     return false;
-}
-
-std::string FormatHardwareAddress(const HardwareAddress& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
 }

@@ -87,7 +87,6 @@ class CameraDiscovery : public QObject {
     int32_t PendingXrmCount() const { return m_core.PendingXrmCount(); }
     DeviceTable& Table() { return m_core.Table(); }
     const std::vector<AdapterInfo>& Adapters() const { return m_core.Adapters(); }
-    std::optional<int> ArrivalInterface(std::string_view mac) const { return m_core.ArrivalInterface(mac); }
     DiscoveryCore& Core() { return m_core; }
     // Local port of the XRM worker's socket (0 without a worker).
     uint16_t XrmLocalPort() const;

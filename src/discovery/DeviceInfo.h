@@ -5,7 +5,9 @@
 #include <string>
 #include <string_view>
 
-// One camera: ten text cells. Column 0 (the hardware address text) is the row's key.
+#include "CameraRecord.h"
+
+// The list's ten columns. Column 0 (the hardware address text) is the row's key.
 enum DeviceColumn : size_t {
     kColumnMac = 0,
     kColumnAddress = 1,
@@ -38,15 +40,17 @@ inline constexpr std::array<DeviceColumnInfo, kDeviceColumnCount> kDeviceColumns
     {"XRM Support", 0},
 }};
 
-// Values of the "Assigned" column.
+// The texts of the cells that hold a state.
 inline constexpr std::string_view kAssignedNo = "No";
 inline constexpr std::string_view kAssignedPending = "------";
 inline constexpr std::string_view kAssignedYes = "Yes";
-
 inline constexpr std::string_view kYes = "YES";
 inline constexpr std::string_view kNo = "NO";
-inline constexpr std::string_view kNoAddress = "0.0.0.0";
 
-struct DeviceInfo {
-    std::array<std::string, kDeviceColumnCount> cells;
-};
+using DeviceCells = std::array<std::string, kDeviceColumnCount>;
+
+// The ten texts of a camera, the only place they are made (the list, `list --format` and any export read
+// them): the hardware address as "AA-BB-CC-DD-EE-FF"; addresses dotted; "Assigned" as "No", "------" or
+// "Yes"; wireless and XRM support as "YES" or "NO"; the model's name; and an empty cell for any value no
+// packet has told.
+DeviceCells DeviceTexts(const CameraRecord& camera);

@@ -3,39 +3,43 @@
 #include <algorithm>
 #include <stdexcept>
 
-size_t DeviceTable::Append(DeviceInfo row) {
+size_t DeviceTable::Append(const CameraRecord& camera) {
     const size_t index = m_rows.size();
     for (DeviceTableObserver* observer : m_observers) {
         observer->RowAboutToBeAppended(index);
     }
-    m_index.try_emplace(row.cells[kColumnMac], index);
-    m_rows.push_back(std::move(row));
+    m_index.try_emplace(camera.mac, index);
+    m_rows.push_back({camera, DeviceTexts(camera)});
     for (DeviceTableObserver* observer : m_observers) {
         observer->RowAppended(index);
     }
     return index;
 }
 
-std::optional<size_t> DeviceTable::Find(std::string_view key) const {
-    const auto found = m_index.find(key);
+std::optional<size_t> DeviceTable::Find(const MacAddress& mac) const {
+    const auto found = m_index.find(mac);
     if (found == m_index.end()) {
         return std::nullopt;
     }
     return found->second;
 }
 
-void DeviceTable::SetCell(size_t row, size_t column, std::string_view text) {
-    std::string& cell = m_rows.at(row).cells.at(column);
-    if (cell == text) {
-        return;
-    }
-    cell.assign(text);
-    if (column == kColumnMac) {
-        // Keys change only here and rarely; a rebuild keeps "first match wins" exact.
+void DeviceTable::Update(size_t row, const CameraRecord& camera) {
+    Row& current = m_rows.at(row);
+    const bool keyChanged = current.record.mac != camera.mac;
+    DeviceCells cells = DeviceTexts(camera);
+    current.record = camera;
+    std::swap(current.cells, cells);
+    if (keyChanged) {
+        // Keys change rarely; a rebuild keeps "first match wins" exact.
         RebuildIndex();
     }
-    for (DeviceTableObserver* observer : m_observers) {
-        observer->CellChanged(row, column);
+    for (size_t column = 0; column < kDeviceColumnCount; ++column) {
+        if (cells[column] != current.cells[column]) {
+            for (DeviceTableObserver* observer : m_observers) {
+                observer->CellChanged(row, column);
+            }
+        }
     }
 }
 
@@ -63,6 +67,6 @@ void DeviceTable::RemoveObserver(DeviceTableObserver* observer) {
 void DeviceTable::RebuildIndex() {
     m_index.clear();
     for (size_t i = 0; i < m_rows.size(); ++i) {
-        m_index.try_emplace(m_rows[i].cells[kColumnMac], i);
+        m_index.try_emplace(m_rows[i].record.mac, i);
     }
 }

@@ -3,10 +3,8 @@
 #include "DeviceInfo.h"
 
 #include <cstddef>
-#include <functional>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -27,28 +25,39 @@ class DeviceTableObserver {
 class DeviceTable {
   public:
     size_t RowCount() const { return m_rows.size(); }
-    const DeviceInfo& Row(size_t row) const { return m_rows.at(row); }
+    const CameraRecord& Record(size_t row) const { return m_rows.at(row).record; }
+    const DeviceCells& Cells(size_t row) const { return m_rows.at(row).cells; }
     const std::string& Cell(size_t row, size_t column) const { return m_rows.at(row).cells.at(column); }
 
     // Appends at the end; returns the new row's index.
-    size_t Append(DeviceInfo row);
-    // Exact whole-string match on column 0; the first matching row wins. Does not scan the table.
-    std::optional<size_t> Find(std::string_view key) const;
-    // Unchanged text notifies nobody. Out-of-range row or column throws std::out_of_range.
-    void SetCell(size_t row, size_t column, std::string_view text);
+    size_t Append(const CameraRecord& camera);
+    // The first row of this hardware address. Does not scan the table.
+    std::optional<size_t> Find(const MacAddress& mac) const;
+    // Replaces the row's record; observers hear of each cell whose text changed. An out-of-range row throws
+    // std::out_of_range.
+    void Update(size_t row, const CameraRecord& camera);
     void Clear();
 
     void AddObserver(DeviceTableObserver* observer);
     void RemoveObserver(DeviceTableObserver* observer);
 
   private:
-    struct KeyHash {
-        using is_transparent = void;
-        size_t operator()(std::string_view key) const { return std::hash<std::string_view>{}(key); }
+    struct Row {
+        CameraRecord record;
+        DeviceCells cells;  // made once per change: views read them far more often
+    };
+    struct MacHash {
+        size_t operator()(const MacAddress& mac) const {
+            size_t hash = 0;
+            for (const uint8_t byte : mac.Octets()) {
+                hash = hash * 131 + byte;
+            }
+            return hash;
+        }
     };
     void RebuildIndex();
 
-    std::vector<DeviceInfo> m_rows;
-    std::unordered_map<std::string, size_t, KeyHash, std::equal_to<>> m_index;  // key -> first row
+    std::vector<Row> m_rows;
+    std::unordered_map<MacAddress, size_t, MacHash> m_index;  // -> first row
     std::vector<DeviceTableObserver*> m_observers;
 };

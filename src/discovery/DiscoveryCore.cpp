@@ -28,9 +28,6 @@ enum DhcpOption : uint8_t {
 constexpr uint8_t kDhcpAck = 5;
 constexpr size_t kTextLimit = 19;  // model identifier and version are held in 20-byte buffers
 
-constexpr const char* kConvertFailedText = "Convert IP failed";
-constexpr const char* kConvertFailedCaption = "Error";
-
 // The fixed fields as the handlers see them: read from a zero-filled copy of the first 548 bytes, so a short
 // datagram reads as zeros where it has no bytes. Options are walked over the received bytes only.
 struct DhcpPacket {
@@ -42,33 +39,29 @@ struct DhcpPacket {
         std::copy_n(datagram.begin(), length, buffer.begin());
         received = std::span<const uint8_t>(buffer.data(), length);
     }
-    HardwareAddress Chaddr() const {
-        HardwareAddress mac;
+    MacAddress Chaddr() const {
+        MacAddress::Bytes mac;
         std::copy_n(buffer.begin() + kChaddrOffset, mac.size(), mac.begin());
-        return mac;
+        return MacAddress(mac);
     }
     uint32_t Address(size_t offset) const { return ByteReader(buffer, offset).U32Be().value_or(0); }
 };
 
-// Dotted text of the first address in an option; nothing when the option is too short to hold one.
-std::optional<std::string> OptionAddress(std::span<const uint8_t> data, size_t index) {
-    const auto address = ByteReader(data, index * 4).U32Be();
-    if (!address) {
-        return std::nullopt;
-    }
-    return FormatDottedAddress(*address);
+// The address at `index` in an option; nothing when the option is too short to hold it.
+std::optional<uint32_t> OptionAddress(std::span<const uint8_t> data, size_t index) {
+    return ByteReader(data, index * 4).U32Be();
 }
 
 struct HostNameFacts {
-    std::optional<std::string_view> wireless;
+    std::optional<bool> wireless;
     int modelString = 0;  // 0: none
-    std::optional<std::string_view> xrm;
+    std::optional<bool> xrm;
 };
 
 void ApplyHostName(std::span<const uint8_t> data, HostNameFacts& facts) {
     if (data.empty()) {
         facts.modelString = 0;
-        facts.xrm = kYes;
+        facts.xrm = true;
         return;
     }
     std::string_view name(reinterpret_cast<const char*>(data.data()), data.size());
@@ -79,24 +72,24 @@ void ApplyHostName(std::span<const uint8_t> data, HostNameFacts& facts) {
     const std::string_view model = name.substr(0, std::min(firstDash, name.size())).substr(0, kTextLimit);
     const std::string_view version =
         lastDash == std::string_view::npos ? std::string_view{} : name.substr(lastDash + 1).substr(0, kTextLimit);
-    facts.xrm = kYes;
+    facts.xrm = true;
     if (model == "NV4413") {
-        facts.wireless = kYes;
+        facts.wireless = true;
         facts.modelString = kModelStringTavix11Plus;
         if (version < std::string_view("0102")) {
-            facts.xrm = kNo;
+            facts.xrm = false;
         }
     } else if (model == "QM52x3" || model == "QM52X3") {
-        facts.wireless = kYes;
+        facts.wireless = true;
         facts.modelString = kModelStringTavix30W;
     } else if (model == "QM52x2" || model == "QM52X2") {
-        facts.wireless = kNo;
+        facts.wireless = false;
         facts.modelString = kModelStringTavix30;
     } else if (model == "NV4412") {
-        facts.wireless = kNo;
+        facts.wireless = false;
         facts.modelString = kModelStringTavix10;
         if (version < std::string_view("0105")) {
-            facts.xrm = kNo;
+            facts.xrm = false;
         }
     }
 }
@@ -110,35 +103,43 @@ int32_t DiscoveryCore::PendingXrmCount() const {
     return m_pendingXrmCount;
 }
 
-std::optional<int> DiscoveryCore::ArrivalInterface(std::string_view mac) const {
-    const auto found = m_arrivalInterfaces.find(std::string(mac));
-    if (found == m_arrivalInterfaces.end()) {
-        return std::nullopt;
+void DiscoveryCore::RememberInterface(const MacAddress& mac, std::optional<int> interface) {
+    if (!interface) {
+        return;
     }
-    return found->second;
+    m_heardOn[mac] = *interface;
+    if (const auto row = m_table.Find(mac)) {
+        CameraRecord camera = m_table.Record(*row);
+        camera.arrivalInterface = interface;
+        m_table.Update(*row, camera);
+    }
 }
 
-void DiscoveryCore::RememberInterface(const std::string& key, std::optional<int> interface) {
-    if (interface) {
-        m_arrivalInterfaces[key] = *interface;
+CameraRecord DiscoveryCore::NewRecord(const MacAddress& mac, uint32_t address, Assignment assigned) const {
+    CameraRecord camera;
+    camera.mac = mac;
+    camera.address = address;
+    camera.assigned = assigned;
+    if (const auto heard = m_heardOn.find(mac); heard != m_heardOn.end()) {
+        camera.arrivalInterface = heard->second;
     }
+    return camera;
+}
+
+void DiscoveryCore::CountPending(int change) {
+    std::lock_guard lock(m_windowLock);
+    m_pendingXrmCount += change;
 }
 
 int DiscoveryCore::HandleClientPacket(std::span<const uint8_t> datagram, std::optional<int> interface) {
     const DhcpPacket packet(datagram);
-    const HardwareAddress mac = packet.Chaddr();
+    const MacAddress mac = packet.Chaddr();
     if (!CameraAddressFilter(mac)) {
         return 0;
     }
-    const std::string key = FormatHardwareAddress(mac);
-    RememberInterface(key, interface);
-    const std::string addressText = FormatDottedAddress(packet.Address(kCiaddrOffset));
-    const auto address = ParseDottedAddress(addressText);
-    if (!address) {
-        m_hooks.ui->ShowMessage(kConvertFailedText, kConvertFailedCaption);
-        return kConvertFailed;
-    }
-    if (*address != 0 && !IsOnLocalSubnet(*address, m_adapters)) {
+    RememberInterface(mac, interface);
+    const uint32_t address = packet.Address(kCiaddrOffset);
+    if (address != 0 && !IsOnLocalSubnet(address, m_adapters)) {
         return 0;
     }
 
@@ -149,84 +150,64 @@ int DiscoveryCore::HandleClientPacket(std::span<const uint8_t> datagram, std::op
             ApplyHostName(option->data, facts);
         }
     }
-    const bool xrm = facts.xrm == kYes;
+    const bool xrm = facts.xrm == true;
+    const Assignment assigned = xrm ? Assignment::Pending : Assignment::No;
 
-    const auto row = m_table.Find(key);
+    const auto row = m_table.Find(mac);
     if (!row) {
-        DeviceInfo info;
-        info.cells[kColumnMac] = key;
-        info.cells[kColumnAddress] = addressText;
-        info.cells[kColumnAssigned] = xrm ? kAssignedPending : kAssignedNo;
-        for (size_t column = kColumnSubnet; column <= kColumnDns2; ++column) {
-            info.cells[column] = kNoAddress;
-        }
-        info.cells[kColumnWireless] = facts.wireless.value_or("");
-        if (facts.modelString != 0) {
-            info.cells[kColumnModel] = ModelStringText(facts.modelString).value_or("");
-        }
-        info.cells[kColumnXrmSupport] = facts.xrm.value_or("");
+        CameraRecord camera = NewRecord(mac, address, assigned);
+        camera.mask = camera.gateway = camera.dns1 = camera.dns2 = 0;
+        camera.wireless = facts.wireless;
+        camera.model = facts.modelString;
+        camera.xrmSupport = facts.xrm;
         if (xrm) {
-            std::lock_guard lock(m_windowLock);
-            ++m_pendingXrmCount;
+            CountPending(+1);
         }
-        m_table.Append(std::move(info));
+        m_table.Append(camera);
         m_hooks.postBroadcast();
         return 0;
     }
-    if (m_table.Cell(*row, kColumnAssigned) == kAssignedYes) {
+    CameraRecord camera = m_table.Record(*row);
+    if (camera.assigned == Assignment::Yes) {
         if (xrm) {
-            std::lock_guard lock(m_windowLock);
-            ++m_pendingXrmCount;
+            CountPending(+1);
         }
-        m_table.SetCell(*row, kColumnAssigned, xrm ? kAssignedPending : kAssignedNo);
-        m_table.SetCell(*row, kColumnXrmSupport, facts.xrm.value_or(""));
+        camera.assigned = assigned;
+        camera.xrmSupport = facts.xrm;
+        m_table.Update(*row, camera);
     }
     return 0;
 }
 
 int DiscoveryCore::HandleServerPacket(std::span<const uint8_t> datagram, std::optional<int> interface) {
     const DhcpPacket packet(datagram);
-    const HardwareAddress mac = packet.Chaddr();
+    const MacAddress mac = packet.Chaddr();
     if (!CameraAddressFilter(mac)) {
         return 0;
     }
-    const std::string key = FormatHardwareAddress(mac);
-    RememberInterface(key, interface);
+    RememberInterface(mac, interface);
     if (packet.Address(kCiaddrOffset) != 0) {
         return 0;  // a reply to a renewing client
     }
-    const std::string addressText = FormatDottedAddress(packet.Address(kYiaddrOffset));
-    const auto address = ParseDottedAddress(addressText);
-    if (!address) {
-        m_hooks.ui->ShowMessage(kConvertFailedText, kConvertFailedCaption);
-        return kConvertFailed;
-    }
-    if (!IsOnLocalSubnet(*address, m_adapters)) {
+    const uint32_t address = packet.Address(kYiaddrOffset);
+    if (!IsOnLocalSubnet(address, m_adapters)) {
         return 0;
     }
 
-    std::string mask(kNoAddress), gateway(kNoAddress), dns1(kNoAddress), dns2(kNoAddress);
+    uint32_t mask = 0, gateway = 0, dns1 = 0, dns2 = 0;
     bool acknowledged = false;
     DhcpOptionWalk walk(packet.received);
     while (const auto option = walk.Next()) {
         switch (option->code) {
             case kOptionSubnetMask:
-                if (auto text = OptionAddress(option->data, 0)) {
-                    mask = std::move(*text);
-                }
+                mask = OptionAddress(option->data, 0).value_or(mask);
                 break;
             case kOptionRouter:
-                if (auto text = OptionAddress(option->data, 0)) {
-                    gateway = std::move(*text);
-                }
+                gateway = OptionAddress(option->data, 0).value_or(gateway);
                 break;
             case kOptionNameServers:
-                if (auto text = OptionAddress(option->data, 0)) {
-                    dns1 = std::move(*text);
-                }
-                if (auto text = OptionAddress(option->data, 1)) {
-                    dns2 = std::move(*text);
-                }
+                dns1 = OptionAddress(option->data, 0).value_or(dns1);
+                dns2 = OptionAddress(option->data, 1).value_or(dns2);
                 break;
             case kOptionMessageType:
                 if (!option->data.empty()) {
@@ -237,30 +218,27 @@ int DiscoveryCore::HandleServerPacket(std::span<const uint8_t> datagram, std::op
                 break;
         }
     }
-    const std::array<std::string_view, 4> addresses =
-        acknowledged ? std::array<std::string_view, 4>{mask, gateway, dns1, dns2}
-                     : std::array<std::string_view, 4>{kNoAddress, kNoAddress, kNoAddress, kNoAddress};
+    // Only an acknowledgement's settings are the camera's.
+    if (!acknowledged) {
+        mask = gateway = dns1 = dns2 = 0;
+    }
 
-    const auto row = m_table.Find(key);
+    const auto row = m_table.Find(mac);
+    CameraRecord camera = row ? m_table.Record(*row) : NewRecord(mac, address, Assignment::No);
+    camera.address = address;
+    camera.mask = mask;
+    camera.gateway = gateway;
+    camera.dns1 = dns1;
+    camera.dns2 = dns2;
     if (!row) {
-        DeviceInfo info;
-        info.cells[kColumnMac] = key;
-        info.cells[kColumnAddress] = addressText;
-        info.cells[kColumnAssigned] = kAssignedNo;
-        for (size_t i = 0; i < addresses.size(); ++i) {
-            info.cells[kColumnSubnet + i] = addresses[i];
-        }
-        m_table.Append(std::move(info));
+        m_table.Append(camera);
         return 0;
     }
-    m_table.SetCell(*row, kColumnAddress, addressText);
-    if (acknowledged && m_table.Cell(*row, kColumnXrmSupport) == kYes) {
-        m_table.SetCell(*row, kColumnAssigned, kAssignedPending);
+    if (acknowledged && camera.xrmSupport == true) {
+        camera.assigned = Assignment::Pending;
         m_requery.Arm(m_hooks.random());
     }
-    for (size_t i = 0; i < addresses.size(); ++i) {
-        m_table.SetCell(*row, kColumnSubnet + i, addresses[i]);
-    }
+    m_table.Update(*row, camera);
     return 0;
 }
 
@@ -268,20 +246,16 @@ void DiscoveryCore::HandleXrmDevice(const XrmDeviceMessage& message) {
     if (!CameraAddressFilter(message.mac)) {
         return;
     }
-    const std::string key = FormatHardwareAddress(message.mac);
     const bool wireless = message.model.size() > 5 && (message.model[5] == '3' || message.model[5] == '4');
-    const std::string_view wirelessText = wireless ? kYes : kNo;
+    const uint32_t address = ParseDottedAddress(message.address).value_or(0);
     // A camera without an address answers too: it still needs one, so its row stays installable.
-    const std::string_view assigned = ParseDottedAddress(message.address).value_or(0) == 0 ? kAssignedNo : kAssignedYes;
-    const auto row = m_table.Find(key);
+    const Assignment assigned = address == 0 ? Assignment::No : Assignment::Yes;
+    const auto row = m_table.Find(message.mac);
     if (!row) {
-        DeviceInfo info;
-        info.cells[kColumnMac] = key;
-        info.cells[kColumnAddress] = message.address;
-        info.cells[kColumnAssigned] = assigned;
-        info.cells[kColumnWireless] = wirelessText;
-        info.cells[kColumnXrmSupport] = kYes;
-        m_table.Append(std::move(info));
+        CameraRecord camera = NewRecord(message.mac, address, assigned);
+        camera.wireless = wireless;
+        camera.xrmSupport = true;
+        m_table.Append(camera);
         return;
     }
     {
@@ -290,15 +264,15 @@ void DiscoveryCore::HandleXrmDevice(const XrmDeviceMessage& message) {
             m_requery.DisarmLocked();
         }
     }
-    m_table.SetCell(*row, kColumnAddress, message.address);
-    // The answer logic reads this cell into a 17-byte buffer.
-    if (m_table.Cell(*row, kColumnAssigned).substr(0, 16) == kAssignedPending) {
-        std::lock_guard lock(m_windowLock);
-        --m_pendingXrmCount;
+    CameraRecord camera = m_table.Record(*row);
+    if (camera.assigned == Assignment::Pending) {
+        CountPending(-1);
     }
-    m_table.SetCell(*row, kColumnAssigned, assigned);
-    m_table.SetCell(*row, kColumnXrmSupport, kYes);
-    m_table.SetCell(*row, kColumnWireless, wirelessText);
+    camera.address = address;
+    camera.assigned = assigned;
+    camera.xrmSupport = true;
+    camera.wireless = wireless;
+    m_table.Update(*row, camera);
 }
 
 void DiscoveryCore::HandleRequeryTick() {

@@ -8,12 +8,12 @@
 
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 // The discovery handlers and the state they share, without sockets, threads or Qt: the device table, the
@@ -23,7 +23,6 @@
 class DiscoveryCore {
   public:
     static constexpr size_t kDhcpBufferSize = 548;
-    static constexpr int kConvertFailed = -1;
 
     struct Hooks {
         DiscoveryUi* ui = nullptr;             // required
@@ -34,10 +33,10 @@ class DiscoveryCore {
 
     explicit DiscoveryCore(Hooks hooks);
 
-    // Port 67 (client messages). 0, or kConvertFailed after telling the user "Convert IP failed".
+    // Port 67 (client messages). Returns 0.
     // `interface`: the arrival interface, remembered for the camera when the packet passes the filter.
     int HandleClientPacket(std::span<const uint8_t> datagram, std::optional<int> interface = {});
-    // Port 68 (server messages). Same results.
+    // Port 68 (server messages). Returns 0.
     int HandleServerPacket(std::span<const uint8_t> datagram, std::optional<int> interface = {});
     // One XRM answer (message 1131). An answer with address 0.0.0.0 leaves the row "No": it can be installed.
     void HandleXrmDevice(const XrmDeviceMessage& message);
@@ -52,11 +51,11 @@ class DiscoveryCore {
     int32_t PendingXrmCount() const;
     const XrmRequeryTimer& RequeryTimer() const { return m_requery; }
 
-    // The interface index on which this camera's DHCP packets last arrived (key = column 0 text).
-    std::optional<int> ArrivalInterface(std::string_view mac) const;
-
   private:
-    void RememberInterface(const std::string& key, std::optional<int> interface);
+    // Into the camera's row, and kept for a camera not (or no longer) listed, whose row may come later.
+    void RememberInterface(const MacAddress& mac, std::optional<int> interface);
+    CameraRecord NewRecord(const MacAddress& mac, uint32_t address, Assignment assigned) const;
+    void CountPending(int change);
 
     Hooks m_hooks;
     DeviceTable m_table;
@@ -64,5 +63,5 @@ class DiscoveryCore {
     mutable std::mutex m_windowLock;
     int32_t m_pendingXrmCount = 0;
     XrmRequeryTimer m_requery;
-    std::unordered_map<std::string, int> m_arrivalInterfaces;
+    std::map<MacAddress, int> m_heardOn;
 };

@@ -7,6 +7,8 @@
 #include <span>
 #include <string>
 
+#include "MacAddress.h"
+
 inline constexpr size_t kXrmMaxDatagram = 150;
 inline constexpr size_t kXrmTextLength = 40;
 
@@ -41,7 +43,7 @@ std::optional<XrmAnswer> ParseXrmDatagram(std::span<const uint8_t> datagram);
 // What the XRM worker hands to the user-interface thread for one answer.
 struct XrmDeviceMessage {
     std::string model;  // at most 40 characters
-    std::array<uint8_t, 6> mac{};
+    MacAddress mac;
     std::string address;  // dotted
     std::string secondText;
 };

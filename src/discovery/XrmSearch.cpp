@@ -217,7 +217,7 @@ void XrmSearch::HandleDatagram(std::span<const uint8_t> data, const UdpSocket::D
     }
     XrmDeviceMessage message;
     message.model = answer->model;
-    message.mac = answer->mac;
+    message.mac = MacAddress(answer->mac);
     message.address = FormatDottedAddress(ByteReader(answer->address).U32Be().value_or(0));
     message.secondText = answer->secondText;
     if (m_callback) {

@@ -48,12 +48,12 @@ std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const He
     return std::nullopt;
 }
 
-std::optional<std::string> CheckMac(const HelperMac& mac) {
-    if (mac == HelperMac{}) {
-        return "MAC " + HelperMacText(mac) + " is zero";
+std::optional<std::string> CheckMac(const MacAddress& mac) {
+    if (mac.IsZero()) {
+        return "MAC " + mac.ColonText() + " is zero";
     }
-    if ((mac[0] & 1) != 0) {
-        return "MAC " + HelperMacText(mac) + " is not unicast";
+    if (mac.IsMulticast()) {
+        return "MAC " + mac.ColonText() + " is not unicast";
     }
     return std::nullopt;
 }

@@ -18,7 +18,7 @@ std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const He
                                             std::span<const uint32_t> gateways);
 
 // A non-zero unicast MAC (bit 0 of the first byte clear).
-std::optional<std::string> CheckMac(const HelperMac& mac);
+std::optional<std::string> CheckMac(const MacAddress& mac);
 
 // The interface exists, is up and is Ethernet.
 std::optional<std::string> CheckInterface(int index, const std::optional<HelperInterface>& facts);

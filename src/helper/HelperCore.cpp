@@ -14,7 +14,7 @@ std::string ErrorText(int error) {
 }
 
 std::string NeighbourText(const HelperRecord::Entry& entry) {
-    return HelperAddressText(entry.address) + " lladdr " + HelperMacText(entry.mac) + " dev " +
+    return HelperAddressText(entry.address) + " lladdr " + entry.mac.ColonText() + " dev " +
            std::to_string(entry.interfaceIndex);
 }
 

@@ -68,35 +68,6 @@ std::optional<uint32_t> Address(std::string_view text) {
     return value;
 }
 
-std::optional<HelperMac> Mac(std::string_view text) {
-    if (text.size() != 17) {
-        return std::nullopt;
-    }
-    HelperMac mac{};
-    for (size_t i = 0; i < mac.size(); ++i) {
-        uint8_t byte = 0;
-        for (size_t k = 0; k < 2; ++k) {
-            const char c = text[i * 3 + k];
-            uint8_t nibble = 0;
-            if (c >= '0' && c <= '9') {
-                nibble = static_cast<uint8_t>(c - '0');
-            } else if (c >= 'a' && c <= 'f') {
-                nibble = static_cast<uint8_t>(c - 'a' + 10);
-            } else if (c >= 'A' && c <= 'F') {
-                nibble = static_cast<uint8_t>(c - 'A' + 10);
-            } else {
-                return std::nullopt;
-            }
-            byte = static_cast<uint8_t>(byte << 4 | nibble);
-        }
-        if (i + 1 < mac.size() && text[i * 3 + 2] != ':') {
-            return std::nullopt;
-        }
-        mac[i] = byte;
-    }
-    return mac;
-}
-
 struct VerbShape {
     std::string_view name;
     HelperVerb verb;
@@ -210,7 +181,7 @@ HelperRequestParse ParseHelperRequest(std::string_view packet) {
             }
             request.address = *address;
             if (shape->verb == HelperVerb::NeighAdd) {
-                const auto mac = Mac(argument[1]);
+                const auto mac = MacAddress::Parse(argument[1], ":");
                 if (!mac) {
                     return Refuse(tokenValue, "MAC is not six hex pairs joined by ':'");
                 }
@@ -240,12 +211,6 @@ std::string HelperAddressText(uint32_t address) {
     return text;
 }
 
-std::string HelperMacText(const HelperMac& mac) {
-    char text[18];
-    std::snprintf(text, sizeof text, "%02x:%02x:%02x:%02x:%02x:%02x", mac[0], mac[1], mac[2], mac[3], mac[4], mac[5]);
-    return text;
-}
-
 std::string FormatHelperRequest(const HelperRequest& request) {
     // Field by field: GCC 12 at -O3 misreads `" " + std::string` (-Wrestrict).
     std::string text = std::to_string(request.token);
@@ -261,7 +226,7 @@ std::string FormatHelperRequest(const HelperRequest& request) {
         case HelperVerb::NeighAdd:
             field(std::to_string(request.interfaceIndex));
             field(HelperAddressText(request.address));
-            field(HelperMacText(request.mac));
+            field(request.mac.ColonText());
             break;
         case HelperVerb::RouteAdd:
         case HelperVerb::RouteDel:
@@ -305,7 +270,7 @@ std::string FormatIcmpSocket(uint32_t token) {
     return FormatHelperRequest(Make(token, HelperVerb::IcmpSocket));
 }
 
-std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const HelperMac& mac) {
+std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac) {
     HelperRequest request = Make(token, HelperVerb::NeighAdd);
     request.interfaceIndex = interfaceIndex;
     request.address = address;

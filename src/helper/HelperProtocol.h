@@ -39,6 +39,8 @@
 #include <string>
 #include <string_view>
 
+#include "MacAddress.h"
+
 constexpr size_t kHelperMaxRequest = 256;
 constexpr size_t kHelperMaxReply = 512;
 // The descriptor of the helper's end of the socket pair.
@@ -49,8 +51,6 @@ constexpr size_t kHelperMaxRecords = 256;
 
 enum class HelperVerb { Hello, DhcpSocket, IcmpSocket, NeighAdd, NeighFlush, NeighDel, RouteAdd, RouteDel, Cleanup };
 
-using HelperMac = std::array<uint8_t, 6>;
-
 // One parsed request. Only the fields its verb takes are meaningful; addresses are IPv4 in host order.
 struct HelperRequest {
     uint32_t token = 0;
@@ -58,7 +58,7 @@ struct HelperRequest {
     uint16_t port = 0;       // dhcp-socket
     int interfaceIndex = 0;  // neigh-add, route-add, route-del
     uint32_t address = 0;    // neigh-add, neigh-flush, neigh-del, route-add, route-del
-    HelperMac mac{};         // neigh-add
+    MacAddress mac;          // neigh-add
 };
 
 // A request or the reason it was refused. token is the request's token when it could be read, otherwise 0
@@ -77,7 +77,7 @@ std::string FormatHelperRequest(const HelperRequest& request);
 std::string FormatHello(uint32_t token);
 std::string FormatDhcpSocket(uint32_t token, uint16_t port);
 std::string FormatIcmpSocket(uint32_t token);
-std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const HelperMac& mac);
+std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac);
 std::string FormatNeighFlush(uint32_t token, uint32_t address);
 std::string FormatNeighDel(uint32_t token, uint32_t address);
 std::string FormatRouteAdd(uint32_t token, int interfaceIndex, uint32_t address);
@@ -112,6 +112,5 @@ std::optional<HelperHello> ParseHelperHello(std::string_view text);
 // The TEXT the helper sends for hello.
 std::string FormatHelperHello(const HelperHello& hello);
 
-// Dotted-quad text of a host-order IPv4 address, and "aa:bb:cc:dd:ee:ff" of a MAC.
+// Dotted-quad text of a host-order IPv4 address.
 std::string HelperAddressText(uint32_t address);
-std::string HelperMacText(const HelperMac& mac);

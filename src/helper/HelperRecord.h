@@ -15,7 +15,7 @@ class HelperRecord {
         Kind kind = Kind::Neighbour;
         int interfaceIndex = 0;
         uint32_t address = 0;  // host order
-        HelperMac mac{};       // neighbour entries only
+        MacAddress mac;        // neighbour entries only
     };
 
     // Nothing for an address without an entry of that kind.

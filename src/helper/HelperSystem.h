@@ -25,7 +25,7 @@ struct HelperLocalAddress {
 struct HelperNeighbour {
     int interfaceIndex = 0;
     uint16_t state = 0;
-    std::optional<HelperMac> lladdr;
+    std::optional<MacAddress> lladdr;
 };
 
 class HelperSystem {
@@ -42,7 +42,7 @@ class HelperSystem {
     virtual std::optional<std::vector<HelperNeighbour>> Neighbours(uint32_t address) = 0;
 
     // Adds or replaces a permanent entry.
-    virtual int AddNeighbour(int index, uint32_t address, const HelperMac& mac) = 0;
+    virtual int AddNeighbour(int index, uint32_t address, const MacAddress& mac) = 0;
     virtual int DeleteNeighbour(int index, uint32_t address) = 0;
     // A /32 scope-link route in the main table; EEXIST when a route to address/32 is already there.
     virtual int AddRoute(int index, uint32_t address) = 0;

@@ -65,7 +65,7 @@ void MultipathGateways(std::span<const uint8_t> bytes, std::vector<uint32_t>& ga
     }
 }
 
-int Neighbour(uint16_t type, uint16_t flags, int index, uint32_t address, const HelperMac* mac) {
+int Neighbour(uint16_t type, uint16_t flags, int index, uint32_t address, const MacAddress* mac) {
     NetlinkRequest request;
     auto* body = request.Start<ndmsg>(type, flags);
     body->ndm_family = AF_INET;
@@ -74,7 +74,7 @@ int Neighbour(uint16_t type, uint16_t flags, int index, uint32_t address, const 
     const uint32_t destination = htonl(address);
     request.Attribute(NDA_DST, &destination, sizeof destination);
     if (mac != nullptr) {
-        request.Attribute(NDA_LLADDR, mac->data(), mac->size());
+        request.Attribute(NDA_LLADDR, mac->Octets().data(), mac->Octets().size());
     }
     return NetlinkTransact(request);
 }
@@ -184,10 +184,8 @@ std::optional<std::vector<HelperNeighbour>> NetlinkHelperSystem::Neighbours(uint
         ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
             if (attribute == NDA_DST) {
                 matches = AddressOf(data) == address;
-            } else if (attribute == NDA_LLADDR && data.size() == HelperMac{}.size()) {
-                HelperMac mac;
-                std::memcpy(mac.data(), data.data(), mac.size());
-                entry.lladdr = mac;
+            } else if (attribute == NDA_LLADDR) {
+                entry.lladdr = MacAddress::FromBytes(data);
             }
         });
         if (matches) {
@@ -200,7 +198,7 @@ std::optional<std::vector<HelperNeighbour>> NetlinkHelperSystem::Neighbours(uint
     return found;
 }
 
-int NetlinkHelperSystem::AddNeighbour(int index, uint32_t address, const HelperMac& mac) {
+int NetlinkHelperSystem::AddNeighbour(int index, uint32_t address, const MacAddress& mac) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
     return Neighbour(RTM_NEWNEIGH, NLM_F_CREATE | NLM_F_REPLACE, index, address, &mac);
 }

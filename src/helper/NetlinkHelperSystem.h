@@ -13,7 +13,7 @@ class NetlinkHelperSystem : public HelperSystem {
     std::optional<std::vector<HelperLocalAddress>> LocalAddresses() override;
     std::optional<std::vector<uint32_t>> Gateways() override;
     std::optional<std::vector<HelperNeighbour>> Neighbours(uint32_t address) override;
-    int AddNeighbour(int index, uint32_t address, const HelperMac& mac) override;
+    int AddNeighbour(int index, uint32_t address, const MacAddress& mac) override;
     int DeleteNeighbour(int index, uint32_t address) override;
     int AddRoute(int index, uint32_t address) override;
     int DeleteRoute(int index, uint32_t address) override;

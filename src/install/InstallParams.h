@@ -8,6 +8,8 @@
 #include <cstdint>
 #include <string>
 
+#include "CameraRecord.h"
+
 struct InstallParams {
     // Network page.
     uint32_t m_newAddress = 0;      // not written to the file
@@ -30,9 +32,10 @@ struct InstallParams {
     int m_keySelect = 0;            // "<key select>": 0..3, written as index + 1
     std::string m_keys[4];          // "<key 1>" .. "<key 4>"
 
-    // The initial values for a camera with the given current settings: the new address is the current one and
-    // a mask of 0 becomes 255.255.255.0; everything else as after construction.
-    static InstallParams ForCamera(uint32_t address, uint32_t mask, uint32_t gateway, uint32_t dns1, uint32_t dns2);
+    // The initial values for a camera with its current settings: the new address is the current one, a mask of
+    // 0 becomes 255.255.255.0, and a value the list shows empty reads as 255.255.255.255 (as an empty cell
+    // always has); everything else as after construction.
+    static InstallParams ForCamera(const CameraRecord& camera);
 };
 
 // The mask used for a camera that reports none.

@@ -8,18 +8,9 @@
 #include <optional>
 #include <string>
 
+#include "CameraRecord.h"
 #include "FileTransfer.h"
 #include "InstallParams.h"
-
-// The camera's current values, for the wizard's first display.
-struct WizardRequest {
-    uint32_t address = 0;  // host order
-    uint32_t mask = 0;     // 0 when the list shows none
-    uint32_t gateway = 0;
-    uint32_t dns1 = 0;
-    uint32_t dns2 = 0;
-    bool wireless = false;
-};
 
 // The FTP port and admin password that the server settings dialog edits. Kept by the worker across retries, so
 // the dialog shows the values last entered.
@@ -36,8 +27,9 @@ class InstallUi {
   public:
     virtual ~InstallUi() = default;
 
-    // Runs the Setup Wizard; the settings after Finish, nothing when the user ended it any other way.
-    virtual std::optional<InstallParams> RunWizard(const WizardRequest& request) = 0;
+    // Runs the Setup Wizard, first showing the camera's current values; the settings after Finish, nothing when
+    // the user ended it any other way.
+    virtual std::optional<InstallParams> RunWizard(const CameraRecord& camera) = 0;
 
     // Opens the status display showing "Checking the IP address if it is valid..." and starts the busy cursor.
     // Returns once it exists, so the calls below reach it.
@@ -54,7 +46,7 @@ class InstallUi {
     // The login failed (refused, or another failure). Asks for port and password; false for Cancel.
     virtual bool AskServerSettings(FileTransfer::Result failure, ServerSettings& settings) = 0;
 
-    // The camera whose list key is mac now has address (columns 1 and 2: address and "Yes"). installed: the
-    // whole installation succeeded (the web page may be opened); otherwise only the address was taken.
-    virtual void UpdateRow(const std::string& mac, const std::string& address, bool installed) = 0;
+    // The camera mac now has address (host order) and holds it. installed: the whole installation succeeded
+    // (the web page may be opened); otherwise only the address was taken.
+    virtual void UpdateRow(const MacAddress& mac, uint32_t address, bool installed) = 0;
 };

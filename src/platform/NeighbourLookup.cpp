@@ -10,6 +10,7 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <span>
 
 namespace {
 
@@ -46,10 +47,8 @@ std::optional<NeighbourEntry> EntryFor(const uint8_t* message, size_t length, ui
             uint32_t destination;
             std::memcpy(&destination, data, sizeof destination);
             matches = ntohl(destination) == address;
-        } else if (attribute.rta_type == NDA_LLADDR && payload == 6) {
-            std::array<uint8_t, 6> mac;
-            std::memcpy(mac.data(), data, mac.size());
-            entry.mac = mac;
+        } else if (attribute.rta_type == NDA_LLADDR) {
+            entry.mac = MacAddress::FromBytes(std::span<const uint8_t>(data, payload));
         }
         offset += RTA_ALIGN(attribute.rta_len);
     }

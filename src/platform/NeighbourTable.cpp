@@ -27,32 +27,3 @@ std::optional<int> LocalInterfaceForSubnet(uint32_t address) {
     freeifaddrs(list);
     return found;
 }
-
-std::optional<NeighbourTable::MacAddress> ParseMacText(const std::string& text) {
-    if (text.size() != 17) {
-        return std::nullopt;
-    }
-    NeighbourTable::MacAddress mac{};
-    for (size_t i = 0; i < 6; ++i) {
-        uint8_t value = 0;
-        for (size_t j = 0; j < 2; ++j) {
-            const char c = text[i * 3 + j];
-            uint8_t digit;
-            if (c >= '0' && c <= '9') {
-                digit = static_cast<uint8_t>(c - '0');
-            } else if (c >= 'A' && c <= 'F') {
-                digit = static_cast<uint8_t>(c - 'A' + 10);
-            } else if (c >= 'a' && c <= 'f') {
-                digit = static_cast<uint8_t>(c - 'a' + 10);
-            } else {
-                return std::nullopt;
-            }
-            value = static_cast<uint8_t>(value * 16 + digit);
-        }
-        mac[i] = value;
-        if (i < 5 && text[i * 3 + 2] != '-' && text[i * 3 + 2] != ':') {
-            return std::nullopt;
-        }
-    }
-    return mac;
-}

@@ -1,14 +1,15 @@
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "MacAddress.h"
+
 // One entry of the kernel's IPv4 neighbour table.
 struct NeighbourEntry {
-    uint16_t state = 0;                         // NUD_* bits
-    std::optional<std::array<uint8_t, 6>> mac;  // none while unresolved
+    uint16_t state = 0;             // NUD_* bits
+    std::optional<MacAddress> mac;  // none while unresolved
     int interfaceIndex = 0;
 };
 
@@ -17,8 +18,6 @@ struct NeighbourEntry {
 // returns once the kernel has acknowledged it, and on failure says why in error.
 class NeighbourTable {
   public:
-    using MacAddress = std::array<uint8_t, 6>;
-
     virtual ~NeighbourTable() = default;
 
     // The interface with an IPv4 address whose subnet holds address.
@@ -41,6 +40,3 @@ class NeighbourTable {
 
 // The interface with an IPv4 address (not loopback) whose subnet holds address; needs no privilege.
 std::optional<int> LocalInterfaceForSubnet(uint32_t address);
-
-// "AA-BB-CC-DD-EE-FF" (either case, "-" or ":" between the pairs).
-std::optional<NeighbourTable::MacAddress> ParseMacText(const std::string& text);

@@ -10,14 +10,15 @@
 #include "StringTable.h"
 #include "WizardIds.h"
 
-std::optional<InstallParams> RunSetupWizard(QWidget* owner, const WizardStart& start) {
+std::optional<InstallParams> RunSetupWizard(QWidget* owner, const CameraRecord& camera) {
     // The pages outlive the frame window: the frame is destroyed first.
     CWizardInfoDlg welcome;
     CWizardNetworkDlg network;
     CWizardWirelessDlg wireless;
     CWizardRestartDlg finish;
 
-    InstallParams params = InstallParams::ForCamera(start.address, start.mask, start.gateway, start.dns1, start.dns2);
+    InstallParams params = InstallParams::ForCamera(camera);
+    const bool wirelessCamera = camera.wireless.value_or(false);
     network.m_ipAddress = params.m_newAddress;
     network.m_subnetMask = params.m_subnetMask;
     network.m_defaultGateway = params.m_gateway;
@@ -30,18 +31,18 @@ std::optional<InstallParams> RunSetupWizard(QWidget* owner, const WizardStart& s
         CSetupWizard wizard(owner);
         wizard.AddPage(&welcome, WizardIds::kWelcomePage);
         wizard.AddPage(&network, WizardIds::kNetworkPage);
-        if (start.wireless) {
+        if (wirelessCamera) {
             wizard.AddPage(&wireless, WizardIds::kWirelessPage);
         }
         wizard.AddPage(&finish, WizardIds::kFinishPage);
-        wizard.SetModelNameStringId(start.wireless ? StringTable::kModelTavix11Plus : StringTable::kModelTavix10);
+        wizard.SetModelNameStringId(wirelessCamera ? StringTable::kModelTavix11Plus : StringTable::kModelTavix10);
         result = wizard.exec();
     }
     if (result != WizardIds::kFinish) {
         return std::nullopt;
     }
     network.CopyTo(params);
-    if (start.wireless) {
+    if (wirelessCamera) {
         wireless.CopyTo(params);
     }
     return params;

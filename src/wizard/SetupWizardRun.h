@@ -7,20 +7,10 @@
 // cancelled (Exit, Escape, the close box). Without the wireless page the wireless values are those after
 // construction.
 
-#include <cstdint>
 #include <optional>
 
 #include "InstallParams.h"
 
 class QWidget;
 
-struct WizardStart {
-    uint32_t address = 0;  // camera's current address, host order
-    uint32_t mask = 0;
-    uint32_t gateway = 0;
-    uint32_t dns1 = 0;
-    uint32_t dns2 = 0;
-    bool wireless = false;
-};
-
-std::optional<InstallParams> RunSetupWizard(QWidget* owner, const WizardStart& start);
+std::optional<InstallParams> RunSetupWizard(QWidget* owner, const CameraRecord& camera);

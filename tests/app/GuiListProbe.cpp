@@ -107,7 +107,8 @@ int main(int argc, char** argv) {
         QTest::mouseClick(window.Button(CCameraSetupDlg::kSearchButton), Qt::LeftButton);  // returns after it
         PrintRows(window, "search");
         if (!select.empty()) {
-            const auto row = window.Discovery().Table().Find(select);
+            const auto mac = MacAddress::Parse(select);
+            const auto row = mac ? window.Discovery().Table().Find(*mac) : std::nullopt;
             if (row) {
                 QTreeView* list = window.List();
                 const QRect rect = list->visualRect(list->model()->index(static_cast<int>(*row), 0));

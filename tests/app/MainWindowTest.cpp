@@ -24,12 +24,19 @@
 
 namespace {
 
-DeviceInfo Row(const std::string& mac, const std::string& address, const std::string& assigned,
-               const std::string& wireless = "NO") {
-    DeviceInfo info;
-    info.cells = {mac,           address,   assigned, "255.255.255.0", "192.168.1.1",
-                  "192.168.1.2", "0.0.0.0", wireless, "Tavix-10",      "YES"};
-    return info;
+CameraRecord Row(const std::string& mac, uint32_t address, Assignment assigned, bool wireless = false) {
+    CameraRecord camera;
+    camera.mac = *MacAddress::Parse(mac);
+    camera.address = address;
+    camera.assigned = assigned;
+    camera.mask = 0xFFFFFF00;
+    camera.gateway = 0xC0A80101;
+    camera.dns1 = 0xC0A80102;
+    camera.dns2 = 0;
+    camera.wireless = wireless;
+    camera.model = 102;
+    camera.xrmSupport = true;
+    return camera;
 }
 
 class MainWindowTest : public ::testing::Test {
@@ -123,27 +130,21 @@ TEST_F(MainWindowTest, ListShowsTenColumnsWithTheDataColumnsHidden) {
 }
 
 TEST_F(MainWindowTest, ClickEnablesTheButtonsByTheAssignedColumn) {
-    Table().Append(Row("02-5E-A1-CC-55-C7", "0.0.0.0", "No", "YES"));
-    Table().Append(Row("02-5E-A1-CC-55-C8", "0.0.0.0", "------"));
-    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
-    Table().Append(Row("02-5E-A1-CC-55-CA", "0.0.0.0", ""));
-    Table().Append(Row("02-5E-A1-CC-55-CB", "0.0.0.0", "Yes"));  // no page to open at 0.0.0.0
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0, Assignment::No, true));
+    Table().Append(Row("02-5E-A1-CC-55-C8", 0, Assignment::Pending));
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
+    Table().Append(Row("02-5E-A1-CC-55-CB", 0, Assignment::Yes));  // no page to open at 0.0.0.0
     const struct {
         int row;
         bool install;
         bool webPage;
-    } cases[] = {{0, true, false},  {1, false, false}, {2, false, true},
-                 {3, false, false}, {4, false, false}, {0, true, false}};
+    } cases[] = {{0, true, false}, {1, false, false}, {2, false, true}, {3, false, false}, {0, true, false}};
     for (const auto& c : cases) {
         ClickRow(c.row);
         EXPECT_EQ(Button(1000)->isEnabled(), c.install) << c.row;
         EXPECT_EQ(Button(1004)->isEnabled(), c.webPage) << c.row;
     }
-    const SelectedCamera& selected = m_window->Selected();
-    EXPECT_EQ(selected.mac, "02-5E-A1-CC-55-C7");
-    EXPECT_TRUE(selected.wireless);
-    EXPECT_EQ(selected.mask, 0xFFFFFF00u);
-    EXPECT_EQ(selected.gateway, 0xC0A80101u);
+    EXPECT_EQ(m_window->Selected(), Table().Record(0));
 
     ClickRow(2);
     EXPECT_EQ(m_window->Selected().address, 0xC0A80114u);
@@ -155,18 +156,18 @@ TEST_F(MainWindowTest, ClickEnablesTheButtonsByTheAssignedColumn) {
 }
 
 TEST_F(MainWindowTest, KeyboardSelectionMovesTheButtonsToo) {
-    Table().Append(Row("02-5E-A1-CC-55-C7", "0.0.0.0", "No"));
-    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0, Assignment::No));
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
     ClickRow(0);
     ASSERT_TRUE(Button(1000)->isEnabled());
     QTest::keyClick(m_window->List(), Qt::Key_Down);
     EXPECT_FALSE(Button(1000)->isEnabled());
     EXPECT_TRUE(Button(1004)->isEnabled());
-    EXPECT_EQ(m_window->Selected().mac, "02-5E-A1-CC-55-C9");
+    EXPECT_EQ(m_window->Selected().mac.Text(), "02-5E-A1-CC-55-C9");
 }
 
 TEST_F(MainWindowTest, WebPageOpensHttpOfTheSelectedAddress) {
-    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
     m_window->OnWebPage();  // nothing selected: nothing opened
     EXPECT_TRUE(m_opened.empty());
     ClickRow(0);
@@ -176,8 +177,8 @@ TEST_F(MainWindowTest, WebPageOpensHttpOfTheSelectedAddress) {
 }
 
 TEST_F(MainWindowTest, ReturnOnAFocusedCommandButtonPressesIt) {
-    Table().Append(Row("02-5E-A1-CC-55-C7", "0.0.0.0", "No"));
-    Table().Append(Row("02-5E-A1-CC-55-C9", "192.168.1.20", "Yes"));
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0, Assignment::No));
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
     int installs = 0;
     m_window->SetInstallStarter([&](CCameraSetupDlg&) { ++installs; });
     m_window->activateWindow();
@@ -205,7 +206,7 @@ TEST_F(MainWindowTest, SearchEmptiesTheListButKeepsPendingXrmCount) {
     // An XRM-capable camera's discover: a "------" row and one pending XRM answer.
     const auto discover = DhcpDiscover({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7}, "NV4413-0102");
     ASSERT_EQ(m_window->Discovery().Core().HandleClientPacket(discover), 0);
-    Table().Append(Row("02-5E-A1-CC-55-C8", "0.0.0.0", "No"));
+    Table().Append(Row("02-5E-A1-CC-55-C8", 0, Assignment::No));
     ASSERT_EQ(Table().RowCount(), 2u);
     ASSERT_EQ(Table().Cell(0, 2), "------");
     ASSERT_EQ(m_window->Discovery().PendingXrmCount(), 1);

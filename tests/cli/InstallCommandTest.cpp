@@ -20,7 +20,7 @@ TEST(InstallCommandTest, ArgumentsAreParsedStrictly) {
         Parse({"02:5e:a1:cc:55:ba", "--ip", "10.213.7.50", "--mask=255.255.0.0", "--channel", "11", "--rate", "5.5",
                "--key-select", "4", "--key2", "k", "--ftp-port", "2121", "--findable"});
     ASSERT_TRUE(options);
-    EXPECT_EQ(options->mac, "02-5E-A1-CC-55-BA");
+    EXPECT_EQ(options->mac.Text(), "02-5E-A1-CC-55-BA");
     EXPECT_EQ(options->ip, 0x0AD50732u);
     EXPECT_EQ(options->mask, 0xFFFF0000u);
     EXPECT_EQ(options->channelIndex, 10);
@@ -56,7 +56,8 @@ TEST(InstallCommandTest, ArgumentsAreParsedStrictly) {
 }
 
 TEST(InstallCommandTest, SettingsStartAsTheWizardPagesShowThem) {
-    const InstallParams page = InstallParams::ForCamera(kCamera, 0, 0x0AD50701, 0x0AD50701, 0x0AD50703);
+    const InstallParams page = InstallParams::ForCamera(
+        {.address = kCamera, .mask = 0, .gateway = 0x0AD50701, .dns1 = 0x0AD50701, .dns2 = 0x0AD50703});
     std::string message, caption;
 
     // Not wireless: the network page's values with the new address; wireless values as constructed.
@@ -89,7 +90,8 @@ TEST(InstallCommandTest, SettingsStartAsTheWizardPagesShowThem) {
 }
 
 TEST(InstallCommandTest, PagesRefuseWhatTheyWouldRefuse) {
-    const InstallParams page = InstallParams::ForCamera(kCamera, 0xFFFFFF00, 0, 0, 0);
+    const InstallParams page =
+        InstallParams::ForCamera({.address = kCamera, .mask = 0xFFFFFF00, .gateway = 0, .dns1 = 0, .dns2 = 0});
     struct Case {
         std::vector<std::string> args;
         std::string message;

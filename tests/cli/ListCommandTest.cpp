@@ -8,15 +8,20 @@ namespace {
 
 DeviceTable SampleTable() {
     DeviceTable table;
-    DeviceInfo row;
-    row.cells = {"02-5E-A1-CC-55-BA", "192.168.0.20", "No",  "255.255.255.0", "192.168.0.1",
-                 "0.0.0.0",           "0.0.0.0",      "YES", "Tavix-11+",     "NO"};
+    CameraRecord row;
+    row.mac = MacAddress({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA});
+    row.address = 0xC0A80014;
+    row.mask = 0xFFFFFF00;
+    row.gateway = 0xC0A80001;
+    row.dns1 = row.dns2 = 0;
+    row.wireless = true;
+    row.model = 104;
+    row.xrmSupport = false;
     table.Append(row);
-    DeviceInfo sparse;
-    sparse.cells[kColumnMac] = "02-5E-A3-7E-69-D2";
-    sparse.cells[kColumnAddress] = "10.0.0.7";
-    sparse.cells[kColumnAssigned] = "Yes";
-    sparse.cells[kColumnModel] = "odd, \"quoted\"\nname";
+    CameraRecord sparse;
+    sparse.mac = MacAddress({0x02, 0x5E, 0xA3, 0x7E, 0x69, 0xD2});
+    sparse.address = 0x0A000007;
+    sparse.assigned = Assignment::Yes;
     table.Append(sparse);
     return table;
 }
@@ -35,11 +40,11 @@ int RunArgs(std::vector<std::string> args) {
 
 }  // namespace
 
-TEST(ListFormat, CsvHasTheHeaderLineAndQuotesOnlyWhereNeeded) {
+TEST(ListFormat, CsvHasTheHeaderLineAndARowPerCamera) {
     EXPECT_EQ(FormatDeviceTable(SampleTable(), ListFormat::Csv),
               "Mac Address,Current IP Address,Assigned,Subnet,Gateway,Dns1,Dns2,Wireless,Model,XRM Support\n"
               "02-5E-A1-CC-55-BA,192.168.0.20,No,255.255.255.0,192.168.0.1,0.0.0.0,0.0.0.0,YES,Tavix-11+,NO\n"
-              "02-5E-A3-7E-69-D2,10.0.0.7,Yes,,,,,,\"odd, \"\"quoted\"\"\nname\",\n");
+              "02-5E-A3-7E-69-D2,10.0.0.7,Yes,,,,,,,\n");
     EXPECT_EQ(FormatDeviceTable(DeviceTable(), ListFormat::Csv),
               "Mac Address,Current IP Address,Assigned,Subnet,Gateway,Dns1,Dns2,Wireless,Model,XRM Support\n");
 }
@@ -50,16 +55,18 @@ TEST(ListFormat, JsonIsAnArrayOfObjectsKeyedByHeader) {
     EXPECT_NE(json.find("{\"Mac Address\": \"02-5E-A1-CC-55-BA\", \"Current IP Address\": \"192.168.0.20\", "
                         "\"Assigned\": \"No\""),
               std::string::npos);
-    EXPECT_NE(json.find("\"Model\": \"odd, \\\"quoted\\\"\\u000aname\", \"XRM Support\": \"\"}\n]\n"),
-              std::string::npos);
+    EXPECT_NE(json.find("\"Model\": \"\", \"XRM Support\": \"\"}\n]\n"), std::string::npos);
     EXPECT_NE(json.find("},\n  {"), std::string::npos);
     EXPECT_EQ(FormatDeviceTable(DeviceTable(), ListFormat::Json), "[]\n");
 }
 
 TEST(ListFormat, TableAlignsColumns) {
     DeviceTable table;
-    DeviceInfo row;
-    row.cells = {"02-5E-A1-CC-55-BA", "192.168.0.20", "------", "", "", "", "", "", "", "YES"};
+    CameraRecord row;
+    row.mac = MacAddress({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA});
+    row.address = 0xC0A80014;
+    row.assigned = Assignment::Pending;
+    row.xrmSupport = true;
     table.Append(row);
     const std::string text = FormatDeviceTable(table, ListFormat::Table);
     const size_t newline = text.find('\n');

@@ -82,7 +82,7 @@ TEST_F(CameraDiscoveryTest, DhcpSightingLeadsToAnXrmAnswerThatMarksTheRowYes) {
     ASSERT_TRUE(SpinUntil([&] { return discovery.Table().RowCount() == 1; }));
     EXPECT_EQ(discovery.Table().Cell(0, kColumnAssigned), "------");
     EXPECT_EQ(discovery.PendingXrmCount(), 1);
-    EXPECT_EQ(discovery.ArrivalInterface("02-5E-A1-CC-55-BA"), static_cast<int>(if_nametoindex("lo")));
+    EXPECT_EQ(discovery.Table().Record(0).arrivalInterface, static_cast<int>(if_nametoindex("lo")));
 
     // The new row posted one broadcast; answer it.
     uint16_t workerPort = 0;

@@ -2,7 +2,6 @@
 #include "DeviceTable.h"
 #include "DeviceTableModel.h"
 #include "QtApp.h"
-#include "SelectedCamera.h"
 
 #include <QAbstractItemModelTester>
 #include <QCoreApplication>
@@ -13,11 +12,15 @@
 
 namespace {
 
-DeviceInfo Row(const std::string& mac, const std::string& address = "") {
-    DeviceInfo row;
-    row.cells[kColumnMac] = mac;
-    row.cells[kColumnAddress] = address;
-    return row;
+const MacAddress kFirst({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA});
+const MacAddress kSecond({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7});
+const MacAddress kThird({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC8});
+
+CameraRecord Row(const MacAddress& mac, uint32_t address = 0) {
+    CameraRecord camera;
+    camera.mac = mac;
+    camera.address = address;
+    return camera;
 }
 
 class LoggingObserver : public DeviceTableObserver {
@@ -41,7 +44,7 @@ class LoggingObserver : public DeviceTableObserver {
 
 TEST(CameraAddressFilter, AcceptsOnlyTheCameraRanges) {
     struct Case {
-        HardwareAddress mac;
+        MacAddress::Bytes mac;
         bool accepted;
     } cases[] = {
         {{0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA}, true},  {{0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBB}, false},
@@ -57,52 +60,81 @@ TEST(CameraAddressFilter, AcceptsOnlyTheCameraRanges) {
         {{0x02, 0x5E, 0xA3, 0xCC, 0x55, 0xBA}, false},  // an A1 range under the A3 prefix
     };
     for (const Case& c : cases) {
-        EXPECT_EQ(CameraAddressFilter(c.mac), c.accepted) << FormatHardwareAddress(c.mac);
+        EXPECT_EQ(CameraAddressFilter(MacAddress(c.mac)), c.accepted) << MacAddress(c.mac).Text();
     }
-    EXPECT_EQ(FormatHardwareAddress({0x02, 0x5E, 0xA1, 0x0C, 0x05, 0xBA}), "02-5E-A1-0C-05-BA");
 }
 
-TEST(DeviceTable, FindsByWholeKeyAndTheFirstMatchWins) {
+TEST(DeviceTable, FindsByAddressAndTheFirstMatchWins) {
     DeviceTable table;
-    table.Append(Row("02-5E-A1-CC-55-BA", "first"));
-    table.Append(Row("02-5E-A1-CC-55-C7"));
-    table.Append(Row("02-5E-A1-CC-55-BA", "second"));
-    EXPECT_EQ(table.Find("02-5E-A1-CC-55-BA"), 0u);
-    EXPECT_EQ(table.Find("02-5E-A1-CC-55-C7"), 1u);
-    EXPECT_EQ(table.Find("02-5E-A1-CC-55"), std::nullopt);
-    EXPECT_EQ(table.Find("02-5e-a1-cc-55-ba"), std::nullopt);
-    EXPECT_EQ(table.Find(""), std::nullopt);
+    table.Append(Row(kFirst, 1));
+    table.Append(Row(kSecond));
+    table.Append(Row(kFirst, 2));
+    EXPECT_EQ(table.Find(kFirst), 0u);
+    EXPECT_EQ(table.Find(kSecond), 1u);
+    EXPECT_EQ(table.Find(kThird), std::nullopt);
 
     // Changing a key moves the lookup to the next row that holds it.
-    table.SetCell(0, kColumnMac, "02-5E-A1-CC-55-C8");
-    EXPECT_EQ(table.Find("02-5E-A1-CC-55-BA"), 2u);
-    EXPECT_EQ(table.Find("02-5E-A1-CC-55-C8"), 0u);
+    table.Update(0, Row(kThird));
+    EXPECT_EQ(table.Find(kFirst), 2u);
+    EXPECT_EQ(table.Find(kThird), 0u);
 
     table.Clear();
     EXPECT_EQ(table.RowCount(), 0u);
-    EXPECT_EQ(table.Find("02-5E-A1-CC-55-C7"), std::nullopt);
-    EXPECT_EQ(table.Append(Row("x")), 0u);
-    EXPECT_THROW(table.SetCell(1, 0, "y"), std::out_of_range);
-    EXPECT_THROW(table.SetCell(0, kDeviceColumnCount, "y"), std::out_of_range);
+    EXPECT_EQ(table.Find(kSecond), std::nullopt);
+    EXPECT_EQ(table.Append(Row(kSecond)), 0u);
+    EXPECT_THROW(table.Update(1, Row(kSecond)), std::out_of_range);
 }
 
-TEST(DeviceTable, TellsObserversBeforeAndAfterEachChange) {
+TEST(DeviceTable, TellsObserversOfEachChangedCell) {
     DeviceTable table;
     LoggingObserver observer(table);
     table.AddObserver(&observer);
-    table.Append(Row("a"));
-    table.SetCell(0, kColumnAssigned, "No");
-    table.SetCell(0, kColumnAssigned, "No");  // unchanged: silent
+    CameraRecord camera = Row(kFirst);
+    table.Append(camera);
+    camera.assigned = Assignment::Yes;
+    camera.dns2 = 0;
+    table.Update(0, camera);
+    camera.arrivalInterface = 3;
+    table.Update(0, camera);  // no text changed: silent
+    EXPECT_EQ(table.Record(0).arrivalInterface, 3);
     table.Clear();
     table.RemoveObserver(&observer);
-    table.Append(Row("b"));
-    EXPECT_EQ(observer.log, "about(0,0) appended(0,1) cell(0,2) clearing(1) cleared(0) ");
+    table.Append(Row(kSecond));
+    EXPECT_EQ(observer.log, "about(0,0) appended(0,1) cell(0,2) cell(0,6) clearing(1) cleared(0) ");
+}
+
+TEST(DeviceTable, MakesTheTenTextsOfARecord) {
+    CameraRecord full = Row(kFirst, 0xC0A80014);
+    full.assigned = Assignment::Pending;
+    full.mask = 0xFFFFFF00;
+    full.gateway = 0xC0A80001;
+    full.dns1 = 0x08080808;
+    full.dns2 = 0;
+    full.wireless = true;
+    full.model = 104;
+    full.xrmSupport = false;
+    CameraRecord bare = Row(kSecond);
+    bare.assigned = Assignment::Yes;
+    bare.wireless = false;
+    struct Case {
+        CameraRecord camera;
+        DeviceCells cells;
+    } cases[] = {
+        {full,
+         {"02-5E-A1-CC-55-BA", "192.168.0.20", "------", "255.255.255.0", "192.168.0.1", "8.8.8.8", "0.0.0.0", "YES",
+          "Tavix-11+", "NO"}},
+        {bare, {"02-5E-A1-CC-55-C7", "0.0.0.0", "Yes", "", "", "", "", "NO", "", ""}},
+        {Row(kThird), {"02-5E-A1-CC-55-C8", "0.0.0.0", "No", "", "", "", "", "", "", ""}},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(DeviceTexts(c.camera), c.cells) << c.cells[0];
+    }
 }
 
 TEST(DeviceTableModel, FollowsTheTableWithoutACopy) {
     EnsureQtApp();
     DeviceTable table;
-    table.Append(Row("02-5E-A1-CC-55-BA", "10.0.0.5"));
+    table.Append(Row(kFirst, 0x0A000005));
     DeviceTableModel model(table);
     QAbstractItemModelTester tester(&model, QAbstractItemModelTester::FailureReportingMode::Fatal);
     QSignalSpy changed(&model, &QAbstractItemModel::dataChanged);
@@ -114,44 +146,14 @@ TEST(DeviceTableModel, FollowsTheTableWithoutACopy) {
     EXPECT_EQ(model.headerData(3, Qt::Horizontal, Qt::SizeHintRole).toSize().width(), 0);
     EXPECT_EQ(model.data(model.index(0, 1)).toString(), "10.0.0.5");
 
-    table.Append(Row("02-5E-A1-CC-55-C7"));
+    table.Append(Row(kSecond));
     EXPECT_EQ(model.rowCount(), 2);
-    table.SetCell(1, kColumnAssigned, "Yes");
+    CameraRecord camera = table.Record(1);
+    camera.assigned = Assignment::Yes;
+    table.Update(1, camera);
     ASSERT_EQ(changed.count(), 1);
     EXPECT_EQ(changed[0][0].toModelIndex(), model.index(1, 2));
     EXPECT_EQ(model.data(model.index(1, 2)).toString(), "Yes");
     table.Clear();
     EXPECT_EQ(model.rowCount(), 0);
-}
-
-TEST(SelectedCamera, ConvertsTheRowWithInetAddrRules) {
-    DeviceTable table;
-    DeviceInfo row;
-    row.cells = {"02-5E-A1-CC-55-BA",
-                 "192.168.0.20",
-                 "No",
-                 "255.255.255.0",
-                 "192.168.0.1",
-                 "8.8.8.8",
-                 "",
-                 "YES",
-                 "Tavix-11+",
-                 "NO"};
-    table.Append(row);
-    row.cells[kColumnWireless] = "NO";
-    row.cells[kColumnAddress] = "0x0A.1";  // inet_addr reads hex and short forms
-    table.Append(row);
-
-    const SelectedCamera first = SelectedCameraFromRow(table, 0);
-    EXPECT_EQ(first.address, 0xC0A80014u);
-    EXPECT_EQ(first.mask, 0xFFFFFF00u);
-    EXPECT_EQ(first.gateway, 0xC0A80001u);
-    EXPECT_EQ(first.dns1, 0x08080808u);
-    EXPECT_EQ(first.dns2, 0xFFFFFFFFu);  // empty cell: INADDR_NONE
-    EXPECT_EQ(first.mac, "02-5E-A1-CC-55-BA");
-    EXPECT_TRUE(first.wireless);
-
-    const SelectedCamera second = SelectedCameraFromRow(table, 1);
-    EXPECT_EQ(second.address, 0x0A000001u);
-    EXPECT_FALSE(second.wireless);
 }

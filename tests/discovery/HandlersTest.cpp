@@ -33,18 +33,17 @@ class HandlersTest : public testing::Test {
     }
 
     std::vector<std::string> RowOf(const std::array<uint8_t, 6>& mac) {
-        const auto row = core.Table().Find(FormatKey(mac));
+        const auto row = core.Table().Find(MacAddress(mac));
         if (!row) {
             return {};
         }
-        const auto& cells = core.Table().Row(*row).cells;
+        const auto& cells = core.Table().Cells(*row);
         return std::vector<std::string>(cells.begin(), cells.end());
     }
-    static std::string FormatKey(const std::array<uint8_t, 6>& mac) {
-        char text[18];
-        std::snprintf(text, sizeof text, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3], mac[4],
-                      mac[5]);
-        return text;
+    void SetAssigned(Assignment assigned) {
+        CameraRecord camera = core.Table().Record(0);
+        camera.assigned = assigned;
+        core.Table().Update(0, camera);
     }
     int Client(const DhcpPacket& packet, std::optional<int> interface = {}) {
         return core.HandleClientPacket(packet.Bytes(), interface);
@@ -177,16 +176,16 @@ TEST_F(HandlersTest, ClientPacketForAKnownRowChangesOnlyAYesRow) {
     EXPECT_EQ(core.Table().RowCount(), 1u);
     EXPECT_EQ(broadcasts, 1);
 
-    core.Table().SetCell(0, kColumnAssigned, "------");
+    SetAssigned(Assignment::Pending);
     Client(Discover("NV4413-0101"));
     EXPECT_EQ(RowOf(kCameraMac)[2], "------");
 
-    core.Table().SetCell(0, kColumnAssigned, "Yes");
+    SetAssigned(Assignment::Yes);
     Client(Discover("NV4413-0102"));
     EXPECT_EQ(RowOf(kCameraMac)[2], "------");
     EXPECT_EQ(RowOf(kCameraMac)[9], "YES");
     EXPECT_EQ(core.PendingXrmCount(), 1);
-    core.Table().SetCell(0, kColumnAssigned, "Yes");
+    SetAssigned(Assignment::Yes);
     Client(Discover("NV4413-0101"));
     EXPECT_EQ(RowOf(kCameraMac)[2], "No");
     EXPECT_EQ(RowOf(kCameraMac)[9], "NO");
@@ -257,7 +256,7 @@ TEST_F(HandlersTest, ServerOptionsShorterThanAnAddressAreIgnored) {
 TEST_F(HandlersTest, AcknowledgementOfAnXrmCameraArmsTheRequeryTimer) {
     Client(Discover("NV4413-0102"));
     EXPECT_EQ(core.PendingXrmCount(), 1);
-    core.Table().SetCell(0, kColumnAssigned, "No");
+    SetAssigned(Assignment::No);
     nextRandom = 1600;
     Server(Reply(5), 7);
     EXPECT_EQ(RowOf(kCameraMac)[2], "------");
@@ -265,8 +264,7 @@ TEST_F(HandlersTest, AcknowledgementOfAnXrmCameraArmsTheRequeryTimer) {
     EXPECT_TRUE(timer.running);
     EXPECT_EQ(timer.lastPeriod, 1600);
     EXPECT_EQ(core.PendingXrmCount(), 1);  // this path does not count
-    EXPECT_EQ(core.ArrivalInterface(kKey), 7);
-    EXPECT_EQ(core.ArrivalInterface("02-5E-A1-CC-55-C7"), std::nullopt);
+    EXPECT_EQ(core.Table().Record(0).arrivalInterface, 7);
 
     broadcasts = 0;
     core.HandleRequeryTick();
@@ -276,7 +274,7 @@ TEST_F(HandlersTest, AcknowledgementOfAnXrmCameraArmsTheRequeryTimer) {
 
 TEST_F(HandlersTest, XrmAnswersMarkRowsYesAndSettleTheCount) {
     XrmDeviceMessage message;
-    message.mac = kCameraMac;
+    message.mac = MacAddress(kCameraMac);
     message.model = "QM52X3";
     message.address = "192.168.0.77";
     core.HandleXrmDevice(message);
@@ -300,28 +298,32 @@ TEST_F(HandlersTest, XrmAnswersMarkRowsYesAndSettleTheCount) {
     core.HandleXrmDevice(message);
     EXPECT_EQ(core.PendingXrmCount(), 1);
 
-    message.mac = kOtherCameraMac;
+    message.mac = MacAddress(kOtherCameraMac);
     core.HandleXrmDevice(message);
     EXPECT_EQ(core.PendingXrmCount(), 0);
     EXPECT_TRUE(timer.running);  // checked before the decrement, as the window did
-    message.mac = kCameraMac;
+    message.mac = MacAddress(kCameraMac);
     core.HandleXrmDevice(message);
     EXPECT_FALSE(timer.running);
     EXPECT_FALSE(core.RequeryTimer().Armed());
 
-    message.mac = kForeignMac;
+    message.mac = MacAddress(kForeignMac);
     core.HandleXrmDevice(message);
     EXPECT_EQ(core.Table().RowCount(), 2u);
+    // A camera heard off the subnet has no row, but the row its answer makes knows where it was heard.
+    Client(DhcpPacket(1).Mac({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7}).Ciaddr(0x0A000001).End(), 4);
+    EXPECT_EQ(core.Table().RowCount(), 2u);
     // A model text shorter than six characters is not wireless.
-    message.mac = {0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7};
+    message.mac = MacAddress({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xC7});
     message.model = "QM5";
     core.HandleXrmDevice(message);
     EXPECT_EQ(core.Table().Cell(2, kColumnWireless), "NO");
+    EXPECT_EQ(core.Table().Record(2).arrivalInterface, 4);
 }
 
 TEST_F(HandlersTest, XrmAnswerWithoutAnAddressLeavesTheRowInstallable) {
     XrmDeviceMessage message;
-    message.mac = kCameraMac;
+    message.mac = MacAddress(kCameraMac);
     message.model = "QM52X2";
     message.address = "0.0.0.0";
     core.HandleXrmDevice(message);  // a new row
@@ -347,7 +349,7 @@ TEST_F(HandlersTest, SearchKeepsThePendingCount) {
     EXPECT_EQ(core.PendingXrmCount(), 1);
     // An answer for a row that is no longer listed is a new "Yes" row; the count stays.
     XrmDeviceMessage message;
-    message.mac = kCameraMac;
+    message.mac = MacAddress(kCameraMac);
     message.address = "192.168.0.5";
     core.HandleXrmDevice(message);
     EXPECT_EQ(core.PendingXrmCount(), 1);

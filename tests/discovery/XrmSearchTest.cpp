@@ -104,7 +104,7 @@ TEST_F(XrmSearchTest, ReportsAndAcknowledgesOnlyAnswersToTheCurrentQuery) {
     ASSERT_EQ(answers.size(), 1u);
     EXPECT_EQ(answers[0].model, std::string(40, 'Q'));
     EXPECT_EQ(answers[0].address, "192.168.0.77");
-    EXPECT_EQ(answers[0].mac, kMac);
+    EXPECT_EQ(answers[0].mac, MacAddress(kMac));
     EXPECT_EQ(events, std::vector<int>{XrmSearch::kEventEnded});
     const std::string out = diagnostics.Text(Diagnostics::Stream::Out);
     EXPECT_NE(out.find("socket created.\nset broadcast ok\nbind successed.\n"), std::string::npos);

@@ -22,7 +22,7 @@ struct Neighbour {
     int index;
     uint32_t address;
     uint16_t state;
-    HelperMac mac;
+    MacAddress mac;
     bool operator==(const Neighbour&) const = default;
 };
 
@@ -57,7 +57,7 @@ class FakeSystem : public HelperSystem {
         }
         return found;
     }
-    int AddNeighbour(int index, uint32_t address, const HelperMac& mac) override {
+    int AddNeighbour(int index, uint32_t address, const MacAddress& mac) override {
         std::erase_if(neighbours, [&](const Neighbour& n) { return n.index == index && n.address == address; });
         neighbours.push_back({index, address, NUD_PERMANENT, mac});
         return 0;
@@ -103,8 +103,8 @@ class FakePrivileges : public HelperPrivileges {
                                     HelperCapability::NetAdmin};
 };
 
-const HelperMac kCameraMac{0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xef};
-const HelperMac kOtherMac{0x02, 0, 0, 0, 0, 9};
+const MacAddress kCameraMac({0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xef});
+const MacAddress kOtherMac({0x02, 0, 0, 0, 0, 9});
 
 struct Helper {
     FakeSystem system;

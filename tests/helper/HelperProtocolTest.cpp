@@ -7,7 +7,7 @@
 namespace {
 
 TEST(HelperProtocol, EveryVerbParsesToItsFieldsAndFormatsBack) {
-    const HelperMac mac{0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xef};
+    const MacAddress mac({0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xef});
     struct Case {
         std::string text;
         HelperVerb verb;

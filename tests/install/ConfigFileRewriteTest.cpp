@@ -17,7 +17,11 @@ std::string Rewrite(const std::string& input, const InstallParams& params) {
 }
 
 InstallParams SampleParams() {
-    InstallParams p = InstallParams::ForCamera(0xC0A80164u, 0xFFFF0000u, 0xC0A80101u, 0x08080808u, 0x01010101u);
+    InstallParams p = InstallParams::ForCamera({.address = 0xC0A80164u,
+                                                .mask = 0xFFFF0000u,
+                                                .gateway = 0xC0A80101u,
+                                                .dns1 = 0x08080808u,
+                                                .dns2 = 0x01010101u});
     p.m_installEnabled = true;
     p.m_ssid = "lab-net";
     p.m_wirelessMode = 1;
@@ -34,6 +38,26 @@ InstallParams SampleParams() {
     p.m_keys[2] = "K3";
     p.m_keys[3] = "K4";
     return p;
+}
+
+TEST(InstallParams, FirstDisplayOfACamera) {
+    struct Case {
+        CameraRecord camera;
+        uint32_t mask, gateway, dns1, dns2;
+    } cases[] = {
+        {{.address = 1, .mask = 0xFFFF0000u, .gateway = 2, .dns1 = 3, .dns2 = 4}, 0xFFFF0000u, 2, 3, 4},
+        {{.address = 1, .mask = 0, .gateway = 0, .dns1 = 0, .dns2 = 0}, 0xFFFFFF00u, 0, 0, 0},
+        // Values no packet told (a camera only the XRM search found) read as an empty cell always has.
+        {{.address = 1}, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        const InstallParams p = InstallParams::ForCamera(c.camera);
+        EXPECT_EQ(p.m_newAddress, 1u);
+        EXPECT_EQ(p.m_subnetMask, c.mask);
+        EXPECT_EQ(p.m_gateway, c.gateway);
+        EXPECT_EQ(p.m_primaryDns, c.dns1);
+        EXPECT_EQ(p.m_secondaryDns, c.dns2);
+    }
 }
 
 // Every tag, each followed by an old value, with Unix line ends.
@@ -67,7 +91,8 @@ TEST(ConfigFileRewrite, EncryptionOffKeepsTheSixOldValues) {
 }
 
 TEST(ConfigFileRewrite, InitialValuesAreWrittenForACameraWithoutWirelessPage) {
-    const InstallParams p = InstallParams::ForCamera(0x0A000002u, 0, 0, 0, 0);
+    const InstallParams p =
+        InstallParams::ForCamera({.address = 0x0A000002u, .mask = 0, .gateway = 0, .dns1 = 0, .dns2 = 0});
     EXPECT_EQ(Rewrite("<subnet mask>\n1.2.3.4\n<install enabled>\nYES\n<SSID>\nx\n<channel>\n6\n<Tx rate>\n11M\n"
                       "<preamble>\nshort\n<key select>\n2\n",
                       p),

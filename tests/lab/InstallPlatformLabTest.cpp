@@ -25,8 +25,8 @@
 #include "EchoRequest.h"
 #include "FileTransfer.h"
 #include "HelperNeighbourTable.h"
-#include "PrivilegedHelper.h"
 #include "NeighbourLookup.h"
+#include "PrivilegedHelper.h"
 
 namespace {
 
@@ -249,7 +249,7 @@ TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutesThroughTheHelper) {
     EXPECT_EQ(table.InterfaceForSubnet(0x0A4E0001), std::nullopt);
 
     std::string error;
-    const NeighbourTable::MacAddress mac{0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA};
+    const MacAddress mac({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA});
     ASSERT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;  // 10.77.0.50
     EXPECT_NE(Output("ip neigh show 10.77.0.50").find("lladdr 02:5e:a1:cc:55:ba PERMANENT"), std::string::npos);
     // Replacing its own entry is allowed; removing twice is not a failure.
@@ -271,10 +271,7 @@ TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutesThroughTheHelper) {
     const std::optional<NeighbourEntry> peer = table.Lookup(kPeerAddress);
     ASSERT_TRUE(peer.has_value() && peer->mac.has_value());
     EXPECT_TRUE(IsAnsweredState(peer->state)) << peer->state;
-    char peerMac[18];
-    std::snprintf(peerMac, sizeof peerMac, "%02x:%02x:%02x:%02x:%02x:%02x", (*peer->mac)[0], (*peer->mac)[1],
-                  (*peer->mac)[2], (*peer->mac)[3], (*peer->mac)[4], (*peer->mac)[5]);
-    EXPECT_EQ(Output("ip netns exec " + kPeer + " cat /sys/class/net/inst-vb/address"), std::string(peerMac) + "\n");
+    EXPECT_EQ(Output("ip netns exec " + kPeer + " cat /sys/class/net/inst-vb/address"), peer->mac->ColonText() + "\n");
     EXPECT_EQ(table.Lookup(0x0A4D0061), std::nullopt);  // 10.77.0.97
     EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
     EXPECT_EQ(Output("ip neigh show 10.77.0.50"), "");

@@ -449,7 +449,7 @@ TEST_F(WizardPages, CancelOnTheWarningKeepsThePageWithItsStoredValues) {
 
 // Runs the real wizard modally and lets `script` drive it from inside the modal loop; whatever the script leaves
 // open is cancelled, so no test can hang on the run.
-std::optional<InstallParams> RunScripted(const WizardStart& start, const std::function<void(CSetupWizard&)>& script) {
+std::optional<InstallParams> RunScripted(const CameraRecord& start, const std::function<void(CSetupWizard&)>& script) {
     bool ran = false;
     QTimer::singleShot(0, [&] {
         auto* wizard = qobject_cast<CSetupWizard*>(QApplication::activeModalWidget());
@@ -477,7 +477,8 @@ T* PageOf(CSetupWizard& wizard, int index) {
 
 TEST(SetupWizardRun, CameraWithoutWirelessGetsThreePagesAndItsNetworkValues) {
     MessageBoxRecorder boxes;
-    const WizardStart start{kCameraAddress, 0, 0xC0A80001u, 0x08080808u, 0x08080404u, false};
+    const CameraRecord start{
+        .address = kCameraAddress, .mask = 0, .gateway = 0xC0A80001u, .dns1 = 0x08080808u, .dns2 = 0x08080404u};
     const auto params = RunScripted(start, [](CSetupWizard& wizard) {
         ASSERT_EQ(wizard.Pages().size(), 3u);
         EXPECT_EQ(wizard.ModelNameStringId(), 102);
@@ -514,7 +515,8 @@ TEST(SetupWizardRun, CameraWithoutWirelessGetsThreePagesAndItsNetworkValues) {
 
 TEST(SetupWizardRun, WirelessCameraGetsFourPagesAndTheWirelessValues) {
     MessageBoxRecorder boxes;
-    const WizardStart start{kCameraAddress, 0xFFFF0000u, 0, 0, 0, true};
+    const CameraRecord start{
+        .address = kCameraAddress, .mask = 0xFFFF0000u, .gateway = 0, .dns1 = 0, .dns2 = 0, .wireless = true};
     const auto params = RunScripted(start, [](CSetupWizard& wizard) {
         ASSERT_EQ(wizard.Pages().size(), 4u);
         EXPECT_EQ(wizard.ModelName(), QStringLiteral("Tavix-11+"));
@@ -553,7 +555,7 @@ TEST(SetupWizardRun, WirelessCameraGetsFourPagesAndTheWirelessValues) {
 TEST(SetupWizardRun, CancelReturnsNothing) {
     MessageBoxRecorder boxes;
     for (int pages = 0; pages < 3; ++pages) {
-        const auto params = RunScripted({kCameraAddress, 0, 0, 0, 0, true}, [pages](CSetupWizard& wizard) {
+        const auto params = RunScripted({.address = kCameraAddress, .wireless = true}, [pages](CSetupWizard& wizard) {
             for (int i = 0; i < pages; ++i) {
                 wizard.OnNext();
             }
