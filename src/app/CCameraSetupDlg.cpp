@@ -137,6 +137,12 @@ void CCameraSetupDlg::OnInitDialog() {
 }
 
 void CCameraSetupDlg::CreateControls() {
+    CreatePictures();
+    CreateDeviceList();
+    CreateCommandButtons();
+}
+
+void CCameraSetupDlg::CreatePictures() {
     AddPicture(this, 1001, Bitmaps::kBanner, QRect(0, 0, 567, 107));
     AddPicture(this, 1012, Bitmaps::kVerticalBar, QRect(172, 110, 6, 420));
     AddPicture(this, 1015, Bitmaps::kSidePicture, QRect(5, 130, 153, 55));
@@ -155,7 +161,9 @@ void CCameraSetupDlg::CreateControls() {
     for (const auto& picture : hidden) {
         AddPicture(this, picture.id, picture.bitmap, picture.geometry)->hide();
     }
+}
 
+void CCameraSetupDlg::CreateDeviceList() {
     m_listFrame = new QFrame(this);
     m_listFrame->setObjectName(QString::number(kListFrame));
     m_listFrame->setFrameShape(QFrame::Box);
@@ -199,7 +207,9 @@ void CCameraSetupDlg::CreateControls() {
     // act on a row that is no longer the one shown selected.
     connect(m_list->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { OnClickList(); });
     connect(m_model.get(), &QAbstractItemModel::modelReset, this, [this] { OnClickList(); });
+}
 
+void CCameraSetupDlg::CreateCommandButtons() {
     // One place creates the command buttons, in the window's tab order.
     m_searchButton = CreateCommandButton(this, kSearchButton, Bitmaps::kSearch, Bitmaps::kSearch,
                                          Bitmaps::kSearchDisabled, QRect(27, 200, 109, 50));

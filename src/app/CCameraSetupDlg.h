@@ -132,6 +132,9 @@ class CCameraSetupDlg : public QDialog {
     class MessageUi;
 
     void CreateControls();
+    void CreatePictures();
+    void CreateDeviceList();
+    void CreateCommandButtons();
     void OnStatusOpen(StatusOpenEvent& event);
     void EndWaitCursor();
     void ShowMessage(const QString& text, const QString& caption);

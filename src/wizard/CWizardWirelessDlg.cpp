@@ -66,6 +66,19 @@ CWizardWirelessDlg::CWizardWirelessDlg()
     : WizardPage(kWirelessPage, QSize(DialogUnits::ToPixelsX(345), DialogUnits::ToPixelsY(272))) {}
 
 void CWizardWirelessDlg::CreateControls(QWidget* window) {
+    CreateFramesAndLabels(window);
+    CreateConnectionControls(window);
+    CreateEncryptionControls(window);
+    CreateButtonImages(window);
+
+    connect(Combo(*this, kKeyLength), &QComboBox::currentIndexChanged, this, [this] { OnKeyLengthChanged(); });
+    connect(Check(*this, kAscii), &QAbstractButton::clicked, this, [this] { OnKeyFormatClicked(false); });
+    connect(Check(*this, kHex), &QAbstractButton::clicked, this, [this] { OnKeyFormatClicked(true); });
+    connect(Check(*this, kDataEncryption), &QAbstractButton::clicked, this,
+            [this](bool checked) { EnableEncryptionGroup(checked); });
+}
+
+void CWizardWirelessDlg::CreateFramesAndLabels(QWidget* window) {
     // Group boxes first, so that the controls they frame lie above them.
     auto* modeBox = new QGroupBox(window);
     modeBox->setGeometry(ToPixels(20, 19, 305, 36));
@@ -98,7 +111,18 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
             AddItem(l.id, label);
         }
     }
+}
 
+void CWizardWirelessDlg::AddCombo(QWidget* window, int id, QRect geometry, const QStringList& items) {
+    auto* combo = AddItem(id, new QComboBox(window));
+    combo->addItems(items);
+    // Only a click or the keyboard gives a list the focus, and only a focused list takes the wheel.
+    combo->setFocusPolicy(Qt::StrongFocus);
+    combo->installEventFilter(this);
+    combo->setGeometry(geometry.x(), geometry.y(), geometry.width(), DialogUnits::ToPixelsY(13));
+}
+
+void CWizardWirelessDlg::CreateConnectionControls(QWidget* window) {
     auto* modeGroup = new QButtonGroup(window);
     auto* infrastructure = AddItem(kInfrastructure, new QRadioButton(QStringLiteral("Infrastructure"), window));
     infrastructure->setGeometry(ToPixels(127, 28, 92, 10));
@@ -111,33 +135,26 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
     ssid->setGeometry(ToPixels(112, 59, 77, 14));
     ssid->setMaxLength(kMaxSsidLength);
 
-    const auto addCombo = [&](int id, QRect geometry, QStringList items) {
-        auto* combo = AddItem(id, new QComboBox(window));
-        combo->addItems(items);
-        // Only a click or the keyboard gives a list the focus, and only a focused list takes the wheel.
-        combo->setFocusPolicy(Qt::StrongFocus);
-        combo->installEventFilter(this);
-        combo->setGeometry(geometry.x(), geometry.y(), geometry.width(), DialogUnits::ToPixelsY(13));
-        return combo;
-    };
     QStringList channels;
     for (int channel = 1; channel <= 11; ++channel) {
         channels << QString::number(channel);
     }
-    addCombo(kChannel, ToPixels(112, 76, 48, 135), channels);
-    addCombo(kTxRate, ToPixels(112, 91, 77, 135),
+    AddCombo(window, kChannel, ToPixels(112, 76, 48, 135), channels);
+    AddCombo(window, kTxRate, ToPixels(112, 91, 77, 135),
              {QStringLiteral("1 Mbps"), QStringLiteral("2 Mbps"), QStringLiteral("5.5 Mbps"), QStringLiteral("11 Mbps"),
               QStringLiteral("22 Mbps")});
-    addCombo(kPreamble, ToPixels(112, 106, 77, 135),
+    AddCombo(window, kPreamble, ToPixels(112, 106, 77, 135),
              {QStringLiteral("Long preamble"), QStringLiteral("Short preamble")});
+}
 
+void CWizardWirelessDlg::CreateEncryptionControls(QWidget* window) {
     auto* encryption = AddItem(kDataEncryption, new QCheckBox(QStringLiteral("Data Encryption"), window));
     // Wider than the template: this font needs more room than the one the layout was drawn for.
     encryption->setGeometry(ToPixels(26, 119, 80, 10));
 
-    addCombo(kAuthentication, ToPixels(112, 132, 77, 135),
+    AddCombo(window, kAuthentication, ToPixels(112, 132, 77, 135),
              {QStringLiteral("Auto"), QStringLiteral("Shared"), QStringLiteral("Open")});
-    addCombo(kKeyLength, ToPixels(112, 147, 48, 74),
+    AddCombo(window, kKeyLength, ToPixels(112, 147, 48, 74),
              {QStringLiteral("64bit"), QStringLiteral("128bit"), QStringLiteral("256bit")});
 
     auto* formatGroup = new QButtonGroup(window);
@@ -157,7 +174,9 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
         auto* key = AddItem(kKeyEdits[i], new QLineEdit(window));
         key->setGeometry(ToPixels(51, kKeyRowY[i], 152, 14));
     }
+}
 
+void CWizardWirelessDlg::CreateButtonImages(QWidget* window) {
     const struct {
         int id;
         int bitmap;
@@ -168,11 +187,6 @@ void CWizardWirelessDlg::CreateControls(QWidget* window) {
         button->setFocusPolicy(Qt::NoFocus);
         button->setAutoDefault(false);
     }
-
-    connect(Combo(*this, kKeyLength), &QComboBox::currentIndexChanged, this, [this] { OnKeyLengthChanged(); });
-    connect(ascii, &QRadioButton::clicked, this, [this] { OnAsciiClicked(); });
-    connect(hex, &QRadioButton::clicked, this, [this] { OnHexClicked(); });
-    connect(encryption, &QCheckBox::clicked, this, [this](bool checked) { EnableEncryptionGroup(checked); });
 }
 
 // A wheel turned over the page would otherwise change whichever list lies under the mouse, unseen; a new key
@@ -284,24 +298,14 @@ void CWizardWirelessDlg::OnKeyLengthChanged() {
     FillKeys();
 }
 
-void CWizardWirelessDlg::OnAsciiClicked() {
-    if (!m_hexShown) {
+void CWizardWirelessDlg::OnKeyFormatClicked(bool hex) {
+    if (m_hexShown == hex) {
         return;
     }
     UpdateData(true);
-    m_requiredKeyLength = ::RequiredKeyLength(m_keyLengthIndex, kKeyFormatAscii);
+    m_requiredKeyLength = ::RequiredKeyLength(m_keyLengthIndex, hex ? kKeyFormatHex : kKeyFormatAscii);
     FillKeys();
-    m_hexShown = false;
-}
-
-void CWizardWirelessDlg::OnHexClicked() {
-    if (m_hexShown) {
-        return;
-    }
-    UpdateData(true);
-    m_requiredKeyLength = ::RequiredKeyLength(m_keyLengthIndex, kKeyFormatHex);
-    FillKeys();
-    m_hexShown = true;
+    m_hexShown = hex;
 }
 
 void CWizardWirelessDlg::OnSetActive() {

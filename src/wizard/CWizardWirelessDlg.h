@@ -6,12 +6,15 @@
 // The page is taller than the page area and lies over the frame's button row; it keeps its own copies of the
 // Back, Next and Exit images under the frame's buttons, which stay above it and take the clicks.
 
+#include <QRect>
 #include <QString>
+#include <QStringList>
 #include <array>
 
 #include "InstallParams.h"
 #include "WizardPage.h"
 
+class QComboBox;
 class QPushButton;
 
 class CWizardWirelessDlg : public WizardPage {
@@ -66,11 +69,16 @@ class CWizardWirelessDlg : public WizardPage {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void CreateFramesAndLabels(QWidget* window);
+    void CreateConnectionControls(QWidget* window);
+    void CreateEncryptionControls(QWidget* window);
+    void CreateButtonImages(QWidget* window);
+    void AddCombo(QWidget* window, int id, QRect geometry, const QStringList& items);
     void FillKeys();
     void EnableEncryptionGroup(bool enable);
     void OnKeyLengthChanged();
-    void OnAsciiClicked();
-    void OnHexClicked();
+    // Switches the keys between ASCII and HEX, refilled at the new length; a click on the shown format does nothing.
+    void OnKeyFormatClicked(bool hex);
 
     int m_requiredKeyLength = 0;
     bool m_hexShown = true;
