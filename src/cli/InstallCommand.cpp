@@ -370,6 +370,64 @@ std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, c
     return params;
 }
 
+namespace {
+
+// Waits for the camera's row and its acknowledgement; the camera's record when its row can be installed.
+std::optional<CameraRecord> AwaitTarget(DeviceTable& table, const InstallOptions& options) {
+    const auto found = [&] { return table.Find(options.mac).has_value(); };
+    if (!WaitFor(found, options.seconds * 1000)) {
+        std::fprintf(stderr, "camera-setup install: no camera with MAC address %s was found within %d s\n",
+                     options.mac.Text().c_str(), options.seconds);
+        return std::nullopt;
+    }
+    // A row made from a DHCP request gets its mask, gateway and name servers from the server's
+    // acknowledgement a moment later; a user clicking the row would see them.
+    const auto complete = [&] {
+        const auto row = table.Find(options.mac);
+        if (!row) {
+            return false;
+        }
+        const CameraRecord& camera = table.Record(*row);
+        return camera.mask.value_or(0) != 0 || camera.assigned != Assignment::No;
+    };
+    WaitFor(complete, kAcknowledgementWaitMs);
+    const size_t row = *table.Find(options.mac);
+    CameraRecord target = table.Record(row);
+    if (target.assigned != Assignment::No) {
+        std::fprintf(stderr, "camera-setup install: the row of %s shows %s\n", options.mac.Text().c_str(),
+                     RowStateText(table.Cell(row, kColumnAssigned)).c_str());
+        return std::nullopt;
+    }
+    return target;
+}
+
+// Installs target on the worker thread while the event loop serves the device table.
+InstallOutcome RunInstallSession(const InstallParams& params, const InstallOptions& options, const CameraRecord& target,
+                                 DeviceTable& table, StdDiagnostics& diagnostics, PrivilegedHelper& helper) {
+    QCoreApplication* app = QCoreApplication::instance();
+    CliInstallUi installUi(params, options, [&](const MacAddress& mac, uint32_t address) {
+        InvokeBlocking(app, [&] {
+            if (const auto r = table.Find(mac)) {
+                CameraRecord camera = table.Record(*r);
+                camera.address = address;
+                camera.assigned = Assignment::Yes;
+                table.Update(*r, camera);
+            }
+        });
+    });
+    RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
+    InstallSession session([&](const StopSignal& stop) {
+        InstallWorker worker(target, installUi, real.Platform(), stop);
+        const InstallOutcome outcome = worker.Run();
+        InvokeLater(app, [] { QCoreApplication::quit(); });
+        return outcome;
+    });
+    QCoreApplication::exec();
+    return session.Join();
+}
+
+}  // namespace
+
 int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& helper) {
     std::string error;
     const auto options = ParseInstallOptions(args, &error);
@@ -398,59 +456,20 @@ int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& he
     }
     discovery.Search();
     DeviceTable& table = discovery.Table();
-    const auto found = [&] { return table.Find(options->mac).has_value(); };
-    if (!WaitFor(found, options->seconds * 1000)) {
-        std::fprintf(stderr, "camera-setup install: no camera with MAC address %s was found within %d s\n",
-                     options->mac.Text().c_str(), options->seconds);
-        return kExitFailed;
-    }
-    // A row made from a DHCP request gets its mask, gateway and name servers from the server's
-    // acknowledgement a moment later; a user clicking the row would see them.
-    const auto complete = [&] {
-        const auto row = table.Find(options->mac);
-        if (!row) {
-            return false;
-        }
-        const CameraRecord& camera = table.Record(*row);
-        return camera.mask.value_or(0) != 0 || camera.assigned != Assignment::No;
-    };
-    WaitFor(complete, kAcknowledgementWaitMs);
-    const size_t row = *table.Find(options->mac);
-    const CameraRecord target = table.Record(row);
-    if (target.assigned != Assignment::No) {
-        std::fprintf(stderr, "camera-setup install: the row of %s shows %s\n", options->mac.Text().c_str(),
-                     RowStateText(table.Cell(row, kColumnAssigned)).c_str());
+    const auto target = AwaitTarget(table, *options);
+    if (!target) {
         return kExitFailed;
     }
     std::string message;
     std::string caption;
-    const auto params = BuildInstallParams(*options, InstallParams::ForCamera(target), target.wireless.value_or(false),
-                                           &message, &caption);
+    const auto params = BuildInstallParams(*options, InstallParams::ForCamera(*target),
+                                           target->wireless.value_or(false), &message, &caption);
     if (!params) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), message.c_str());
         return kExitUsage;
     }
 
-    QCoreApplication* app = QCoreApplication::instance();
-    CliInstallUi installUi(*params, *options, [&](const MacAddress& mac, uint32_t address) {
-        InvokeBlocking(app, [&] {
-            if (const auto r = table.Find(mac)) {
-                CameraRecord camera = table.Record(*r);
-                camera.address = address;
-                camera.assigned = Assignment::Yes;
-                table.Update(*r, camera);
-            }
-        });
-    });
-    RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
-    InstallSession session([&](const StopSignal& stop) {
-        InstallWorker worker(target, installUi, real.Platform(), stop);
-        const InstallOutcome outcome = worker.Run();
-        InvokeLater(app, [] { QCoreApplication::quit(); });
-        return outcome;
-    });
-    QCoreApplication::exec();
-    const InstallOutcome outcome = session.Join();
+    const InstallOutcome outcome = RunInstallSession(*params, *options, *target, table, diagnostics, helper);
     discovery.Stop();
     return outcome == InstallOutcome::Installed ? kExitOk : kExitFailed;
 }

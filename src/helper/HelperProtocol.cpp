@@ -95,6 +95,59 @@ std::string_view VerbName(HelperVerb verb) {
     return "?";
 }
 
+const VerbShape* FindVerb(std::string_view name) {
+    for (const VerbShape& candidate : kVerbs) {
+        if (candidate.name == name) {
+            return &candidate;
+        }
+    }
+    return nullptr;
+}
+
+// Fills the verb's fields of request from its arguments (as many as its shape says); the refusal text on failure.
+std::optional<std::string> ReadArguments(const std::string_view* argument, HelperRequest& request) {
+    switch (request.verb) {
+        case HelperVerb::DhcpSocket:
+            if (argument[0] != "67" && argument[0] != "68") {
+                return "port must be 67 or 68";
+            }
+            request.port = argument[0] == "67" ? 67 : 68;
+            break;
+        case HelperVerb::NeighAdd:
+        case HelperVerb::RouteAdd:
+        case HelperVerb::RouteDel: {
+            const auto index = Decimal(argument[0], 10, INT_MAX);
+            if (!index || *index == 0) {
+                return "bad interface index";
+            }
+            request.interfaceIndex = static_cast<int>(*index);
+            ++argument;
+            [[fallthrough]];
+        }
+        case HelperVerb::NeighFlush:
+        case HelperVerb::NeighDel: {
+            const auto address = Address(argument[0]);
+            if (!address) {
+                return "address is not an IPv4 dotted quad";
+            }
+            request.address = *address;
+            if (request.verb == HelperVerb::NeighAdd) {
+                const auto mac = MacAddress::Parse(argument[1], ":");
+                if (!mac) {
+                    return "MAC is not six hex pairs joined by ':'";
+                }
+                request.mac = *mac;
+            }
+            break;
+        }
+        case HelperVerb::Hello:
+        case HelperVerb::IcmpSocket:
+        case HelperVerb::Cleanup:
+            break;
+    }
+    return std::nullopt;
+}
+
 HelperRequestParse Refuse(uint32_t token, std::string error) {
     HelperRequestParse parse;
     parse.token = token;
@@ -138,12 +191,7 @@ HelperRequestParse ParseHelperRequest(std::string_view packet) {
         return Refuse(tokenValue, "no verb");
     }
     const std::string_view name = (*fields)[1];
-    const VerbShape* shape = nullptr;
-    for (const VerbShape& candidate : kVerbs) {
-        if (candidate.name == name) {
-            shape = &candidate;
-        }
-    }
+    const VerbShape* shape = FindVerb(name);
     if (shape == nullptr) {
         return Refuse(tokenValue, "unknown verb");
     }
@@ -154,45 +202,8 @@ HelperRequestParse ParseHelperRequest(std::string_view packet) {
     HelperRequest request;
     request.token = tokenValue;
     request.verb = shape->verb;
-    const std::string_view* argument = fields->data() + 2;
-    switch (shape->verb) {
-        case HelperVerb::DhcpSocket:
-            if (argument[0] != "67" && argument[0] != "68") {
-                return Refuse(tokenValue, "port must be 67 or 68");
-            }
-            request.port = argument[0] == "67" ? 67 : 68;
-            break;
-        case HelperVerb::NeighAdd:
-        case HelperVerb::RouteAdd:
-        case HelperVerb::RouteDel: {
-            const auto index = Decimal(argument[0], 10, INT_MAX);
-            if (!index || *index == 0) {
-                return Refuse(tokenValue, "bad interface index");
-            }
-            request.interfaceIndex = static_cast<int>(*index);
-            ++argument;
-            [[fallthrough]];
-        }
-        case HelperVerb::NeighFlush:
-        case HelperVerb::NeighDel: {
-            const auto address = Address(argument[0]);
-            if (!address) {
-                return Refuse(tokenValue, "address is not an IPv4 dotted quad");
-            }
-            request.address = *address;
-            if (shape->verb == HelperVerb::NeighAdd) {
-                const auto mac = MacAddress::Parse(argument[1], ":");
-                if (!mac) {
-                    return Refuse(tokenValue, "MAC is not six hex pairs joined by ':'");
-                }
-                request.mac = *mac;
-            }
-            break;
-        }
-        case HelperVerb::Hello:
-        case HelperVerb::IcmpSocket:
-        case HelperVerb::Cleanup:
-            break;
+    if (auto error = ReadArguments(fields->data() + 2, request)) {
+        return Refuse(tokenValue, std::move(*error));
     }
     HelperRequestParse parse;
     parse.token = tokenValue;

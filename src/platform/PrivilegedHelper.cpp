@@ -43,6 +43,39 @@ void CloseAll(const std::vector<int>& fds) {
     }
 }
 
+// The descriptors of the SCM_RIGHTS messages of a received packet, at most kMaxDescriptors of each.
+std::vector<int> PassedDescriptors(msghdr& message) {
+    std::vector<int> fds;
+    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
+        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS || header->cmsg_len < CMSG_LEN(0)) {
+            continue;
+        }
+        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
+        for (size_t i = 0; i < count && i < kMaxDescriptors; ++i) {
+            int receivedFd;
+            std::memcpy(&receivedFd, CMSG_DATA(header) + i * sizeof(int), sizeof receivedFd);
+            fds.push_back(receivedFd);
+        }
+    }
+    return fds;
+}
+
+// The caller's reply; keeps the one descriptor a successful socket verb brings and closes any other.
+PrivilegedHelper::Reply ResultOf(const HelperReply& reply, HelperVerb verb, const std::vector<int>& fds) {
+    PrivilegedHelper::Reply result{reply.code, reply.text, -1};
+    const bool wantsFd = verb == HelperVerb::DhcpSocket || verb == HelperVerb::IcmpSocket;
+    if (wantsFd && reply.code == 0 && fds.size() == 1) {
+        result.fd = fds.front();
+    } else {
+        CloseAll(fds);
+        if (wantsFd && reply.code == 0) {
+            result.code = EPROTO;
+            result.text = "camera-setup-helper sent no descriptor";
+        }
+    }
+    return result;
+}
+
 }  // namespace
 
 PrivilegedHelper::~PrivilegedHelper() {
@@ -237,21 +270,7 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
         if (received < 0 && errno == EINTR) {
             continue;
         }
-        std::vector<int> fds;
-        if (received > 0) {
-            for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
-                if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS ||
-                    header->cmsg_len < CMSG_LEN(0)) {
-                    continue;
-                }
-                const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-                for (size_t i = 0; i < count && i < kMaxDescriptors; ++i) {
-                    int receivedFd;
-                    std::memcpy(&receivedFd, CMSG_DATA(header) + i * sizeof(int), sizeof receivedFd);
-                    fds.push_back(receivedFd);
-                }
-            }
-        }
+        const std::vector<int> fds = received > 0 ? PassedDescriptors(message) : std::vector<int>{};
         if (received <= 0) {
             CloseAll(fds);
             return {EPIPE, "camera-setup-helper has ended", -1};
@@ -268,18 +287,7 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
             CloseAll(fds);  // the late reply to a call that timed out
             continue;
         }
-        Reply result{reply->code, reply->text, -1};
-        const bool wantsFd = request.verb == HelperVerb::DhcpSocket || request.verb == HelperVerb::IcmpSocket;
-        if (wantsFd && reply->code == 0 && fds.size() == 1) {
-            result.fd = fds.front();
-        } else {
-            CloseAll(fds);
-            if (wantsFd && reply->code == 0) {
-                result.code = EPROTO;
-                result.text = "camera-setup-helper sent no descriptor";
-            }
-        }
-        return result;
+        return ResultOf(*reply, request.verb, fds);
     }
 }
 
