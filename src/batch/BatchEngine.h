@@ -1,0 +1,99 @@
+#pragma once
+
+// Installs many cameras at once. Each camera runs the install worker's whole installation (the same pauses,
+// checks, texts, cleanup and safety rules) in an InstallSession of its own, at most `jobs` at a time, each with
+// its own echo identifier, FTP transfer and diagnostics, so one camera's failure never disturbs another. A camera
+// given no address takes the next free one of the range; when its address turns out to be in use, it takes the
+// next one and starts again.
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "AddressRange.h"
+#include "BatchStateFile.h"
+#include "CameraRecord.h"
+#include "Diagnostics.h"
+#include "InstallParams.h"
+#include "InstallWorker.h"
+
+// One camera of a batch.
+struct BatchItem {
+    CameraRecord camera;   // as the list showed it; installable (its row reads "No")
+    InstallParams params;  // what the wizard would end with; m_newAddress 0: take one from the range
+    std::optional<uint16_t> ftpPort;  // tried, as the first answer to a refused login, with ftpPassword
+    std::optional<std::string> ftpPassword;
+};
+
+// A change of one camera: its state, new address, progress or text.
+struct BatchUpdate {
+    MacAddress mac;
+    BatchCameraState state = BatchCameraState::Waiting;
+    uint32_t address = 0;  // the new address it is being given; 0 while none
+    int progress = 0;      // the status bar's position, 0..100
+    std::string text;      // the status text or final message, one line
+};
+
+class BatchObserver {
+  public:
+    virtual ~BatchObserver() = default;
+    // From the installations' threads, one call at a time.
+    virtual void Changed(const BatchUpdate& update) = 0;
+    // As InstallUi::UpdateRow: the camera holds the address now; installed once the whole installation succeeded.
+    virtual void AddressTaken(const MacAddress& mac, uint32_t address, bool installed) = 0;
+};
+
+// Owns what one installation's InstallWorker::Platform refers to.
+class InstallPlatformSource {
+  public:
+    virtual ~InstallPlatformSource() = default;
+    virtual InstallWorker::Platform Platform() = 0;
+};
+
+class BatchEngine {
+  public:
+    // The platform of one installation: its echo identifier, and the diagnostics its lines go to.
+    using PlatformFactory =
+        std::function<std::unique_ptr<InstallPlatformSource>(uint16_t identifier, Diagnostics& diagnostics)>;
+
+    struct Settings {
+        int jobs = 16;
+        AddressAllocator* range = nullptr;  // for items without an address; may be null otherwise
+        BatchStateFile* state = nullptr;    // written on every change; may be null
+        Diagnostics* diagnostics = nullptr; // every installation's lines, prefixed with the camera's MAC
+        uint16_t firstIdentifier = 0;       // installation n uses firstIdentifier + n
+    };
+
+    struct Result {
+        MacAddress mac;
+        uint32_t oldAddress = 0;  // as the list showed it
+        uint32_t newAddress = 0;  // 0 when none was given
+        BatchCameraState state = BatchCameraState::Waiting;
+        std::string message;
+        double seconds = 0;  // from the camera's start to its end, every attempt included
+    };
+
+    static constexpr int kMaxJobs = 64;
+
+    BatchEngine(std::vector<BatchItem> items, Settings settings, PlatformFactory factory, BatchObserver& observer);
+    // Stops and joins.
+    ~BatchEngine();
+    BatchEngine(const BatchEngine&) = delete;
+    BatchEngine& operator=(const BatchEngine&) = delete;
+
+    void Start();
+    // Running installations end cleanly (as Stopped, their cleanup done); waiting ones never start.
+    void RequestStop();
+    // Waits until every camera has ended.
+    void Join();
+    bool Finished() const;
+    // One per item, in the items' order.
+    std::vector<Result> Results() const;
+
+  private:
+    class Impl;
+    std::unique_ptr<Impl> m_impl;
+};

@@ -1,0 +1,59 @@
+#pragma once
+
+// The batch's record on disk, so that a batch ended in the middle (by the user, a signal or a crash) can be run
+// again: cameras recorded installed are skipped, the others installed (again). JSON, one object per camera keyed
+// by MAC; rewritten whole after every change through a temporary file in the same directory and rename(2), so
+// the file on disk is always either the old or the new record, never a mix.
+//
+// {"version": 1, "cameras": {"00-1A-2B-3C-4D-5E": {"target": "10.0.0.20", "state": "installed", "attempts": 1,
+//   "message": "Install OK", "started": "2026-12-08T15:00:00Z", "ended": "2026-12-08T15:00:11Z"}}}
+
+#include <cstdint>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+
+#include "MacAddress.h"
+
+enum class BatchCameraState { Waiting, Running, Installed, Failed, Skipped, Stopped };
+
+// "waiting", "running", "installed", "failed", "skipped", "stopped".
+const char* BatchCameraStateName(BatchCameraState state);
+std::optional<BatchCameraState> ParseBatchCameraState(std::string_view name);
+
+struct BatchCameraRecord {
+    uint32_t target = 0;  // the new address, host order; 0 while none is chosen
+    BatchCameraState state = BatchCameraState::Waiting;
+    int attempts = 0;     // installations started for this camera, over every run
+    std::string message;  // the last status text or final message, one line
+    std::string started;  // UTC, ISO 8601; empty until the first start
+    std::string ended;    // empty while it runs or waits
+};
+
+class BatchStateFile {
+  public:
+    // An empty path keeps the record in memory only.
+    explicit BatchStateFile(std::string path);
+
+    // Reads the file; a missing file is an empty record. False, with the reason in *error, for a file that is not
+    // such a record (nothing is then overwritten: the caller stops).
+    bool Load(std::string* error);
+
+    std::optional<BatchCameraRecord> Find(const MacAddress& mac) const;
+    // Stores the camera's record and writes the file; false, with the reason in *error, when it cannot be written.
+    // Thread-safe.
+    bool Put(const MacAddress& mac, const BatchCameraRecord& record, std::string* error);
+
+    const std::string& Path() const { return m_path; }
+
+  private:
+    bool WriteLocked(std::string* error) const;
+
+    std::string m_path;
+    mutable std::mutex m_mutex;
+    std::map<MacAddress, BatchCameraRecord> m_cameras;
+};
+
+// The current time as the record writes it.
+std::string BatchTimestampNow();
