@@ -21,17 +21,18 @@ struct RangeRequest {
 
 struct BatchSelection {
     std::vector<BatchItem> items;   // in MAC order for a range, in the plan's order for a plan
-    std::vector<BatchUpdate> skipped;  // cameras the state file records installed, and why each is left out
-    std::optional<PlanError> error;    // nothing may be sent
+    // Cameras left out, each with its final state and why: Skipped (the state file records it installed), Failed
+    // (not found, or its row is not installable). The others still run.
+    std::vector<BatchUpdate> leftOut;
+    std::optional<PlanError> error;  // a value a page refuses, or too few addresses: nothing may be sent
 };
 
-// A row whose camera was not found or is not installable, or whose settings a page refuses for that camera, is
-// an error naming the row's line.
+// A row whose settings a page refuses for its camera is an error naming the row's line.
 BatchSelection ItemsForPlan(const std::vector<PlanRow>& rows, const std::vector<CameraRecord>& cameras,
                             const BatchStateFile* state);
 
 // The chosen cameras (or every installable one) in MAC order, their addresses taken from `range` in that order
-// when the batch runs. An error when a chosen camera is missing or not installable, or the range holds fewer free
-// addresses than there are cameras.
+// when the batch runs. An error when the range holds fewer free addresses than there are cameras to install, or
+// the page refuses the range's values.
 BatchSelection ItemsForRange(const RangeRequest& request, const std::vector<CameraRecord>& cameras,
                              const AddressAllocator& range, const BatchStateFile* state);
