@@ -53,6 +53,7 @@ class BatchStateFile {
     std::string m_path;
     mutable std::mutex m_mutex;
     std::map<MacAddress, BatchCameraRecord> m_cameras;
+    bool m_refused = false;  // the last Load refused the file: it is never overwritten
 };
 
 // The current time as the record writes it.
