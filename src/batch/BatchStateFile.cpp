@@ -35,9 +35,9 @@ std::string Directory(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool WriteAll(int fd, const QByteArray& bytes) {
-    const char* data = bytes.constData();
-    size_t left = static_cast<size_t>(bytes.size());
+bool WriteAll(int fd, const std::string& text) {
+    const char* data = text.data();
+    size_t left = text.size();
     while (left > 0) {
         const ssize_t written = ::write(fd, data, left);
         if (written < 0 && errno == EINTR) {
@@ -82,6 +82,48 @@ std::optional<QByteArray> ReadAll(int fd, std::string* error, const std::string&
         }
         bytes.append(buffer, static_cast<qsizetype>(got));
     }
+}
+
+// The file is either the old or the new text, whatever happens: a temporary file beside it, written and synced,
+// renamed over it, and the directory synced so that the rename lasts. The temporary file never stays behind.
+bool WriteAtomically(const std::string& path, const std::string& text, std::string* error) {
+    const std::string directory = Directory(path);
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = directory + "/." + name + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        *error = Errno("cannot write " + path);
+        return false;
+    }
+    const auto failed = [&](int openFd) {
+        const std::string reason = Errno("cannot write " + path);
+        if (openFd >= 0) {
+            ::close(openFd);
+        }
+        ::unlink(temporary.c_str());
+        *error = reason;
+        return false;
+    };
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
+        return failed(fd);
+    }
+    if (::close(fd) != 0) {
+        return failed(-1);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        return failed(-1);
+    }
+    const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0 || ::fsync(directoryFd) != 0) {
+        *error = Errno("cannot write " + path);
+        if (directoryFd >= 0) {
+            ::close(directoryFd);
+        }
+        return false;
+    }
+    ::close(directoryFd);
+    return true;
 }
 
 QJsonObject RecordObject(const BatchCameraRecord& record) {
@@ -220,19 +262,41 @@ std::optional<BatchCameraRecord> BatchStateFile::Find(const MacAddress& mac) con
 }
 
 bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record, std::string* error) {
-    std::lock_guard lock(m_mutex);
-    m_cameras[mac] = record;
-    if (m_path.empty()) {
-        return true;
+    uint64_t change = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cameras[mac] = record;
+        if (m_path.empty()) {
+            return true;
+        }
+        if (m_refused) {
+            *error = m_path + ": not written, it could not be read as a batch record";
+            return false;
+        }
+        change = ++m_changes;
     }
-    if (m_refused) {
-        *error = m_path + ": not written, it could not be read as a batch record";
+    // Each write costs two fsyncs; with many installations at once the writes would otherwise queue up.
+    std::lock_guard writeLock(m_writeMutex);
+    if (m_written < change) {
+        std::string text;
+        uint64_t covered = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            text = SerializeLocked();
+            covered = m_changes;
+        }
+        m_writeError.clear();
+        WriteAtomically(m_path, text, &m_writeError);
+        m_written = covered;
+    }
+    if (!m_writeError.empty()) {
+        *error = m_writeError;
         return false;
     }
-    return WriteLocked(error);
+    return true;
 }
 
-bool BatchStateFile::WriteLocked(std::string* error) const {
+std::string BatchStateFile::SerializeLocked() const {
     QJsonObject cameras;
     for (const auto& [mac, record] : m_cameras) {
         cameras.insert(QString::fromStdString(mac.Text()), RecordObject(record));
@@ -240,44 +304,5 @@ bool BatchStateFile::WriteLocked(std::string* error) const {
     QJsonObject root;
     root.insert("version", 1);
     root.insert("cameras", cameras);
-    const QByteArray bytes = QJsonDocument(root).toJson(QJsonDocument::Indented);
-
-    const std::string directory = Directory(m_path);
-    const size_t slash = m_path.rfind('/');
-    const std::string name = slash == std::string::npos ? m_path : m_path.substr(slash + 1);
-    std::string temporary = directory + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        *error = Errno("cannot write " + m_path);
-        return false;
-    }
-    const auto failed = [&](int openFd) {
-        const std::string reason = Errno("cannot write " + m_path);
-        if (openFd >= 0) {
-            ::close(openFd);
-        }
-        ::unlink(temporary.c_str());
-        *error = reason;
-        return false;
-    };
-    if (!WriteAll(fd, bytes) || ::fsync(fd) != 0) {
-        return failed(fd);
-    }
-    if (::close(fd) != 0) {
-        return failed(-1);
-    }
-    if (::rename(temporary.c_str(), m_path.c_str()) != 0) {
-        return failed(-1);
-    }
-    // The rename itself reaches the disk only with the directory.
-    const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0 || ::fsync(directoryFd) != 0) {
-        *error = Errno("cannot write " + m_path);
-        if (directoryFd >= 0) {
-            ::close(directoryFd);
-        }
-        return false;
-    }
-    ::close(directoryFd);
-    return true;
+    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
 }

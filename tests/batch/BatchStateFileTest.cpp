@@ -99,14 +99,18 @@ TEST_F(BatchStateFileTest, MalformedFileIsRefusedAndKept) {
     EXPECT_TRUE(state.Load(&error)) << error;
 }
 
-TEST_F(BatchStateFileTest, MissingFolderIsAnError) {
+TEST_F(BatchStateFileTest, UnwritablePathIsAnErrorAndLeavesNothingBehind) {
     std::string error;
     BatchStateFile state(Path("gone/state.json"));
     EXPECT_FALSE(state.Load(&error));
     BatchStateFile unread(Path("gone/state.json"));
     EXPECT_FALSE(unread.Put(kMac, {}, &error));
     EXPECT_NE(error.find("gone/state.json"), std::string::npos) << error;
-    EXPECT_FALSE(fs::exists(Path("gone")));
+    // The rename onto a folder fails after the temporary file was written.
+    fs::create_directories(Path("folder/inside"));
+    BatchStateFile folder(Path("folder"));
+    EXPECT_FALSE(folder.Put(kMac, {}, &error));
+    EXPECT_EQ(Files(), std::vector<std::string>{"folder"});
 }
 
 }  // namespace
