@@ -73,7 +73,7 @@ class BatchEngine {
     static constexpr int kMaxJobs = 64;
 
     BatchEngine(std::vector<BatchItem> items, Settings settings, PlatformFactory factory, BatchObserver& observer);
-    // Stops and joins.
+    // Stops and joins: not on a thread that the observer waits for while installations still run.
     ~BatchEngine();
     BatchEngine(const BatchEngine&) = delete;
     BatchEngine& operator=(const BatchEngine&) = delete;
