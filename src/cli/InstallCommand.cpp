@@ -1,8 +1,6 @@
 #include "InstallCommand.h"
 
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -11,6 +9,7 @@
 #include <mutex>
 
 #include "CameraDiscovery.h"
+#include "CameraWait.h"
 #include "CliUi.h"
 #include "Clock.h"
 #include "CommandLine.h"
@@ -32,37 +31,6 @@
 #include "WizardRules.h"
 
 namespace {
-
-constexpr int kAcknowledgementWaitMs = 3000;
-
-// Runs the event loop until done() holds or the time is up; true when done() holds.
-bool WaitFor(const std::function<bool()>& done, int milliseconds) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            loop.quit();
-        }
-    });
-    poll.start(20);
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-std::string RowStateText(const std::string& state) {
-    if (state == kAssignedYes) {
-        return "\"Yes\": the camera already has its address; only a row showing \"No\" can be installed";
-    }
-    if (state == kAssignedPending) {
-        return "\"------\": the camera has not answered the XRM search yet; only a row showing \"No\" can be "
-               "installed";
-    }
-    return "\"" + state + "\"; only a row showing \"No\" can be installed";
-}
 
 // The terminal side of an installation: status lines on stdout, the final text, and the server settings asked
 // for on the terminal (or read from stdin when it is not one).
@@ -206,23 +174,11 @@ namespace {
 
 // Waits for the camera's row and its acknowledgement; the camera's record when its row can be installed.
 std::optional<CameraRecord> AwaitTarget(DeviceTable& table, const InstallOptions& options) {
-    const auto found = [&] { return table.Find(options.mac).has_value(); };
-    if (!WaitFor(found, options.seconds * 1000)) {
+    if (!AwaitCameras(table, {options.mac}, options.seconds)) {
         std::fprintf(stderr, "camera-setup install: no camera with MAC address %s was found within %d s\n",
                      options.mac.Text().c_str(), options.seconds);
         return std::nullopt;
     }
-    // A row made from a DHCP request gets its mask, gateway and name servers from the server's
-    // acknowledgement a moment later; a user clicking the row would see them.
-    const auto complete = [&] {
-        const auto row = table.Find(options.mac);
-        if (!row) {
-            return false;
-        }
-        const CameraRecord& camera = table.Record(*row);
-        return camera.mask.value_or(0) != 0 || camera.assigned != Assignment::No;
-    };
-    WaitFor(complete, kAcknowledgementWaitMs);
     const size_t row = *table.Find(options.mac);
     CameraRecord target = table.Record(row);
     if (target.assigned != Assignment::No) {
