@@ -27,6 +27,7 @@
 #include "ArtworkPixmap.h"
 #include "Bitmaps.h"
 #include "CAboutDlg.h"
+#include "CBatchDlg.h"
 #include "CMessageDlg.h"
 #include "DeviceListFormat.h"
 #include "DeviceTableModel.h"
@@ -324,6 +325,9 @@ void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
         about = menu.addAction(QString::fromStdString(entry));
         about->setData(kAboutCommand);
     }
+    QAction* batch = menu.addAction(QStringLiteral("Install several cameras..."));
+    batch->setData(kBatchCommand);
+    batch->setEnabled(!InstallRunning());
     QAction* exportList = menu.addAction(QStringLiteral("Export list..."));
     exportList->setData(kExportCommand);
     QAction* chosen = menu.exec(event->globalPos());
@@ -332,9 +336,28 @@ void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
     }
     if (chosen == about) {
         OnAbout();
+    } else if (chosen == batch) {
+        OnBatchInstall();
     } else if (chosen == exportList) {
         OnExportList();
     }
+}
+
+void CCameraSetupDlg::OnBatchInstall() {
+    if (InstallRunning()) {
+        return;
+    }
+    const DeviceTable& table = m_discovery->Table();
+    std::vector<CameraRecord> cameras;
+    for (size_t row = 0; row < table.RowCount(); ++row) {
+        cameras.push_back(table.Record(row));
+    }
+    CBatchDlg::Seams seams;
+    seams.helper = m_seams.helper;
+    seams.showMessage = m_seams.showMessage;
+    seams.addressTaken = [this](const MacAddress& mac, uint32_t address, bool) { TakeAddress(mac, address); };
+    CBatchDlg dialog(std::move(cameras), m_discovery->Adapters(), m_diagnostics, std::move(seams), this);
+    dialog.exec();
 }
 
 void CCameraSetupDlg::OnExportList() {

@@ -36,6 +36,7 @@ class CCameraSetupDlg : public QDialog {
     static constexpr int kHeight = 534;
     static constexpr int kSearchDurationMs = 5000;
     static constexpr int kAboutCommand = 16;
+    static constexpr int kBatchCommand = 17;
     static constexpr int kExportCommand = 18;
 
     // Control ids.
@@ -87,6 +88,8 @@ class CCameraSetupDlg : public QDialog {
     void OnWebPage();
     void OnInstall();
     void OnAbout();
+    // "Install several cameras...": the batch dialog over the installable rows. Not while one installation runs.
+    void OnBatchInstall();
     // "Export list...": the list as CSV or JSON (by the chosen filter, or the name's extension), written whole
     // or not at all.
     void OnExportList();

@@ -12,6 +12,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <atomic>
 #include <functional>
@@ -19,6 +20,7 @@
 
 #include "AppTestSupport.h"
 #include "CAboutDlg.h"
+#include "CBatchDlg.h"
 #include "CCameraSetupDlg.h"
 #include "CMessageDlg.h"
 #include "DeviceListFormat.h"
@@ -260,7 +262,7 @@ TEST_F(MainWindowTest, AboutButtonAndWindowMenuOpenTheSameAboutBox) {
         [&](QWidget* popup) {
             auto* menu = qobject_cast<QMenu*>(popup);
             ASSERT_NE(menu, nullptr);
-            ASSERT_EQ(menu->actions().size(), 2);
+            ASSERT_EQ(menu->actions().size(), 3);
             entry = menu->actions().front()->text();
             OnNextModal(closeAbout, m_window.get());
             QTest::keyClick(menu, Qt::Key_Down);
@@ -274,6 +276,41 @@ TEST_F(MainWindowTest, AboutButtonAndWindowMenuOpenTheSameAboutBox) {
     ASSERT_EQ(titles.size(), 2u);
     EXPECT_EQ(titles[0], "About Davuvive Zazezo");
     EXPECT_EQ(titles[1], titles[0]);
+}
+
+TEST_F(MainWindowTest, WindowMenuOpensTheBatchDialogOverTheInstallableRows) {
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0, Assignment::No));
+    Table().Append(Row("02-5E-A1-CC-55-C8", 0, Assignment::Pending));
+    Table().Append(Row("02-5E-A1-CC-55-C6", 0, Assignment::No));
+    QStringList entries;
+    QStringList listed;
+    OnNextModal(
+        [&](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            ASSERT_NE(menu, nullptr);
+            for (QAction* action : menu->actions()) {
+                entries << action->text();
+            }
+            OnNextModal(
+                [&](QWidget* modal) {
+                    auto* dialog = qobject_cast<CBatchDlg*>(modal);
+                    ASSERT_NE(dialog, nullptr);
+                    for (int i = 0; i < dialog->Table()->topLevelItemCount(); ++i) {
+                        listed << dialog->Table()->topLevelItem(i)->text(CBatchDlg::kColumnMac);
+                    }
+                    dialog->reject();
+                },
+                m_window.get());
+            menu->setActiveAction(menu->actions().at(1));
+            QTest::keyClick(menu, Qt::Key_Return);
+        },
+        m_window.get());
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(300, 20), m_window->mapToGlobal(QPoint(300, 20)));
+    QCoreApplication::sendEvent(m_window.get(), &request);
+
+    EXPECT_EQ(entries, QStringList({"&About Vestrix...", "Install several cameras...", "Export list..."}));
+    EXPECT_EQ(listed, QStringList({"02-5E-A1-CC-55-C6", "02-5E-A1-CC-55-C7"}));
 }
 
 // The file holds what `list --format` prints; the name's extension wins over the chosen filter; a failed write
