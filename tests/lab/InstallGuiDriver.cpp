@@ -9,14 +9,15 @@
 // Batch mode: the window's "Install several cameras" dialog.
 //
 // install_gui_driver --batch [--range A.B.C.D-E.F.G.H --mask M [--gateway G]] [--plan FILE.csv]
-//                    [--results FILE.csv] [--seconds N] MAC...
+//                    [--results FILE.csv] [--seconds N] [--stop-after S | --close-after S] MAC...
 //
 // Waits (at most --seconds, default 30) until every MAC is listed with its DHCP acknowledgement, opens the dialog,
 // checks exactly those cameras and sets the range (without --range: the range the dialog prefills) or imports the
-// plan (its rows choose the cameras; MACs may then be left out), presses Start and waits for the end. Prints one
-// line per camera, "MAC STATE ADDRESS MESSAGE" (ADDRESS "-" when none), then per MAC the main list's row as
-// "row MAC ADDRESS ASSIGNED", and a message box the dialog showed as "message CAPTION: TEXT". Exit 0 when every
-// camera is installed, 1 otherwise, 2 for bad arguments, 3 on a time-out.
+// plan (its rows choose the cameras; MACs may then be left out), presses Start (and Stop S seconds later, printing
+// "stop pressed", or closes the dialog, printing "closed in N ms") and waits for the end; --results exports the results
+// CSV there. Prints one line per camera, "MAC STATE ADDRESS MESSAGE" (ADDRESS "-" when none), then per MAC the main
+// list's row as "row MAC ADDRESS ASSIGNED", and a message box the dialog showed as "message CAPTION: TEXT". Exit 0 when
+// every camera is installed, 1 otherwise, 2 for bad arguments, 3 on a time-out.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -86,6 +87,8 @@ struct BatchArguments {
     QString plan;
     QString results;
     int seconds = 30;
+    int stopAfterMs = -1;
+    int closeAfterMs = -1;
 };
 
 std::optional<BatchArguments> ParseBatchArguments(int argc, char** argv) {
@@ -112,6 +115,10 @@ std::optional<BatchArguments> ParseBatchArguments(int argc, char** argv) {
             arguments.results = QString::fromLocal8Bit(argv[++i]);
         } else if (arg == "--seconds" && hasValue) {
             arguments.seconds = std::atoi(argv[++i]);
+        } else if (arg == "--stop-after" && hasValue) {
+            arguments.stopAfterMs = static_cast<int>(std::atof(argv[++i]) * 1000);
+        } else if (arg == "--close-after" && hasValue) {
+            arguments.closeAfterMs = static_cast<int>(std::atof(argv[++i]) * 1000);
         } else if (const auto mac = MacAddress::Parse(arg)) {
             arguments.macs.push_back(*mac);
         } else {
@@ -231,6 +238,18 @@ int RunBatch(QApplication& app, const BatchArguments& arguments) {
                     Say("batch not started");
                     finish(1);
                     return;
+                }
+                if (dialog && arguments.stopAfterMs >= 0 && dialog->Running() &&
+                    clock.elapsed() - runningSince > arguments.stopAfterMs && dialog->StopButton()->isEnabled()) {
+                    Say("stop pressed");
+                    Click(dialog->StopButton());
+                }
+                if (dialog && arguments.closeAfterMs >= 0 && dialog->Running() &&
+                    clock.elapsed() - runningSince > arguments.closeAfterMs) {
+                    QElapsedTimer closing;
+                    closing.start();
+                    dialog->reject();  // returns once the batch has ended
+                    Say("closed in " + std::to_string(closing.elapsed()) + " ms");
                 }
                 if (!dialog || !dialog->Ended()) {
                     return;
