@@ -11,7 +11,6 @@
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QSaveFile>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -328,24 +327,8 @@ std::optional<BatchSelection> CBatchDlg::Select() {
             ShowMessage(QStringLiteral("The first address of the range is above the last."), caption);
             return std::nullopt;
         }
-        // Never handed out: this PC's addresses, every listed camera's, and the servers the cameras are given.
-        std::set<uint32_t> inUse;
-        for (const AdapterInfo& adapter : m_adapters) {
-            if (const auto address = ParseDottedAddress(adapter.address)) {
-                inUse.insert(*address);
-            }
-        }
-        for (const CameraRecord& camera : m_cameras) {
-            if (camera.address != 0 && camera.address != 0xFFFFFFFFu) {
-                inUse.insert(camera.address);
-            }
-        }
-        for (const auto& server : {request.gateway, request.dns1, request.dns2}) {
-            if (server) {
-                inUse.insert(*server);
-            }
-        }
-        m_range = std::make_unique<AddressAllocator>(request.span, request.mask, std::move(inUse));
+        m_range = std::make_unique<AddressAllocator>(request.span, request.mask,
+                                                     AddressesInUse(request, m_cameras, m_adapters));
         selection = ItemsForRange(request, m_cameras, *m_range, nullptr);
     }
     if (selection.error) {
@@ -526,15 +509,11 @@ std::vector<BatchEngine::Result> CBatchDlg::Results() const {
 }
 
 bool CBatchDlg::ExportResults(const QString& path) {
-    const std::string text = FormatBatchResults(Results());
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-        file.commit()) {
+    std::string error;
+    if (SaveTextFile(path.toStdString(), FormatBatchResults(Results()), &error)) {
         return true;
     }
-    ShowMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()),
-                QString::fromLatin1(kErrorCaption));
+    ShowMessage(QString::fromStdString(error), QString::fromLatin1(kErrorCaption));
     return false;
 }
 

@@ -15,7 +15,6 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
-#include <QSaveFile>
 #include <QTimer>
 #include <QTreeView>
 
@@ -25,6 +24,7 @@
 
 #include "AppStyle.h"
 #include "ArtworkPixmap.h"
+#include "BatchResults.h"
 #include "Bitmaps.h"
 #include "CAboutDlg.h"
 #include "CBatchDlg.h"
@@ -382,14 +382,11 @@ void CCameraSetupDlg::OnExportList() {
 
 bool CCameraSetupDlg::ExportList(const QString& path, bool json) {
     const std::string text = FormatDeviceTable(m_discovery->Table(), json ? ListFormat::Json : ListFormat::Csv);
-    // A temporary file beside the target, renamed over it once complete: a failed export leaves nothing partial.
-    QSaveFile file(path);
-    if (file.open(QIODevice::WriteOnly) &&
-        file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
-        file.commit()) {
+    std::string error;
+    if (SaveTextFile(path.toStdString(), text, &error)) {
         return true;
     }
-    ShowMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()), QStringLiteral("Error"));
+    ShowMessage(QString::fromStdString(error), QStringLiteral("Error"));
     return false;
 }
 

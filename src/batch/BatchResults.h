@@ -1,22 +1,24 @@
 #pragma once
 
-// The results of a batch as CSV: `mac,old_address,new_address,outcome,message`, one record per camera, the
-// outcome its final state word. An address never given is an empty cell. Cells go through CsvField, so a message
-// a spreadsheet would read as a formula stays text.
+// What a batch leaves for the user: the results as CSV and the files it writes.
 
+#include <set>
 #include <string>
 #include <vector>
 
+#include "AdapterInfo.h"
 #include "BatchEngine.h"
-#include "Csv.h"
-#include "DottedAddress.h"
+#include "BatchSetup.h"
 
-inline std::string FormatBatchResults(const std::vector<BatchEngine::Result>& results) {
-    auto address = [](uint32_t value) { return value == 0 ? std::string() : FormatDottedAddress(value); };
-    std::string text = CsvRecord({"mac", "old_address", "new_address", "outcome", "message"});
-    for (const BatchEngine::Result& result : results) {
-        text += CsvRecord({result.mac.Text(), address(result.oldAddress), address(result.newAddress),
-                           BatchCameraStateName(result.state), result.message});
-    }
-    return text;
-}
+// `mac,old_address,new_address,outcome,message`, one record per camera, the outcome its final state word; an
+// address never given is an empty cell. Cells go through CsvField, so a message a spreadsheet would read as a
+// formula stays text.
+std::string FormatBatchResults(const std::vector<BatchEngine::Result>& results);
+
+// Writes text through a temporary file beside path, renamed over it once complete: a failed write leaves nothing
+// partial. False, with "Cannot write PATH: reason" in *error, otherwise.
+bool SaveTextFile(const std::string& path, const std::string& text, std::string* error);
+
+// The addresses a range never hands out: this PC's, every listed camera's, and the servers the cameras are given.
+std::set<uint32_t> AddressesInUse(const RangeRequest& request, const std::vector<CameraRecord>& cameras,
+                                  const std::vector<AdapterInfo>& adapters);

@@ -15,6 +15,7 @@
 #include "AdapterInfo.h"
 #include "BatchEngine.h"
 #include "BatchPlan.h"
+#include "BatchResults.h"
 #include "BatchSetup.h"
 #include "BatchStateFile.h"
 #include "CameraDiscovery.h"
@@ -58,6 +59,23 @@ bool ApplyNetworkOption(const char* name, const std::string& value, InstallOptio
     return false;
 }
 
+// A whole number from first to last, when the option is given; false, with the reason in *error, otherwise.
+bool NumberOption(const QCommandLineParser& parser, const char* name, int first, int last, int& value,
+                  std::string* error) {
+    const auto text = OptionValue(parser, name);
+    if (!text) {
+        return true;
+    }
+    const auto number = ParseWholeNumber(*text, first, last);
+    if (!number) {
+        *error = std::string("--") + name + " wants a whole number from " + std::to_string(first) + " to " +
+                 std::to_string(last) + ", not \"" + *text + "\"";
+        return false;
+    }
+    value = *number;
+    return true;
+}
+
 std::optional<std::string> ReadPlanFile(const std::string& path, std::string* error) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
@@ -76,10 +94,6 @@ std::optional<std::string> ReadPlanFile(const std::string& path, std::string* er
     }
     text.resize(static_cast<size_t>(in.gcount()));
     return text;
-}
-
-std::string AddressText(uint32_t address) {
-    return address == 0 ? std::string() : DottedAddress(address);
 }
 
 // The progress lines on stdout: one per change of a camera's state or text; the table row follows the address.
@@ -126,53 +140,6 @@ class CliBatchObserver : public BatchObserver {
     std::map<MacAddress, std::pair<BatchCameraState, std::string>> m_last;
 };
 
-// Addresses a range never hands out: this PC's, every listed camera's, and the network settings given.
-std::set<uint32_t> AddressesInUse(const std::vector<CameraRecord>& cameras, const BatchOptions& network) {
-    std::set<uint32_t> inUse;
-    if (const auto adapters = EnumerateAdapters()) {
-        for (const AdapterInfo& adapter : *adapters) {
-            if (const auto address = ParseDottedAddress(adapter.address)) {
-                inUse.insert(*address);
-            }
-        }
-    }
-    for (const CameraRecord& camera : cameras) {
-        if (camera.address != 0 && camera.address != 0xFFFFFFFFu) {
-            inUse.insert(camera.address);
-        }
-    }
-    for (const auto& address : {network.gateway, network.dns1, network.dns2}) {
-        if (address) {
-            inUse.insert(*address);
-        }
-    }
-    return inUse;
-}
-
-struct Outcome {
-    MacAddress mac;
-    uint32_t oldAddress = 0;
-    uint32_t newAddress = 0;
-    BatchCameraState state = BatchCameraState::Failed;
-    std::string message;
-};
-
-bool WriteResults(const std::string& path, const std::vector<Outcome>& outcomes, std::string* error) {
-    std::string text = CsvRecord({"mac", "old_address", "new_address", "outcome", "message"});
-    for (const Outcome& o : outcomes) {
-        text += CsvRecord({o.mac.Text(), AddressText(o.oldAddress), AddressText(o.newAddress),
-                           BatchCameraStateName(o.state), o.message});
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-        *error = path + ": cannot be written";
-        return false;
-    }
-    return true;
-}
-
 // Everything after the arguments: the plan read and the cameras found; 2 when nothing may be sent.
 class BatchRun {
   public:
@@ -202,9 +169,10 @@ class BatchRun {
         std::optional<AddressAllocator> range;
         BatchSelection selection;
         if (m_options.range) {
-            range.emplace(*m_options.range, *m_options.mask, AddressesInUse(cameras, m_options));
             RangeRequest request{*m_options.range, *m_options.mask, m_options.gateway,
                                  m_options.dns1,   m_options.dns2,  m_options.macs};
+            range.emplace(request.span, request.mask,
+                          AddressesInUse(request, cameras, EnumerateAdapters().value_or(std::vector<AdapterInfo>{})));
             selection = ItemsForRange(request, cameras, *range, &m_state);
         } else {
             selection = ItemsForPlan(m_rows, cameras, &m_state);
@@ -214,13 +182,13 @@ class BatchRun {
             return kExitUsage;
         }
 
-        std::vector<Outcome> outcomes;
+        std::vector<BatchEngine::Result> outcomes;
         for (const BatchUpdate& left : selection.leftOut) {
             CliBatchObserver::PrintLine(left);
             if (left.state == BatchCameraState::Failed) {
                 RecordLeftOut(left);
             }
-            outcomes.push_back({left.mac, OldAddress(cameras, left.mac), left.address, left.state, left.text});
+            outcomes.push_back({left.mac, OldAddress(cameras, left.mac), left.address, left.state, left.text, 0});
         }
         bool fatal = false;
         if (!selection.items.empty()) {
@@ -309,7 +277,7 @@ class BatchRun {
 
     // Runs the engine while the event loop serves discovery and the table; true after a fatal failure.
     bool Install(std::vector<BatchItem> items, AddressAllocator* range, DeviceTable& table,
-                 std::vector<Outcome>& outcomes) {
+                 std::vector<BatchEngine::Result>& outcomes) {
         CliBatchObserver observer(table);
         BatchEngine::Settings settings;
         settings.jobs = m_options.jobs;
@@ -327,26 +295,27 @@ class BatchRun {
         engine.Start();
         WaitFor([&] { return engine.Finished(); }, INT_MAX);
         engine.Join();
-        for (const BatchEngine::Result& r : engine.Results()) {
-            outcomes.push_back({r.mac, r.oldAddress, r.newAddress, r.state, r.message});
-        }
+        const std::vector<BatchEngine::Result> results = engine.Results();
+        outcomes.insert(outcomes.end(), results.begin(), results.end());
         return engine.Fatal();
     }
 
-    int Finish(std::vector<Outcome>& outcomes, std::chrono::steady_clock::duration took, bool fatal) {
+    int Finish(std::vector<BatchEngine::Result>& outcomes, std::chrono::steady_clock::duration took, bool fatal) {
         if (m_options.plan) {
             std::map<MacAddress, size_t> order;
             for (const PlanRow& row : m_rows) {
                 order.emplace(row.options.mac, order.size());
             }
             std::stable_sort(outcomes.begin(), outcomes.end(),
-                             [&](const Outcome& a, const Outcome& b) { return order[a.mac] < order[b.mac]; });
+                             [&](const BatchEngine::Result& a, const BatchEngine::Result& b) {
+                                 return order[a.mac] < order[b.mac];
+                             });
         } else {
             std::sort(outcomes.begin(), outcomes.end(),
-                      [](const Outcome& a, const Outcome& b) { return a.mac < b.mac; });
+                      [](const BatchEngine::Result& a, const BatchEngine::Result& b) { return a.mac < b.mac; });
         }
         std::map<BatchCameraState, int> counts;
-        for (const Outcome& o : outcomes) {
+        for (const BatchEngine::Result& o : outcomes) {
             ++counts[o.state];
         }
         std::printf("batch: %d installed, %d skipped, %d failed, %d stopped of %zu cameras in %.1f s\n",
@@ -357,7 +326,7 @@ class BatchRun {
         bool written = true;
         if (m_options.results) {
             std::string error;
-            written = WriteResults(*m_options.results, outcomes, &error);
+            written = SaveTextFile(*m_options.results, FormatBatchResults(outcomes), &error);
             if (!written) {
                 std::fprintf(stderr, "camera-setup batch: %s\n", error.c_str());
             }
@@ -365,7 +334,7 @@ class BatchRun {
         if (fatal) {
             return InstallWorker::kFatalExitCode & 0xFF;
         }
-        const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const Outcome& o) {
+        const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const BatchEngine::Result& o) {
             return o.state == BatchCameraState::Installed || o.state == BatchCameraState::Skipped;
         });
         return allDone && written ? kExitOk : kExitFailed;
@@ -444,21 +413,9 @@ std::optional<BatchOptions> ParseBatchOptions(const std::vector<std::string>& ar
         }
         options.macs.push_back(*mac);
     }
-    if (const auto jobs = OptionValue(parser, "jobs")) {
-        const auto number = ParseWholeNumber(*jobs, 1, BatchEngine::kMaxJobs);
-        if (!number) {
-            *error = "--jobs wants a whole number from 1 to 64, not \"" + *jobs + "\"";
-            return std::nullopt;
-        }
-        options.jobs = *number;
-    }
-    if (const auto seconds = OptionValue(parser, "seconds")) {
-        const auto number = ParseWholeNumber(*seconds, 0, kMaxSearchSeconds);
-        if (!number) {
-            *error = "--seconds wants a whole number from 0 to 86400, not \"" + *seconds + "\"";
-            return std::nullopt;
-        }
-        options.seconds = *number;
+    if (!NumberOption(parser, "jobs", 1, BatchEngine::kMaxJobs, options.jobs, error) ||
+        !NumberOption(parser, "seconds", 0, kMaxSearchSeconds, options.seconds, error)) {
+        return std::nullopt;
     }
     options.state = OptionValue(parser, "state");
     options.results = OptionValue(parser, "results");
