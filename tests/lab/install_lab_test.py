@@ -17,6 +17,7 @@ import time
 import unittest
 
 import asuser
+from rewrite import base_values, expected_rewrite
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 LAB = os.path.join(HERE, "..", "..", "tools", "lab", "lab")
@@ -55,41 +56,6 @@ CAMERAS = {
     "outsider": ("02:5E:A1:CD:E1:1A", "host=NV4412-0104,xrm=0"),
     "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
 }
-
-TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
-                   "<key 1>", "<key 2>", "<key 3>", "<key 4>"}
-
-
-def expected_rewrite(original: bytes, values: dict, encryption: bool) -> bytes:
-    """The camera file the installation must leave: every line with CR LF, the line after a known tag replaced
-    (the encryption tags only when encryption is on)."""
-    lines = original.replace(b"\r", b"").split(b"\n")
-    if lines and lines[-1] == b"":
-        lines.pop()
-    out = []
-    i = 0
-    while i < len(lines):
-        line = lines[i].decode()
-        out.append(line)
-        i += 1
-        if line in values:
-            old = lines[i].decode() if i < len(lines) else line
-            i += 1 if i < len(lines) else 0
-            out.append(old if (line in TAGS_ENCRYPTION and not encryption) else values[line])
-    return b"".join(s.encode() + b"\r\n" for s in out)
-
-
-def base_values(mask="255.255.255.0", gateway="10.213.7.1", dns1="10.213.7.1", dns2="10.213.7.3",
-                findable=False):
-    return {
-        "<reset system>": "YES", "<install enabled>": "YES" if findable else "NO", "<subnet mask>": mask,
-        "<gateway ip>": gateway, "<primary name server>": dns1, "<secondary name server>": dns2,
-        # A camera that is not wireless keeps the values of a page never shown.
-        "<SSID>": "", "<wireless mode>": "0", "<channel>": "1", "<Tx rate>": "1M", "<preamble>": "long",
-        "<data encryption>": "NO", "<authentication mode>": "auto", "<key length>": "64bit", "<key format>": "ASCII",
-        "<key select>": "1", "<key 1>": "", "<key 2>": "", "<key 3>": "", "<key 4>": "",
-    }
-
 
 def lab(*args, check=True, capture=True):
     return subprocess.run([LAB, *args], env=ENV, check=check, text=True,
