@@ -6,23 +6,17 @@ that no neighbour entry, host route or file is left behind.
 Usage: batch_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
 
-import json
 import os
 import shutil
 import signal
 import subprocess
 import sys
-import unittest
 
-import asuser
 import batchlab
+import userlab
 from rewrite import base_values, expected_rewrite
 
-LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "lab", "lab")
 PREFIX = f"batch-{os.getpid()}"
-ENV = dict(os.environ, LAB_PREFIX=PREFIX)
-BINARY = None
-GUI = None
 
 LOCKED = "IP address is set, but settings are not changed"
 # Five cameras per batch, named in MAC order (the order a range is handed out in): three that install, one whose
@@ -31,62 +25,31 @@ FIVE = [("ok1", ""), ("ok2", ""), ("ok3", ""), ("locked", ",password=Other"), ("
 CAMERAS = {}
 for group, base in (("h", 0x01), ("g", 0x11)):
     for i, (name, extra) in enumerate(FIVE):
-        CAMERAS[group + name] = (f"02:5E:A1:CD:E3:{base + i:02X}", extra)
+        CAMERAS[group + name] = (f"02:5E:A1:CD:E3:{base + i:02X}", "host=NV4412-0104,xrm=0" + extra)
 for i in range(3):
-    CAMERAS[f"r{i + 1}"] = (f"02:5E:A1:CD:E3:{0x21 + i:02X}", "")
+    CAMERAS[f"r{i + 1}"] = (f"02:5E:A1:CD:E3:{0x21 + i:02X}", "host=NV4412-0104,xrm=0")
 
-
-def lab(*args, check=True):
-    return subprocess.run([LAB, *args], env=ENV, check=check, text=True, capture_output=True)
-
-
-def state(name):
-    return json.loads(lab("state", name).stdout)
+lab = userlab.Lab(PREFIX)
+state = lab.state
 
 
 def dashed(name):
     return CAMERAS[name][0].replace(":", "-")
 
 
-class BatchLab(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        listing = ";".join(f"name={n},mac={m},boot=hold,silence=2,host=NV4412-0104,xrm=0{extra}"
-                           for n, (m, extra) in CAMERAS.items())
-        files = {"camera-setup": BINARY}
-        if GUI is not None:
-            files["install_gui_driver"] = GUI
-        cls.user = asuser.UserCopy(files, asuser.helper_beside(BINARY))
-        lab("up", "--cameras", listing)
-        cls.originals = {}
-        for name in CAMERAS:
-            with open(state(name)["config_ini"], "rb") as f:
-                cls.originals[name] = f.read()
-
-    @classmethod
-    def tearDownClass(cls):
-        lab("down", check=False)
-        cls.user.remove()
-        leftovers = subprocess.run(["ip", "netns", "list"], text=True, capture_output=True).stdout
-        assert PREFIX + "-" not in leftovers, leftovers
+class BatchLab(userlab.UserLabCase):
+    lab = lab
+    cameras = CAMERAS
 
     def setUp(self):
-        self.tmp = self.user.private_dir()
+        super().setUp()
         self.work = self.user.private_dir()
         self.addCleanup(shutil.rmtree, self.work, True)
 
-    def tearDown(self):
-        neigh = lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout
-        self.assertEqual(neigh.strip(), "", "neighbour entries left: " + neigh)
-        routes = lab("exec", "pc", "ip", "-4", "route", "show").stdout
-        self.assertNotIn("proto static", routes, "host route left: " + routes)
-        self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
-        shutil.rmtree(self.tmp)
-
     def start(self, program, *args, env=()):
         command = self.user.command(program, *args, env=[f"TMPDIR={self.tmp}", *env])
-        return subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
+        return subprocess.Popen([userlab.LAB, "exec", "pc", *command], env=lab.env, text=True,
+                                stdout=subprocess.PIPE, stderr=subprocess.PIPE)
 
     def run_booting(self, names, program, *args, env=()):
         """Runs the program, boots the cameras once it listens for DHCP, returns (exit code, stdout, stderr)."""
@@ -100,10 +63,6 @@ class BatchLab(unittest.TestCase):
                 process.kill()
                 process.communicate()
         return process.returncode, out, err
-
-    def config(self, name):
-        with open(state(name)["config_ini"], "rb") as f:
-            return f.read()
 
     def check_five(self, group, first_octet, last):
         """Every camera of the group: its final line (state, address, text), its address and its file."""
@@ -174,7 +133,7 @@ class BatchLab(unittest.TestCase):
                 self.assertEqual(self.config(name), expected_rewrite(self.originals[name], base_values(), False))
 
     def test_dialog_range_batch(self):
-        if GUI is None:
+        if self.driver is None:
             self.skipTest("no GUI driver given")
         names = ["g" + s for s, _ in FIVE]
         code, out, err = self.run_booting(names, "install_gui_driver", "--batch", "--range",
@@ -185,20 +144,5 @@ class BatchLab(unittest.TestCase):
         self.check_five("g", 50, batchlab.final_lines(out))
 
 
-def main():
-    global BINARY, GUI
-    if os.geteuid() != 0:
-        print("SKIPPED: the camera lab needs root", file=sys.stderr)
-        return 77
-    if subprocess.run(["ip", "netns", "add", PREFIX + "-probe"], capture_output=True).returncode != 0:
-        print("SKIPPED: network namespaces cannot be created here", file=sys.stderr)
-        return 77
-    subprocess.run(["ip", "netns", "delete", PREFIX + "-probe"], capture_output=True)
-    BINARY = os.path.abspath(sys.argv[1])
-    GUI = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else None
-    result = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:], exit=False).result
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(userlab.main(BatchLab))

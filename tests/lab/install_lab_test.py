@@ -7,22 +7,19 @@ that no neighbour entry, host route or file is left behind.
 Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
 
-import json
 import signal
 import os
 import shutil
 import subprocess
 import sys
 import time
-import unittest
 
 import asuser
+import userlab
 from rewrite import base_values, expected_rewrite
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LAB = os.path.join(HERE, "..", "..", "tools", "lab", "lab")
-BINARY = None
-GUI = None
+LAB = userlab.LAB
 PREFIX = f"inst-{os.getpid()}"
 ENV = dict(os.environ, LAB_PREFIX=PREFIX)
 
@@ -57,47 +54,13 @@ CAMERAS = {
     "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
 }
 
-def lab(*args, check=True, capture=True):
-    return subprocess.run([LAB, *args], env=ENV, check=check, text=True,
-                          stdout=subprocess.PIPE if capture else None, stderr=subprocess.PIPE if capture else None)
+lab = userlab.Lab(PREFIX)
+state = lab.state
 
 
-def state(name):
-    return json.loads(lab("state", name).stdout)
-
-
-class InstallLab(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        listing = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
-        files = {"camera-setup": BINARY}
-        if GUI is not None:
-            files["install_gui_driver"] = GUI
-        cls.user = asuser.UserCopy(files, asuser.helper_beside(BINARY))
-        lab("up", "--cameras", listing)
-        cls.originals = {}
-        for name in CAMERAS:
-            with open(state(name)["config_ini"], "rb") as f:
-                cls.originals[name] = f.read()
-
-    @classmethod
-    def tearDownClass(cls):
-        lab("down", check=False)
-        cls.user.remove()
-        leftovers = subprocess.run(["ip", "netns", "list"], text=True, capture_output=True).stdout
-        assert PREFIX + "-" not in leftovers, leftovers
-
-    def setUp(self):
-        self.tmp = self.user.private_dir()
-
-    def tearDown(self):
-        # After every ending: no neighbour entry, host route or temporary file.
-        neigh = lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout
-        self.assertEqual(neigh.strip(), "", "neighbour entries left: " + neigh)
-        routes = lab("exec", "pc", "ip", "-4", "route", "show").stdout
-        self.assertNotIn("proto static", routes, "host route left: " + routes)
-        self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
-        shutil.rmtree(self.tmp)
+class InstallLab(userlab.UserLabCase):
+    lab = lab
+    cameras = CAMERAS
 
     def install(self, name, *args, stdin="", uid=asuser.MEMBER):
         """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
@@ -114,10 +77,6 @@ class InstallLab(unittest.TestCase):
             process.kill()
             out, err = process.communicate()
         return process.returncode, out, err, time.monotonic() - started
-
-    def config(self, name):
-        with open(state(name)["config_ini"], "rb") as f:
-            return f.read()
 
     def test_install_ok_rewrites_config_byte_for_byte(self):
         code, out, err, seconds = self.install("ok", "--ip", "10.213.7.61", "--findable")
@@ -346,7 +305,7 @@ class InstallLab(unittest.TestCase):
 
     # The window, driven offscreen by Qt Test: wizard filled, Restart pressed, message box read.
     def gui(self, name, *args):
-        if GUI is None:
+        if self.driver is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS[name][0].replace(":", "-")
         runtime = self.user.private_dir()  # Qt would make one under TMPDIR otherwise
@@ -366,7 +325,7 @@ class InstallLab(unittest.TestCase):
 
     def test_gui_ended_by_a_signal_leaves_nothing_behind(self):
         # Termination while the window waits for the camera: the neighbour entry goes too.
-        if GUI is None:
+        if self.driver is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS["guiterm"][0].replace(":", "-")
         runtime = self.user.private_dir()
@@ -444,20 +403,5 @@ class InstallLab(unittest.TestCase):
             self.assertEqual(self.config(name), self.originals[name] if name != "guigone" else self.config(name))
 
 
-def main():
-    global BINARY, GUI
-    if os.geteuid() != 0:
-        print("SKIPPED: the camera lab needs root", file=sys.stderr)
-        return 77
-    if subprocess.run(["ip", "netns", "add", PREFIX + "-probe"], capture_output=True).returncode != 0:
-        print("SKIPPED: network namespaces cannot be created here", file=sys.stderr)
-        return 77
-    subprocess.run(["ip", "netns", "delete", PREFIX + "-probe"], capture_output=True)
-    BINARY = os.path.abspath(sys.argv[1])
-    GUI = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else None
-    result = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:], exit=False).result
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(userlab.main(InstallLab))
