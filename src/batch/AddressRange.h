@@ -16,7 +16,8 @@ struct AddressSpan {
     uint32_t last = 0;
 };
 
-// "A.B.C.D-E.F.G.H" (strict dotted quads, first <= last); nothing, with the reason in *error, otherwise.
+// "A.B.C.D-E.F.G.H" (strict dotted quads, first <= last, at most 65536 addresses); nothing, with the reason in
+// *error, otherwise.
 std::optional<AddressSpan> ParseAddressSpan(std::string_view text, std::string* error);
 
 class AddressAllocator {

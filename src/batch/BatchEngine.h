@@ -18,12 +18,13 @@
 #include "CameraRecord.h"
 #include "Diagnostics.h"
 #include "InstallParams.h"
+#include "InstallPlatformSource.h"
 #include "InstallWorker.h"
 
 // One camera of a batch.
 struct BatchItem {
-    CameraRecord camera;   // as the list showed it; installable (its row reads "No")
-    InstallParams params;  // what the wizard would end with; m_newAddress 0: take one from the range
+    CameraRecord camera;              // as the list showed it; installable (its row reads "No")
+    InstallParams params;             // what the wizard would end with; m_newAddress 0: take one from the range
     std::optional<uint16_t> ftpPort;  // tried, as the first answer to a refused login, with ftpPassword
     std::optional<std::string> ftpPassword;
 };
@@ -46,13 +47,6 @@ class BatchObserver {
     virtual void AddressTaken(const MacAddress& mac, uint32_t address, bool installed) = 0;
 };
 
-// Owns what one installation's InstallWorker::Platform refers to.
-class InstallPlatformSource {
-  public:
-    virtual ~InstallPlatformSource() = default;
-    virtual InstallWorker::Platform Platform() = 0;
-};
-
 class BatchEngine {
   public:
     // The platform of one installation: its echo identifier, and the diagnostics its lines go to.
@@ -61,10 +55,10 @@ class BatchEngine {
 
     struct Settings {
         int jobs = 16;
-        AddressAllocator* range = nullptr;  // for items without an address; may be null otherwise
-        BatchStateFile* state = nullptr;    // written on every change; may be null
-        Diagnostics* diagnostics = nullptr; // every installation's lines, prefixed with the camera's MAC
-        uint16_t firstIdentifier = 0;       // installation n uses firstIdentifier + n
+        AddressAllocator* range = nullptr;   // for items without an address; may be null otherwise
+        BatchStateFile* state = nullptr;     // written on every change; may be null
+        Diagnostics* diagnostics = nullptr;  // every installation's lines, prefixed with the camera's MAC
+        uint16_t firstIdentifier = 0;        // installation n uses firstIdentifier + n
     };
 
     struct Result {
@@ -79,17 +73,22 @@ class BatchEngine {
     static constexpr int kMaxJobs = 64;
 
     BatchEngine(std::vector<BatchItem> items, Settings settings, PlatformFactory factory, BatchObserver& observer);
-    // Stops and joins.
+    // Stops and joins: not on a thread that the observer waits for while installations still run.
     ~BatchEngine();
     BatchEngine(const BatchEngine&) = delete;
     BatchEngine& operator=(const BatchEngine&) = delete;
 
     void Start();
-    // Running installations end cleanly (as Stopped, their cleanup done); waiting ones never start.
+    // Running installations end cleanly (as Stopped, their cleanup done); waiting ones never start. Returns at
+    // once (safe from a thread the observer waits for); Join waits for the endings.
     void RequestStop();
     // Waits until every camera has ended.
     void Join();
     bool Finished() const;
+    // An installation met a fatal failure (its echo socket could not be opened or set up). Where a single
+    // installation ends the process, the batch stops every other one cleanly first; the owner then ends the process
+    // with InstallWorker::kFatalExitCode.
+    bool Fatal() const;
     // One per item, in the items' order.
     std::vector<Result> Results() const;
 

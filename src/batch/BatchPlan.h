@@ -4,8 +4,10 @@
 // chosen by header name). Columns: mac and ip (required); mask, gateway, dns1, dns2, findable; the wireless columns
 // ssid, mode, channel, rate, preamble, encryption, auth, key_length, key_format, key_select, key1..key4; ftp_port,
 // ftp_password. A value is written as the headless install takes it (`key_length` = `--key-length`); findable and
-// encryption take yes/no (also true/false, 1/0; empty = no). An empty cell leaves the value unset: the camera
-// then gets what the wizard would show first for it.
+// encryption take yes/no (also true/false, 1/0, in any case; empty = no). An empty cell leaves the value unset: the
+// camera then gets what the wizard would show first for it. Spaces around a checked value are dropped; free text
+// (ssid, key1..key4, ftp_password) is taken as written. A row of empty cells (a spreadsheet's leftover) is skipped.
+// At most 4096 rows and 1 MiB.
 
 #include <optional>
 #include <string>
@@ -15,7 +17,7 @@
 #include "InstallOptions.h"
 
 struct PlanRow {
-    int line = 0;  // the row's line number in the file (the header is line 1), for messages
+    int line = 0;            // the row's line number in the file (the header is line 1), for messages
     InstallOptions options;  // mac and ip always set
 };
 

@@ -48,11 +48,19 @@ class BatchStateFile {
     const std::string& Path() const { return m_path; }
 
   private:
-    bool WriteLocked(std::string* error) const;
+    // The record as the file holds it; m_mutex held.
+    std::string SerializeLocked() const;
 
     std::string m_path;
     mutable std::mutex m_mutex;
     std::map<MacAddress, BatchCameraRecord> m_cameras;
+    bool m_refused = false;  // the last Load refused the file: it is never overwritten
+    uint64_t m_changes = 0;  // Puts so far
+    // One write at a time; a write covers every Put made before it started, so Puts that queued behind it
+    // need no write of their own.
+    std::mutex m_writeMutex;
+    uint64_t m_written = 0;    // m_changes covered by the last write
+    std::string m_writeError;  // of the last write; empty when it succeeded
 };
 
 // The current time as the record writes it.

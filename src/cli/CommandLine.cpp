@@ -1,7 +1,5 @@
 #include "CommandLine.h"
 
-#include <charconv>
-
 bool ParseCommandLine(QCommandLineParser& parser, const std::vector<CommandOption>& options,
                       const std::vector<std::string>& args, std::string* error) {
     // Only "--name" spellings; a word with one dash is not an option but a stray argument.
@@ -33,13 +31,4 @@ std::optional<std::string> OptionValue(const QCommandLineParser& parser, const c
         return std::nullopt;
     }
     return parser.value(option).toStdString();
-}
-
-std::optional<int> ParseWholeNumber(std::string_view text, int low, int high) {
-    int value = 0;
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (error != std::errc() || end != text.data() + text.size() || value < low || value > high) {
-        return std::nullopt;
-    }
-    return value;
 }

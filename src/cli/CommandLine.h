@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "DottedAddress.h"  // ParseWholeNumber
+
 // The longest search a command accepts, in seconds.
 inline constexpr int kMaxSearchSeconds = 24 * 60 * 60;
 
@@ -23,6 +25,3 @@ bool ParseCommandLine(QCommandLineParser& parser, const std::vector<CommandOptio
 
 // The option's last value (UTF-8), or nothing when it was not given.
 std::optional<std::string> OptionValue(const QCommandLineParser& parser, const char* name);
-
-// A decimal whole number from low to high, nothing else (no sign for positive numbers, no blanks).
-std::optional<int> ParseWholeNumber(std::string_view text, int low, int high);

@@ -1,5 +1,6 @@
 #include "Headless.h"
 
+#include "BatchCommand.h"
 #include "HeadlessCommand.h"
 #include "InstallCommand.h"
 #include "ListCommand.h"
@@ -19,6 +20,7 @@ namespace {
 constexpr std::array kCommands{
     HeadlessCommand{"list", &RunListCommand},
     HeadlessCommand{"install", &RunInstallCommand},
+    HeadlessCommand{"batch", &RunBatchCommand},
 };
 
 void PrintUsage(FILE* out) {

@@ -1,10 +1,6 @@
 #include "InstallCommand.h"
 
-#include <arpa/inet.h>
-
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 
 #include <atomic>
 #include <cstdio>
@@ -13,6 +9,7 @@
 #include <mutex>
 
 #include "CameraDiscovery.h"
+#include "CameraWait.h"
 #include "CliUi.h"
 #include "Clock.h"
 #include "CommandLine.h"
@@ -34,57 +31,6 @@
 #include "WizardRules.h"
 
 namespace {
-
-constexpr int kAcknowledgementWaitMs = 3000;
-
-// Strict dotted quad: four decimal numbers 0..255.
-std::optional<uint32_t> ParseAddress(const std::string& text) {
-    in_addr value{};
-    if (inet_pton(AF_INET, text.c_str(), &value) != 1) {
-        return std::nullopt;
-    }
-    return ntohl(value.s_addr);
-}
-
-std::optional<int> Choice(const std::string& value, std::initializer_list<const char*> choices) {
-    int index = 0;
-    for (const char* choice : choices) {
-        if (value == choice) {
-            return index;
-        }
-        ++index;
-    }
-    return std::nullopt;
-}
-
-// Runs the event loop until done() holds or the time is up; true when done() holds.
-bool WaitFor(const std::function<bool()>& done, int milliseconds) {
-    if (done()) {
-        return true;
-    }
-    QEventLoop loop;
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done()) {
-            loop.quit();
-        }
-    });
-    poll.start(20);
-    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
-    loop.exec();
-    return done();
-}
-
-std::string RowStateText(const std::string& state) {
-    if (state == kAssignedYes) {
-        return "\"Yes\": the camera already has its address; only a row showing \"No\" can be installed";
-    }
-    if (state == kAssignedPending) {
-        return "\"------\": the camera has not answered the XRM search yet; only a row showing \"No\" can be "
-               "installed";
-    }
-    return "\"" + state + "\"; only a row showing \"No\" can be installed";
-}
 
 // The terminal side of an installation: status lines on stdout, the final text, and the server settings asked
 // for on the terminal (or read from stdin when it is not one).
@@ -166,117 +112,14 @@ class CliInstallUi : public InstallUi {
 
 }  // namespace
 
-bool InstallOptions::AnyWirelessOption() const {
-    bool keys = false;
-    for (const auto& key : this->keys) {
-        keys = keys || key.has_value();
-    }
-    return ssid || mode || channelIndex || rateIndex || preamble || authIndex || keyLengthIndex || keyFormat ||
-           keySelect || encryption || keys;
-}
-
 std::string InstallUsage() {
     return std::string(UsageText::kInstall);
 }
 
-namespace {
-
-// The value of one option checked and stored; false when it is not one the option takes.
-using ApplyValue = bool (*)(const std::string& value, InstallOptions& options);
-
-template <std::optional<uint32_t> InstallOptions::*Field>
-bool ApplyAddress(const std::string& value, InstallOptions& options) {
-    options.*Field = ParseAddress(value);
-    return (options.*Field).has_value();
-}
-
-template <std::optional<int> InstallOptions::*Field, int Base, int Last>
-bool ApplyNumberAsIndex(const std::string& value, InstallOptions& options) {
-    const auto number = ParseWholeNumber(value, Base, Last);
-    options.*Field = number ? std::optional<int>(*number - Base) : std::nullopt;
-    return number.has_value();
-}
-
-template <size_t Key>
-bool ApplyKey(const std::string& value, InstallOptions& options) {
-    options.keys[Key] = value;
-    return true;
-}
-
-struct ValueOption {
-    CommandOption option;
-    const char* wanted;
-    ApplyValue apply;
-};
-
-const ValueOption kValueOptions[] = {
-    {{"ip", "ADDR"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::ip>},
-    {{"mask", "M"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::mask>},
-    {{"gateway", "G"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::gateway>},
-    {{"dns1", "D"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::dns1>},
-    {{"dns2", "D"}, "a dotted address like 192.168.0.20", &ApplyAddress<&InstallOptions::dns2>},
-    {{"ssid", "S"}, "", [](const std::string& v, InstallOptions& o) { return (o.ssid = v).has_value(); }},
-    {{"mode", "M"},
-     "infrastructure or adhoc",
-     [](const std::string& v, InstallOptions& o) {
-         return (o.mode = Choice(v, {"infrastructure", "adhoc"})).has_value();
-     }},
-    {{"channel", "N"}, "a channel from 1 to 11", &ApplyNumberAsIndex<&InstallOptions::channelIndex, 1, 11>},
-    {{"rate", "R"},
-     "1, 2, 5.5, 11 or 22",
-     [](const std::string& v, InstallOptions& o) {
-         return (o.rateIndex = Choice(v, {"1", "2", "5.5", "11", "22"})).has_value();
-     }},
-    {{"preamble", "P"},
-     "long or short",
-     [](const std::string& v, InstallOptions& o) {
-         return (o.preamble = Choice(v, {"long", "short"})).has_value();
-     }},
-    {{"auth", "A"},
-     "auto, shared or open",
-     [](const std::string& v, InstallOptions& o) {
-         return (o.authIndex = Choice(v, {"auto", "shared", "open"})).has_value();
-     }},
-    {{"key-length", "L"},
-     "64, 128 or 256",
-     [](const std::string& v, InstallOptions& o) {
-         return (o.keyLengthIndex = Choice(v, {"64", "128", "256"})).has_value();
-     }},
-    {{"key-format", "F"},
-     "ascii or hex",
-     [](const std::string& v, InstallOptions& o) {
-         return (o.keyFormat = Choice(v, {"ascii", "hex"})).has_value();
-     }},
-    {{"key-select", "N"}, "a key number from 1 to 4", &ApplyNumberAsIndex<&InstallOptions::keySelect, 1, 4>},
-    {{"key1", "K"}, "", &ApplyKey<0>},
-    {{"key2", "K"}, "", &ApplyKey<1>},
-    {{"key3", "K"}, "", &ApplyKey<2>},
-    {{"key4", "K"}, "", &ApplyKey<3>},
-    {{"ftp-port", "N"},
-     "a port from 1 to 65535",
-     [](const std::string& v, InstallOptions& o) {
-         const auto port = ParseWholeNumber(v, 1, 65535);
-         o.ftpPort = port ? std::optional<uint16_t>(static_cast<uint16_t>(*port)) : std::nullopt;
-         return port.has_value();
-     }},
-    {{"ftp-password", "P"},
-     "",
-     [](const std::string& v, InstallOptions& o) { return (o.ftpPassword = v).has_value(); }},
-    {{"seconds", "N"},
-     "a whole number from 0 to 86400",
-     [](const std::string& v, InstallOptions& o) {
-         const auto seconds = ParseWholeNumber(v, 0, kMaxSearchSeconds);
-         o.seconds = seconds.value_or(o.seconds);
-         return seconds.has_value();
-     }},
-};
-
-}  // namespace
-
 std::optional<InstallOptions> ParseInstallOptions(const std::vector<std::string>& args, std::string* error) {
-    std::vector<CommandOption> names{{"findable"}, {"encryption"}};
-    for (const ValueOption& option : kValueOptions) {
-        names.push_back(option.option);
+    std::vector<CommandOption> names{{"findable"}, {"encryption"}, {"seconds", "N"}};
+    for (const InstallValueOption& option : InstallValueOptions()) {
+        names.push_back({option.name, option.valueName});
     }
     QCommandLineParser parser;
     if (!ParseCommandLine(parser, names, args, error)) {
@@ -286,12 +129,20 @@ std::optional<InstallOptions> ParseInstallOptions(const std::vector<std::string>
     options.help = parser.isSet(QStringLiteral("help"));
     options.findable = parser.isSet(QStringLiteral("findable"));
     options.encryption = parser.isSet(QStringLiteral("encryption"));
-    for (const ValueOption& option : kValueOptions) {
-        const auto value = OptionValue(parser, option.option.name);
+    for (const InstallValueOption& option : InstallValueOptions()) {
+        const auto value = OptionValue(parser, option.name);
         if (value && !option.apply(*value, options)) {
-            *error = std::string("--") + option.option.name + " wants " + option.wanted + ", not \"" + *value + "\"";
+            *error = std::string("--") + option.name + " wants " + option.wanted + ", not \"" + *value + "\"";
             return std::nullopt;
         }
+    }
+    if (const auto value = OptionValue(parser, "seconds")) {
+        const auto seconds = ParseWholeNumber(*value, 0, kMaxSearchSeconds);
+        if (!seconds) {
+            *error = "--seconds wants a whole number from 0 to 86400, not \"" + *value + "\"";
+            return std::nullopt;
+        }
+        options.seconds = *seconds;
     }
     if (options.help) {
         return options;
@@ -319,78 +170,15 @@ std::optional<InstallOptions> ParseInstallOptions(const std::vector<std::string>
     return options;
 }
 
-std::optional<InstallParams> BuildInstallParams(const InstallOptions& options, const InstallParams& networkPage,
-                                                bool wireless, std::string* message, std::string* caption) {
-    InstallParams params = networkPage;
-    params.m_newAddress = options.ip.value_or(params.m_newAddress);
-    params.m_subnetMask = options.mask.value_or(params.m_subnetMask);
-    params.m_gateway = options.gateway.value_or(params.m_gateway);
-    params.m_primaryDns = options.dns1.value_or(params.m_primaryDns);
-    params.m_secondaryDns = options.dns2.value_or(params.m_secondaryDns);
-    params.m_installEnabled = options.findable;
-    if (const auto failure = CheckNetworkAddresses(params.m_newAddress, params.m_subnetMask)) {
-        *message = *failure;
-        *caption = StringTable::Load(StringTable::kProductName);
-        return std::nullopt;
-    }
-    if (!wireless) {
-        if (options.AnyWirelessOption()) {
-            *message = "the camera is not wireless: its wireless settings cannot be given";
-            *caption = "Error";
-            return std::nullopt;
-        }
-        return params;
-    }
-    params = WirelessFirstDisplay(params);
-    params.m_ssid = options.ssid.value_or(params.m_ssid);
-    params.m_channelIndex = options.channelIndex.value_or(params.m_channelIndex);
-    params.m_txRateIndex = options.rateIndex.value_or(params.m_txRateIndex);
-    params.m_preamble = options.preamble.value_or(params.m_preamble);
-    params.m_wirelessMode = options.mode.value_or(params.m_wirelessMode);
-    params.m_authenticationIndex = options.authIndex.value_or(params.m_authenticationIndex);
-    params.m_keyLengthIndex = options.keyLengthIndex.value_or(params.m_keyLengthIndex);
-    params.m_keyFormat = options.keyFormat.value_or(params.m_keyFormat);
-    params.m_keySelect = options.keySelect.value_or(params.m_keySelect);
-    params.m_dataEncryption = options.encryption;
-    // Choosing a key length or format refills all four keys, as the page does.
-    const int required = RequiredKeyLength(params.m_keyLengthIndex, params.m_keyFormat);
-    for (size_t i = 0; i < 4; ++i) {
-        params.m_keys[i] = options.keys[i].value_or(KeyFill(params.m_keyLengthIndex, params.m_keyFormat));
-    }
-    if (params.m_ssid.size() > static_cast<size_t>(kMaxSsidLength)) {
-        *message = kSsidTooLongMessage;
-        *caption = "Error";
-        return std::nullopt;
-    }
-    if (const auto failure = CheckWirelessSettings(params, required)) {
-        *message = *failure;
-        *caption = "Error";
-        return std::nullopt;
-    }
-    return params;
-}
-
 namespace {
 
 // Waits for the camera's row and its acknowledgement; the camera's record when its row can be installed.
 std::optional<CameraRecord> AwaitTarget(DeviceTable& table, const InstallOptions& options) {
-    const auto found = [&] { return table.Find(options.mac).has_value(); };
-    if (!WaitFor(found, options.seconds * 1000)) {
+    if (!AwaitCameras(table, {options.mac}, options.seconds)) {
         std::fprintf(stderr, "camera-setup install: no camera with MAC address %s was found within %d s\n",
                      options.mac.Text().c_str(), options.seconds);
         return std::nullopt;
     }
-    // A row made from a DHCP request gets its mask, gateway and name servers from the server's
-    // acknowledgement a moment later; a user clicking the row would see them.
-    const auto complete = [&] {
-        const auto row = table.Find(options.mac);
-        if (!row) {
-            return false;
-        }
-        const CameraRecord& camera = table.Record(*row);
-        return camera.mask.value_or(0) != 0 || camera.assigned != Assignment::No;
-    };
-    WaitFor(complete, kAcknowledgementWaitMs);
     const size_t row = *table.Find(options.mac);
     CameraRecord target = table.Record(row);
     if (target.assigned != Assignment::No) {

@@ -17,52 +17,6 @@
 
 namespace {
 
-std::optional<ListFormat> ParseFormat(std::string_view text) {
-    if (text == "table") {
-        return ListFormat::Table;
-    }
-    if (text == "csv") {
-        return ListFormat::Csv;
-    }
-    if (text == "json") {
-        return ListFormat::Json;
-    }
-    return std::nullopt;
-}
-
-std::string CsvField(const std::string& cell) {
-    if (cell.find_first_of(",\"\r\n") == std::string::npos) {
-        return cell;
-    }
-    std::string quoted = "\"";
-    for (char c : cell) {
-        quoted += c;
-        if (c == '"') {
-            quoted += '"';
-        }
-    }
-    return quoted + "\"";
-}
-
-std::string JsonString(std::string_view text) {
-    std::string out = "\"";
-    for (char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20 || byte >= 0x7F) {
-            // Cells are ASCII; anything else is escaped byte for byte so the output stays valid JSON.
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out + "\"";
-}
-
 std::string Reason(int error) {
     if (error == EACCES || error == EPERM) {
         return "permission denied (ports below 1024 need camera-setup-helper with CAP_NET_BIND_SERVICE)";
@@ -125,7 +79,7 @@ std::optional<ListOptions> ParseListOptions(const std::vector<std::string>& args
         options.seconds = *seconds;
     }
     if (const auto value = OptionValue(parser, "format")) {
-        const auto format = ParseFormat(*value);
+        const auto format = ParseListFormat(*value);
         if (!format) {
             *error = "--format wants table, csv or json, not \"" + *value + "\"";
             return std::nullopt;
@@ -133,75 +87,6 @@ std::optional<ListOptions> ParseListOptions(const std::vector<std::string>& args
         options.format = *format;
     }
     return options;
-}
-
-std::string FormatDeviceTable(const DeviceTable& table, ListFormat format) {
-    std::string out;
-    switch (format) {
-        case ListFormat::Csv: {
-            for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                out += c ? "," : "";
-                out += CsvField(std::string(kDeviceColumns[c].header));
-            }
-            out += "\n";
-            for (size_t r = 0; r < table.RowCount(); ++r) {
-                for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                    // Appended piece by piece: GCC 12 at -O3 misreads `"," + std::string` (-Wrestrict).
-                    out += c ? "," : "";
-                    out += CsvField(table.Cell(r, c));
-                }
-                out += "\n";
-            }
-            break;
-        }
-        case ListFormat::Json: {
-            if (table.RowCount() == 0) {
-                return "[]\n";
-            }
-            out = "[\n";
-            for (size_t r = 0; r < table.RowCount(); ++r) {
-                out += "  {";
-                for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                    out += c ? ", " : "";
-                    out += JsonString(kDeviceColumns[c].header);
-                    out += ": ";
-                    out += JsonString(table.Cell(r, c));
-                }
-                out += r + 1 < table.RowCount() ? "},\n" : "}\n";
-            }
-            out += "]\n";
-            break;
-        }
-        case ListFormat::Table: {
-            std::array<size_t, kDeviceColumnCount> widths{};
-            for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                widths[c] = kDeviceColumns[c].header.size();
-                for (size_t r = 0; r < table.RowCount(); ++r) {
-                    widths[c] = std::max(widths[c], table.Cell(r, c).size());
-                }
-            }
-            auto line = [&](auto cell) {
-                std::string text;
-                for (size_t c = 0; c < kDeviceColumnCount; ++c) {
-                    const std::string value(cell(c));
-                    text += value;
-                    if (c + 1 < kDeviceColumnCount) {
-                        text.append(widths[c] - value.size() + 2, ' ');
-                    }
-                }
-                while (!text.empty() && text.back() == ' ') {
-                    text.pop_back();
-                }
-                return text + "\n";
-            };
-            out += line([](size_t c) { return kDeviceColumns[c].header; });
-            for (size_t r = 0; r < table.RowCount(); ++r) {
-                out += line([&](size_t c) { return std::string_view(table.Cell(r, c)); });
-            }
-            break;
-        }
-    }
-    return out;
 }
 
 int RunListCommand(const std::vector<std::string>& args, PrivilegedHelper& helper) {

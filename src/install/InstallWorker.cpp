@@ -162,15 +162,19 @@ uint16_t InstallWorker::ProcessIdentifier() {
     return static_cast<uint16_t>(getpid() & 0xFFFF);
 }
 
-std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper) {
-    return [identifier, &helper] {
-        return IcmpEchoChannel::OpenDatagramThenRaw(identifier, kEchoTimeoutMs, [&helper](int* error) {
-            HelperRequest request;
-            request.verb = HelperVerb::IcmpSocket;
-            const PrivilegedHelper::Reply reply = helper.Call(request);
-            *error = reply.code;
-            return reply.fd;
-        });
+std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper,
+                                                                       bool ownRepliesOnly) {
+    return [identifier, &helper, ownRepliesOnly] {
+        return IcmpEchoChannel::OpenDatagramThenRaw(
+            identifier, kEchoTimeoutMs,
+            [&helper](int* error) {
+                HelperRequest request;
+                request.verb = HelperVerb::IcmpSocket;
+                const PrivilegedHelper::Reply reply = helper.Call(request);
+                *error = reply.code;
+                return reply.fd;
+            },
+            ownRepliesOnly);
     };
 }
 

@@ -54,8 +54,10 @@ class InstallWorker {
     };
 
     // The real platform pieces of this process.
-    // The datagram socket first; a raw one from the helper when the user may not open that.
-    static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper);
+    // The datagram socket first; a raw one from the helper when the user may not open that, filtered to this
+    // identifier's echo replies when ownRepliesOnly.
+    static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper,
+                                                                   bool ownRepliesOnly = false);
     static uint16_t ProcessIdentifier();
 
     InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform);

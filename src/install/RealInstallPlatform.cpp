@@ -5,11 +5,21 @@
 #include <utility>
 
 RealInstallPlatform::RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName)
-    : m_diagnostics(diagnostics), m_remoteFileName(std::move(remoteFileName)), m_helper(helper), m_neighbours(helper) {}
+    : RealInstallPlatform(diagnostics, helper, std::move(remoteFileName), InstallWorker::ProcessIdentifier()) {
+    m_ownRepliesOnly = false;
+}
+
+RealInstallPlatform::RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName,
+                                         uint16_t identifier)
+    : m_diagnostics(diagnostics),
+      m_remoteFileName(std::move(remoteFileName)),
+      m_helper(helper),
+      m_identifier(identifier),
+      m_ownRepliesOnly(true),
+      m_neighbours(helper) {}
 
 InstallWorker::Platform RealInstallPlatform::Platform() {
-    const uint16_t identifier = InstallWorker::ProcessIdentifier();
-    return {InstallWorker::RealEchoOpener(identifier, m_helper),
+    return {InstallWorker::RealEchoOpener(m_identifier, m_helper, m_ownRepliesOnly),
             m_neighbours,
             m_transfer,
             m_clock,
@@ -18,6 +28,6 @@ InstallWorker::Platform RealInstallPlatform::Platform() {
                 std::fflush(nullptr);
                 std::_Exit(code);
             },
-            identifier,
+            m_identifier,
             m_remoteFileName};
 }

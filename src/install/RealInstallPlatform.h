@@ -1,26 +1,34 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "Clock.h"
 #include "Diagnostics.h"
 #include "FileTransfer.h"
 #include "HelperNeighbourTable.h"
+#include "InstallPlatformSource.h"
 #include "InstallWorker.h"
 #include "PrivilegedHelper.h"
 
 // The real platform pieces behind one installation of this process: the ICMP echo socket, the neighbour table
 // through the helper, libcurl, the steady clock and std::_Exit for the fatal endings. Outlives the worker that
 // uses its Platform(); the helper outlives it.
-class RealInstallPlatform {
+class RealInstallPlatform : public InstallPlatformSource {
   public:
+    // The process's only installation: the process identifier, every ICMP packet seen (and reported).
     RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName);
-    InstallWorker::Platform Platform();
+    // One of several installations at once: its own identifier, and only its own echo replies.
+    RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName,
+                        uint16_t identifier);
+    InstallWorker::Platform Platform() override;
 
   private:
     Diagnostics& m_diagnostics;
     std::string m_remoteFileName;
     PrivilegedHelper& m_helper;
+    uint16_t m_identifier;
+    bool m_ownRepliesOnly;
     HelperNeighbourTable m_neighbours;
     CurlFileTransfer m_transfer;
     SteadyClock m_clock;

@@ -52,9 +52,14 @@ class IcmpEchoChannel : public EchoChannel {
     // when the raw one is refused for want of privilege.
     static Opened Open(uint16_t identifier, int timeoutMs, Mode mode = Mode::RawThenDatagram);
     // The unprivileged datagram socket first; only when that is refused, a raw socket from openRaw, which
-    // returns the descriptor (ownership passes) or -1 with its errno in *error.
-    static Opened OpenDatagramThenRaw(uint16_t identifier, int timeoutMs,
-                                      const std::function<int(int* error)>& openRaw);
+    // returns the descriptor (ownership passes) or -1 with its errno in *error. ownRepliesOnly: a raw socket gets
+    // a socket filter that passes only echo replies carrying `identifier`, so that many installations at once
+    // do not each see every other's replies (a datagram socket gets only its own anyway).
+    static Opened OpenDatagramThenRaw(uint16_t identifier, int timeoutMs, const std::function<int(int* error)>& openRaw,
+                                      bool ownRepliesOnly = false);
+    // On a raw socket: from now on the kernel hands over only echo replies with this identifier. False when the
+    // filter could not be attached (the socket then goes on receiving everything).
+    static bool PassOnlyEchoReplies(int fd, uint16_t identifier);
     ~IcmpEchoChannel() override;
     IcmpEchoChannel(const IcmpEchoChannel&) = delete;
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;

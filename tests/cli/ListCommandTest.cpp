@@ -47,6 +47,13 @@ TEST(ListFormat, CsvHasTheHeaderLineAndARowPerCamera) {
               "02-5E-A3-7E-69-D2,10.0.0.7,Yes,,,,,,,\n");
     EXPECT_EQ(FormatDeviceTable(DeviceTable(), ListFormat::Csv),
               "Mac Address,Current IP Address,Assigned,Subnet,Gateway,Dns1,Dns2,Wireless,Model,XRM Support\n");
+    // A spreadsheet would read "------" as a formula.
+    DeviceTable pending;
+    CameraRecord row;
+    row.mac = MacAddress({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBB});
+    row.assigned = Assignment::Pending;
+    pending.Append(row);
+    EXPECT_NE(FormatDeviceTable(pending, ListFormat::Csv).find(",'------,"), std::string::npos);
 }
 
 TEST(ListFormat, JsonIsAnArrayOfObjectsKeyedByHeader) {

@@ -61,7 +61,7 @@ with tempfile.TemporaryDirectory() as dest:
     # Each manual page renders without a warning, and shows each usage text exactly as --help prints it.
     program = root + "/bin/camera-setup"
     pages = {
-        "man1/camera-setup.1.gz": [[], ["list"], ["install"]],
+        "man1/camera-setup.1.gz": [[], ["list"], ["install"], ["batch"]],
         "man8/camera-setup-helper.8.gz": [],
     }
     for page, commands in pages.items():

@@ -1,0 +1,127 @@
+#include "BatchSetup.h"
+
+#include <algorithm>
+
+#include "InstallOptions.h"
+
+namespace {
+
+constexpr const char* kSkippedText = "installed by an earlier run";
+constexpr const char* kNotFoundText = "no camera with this MAC address was found";
+
+const CameraRecord* FindCamera(const std::vector<CameraRecord>& cameras, const MacAddress& mac) {
+    const auto found =
+        std::find_if(cameras.begin(), cameras.end(), [&](const CameraRecord& camera) { return camera.mac == mac; });
+    return found == cameras.end() ? nullptr : &*found;
+}
+
+std::string NotInstallableText(Assignment assigned) {
+    return assigned == Assignment::Yes ? "the camera already has its address (its row shows \"Yes\")"
+                                       : "the camera has not answered the XRM search yet (its row shows \"------\")";
+}
+
+// Skipped or failed before it starts, or nothing when the camera can be installed.
+std::optional<BatchUpdate> LeftOut(const MacAddress& mac, const CameraRecord* camera, const BatchStateFile* state) {
+    if (state != nullptr) {
+        if (const auto record = state->Find(mac); record && record->state == BatchCameraState::Installed) {
+            return BatchUpdate{mac, BatchCameraState::Skipped, record->target, 100, kSkippedText};
+        }
+    }
+    if (camera == nullptr) {
+        return BatchUpdate{mac, BatchCameraState::Failed, 0, 0, kNotFoundText};
+    }
+    if (camera->assigned != Assignment::No) {
+        return BatchUpdate{mac, BatchCameraState::Failed, 0, 0, NotInstallableText(camera->assigned)};
+    }
+    return std::nullopt;
+}
+
+// The camera's settings as the pages would end with them; the page's message as the error otherwise.
+std::optional<BatchItem> CheckedItem(const CameraRecord& camera, const InstallOptions& options, int line,
+                                     BatchSelection& selection) {
+    std::string message;
+    std::string caption;
+    const auto params = BuildInstallParams(options, InstallParams::ForCamera(camera), camera.wireless.value_or(false),
+                                           &message, &caption);
+    if (!params) {
+        selection.error = PlanError{line, camera.mac.Text() + ": " + message};
+        return std::nullopt;
+    }
+    return BatchItem{camera, *params, options.ftpPort, options.ftpPassword};
+}
+
+// A host address of the span for this mask (not its network's or broadcast address), to check the pages' rules
+// with before the actual addresses are known.
+uint32_t SampleAddress(const AddressSpan& span, uint32_t mask) {
+    const uint32_t host = ~mask;
+    for (uint32_t address = span.first;; ++address) {
+        if (host <= 1 || ((address & host) != 0 && (address & host) != host) || address == span.last) {
+            return address;
+        }
+    }
+}
+
+}  // namespace
+
+BatchSelection ItemsForPlan(const std::vector<PlanRow>& rows, const std::vector<CameraRecord>& cameras,
+                            const BatchStateFile* state) {
+    BatchSelection selection;
+    for (const PlanRow& row : rows) {
+        const CameraRecord* camera = FindCamera(cameras, row.options.mac);
+        if (auto leftOut = LeftOut(row.options.mac, camera, state)) {
+            if (leftOut->state == BatchCameraState::Failed) {
+                leftOut->address = row.options.ip.value_or(0);
+            }
+            selection.leftOut.push_back(std::move(*leftOut));
+            continue;
+        }
+        auto item = CheckedItem(*camera, row.options, row.line, selection);
+        if (!item) {
+            return selection;
+        }
+        selection.items.push_back(std::move(*item));
+    }
+    return selection;
+}
+
+BatchSelection ItemsForRange(const RangeRequest& request, const std::vector<CameraRecord>& cameras,
+                             const AddressAllocator& range, const BatchStateFile* state) {
+    BatchSelection selection;
+    std::vector<MacAddress> macs = request.macs;
+    if (macs.empty()) {
+        for (const CameraRecord& camera : cameras) {
+            const bool recorded = state != nullptr && state->Find(camera.mac).has_value();
+            if (camera.assigned == Assignment::No || recorded) {
+                macs.push_back(camera.mac);
+            }
+        }
+    }
+    std::sort(macs.begin(), macs.end());
+    macs.erase(std::unique(macs.begin(), macs.end()), macs.end());
+
+    InstallOptions options;
+    options.mask = request.mask;
+    options.gateway = request.gateway;
+    options.dns1 = request.dns1;
+    options.dns2 = request.dns2;
+    options.ip = SampleAddress(request.span, request.mask);
+    for (const MacAddress& mac : macs) {
+        const CameraRecord* camera = FindCamera(cameras, mac);
+        if (auto leftOut = LeftOut(mac, camera, state)) {
+            selection.leftOut.push_back(std::move(*leftOut));
+            continue;
+        }
+        options.mac = mac;
+        auto item = CheckedItem(*camera, options, 0, selection);
+        if (!item) {
+            return selection;
+        }
+        item->params.m_newAddress = 0;
+        selection.items.push_back(std::move(*item));
+    }
+    if (range.Free() < selection.items.size()) {
+        selection.error = PlanError{0, "the range holds " + std::to_string(range.Free()) + " free addresses for " +
+                                           std::to_string(selection.items.size()) + " cameras"};
+    }
+    return selection;
+}

@@ -1,0 +1,308 @@
+#include "BatchStateFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <array>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+
+#include "DottedAddress.h"
+
+namespace {
+
+// Far above a record of the largest plan; a bigger file is not one of ours.
+constexpr off_t kMaxStateBytes = 16 * 1024 * 1024;
+
+constexpr std::array<const char*, 6> kStateNames{"waiting", "running", "installed", "failed", "skipped", "stopped"};
+
+std::string Errno(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+std::string Directory(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos) {
+        return ".";
+    }
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool WriteAll(int fd, const std::string& text) {
+    const char* data = text.data();
+    size_t left = text.size();
+    while (left > 0) {
+        const ssize_t written = ::write(fd, data, left);
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        if (written <= 0) {
+            return false;
+        }
+        data += written;
+        left -= static_cast<size_t>(written);
+    }
+    return true;
+}
+
+std::optional<QByteArray> ReadAll(int fd, std::string* error, const std::string& path) {
+    struct stat status {};
+    if (::fstat(fd, &status) != 0) {
+        *error = Errno(path);
+        return std::nullopt;
+    }
+    if (!S_ISREG(status.st_mode) || status.st_size > kMaxStateBytes) {
+        *error = path + ": not a batch record (not a regular file of at most 16 MiB)";
+        return std::nullopt;
+    }
+    QByteArray bytes;
+    char buffer[65536];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got < 0) {
+            *error = Errno(path);
+            return std::nullopt;
+        }
+        if (got == 0) {
+            return bytes;
+        }
+        if (bytes.size() + got > kMaxStateBytes) {
+            *error = path + ": not a batch record (larger than 16 MiB)";
+            return std::nullopt;
+        }
+        bytes.append(buffer, static_cast<qsizetype>(got));
+    }
+}
+
+// The file is either the old or the new text, whatever happens: a temporary file beside it, written and synced,
+// renamed over it, and the directory synced so that the rename lasts. The temporary file never stays behind.
+bool WriteAtomically(const std::string& path, const std::string& text, std::string* error) {
+    const std::string directory = Directory(path);
+    const size_t slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    std::string temporary = directory + "/." + name + ".XXXXXX";
+    const int fd = ::mkstemp(temporary.data());
+    if (fd < 0) {
+        *error = Errno("cannot write " + path);
+        return false;
+    }
+    const auto failed = [&](int openFd) {
+        const std::string reason = Errno("cannot write " + path);
+        if (openFd >= 0) {
+            ::close(openFd);
+        }
+        ::unlink(temporary.c_str());
+        *error = reason;
+        return false;
+    };
+    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
+        return failed(fd);
+    }
+    if (::close(fd) != 0) {
+        return failed(-1);
+    }
+    if (::rename(temporary.c_str(), path.c_str()) != 0) {
+        return failed(-1);
+    }
+    const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (directoryFd < 0 || ::fsync(directoryFd) != 0) {
+        *error = Errno("cannot write " + path);
+        if (directoryFd >= 0) {
+            ::close(directoryFd);
+        }
+        return false;
+    }
+    ::close(directoryFd);
+    return true;
+}
+
+QJsonObject RecordObject(const BatchCameraRecord& record) {
+    QJsonObject object;
+    object.insert("target", record.target ? QString::fromStdString(FormatDottedAddress(record.target)) : QString());
+    object.insert("state", QString::fromLatin1(BatchCameraStateName(record.state)));
+    object.insert("attempts", record.attempts);
+    object.insert("message", QString::fromStdString(record.message));
+    object.insert("started", QString::fromStdString(record.started));
+    object.insert("ended", QString::fromStdString(record.ended));
+    return object;
+}
+
+// Nothing, with the reason, when a field is missing or of the wrong kind.
+std::optional<BatchCameraRecord> ParseRecord(const QJsonObject& object, std::string* reason) {
+    for (const char* field : {"target", "state", "message", "started", "ended"}) {
+        if (!object.value(QLatin1String(field)).isString()) {
+            *reason = std::string("\"") + field + "\" is not text";
+            return std::nullopt;
+        }
+    }
+    BatchCameraRecord record;
+    const std::string target = object.value("target").toString().toStdString();
+    if (!target.empty()) {
+        const auto address = ParseStrictDottedAddress(target);
+        if (!address) {
+            *reason = "\"target\" is not an address";
+            return std::nullopt;
+        }
+        record.target = *address;
+    }
+    const auto state = ParseBatchCameraState(object.value("state").toString().toStdString());
+    if (!state) {
+        *reason = "\"state\" is not a known state";
+        return std::nullopt;
+    }
+    record.state = *state;
+    const QJsonValue attempts = object.value("attempts");
+    if (!attempts.isDouble() || attempts.toDouble() != attempts.toInt(-1) || attempts.toInt() < 0) {
+        *reason = "\"attempts\" is not a count";
+        return std::nullopt;
+    }
+    record.attempts = attempts.toInt();
+    record.message = object.value("message").toString().toStdString();
+    record.started = object.value("started").toString().toStdString();
+    record.ended = object.value("ended").toString().toStdString();
+    return record;
+}
+
+}  // namespace
+
+const char* BatchCameraStateName(BatchCameraState state) {
+    return kStateNames.at(static_cast<size_t>(state));
+}
+
+std::optional<BatchCameraState> ParseBatchCameraState(std::string_view name) {
+    for (size_t i = 0; i < kStateNames.size(); ++i) {
+        if (name == kStateNames[i]) {
+            return static_cast<BatchCameraState>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+std::string BatchTimestampNow() {
+    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
+}
+
+BatchStateFile::BatchStateFile(std::string path) : m_path(std::move(path)) {}
+
+bool BatchStateFile::Load(std::string* error) {
+    std::lock_guard lock(m_mutex);
+    m_cameras.clear();
+    if (m_path.empty()) {
+        return true;
+    }
+    m_refused = true;  // until the file is read as a record
+    const int fd = ::open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT) {
+            *error = Errno(m_path);
+            return false;
+        }
+        struct stat status {};
+        if (::stat(Directory(m_path).c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+            *error = m_path + ": its folder does not exist";
+            return false;
+        }
+        m_refused = false;
+        return true;
+    }
+    const auto bytes = ReadAll(fd, error, m_path);
+    ::close(fd);
+    if (!bytes) {
+        return false;
+    }
+    QJsonParseError parseError{};
+    const QJsonDocument document = QJsonDocument::fromJson(*bytes, &parseError);
+    const auto refuse = [&](const std::string& reason) {
+        *error = m_path + ": not a batch record (" + reason + ")";
+        m_cameras.clear();
+        return false;
+    };
+    if (document.isNull()) {
+        return refuse(parseError.errorString().toStdString());
+    }
+    if (!document.isObject() || document.object().value("version").toInt() != 1 ||
+        !document.object().value("cameras").isObject()) {
+        return refuse("no version 1 object with \"cameras\"");
+    }
+    const QJsonObject cameras = document.object().value("cameras").toObject();
+    for (auto it = cameras.begin(); it != cameras.end(); ++it) {
+        const std::string key = it.key().toStdString();
+        const auto mac = MacAddress::Parse(key, "-");
+        if (!mac || !it.value().isObject()) {
+            return refuse("camera \"" + key + "\"");
+        }
+        std::string reason;
+        const auto record = ParseRecord(it.value().toObject(), &reason);
+        if (!record) {
+            return refuse("camera " + key + ": " + reason);
+        }
+        m_cameras[*mac] = *record;
+    }
+    m_refused = false;
+    return true;
+}
+
+std::optional<BatchCameraRecord> BatchStateFile::Find(const MacAddress& mac) const {
+    std::lock_guard lock(m_mutex);
+    const auto it = m_cameras.find(mac);
+    if (it == m_cameras.end()) {
+        return std::nullopt;
+    }
+    return it->second;
+}
+
+bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record, std::string* error) {
+    uint64_t change = 0;
+    {
+        std::lock_guard lock(m_mutex);
+        m_cameras[mac] = record;
+        if (m_path.empty()) {
+            return true;
+        }
+        if (m_refused) {
+            *error = m_path + ": not written, it could not be read as a batch record";
+            return false;
+        }
+        change = ++m_changes;
+    }
+    // Each write costs two fsyncs; with many installations at once the writes would otherwise queue up.
+    std::lock_guard writeLock(m_writeMutex);
+    if (m_written < change) {
+        std::string text;
+        uint64_t covered = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            text = SerializeLocked();
+            covered = m_changes;
+        }
+        m_writeError.clear();
+        WriteAtomically(m_path, text, &m_writeError);
+        m_written = covered;
+    }
+    if (!m_writeError.empty()) {
+        *error = m_writeError;
+        return false;
+    }
+    return true;
+}
+
+std::string BatchStateFile::SerializeLocked() const {
+    QJsonObject cameras;
+    for (const auto& [mac, record] : m_cameras) {
+        cameras.insert(QString::fromStdString(mac.Text()), RecordObject(record));
+    }
+    QJsonObject root;
+    root.insert("version", 1);
+    root.insert("cameras", cameras);
+    return QJsonDocument(root).toJson(QJsonDocument::Indented).toStdString();
+}

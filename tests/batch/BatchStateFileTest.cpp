@@ -1,0 +1,116 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "BatchStateFile.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class BatchStateFileTest : public testing::Test {
+  protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "batch-state-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_dir = pattern;
+    }
+    void TearDown() override { fs::remove_all(m_dir); }
+
+    std::string Path(const char* name) const { return (m_dir / name).string(); }
+    std::vector<std::string> Files() const {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(m_dir)) {
+            names.push_back(entry.path().filename().string());
+        }
+        return names;
+    }
+    static std::string Read(const std::string& path) {
+        std::ifstream file(path);
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+
+    fs::path m_dir;
+};
+
+const MacAddress kMac = *MacAddress::Parse("02-5E-A1-CD-E1-01");
+
+TEST_F(BatchStateFileTest, RecordSurvivesARoundTripAndNoTemporaryFileIsLeft) {
+    std::string error;
+    BatchStateFile state(Path("state.json"));
+    ASSERT_TRUE(state.Load(&error)) << error;  // a missing file is an empty record
+    EXPECT_FALSE(state.Find(kMac));
+    const BatchCameraRecord record{0x0AD50714,           BatchCameraState::Failed,   2,
+                                   "Install Fail \"x\"", "2026-12-08T15:00:00.000Z", BatchTimestampNow()};
+    ASSERT_TRUE(state.Put(kMac, record, &error)) << error;
+    ASSERT_TRUE(state.Put(*MacAddress::Parse("02-5E-A1-CD-E1-02"), {}, &error)) << error;
+    EXPECT_EQ(Files(), std::vector<std::string>{"state.json"});
+
+    BatchStateFile again(Path("state.json"));
+    ASSERT_TRUE(again.Load(&error)) << error;
+    const auto loaded = again.Find(kMac);
+    ASSERT_TRUE(loaded);
+    EXPECT_EQ(loaded->target, record.target);
+    EXPECT_EQ(loaded->state, record.state);
+    EXPECT_EQ(loaded->attempts, record.attempts);
+    EXPECT_EQ(loaded->message, record.message);
+    EXPECT_EQ(loaded->started, record.started);
+    EXPECT_EQ(loaded->ended, record.ended);
+    EXPECT_EQ(again.Find(*MacAddress::Parse("02-5E-A1-CD-E1-02"))->target, 0u);
+    EXPECT_EQ(record.ended.size(), std::string("2026-12-08T15:00:00.000Z").size()) << record.ended;
+    EXPECT_EQ(record.ended.back(), 'Z');
+}
+
+TEST_F(BatchStateFileTest, MalformedFileIsRefusedAndKept) {
+    const std::string valid = R"({"version": 1, "cameras": {"02-5E-A1-CD-E1-01": {"target": "10.0.0.5",
+        "state": "installed", "attempts": 1, "message": "", "started": "", "ended": ""}}})";
+    const struct {
+        std::string from;
+        std::string to;
+    } breaks[] = {
+        {"{\"version\"", "[\"version\""},
+        {"\"version\": 1", "\"version\": 2"},
+        {"02-5E-A1-CD-E1-01", "not a mac"},
+        {"10.0.0.5", "10.0.0.500"},
+        {"installed", "done"},
+        {"\"attempts\": 1", "\"attempts\": 1.5"},
+        {"\"attempts\": 1", "\"attempts\": -1"},
+        {"\"message\": \"\"", "\"message\": 3"},
+        {"\"ended\": \"\"", "\"finished\": \"\""},
+        {"}}}", "}}"},
+    };
+    std::string error;
+    for (const auto& b : breaks) {
+        std::string text = valid;
+        text.replace(text.find(b.from), b.from.size(), b.to);
+        std::ofstream(Path("state.json")) << text;
+        BatchStateFile state(Path("state.json"));
+        EXPECT_FALSE(state.Load(&error)) << text;
+        EXPECT_FALSE(state.Put(kMac, {}, &error)) << text;
+        EXPECT_EQ(Read(Path("state.json")), text);
+    }
+    std::ofstream(Path("state.json")) << valid;
+    BatchStateFile state(Path("state.json"));
+    EXPECT_TRUE(state.Load(&error)) << error;
+}
+
+TEST_F(BatchStateFileTest, UnwritablePathIsAnErrorAndLeavesNothingBehind) {
+    std::string error;
+    BatchStateFile state(Path("gone/state.json"));
+    EXPECT_FALSE(state.Load(&error));
+    BatchStateFile unread(Path("gone/state.json"));
+    EXPECT_FALSE(unread.Put(kMac, {}, &error));
+    EXPECT_NE(error.find("gone/state.json"), std::string::npos) << error;
+    // The rename onto a folder fails after the temporary file was written.
+    fs::create_directories(Path("folder/inside"));
+    BatchStateFile folder(Path("folder"));
+    EXPECT_FALSE(folder.Put(kMac, {}, &error));
+    EXPECT_EQ(Files(), std::vector<std::string>{"folder"});
+}
+
+}  // namespace
