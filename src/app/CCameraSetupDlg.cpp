@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDesktopServices>
+#include <QFileDialog>
+#include <QFileInfo>
 #include <QFontMetrics>
 #include <QFrame>
 #include <QHeaderView>
@@ -13,6 +15,7 @@
 #include <QMessageBox>
 #include <QMouseEvent>
 #include <QPixmap>
+#include <QSaveFile>
 #include <QTimer>
 #include <QTreeView>
 
@@ -24,7 +27,9 @@
 #include "ArtworkPixmap.h"
 #include "Bitmaps.h"
 #include "CAboutDlg.h"
+#include "CBatchDlg.h"
 #include "CMessageDlg.h"
+#include "DeviceListFormat.h"
 #include "DeviceTableModel.h"
 #include "InstallSession.h"
 #include "InstallWorker.h"
@@ -313,18 +318,90 @@ void CCameraSetupDlg::OnAbout() {
 }
 
 void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
-    const std::string entry = StringTable::Load(StringTable::kAboutMenuEntry);
-    if (entry.empty()) {
-        QDialog::contextMenuEvent(event);
-        return;
-    }
     QMenu menu(this);
     menu.setObjectName(QStringLiteral("WindowMenu"));
-    QAction* about = menu.addAction(QString::fromStdString(entry));
-    about->setData(kAboutCommand);
-    if (menu.exec(event->globalPos()) == about) {
-        OnAbout();
+    QAction* about = nullptr;
+    if (const std::string entry = StringTable::Load(StringTable::kAboutMenuEntry); !entry.empty()) {
+        about = menu.addAction(QString::fromStdString(entry));
+        about->setData(kAboutCommand);
     }
+    QAction* batch = menu.addAction(QStringLiteral("Install several cameras..."));
+    batch->setData(kBatchCommand);
+    batch->setEnabled(!InstallRunning());
+    QAction* exportList = menu.addAction(QStringLiteral("Export list..."));
+    exportList->setData(kExportCommand);
+    QAction* chosen = menu.exec(event->globalPos());
+    if (chosen == nullptr) {
+        return;
+    }
+    if (chosen == about) {
+        OnAbout();
+    } else if (chosen == batch) {
+        OnBatchInstall();
+    } else if (chosen == exportList) {
+        OnExportList();
+    }
+}
+
+void CCameraSetupDlg::OnBatchInstall() {
+    if (InstallRunning()) {
+        return;
+    }
+    const DeviceTable& table = m_discovery->Table();
+    std::vector<CameraRecord> cameras;
+    for (size_t row = 0; row < table.RowCount(); ++row) {
+        cameras.push_back(table.Record(row));
+    }
+    CBatchDlg::Seams seams;
+    seams.helper = m_seams.helper;
+    seams.showMessage = m_seams.showMessage;
+    seams.addressTaken = [this](const MacAddress& mac, uint32_t address, bool) { TakeAddress(mac, address); };
+    CBatchDlg dialog(std::move(cameras), m_discovery->Adapters(), m_diagnostics, std::move(seams), this);
+    dialog.exec();
+}
+
+void CCameraSetupDlg::OnExportList() {
+    const QString csv = QStringLiteral("CSV (*.csv)");
+    const QString json = QStringLiteral("JSON (*.json)");
+    const QString filters = csv + QStringLiteral(";;") + json;
+    QString chosen;
+    QString path = m_seams.exportFileName
+                       ? m_seams.exportFileName(filters, &chosen)
+                       : QFileDialog::getSaveFileName(this, QStringLiteral("Export list"), QString(), filters, &chosen);
+    if (path.isEmpty()) {
+        return;
+    }
+    // The name's own extension wins over the filter; a name without one gets the filter's.
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    const bool asJson = suffix == QStringLiteral("json") || (suffix != QStringLiteral("csv") && chosen == json);
+    if (suffix.isEmpty()) {
+        path += asJson ? QStringLiteral(".json") : QStringLiteral(".csv");
+    }
+    ExportList(path, asJson);
+}
+
+bool CCameraSetupDlg::ExportList(const QString& path, bool json) {
+    const std::string text = FormatDeviceTable(m_discovery->Table(), json ? ListFormat::Json : ListFormat::Csv);
+    // A temporary file beside the target, renamed over it once complete: a failed export leaves nothing partial.
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+        file.commit()) {
+        return true;
+    }
+    ShowMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()), QStringLiteral("Error"));
+    return false;
+}
+
+void CCameraSetupDlg::TakeAddress(const MacAddress& mac, uint32_t address) {
+    DeviceTable& table = m_discovery->Table();
+    if (const auto row = table.Find(mac)) {
+        CameraRecord camera = table.Record(*row);
+        camera.address = address;
+        camera.assigned = Assignment::Yes;
+        table.Update(*row, camera);
+    }
+    OnClickList();
 }
 
 // A dialog sends Return only to its default button, and the command buttons are never one: the focused one is

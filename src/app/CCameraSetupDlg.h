@@ -36,6 +36,8 @@ class CCameraSetupDlg : public QDialog {
     static constexpr int kHeight = 534;
     static constexpr int kSearchDurationMs = 5000;
     static constexpr int kAboutCommand = 16;
+    static constexpr int kBatchCommand = 17;
+    static constexpr int kExportCommand = 18;
 
     // Control ids.
     static constexpr int kInstallButton = 1000;
@@ -56,6 +58,8 @@ class CCameraSetupDlg : public QDialog {
         // The privileged operations (DHCP sockets, the installation's neighbour entry); without a helper and
         // without an environment seam they fail as for a user the helper refuses.
         PrivilegedHelper* helper = nullptr;
+        // The export's file and the filter chosen for it; an empty name cancels. Default: QFileDialog.
+        std::function<QString(const QString& filters, QString* chosenFilter)> exportFileName;
     };
 
     // What the Install button starts: the install worker, given this window, which holds its session
@@ -84,6 +88,13 @@ class CCameraSetupDlg : public QDialog {
     void OnWebPage();
     void OnInstall();
     void OnAbout();
+    // "Install several cameras...": the batch dialog over the installable rows. Not while one installation runs.
+    void OnBatchInstall();
+    // "Export list...": the list as CSV or JSON (by the chosen filter, or the name's extension), written whole
+    // or not at all.
+    void OnExportList();
+    // Writes the list to `path`; false (with a message naming the file and the reason) when it cannot.
+    bool ExportList(const QString& path, bool json);
     // The list's click logic: from the current selection, take the selected camera and enable the buttons.
     void OnClickList();
 
@@ -91,6 +102,8 @@ class CCameraSetupDlg : public QDialog {
     // none. Its row shows "Yes" from that moment, but its web page is offered only after "Install OK".
     // GUI thread only.
     void SetInstallInProgress(std::optional<MacAddress> mac) { m_installInProgress = mac; }
+    // An installation has given the camera `address`: its row shows it with "Yes". GUI thread only.
+    void TakeAddress(const MacAddress& mac, uint32_t address);
 
     CameraDiscovery& Discovery() { return *m_discovery; }
     PrivilegedHelper* Helper() const { return m_seams.helper; }

@@ -123,14 +123,8 @@ void GuiInstallUi::UpdateRow(const MacAddress& mac, uint32_t address, bool insta
     InvokeBlocking(
         window,
         [window, &mac, address, installed] {
-            DeviceTable& table = window->Discovery().Table();
-            if (const auto row = table.Find(mac)) {
-                CameraRecord camera = table.Record(*row);
-                camera.address = address;
-                camera.assigned = Assignment::Yes;
-                table.Update(*row, camera);
-            }
             window->SetInstallInProgress(installed ? std::nullopt : std::optional(mac));
+            window->TakeAddress(mac, address);
         },
         m_stop);
     window->SendRefreshControls(m_stop);

@@ -3,12 +3,16 @@
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <atomic>
 #include <functional>
@@ -16,8 +20,10 @@
 
 #include "AppTestSupport.h"
 #include "CAboutDlg.h"
+#include "CBatchDlg.h"
 #include "CCameraSetupDlg.h"
 #include "CMessageDlg.h"
+#include "DeviceListFormat.h"
 #include "Diagnostics.h"
 #include "WindowMessages.h"
 #include "XrmProtocol.h"
@@ -52,6 +58,10 @@ class MainWindowTest : public ::testing::Test {
             m_messages.push_back(caption + ": " + text);
         };
         seams.searchDurationMs = 50;
+        seams.exportFileName = [this](const QString&, QString* chosenFilter) {
+            *chosenFilter = m_exportFilter;
+            return m_exportPath;
+        };
         m_window = std::make_unique<CCameraSetupDlg>(m_diagnostics, std::move(seams));
         m_window->OnInitDialog();
         m_window->show();
@@ -78,6 +88,8 @@ class MainWindowTest : public ::testing::Test {
     RecordingDiagnostics m_diagnostics;
     std::vector<QString> m_opened;
     std::vector<QString> m_messages;
+    QString m_exportPath;
+    QString m_exportFilter;
     std::unique_ptr<CCameraSetupDlg> m_window;
 };
 
@@ -250,7 +262,7 @@ TEST_F(MainWindowTest, AboutButtonAndWindowMenuOpenTheSameAboutBox) {
         [&](QWidget* popup) {
             auto* menu = qobject_cast<QMenu*>(popup);
             ASSERT_NE(menu, nullptr);
-            ASSERT_EQ(menu->actions().size(), 1);
+            ASSERT_EQ(menu->actions().size(), 3);
             entry = menu->actions().front()->text();
             OnNextModal(closeAbout, m_window.get());
             QTest::keyClick(menu, Qt::Key_Down);
@@ -264,6 +276,79 @@ TEST_F(MainWindowTest, AboutButtonAndWindowMenuOpenTheSameAboutBox) {
     ASSERT_EQ(titles.size(), 2u);
     EXPECT_EQ(titles[0], "About Davuvive Zazezo");
     EXPECT_EQ(titles[1], titles[0]);
+}
+
+TEST_F(MainWindowTest, WindowMenuOpensTheBatchDialogOverTheInstallableRows) {
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0, Assignment::No));
+    Table().Append(Row("02-5E-A1-CC-55-C8", 0, Assignment::Pending));
+    Table().Append(Row("02-5E-A1-CC-55-C6", 0, Assignment::No));
+    QStringList entries;
+    QStringList listed;
+    OnNextModal(
+        [&](QWidget* popup) {
+            auto* menu = qobject_cast<QMenu*>(popup);
+            ASSERT_NE(menu, nullptr);
+            for (QAction* action : menu->actions()) {
+                entries << action->text();
+            }
+            OnNextModal(
+                [&](QWidget* modal) {
+                    auto* dialog = qobject_cast<CBatchDlg*>(modal);
+                    ASSERT_NE(dialog, nullptr);
+                    for (int i = 0; i < dialog->Table()->topLevelItemCount(); ++i) {
+                        listed << dialog->Table()->topLevelItem(i)->text(CBatchDlg::kColumnMac);
+                    }
+                    dialog->reject();
+                },
+                m_window.get());
+            menu->setActiveAction(menu->actions().at(1));
+            QTest::keyClick(menu, Qt::Key_Return);
+        },
+        m_window.get());
+    QContextMenuEvent request(QContextMenuEvent::Mouse, QPoint(300, 20), m_window->mapToGlobal(QPoint(300, 20)));
+    QCoreApplication::sendEvent(m_window.get(), &request);
+
+    EXPECT_EQ(entries, QStringList({"&About Vestrix...", "Install several cameras...", "Export list..."}));
+    EXPECT_EQ(listed, QStringList({"02-5E-A1-CC-55-C6", "02-5E-A1-CC-55-C7"}));
+}
+
+// The file holds what `list --format` prints; the name's extension wins over the chosen filter; a failed write
+// names the file and leaves nothing behind.
+TEST_F(MainWindowTest, ExportListWritesTheListFormatOrNothing) {
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80114, Assignment::Yes));
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0, Assignment::No, true));
+    QTemporaryDir directory;
+    ASSERT_TRUE(directory.isValid());
+    const QString csv = QStringLiteral("CSV (*.csv)");
+    const QString json = QStringLiteral("JSON (*.json)");
+    const struct {
+        const char* name;
+        QString filter;
+        const char* written;  // nullptr: nothing may exist afterwards
+        ListFormat format;
+    } cases[] = {
+        {"list", json, "list.json", ListFormat::Json},
+        {"list", csv, "list.csv", ListFormat::Csv},
+        {"table.csv", json, "table.csv", ListFormat::Csv},
+        {"no-such-directory/list.json", json, nullptr, ListFormat::Json},
+    };
+    for (const auto& c : cases) {
+        m_messages.clear();
+        m_exportPath = directory.filePath(QString::fromLatin1(c.name));
+        m_exportFilter = c.filter;
+        m_window->OnExportList();
+        if (c.written == nullptr) {
+            ASSERT_EQ(m_messages.size(), 1u) << c.name;
+            EXPECT_TRUE(m_messages[0].contains(m_exportPath)) << m_messages[0].toStdString();
+            EXPECT_FALSE(QFileInfo::exists(directory.filePath("no-such-directory"))) << c.name;
+            continue;
+        }
+        EXPECT_TRUE(m_messages.empty()) << c.name;
+        QFile file(directory.filePath(QString::fromLatin1(c.written)));
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly)) << c.written;
+        EXPECT_EQ(file.readAll().toStdString(), FormatDeviceTable(Table(), c.format)) << c.name;
+    }
 }
 
 // The install worker's road to the status dialog: open request posted from its thread, released once the

@@ -5,6 +5,19 @@
 //
 // install_gui_driver MAC [--ip A.B.C.D] [--cancel-wizard] [--ssid S] [--password P]...
 // --ssid: the camera is wireless; its page gets the SSID and data encryption on, the rest as first shown.
+//
+// Batch mode: the window's "Install several cameras" dialog.
+//
+// install_gui_driver --batch [--range A.B.C.D-E.F.G.H --mask M [--gateway G]] [--plan FILE.csv]
+//                    [--results FILE.csv] [--seconds N] [--stop-after S | --close-after S] MAC...
+//
+// Waits (at most --seconds, default 30) until every MAC is listed with its DHCP acknowledgement, opens the dialog,
+// checks exactly those cameras and sets the range (without --range: the range the dialog prefills) or imports the
+// plan (its rows choose the cameras; MACs may then be left out), presses Start (and Stop S seconds later, printing
+// "stop pressed", or closes the dialog, printing "closed in N ms") and waits for the end; --results exports the results
+// CSV there. Prints one line per camera, "MAC STATE ADDRESS MESSAGE" (ADDRESS "-" when none), then per MAC the main
+// list's row as "row MAC ADDRESS ASSIGNED", and a message box the dialog showed as "message CAPTION: TEXT". Exit 0 when
+// every camera is installed, 1 otherwise, 2 for bad arguments, 3 on a time-out.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -16,18 +29,25 @@
 #include <QTest>
 #include <QTimer>
 #include <QTreeView>
+#include <QTreeWidget>
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "AddressRange.h"
+#include "CBatchDlg.h"
 #include "CCameraSetupDlg.h"
 #include "CServerSetting.h"
 #include "DeviceInfo.h"
 #include "Diagnostics.h"
+#include "DottedAddress.h"
 #include "EndSignalCleanup.h"
 #include "FileTransfer.h"
 #include "GuiInstallUi.h"
@@ -59,10 +79,220 @@ void Say(const std::string& line) {
     std::fflush(stdout);
 }
 
+struct BatchArguments {
+    std::vector<MacAddress> macs;
+    std::optional<AddressSpan> range;
+    uint32_t mask = 0;
+    std::optional<uint32_t> gateway;
+    QString plan;
+    QString results;
+    int seconds = 30;
+    int stopAfterMs = -1;
+    int closeAfterMs = -1;
+};
+
+std::optional<BatchArguments> ParseBatchArguments(int argc, char** argv) {
+    BatchArguments arguments;
+    for (int i = 2; i < argc; ++i) {
+        const std::string arg = argv[i];
+        const bool hasValue = i + 1 < argc;
+        std::string error;
+        if (arg == "--range" && hasValue) {
+            arguments.range = ParseAddressSpan(argv[++i], &error);
+            if (!arguments.range) {
+                std::fprintf(stderr, "install_gui_driver: --range: %s\n", error.c_str());
+                return std::nullopt;
+            }
+        } else if ((arg == "--mask" || arg == "--gateway") && hasValue) {
+            const std::optional<uint32_t> address = ParseDottedAddress(argv[++i]);
+            if (!address) {
+                return std::nullopt;
+            }
+            (arg == "--mask" ? arguments.mask : arguments.gateway.emplace()) = *address;
+        } else if (arg == "--plan" && hasValue) {
+            arguments.plan = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == "--results" && hasValue) {
+            arguments.results = QString::fromLocal8Bit(argv[++i]);
+        } else if (arg == "--seconds" && hasValue) {
+            arguments.seconds = std::atoi(argv[++i]);
+        } else if (arg == "--stop-after" && hasValue) {
+            arguments.stopAfterMs = static_cast<int>(std::atof(argv[++i]) * 1000);
+        } else if (arg == "--close-after" && hasValue) {
+            arguments.closeAfterMs = static_cast<int>(std::atof(argv[++i]) * 1000);
+        } else if (const auto mac = MacAddress::Parse(arg)) {
+            arguments.macs.push_back(*mac);
+        } else {
+            std::fprintf(stderr, "install_gui_driver: unexpected argument %s\n", arg.c_str());
+            return std::nullopt;
+        }
+    }
+    if ((arguments.range.has_value() != (arguments.mask != 0)) ||
+        (arguments.plan.isEmpty() && arguments.macs.empty())) {
+        std::fprintf(stderr, "install_gui_driver: --range needs --mask; without --plan name the cameras\n");
+        return std::nullopt;
+    }
+    return arguments;
+}
+
+int RunBatch(QApplication& app, const BatchArguments& arguments) {
+    InitFileTransferLibrary();
+    PrivilegedHelper helper;  // as the program does
+    helper.Start();
+    CleanUpOnEndSignals(helper);
+    StdDiagnostics diagnostics(/*everythingToStderr=*/true);
+    CCameraSetupDlg window(diagnostics, helper);
+    window.SetInstallStarter(&StartGuiInstall);
+    window.OnInitDialog();
+    window.show();
+
+    enum class Phase { WaitRows, WaitDialog, Running, Done } phase = Phase::WaitRows;
+    QElapsedTimer clock;
+    clock.start();
+    QPointer<CBatchDlg> dialog;
+    qint64 runningSince = -1;
+    int result = 3;
+    auto finish = [&](int code) {
+        result = code;
+        if (dialog) {
+            dialog->reject();
+        }
+        QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
+        phase = Phase::Done;
+    };
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        if (phase == Phase::Done) {
+            return;
+        }
+        if (clock.elapsed() > 600000) {
+            Say("timed out");
+            finish(3);
+            return;
+        }
+        DeviceTable& table = window.Discovery().Table();
+        QWidget* modal = QApplication::activeModalWidget();
+        if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && box->isVisible()) {
+            Say("message " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
+            Click(box->button(QMessageBox::Ok));
+            if (phase != Phase::Running || (dialog && !dialog->Running())) {
+                finish(1);
+            }
+            return;
+        }
+        switch (phase) {
+            case Phase::WaitRows: {
+                bool all = true;
+                for (const MacAddress& mac : arguments.macs) {
+                    const auto row = table.Find(mac);
+                    // The DHCP server's acknowledgement brings the mask a moment after the request.
+                    all = all && row && table.Record(*row).mask.value_or(0) != 0;
+                }
+                const bool waited = clock.elapsed() > arguments.seconds * 1000;
+                if ((!all || arguments.macs.empty()) && !waited) {
+                    return;
+                }
+                QTimer::singleShot(0, &window, [&window] { window.OnBatchInstall(); });
+                phase = Phase::WaitDialog;
+                return;
+            }
+            case Phase::WaitDialog: {
+                dialog = qobject_cast<CBatchDlg*>(modal);
+                if (!dialog || !dialog->isVisible()) {
+                    return;
+                }
+                if (!arguments.plan.isEmpty()) {
+                    // After this tick: a refused plan's message box would hold it.
+                    QTimer::singleShot(0, dialog, [&arguments, target = dialog] {
+                        if (target->ImportPlan(arguments.plan)) {
+                            Click(target->StartButton());
+                        }
+                    });
+                    phase = Phase::Running;
+                    return;
+                }
+                QTreeWidget* rows = dialog->Table();
+                for (int i = 0; i < rows->topLevelItemCount(); ++i) {
+                    QTreeWidgetItem* item = rows->topLevelItem(i);
+                    const auto mac = MacAddress::Parse(item->text(CBatchDlg::kColumnMac).toStdString());
+                    const bool named =
+                        mac && std::find(arguments.macs.begin(), arguments.macs.end(), *mac) != arguments.macs.end();
+                    item->setCheckState(CBatchDlg::kColumnMac, named ? Qt::Checked : Qt::Unchecked);
+                }
+                if (arguments.range) {
+                    dialog->RangeField(CBatchDlg::kFirstIp)->SetAddress(arguments.range->first);
+                    dialog->RangeField(CBatchDlg::kLastIp)->SetAddress(arguments.range->last);
+                    dialog->RangeField(CBatchDlg::kMask)->SetAddress(arguments.mask);
+                }
+                if (arguments.gateway) {
+                    dialog->RangeField(CBatchDlg::kGateway)->SetAddress(*arguments.gateway);
+                }
+                Click(dialog->StartButton());
+                phase = Phase::Running;
+                return;
+            }
+            case Phase::Running: {
+                if (runningSince < 0) {
+                    runningSince = clock.elapsed();
+                }
+                if (dialog && !dialog->Running() && !dialog->Ended() && clock.elapsed() - runningSince > 5000) {
+                    Say("batch not started");
+                    finish(1);
+                    return;
+                }
+                if (dialog && arguments.stopAfterMs >= 0 && dialog->Running() &&
+                    clock.elapsed() - runningSince > arguments.stopAfterMs && dialog->StopButton()->isEnabled()) {
+                    Say("stop pressed");
+                    Click(dialog->StopButton());
+                }
+                if (dialog && arguments.closeAfterMs >= 0 && dialog->Running() &&
+                    clock.elapsed() - runningSince > arguments.closeAfterMs) {
+                    QElapsedTimer closing;
+                    closing.start();
+                    dialog->reject();  // returns once the batch has ended
+                    Say("closed in " + std::to_string(closing.elapsed()) + " ms");
+                }
+                if (!dialog || !dialog->Ended()) {
+                    return;
+                }
+                bool allInstalled = true;
+                std::vector<BatchEngine::Result> results = dialog->Results();
+                for (const BatchEngine::Result& camera : results) {
+                    const std::string address =
+                        camera.newAddress == 0 ? std::string("-") : FormatDottedAddress(camera.newAddress);
+                    Say(camera.mac.Text() + " " + BatchCameraStateName(camera.state) + " " + address + " " +
+                        camera.message);
+                    allInstalled = allInstalled && camera.state == BatchCameraState::Installed;
+                }
+                if (!arguments.results.isEmpty() && !dialog->ExportResults(arguments.results)) {
+                    allInstalled = false;
+                }
+                dialog->reject();
+                for (const BatchEngine::Result& camera : results) {
+                    if (const auto row = table.Find(camera.mac)) {
+                        Say("row " + camera.mac.Text() + " " + table.Cell(*row, kColumnAddress) + " " +
+                            table.Cell(*row, kColumnAssigned));
+                    }
+                }
+                finish(allInstalled && !results.empty() ? 0 : 1);
+                return;
+            }
+            case Phase::Done:
+                return;
+        }
+    });
+    tick.start(50);
+    app.exec();
+    return result;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    if (argc >= 2 && std::string(argv[1]) == "--batch") {
+        const std::optional<BatchArguments> arguments = ParseBatchArguments(argc, argv);
+        return arguments ? RunBatch(app, *arguments) : 2;
+    }
     if (argc < 2) {
         std::fprintf(stderr, "usage: install_gui_driver MAC [--ip A.B.C.D] [--cancel-wizard] [--password P]...\n");
         return 2;

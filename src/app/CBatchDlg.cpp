@@ -1,0 +1,561 @@
+#include "CBatchDlg.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFormLayout>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPointer>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSaveFile>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+#include <cstdlib>
+#include <set>
+
+#include "AppStyle.h"
+#include "BatchResults.h"
+#include "BatchSetup.h"
+#include "Diagnostics.h"
+#include "DottedAddress.h"
+#include "FileTransfer.h"
+#include "InstallWorker.h"
+#include "InvokeBlocking.h"
+#include "IpAddressEdit.h"
+#include "PrivilegedHelper.h"
+#include "RealInstallPlatform.h"
+#include "StringTable.h"
+
+namespace {
+
+constexpr const char* kCaption = "Install several cameras";
+constexpr const char* kPlanFilter = "CSV plan (*.csv);;All files (*)";
+constexpr const char* kResultsFilter = "CSV (*.csv)";
+// A plan is capped at 1 MiB by its parser; one byte more lets the parser say so instead of reading a cut file.
+constexpr qint64 kPlanReadLimit = (1 << 20) + 1;
+constexpr int kPollMs = 100;
+
+QString Dotted(uint32_t address) {
+    return address == 0 ? QStringLiteral("-") : QString::fromStdString(FormatDottedAddress(address));
+}
+
+bool IsFinal(BatchCameraState state) {
+    return state != BatchCameraState::Waiting && state != BatchCameraState::Running;
+}
+
+std::optional<uint32_t> Optional(const IpAddressEdit* field) {
+    return field->IsBlank() ? std::nullopt : std::optional<uint32_t>(field->Address());
+}
+
+}  // namespace
+
+// Called on the installations' threads: everything is handed to the GUI thread and never waited for, so the
+// dialog may join the batch from the GUI thread. The list's updates go to the main window, which outlives the
+// dialog, so a camera's last update is not lost when the dialog closes right after it.
+class CBatchDlg::Observer : public BatchObserver {
+  public:
+    explicit Observer(CBatchDlg& dialog)
+        : m_dialog(&dialog),
+          m_listOwner(dialog.parent() != nullptr ? dialog.parent() : &dialog),
+          m_addressTaken(dialog.m_seams.addressTaken) {}
+
+    void Changed(const BatchUpdate& update) override {
+        CBatchDlg* dialog = m_dialog;
+        InvokeLater(dialog, [dialog, update] { dialog->Apply(update); });
+    }
+
+    void AddressTaken(const MacAddress& mac, uint32_t address, bool installed) override {
+        if (m_addressTaken) {
+            InvokeLater(m_listOwner,
+                        [call = m_addressTaken, mac, address, installed] { call(mac, address, installed); });
+        }
+    }
+
+  private:
+    CBatchDlg* m_dialog;
+    QObject* m_listOwner;
+    std::function<void(const MacAddress&, uint32_t, bool)> m_addressTaken;
+};
+
+namespace {
+
+// The real platform of one installation; the helper outlives the batch.
+BatchEngine::PlatformFactory RealPlatforms(PrivilegedHelper* helper) {
+    static PrivilegedHelper unstarted;  // every privileged step then fails with its own message
+    PrivilegedHelper& used = helper != nullptr ? *helper : unstarted;
+    InitFileTransferLibrary();  // once, before the installations' threads
+    return [&used](uint16_t identifier, Diagnostics& diagnostics) -> std::unique_ptr<InstallPlatformSource> {
+        return std::make_unique<RealInstallPlatform>(diagnostics, used, StringTable::Load(StringTable::kConfigFileName),
+                                                     identifier);
+    };
+}
+
+}  // namespace
+
+CBatchDlg::CBatchDlg(std::vector<CameraRecord> cameras, std::vector<AdapterInfo> adapters, Diagnostics& diagnostics,
+                     Seams seams, QWidget* parent)
+    : QDialog(parent),
+      m_cameras(std::move(cameras)),
+      m_adapters(std::move(adapters)),
+      m_diagnostics(diagnostics),
+      m_seams(std::move(seams)) {
+    setObjectName(QStringLiteral("CBatchDlg"));
+    setWindowTitle(QString::fromLatin1(kCaption));
+    if (!m_seams.platforms) {
+        m_seams.platforms = RealPlatforms(m_seams.helper);
+    }
+    if (!m_seams.openFileName) {
+        m_seams.openFileName = [this](const QString& caption, const QString& filter) {
+            return QFileDialog::getOpenFileName(this, caption, QString(), filter);
+        };
+    }
+    if (!m_seams.saveFileName) {
+        m_seams.saveFileName = [this](const QString& caption, const QString& filter) {
+            return QFileDialog::getSaveFileName(this, caption, QString(), filter);
+        };
+    }
+    CreateControls();
+    // In MAC order, the order a range hands out its addresses in.
+    std::vector<MacAddress> installable;
+    for (const CameraRecord& camera : m_cameras) {
+        if (camera.assigned == Assignment::No) {
+            installable.push_back(camera.mac);
+        }
+    }
+    std::sort(installable.begin(), installable.end());
+    for (const MacAddress& mac : installable) {
+        AddCameraRow(mac);
+    }
+    PrefillRange();
+    UpdateOverall();
+    EnableControls();
+}
+
+CBatchDlg::~CBatchDlg() {
+    StopAndJoin();
+}
+
+void CBatchDlg::CreateControls() {
+    auto* layout = new QVBoxLayout(this);
+
+    m_table = new QTreeWidget(this);
+    m_table->setObjectName(QStringLiteral("BatchTable"));
+    m_table->setRootIsDecorated(false);
+    m_table->setUniformRowHeights(true);
+    m_table->setSelectionMode(QAbstractItemView::NoSelection);
+    m_table->setHeaderLabels(
+        {QStringLiteral("MAC Address"), QStringLiteral("New IP"), QStringLiteral("State"), QStringLiteral("Progress")});
+    m_table->setColumnWidth(kColumnMac, 150);
+    m_table->setColumnWidth(kColumnNewIp, 110);
+    m_table->setColumnWidth(kColumnState, 220);
+    m_table->setMinimumSize(620, 260);
+    layout->addWidget(m_table);
+
+    auto* range = new QFormLayout;
+    const char* labels[kFieldCount] = {"First IP", "Last IP", "Subnet Mask", "Gateway", "DNS 1", "DNS 2"};
+    for (const char* label : labels) {
+        auto* field = new IpAddressEdit(this);
+        field->setObjectName(QString::fromLatin1(label));
+        field->setFixedSize(140, 22);
+        range->addRow(QString::fromLatin1(label), field);
+        m_fields.push_back(field);
+    }
+    m_planLabel = new QLabel(this);
+    range->addRow(m_planLabel);
+    layout->addLayout(range);
+
+    m_overall = new QProgressBar(this);
+    m_overall->setObjectName(QStringLiteral("OverallProgress"));
+    m_overall->setRange(0, 100);
+    layout->addWidget(m_overall);
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("Summary"));
+    layout->addWidget(m_summary);
+
+    auto* buttons = new QHBoxLayout;
+    auto addButton = [&](const char* text) {
+        auto* button = new QPushButton(QString::fromLatin1(text), this);
+        button->setAutoDefault(false);
+        buttons->addWidget(button);
+        return button;
+    };
+    m_import = addButton("Import plan...");
+    m_start = addButton("Start");
+    m_stop = addButton("Stop");
+    m_export = addButton("Export results...");
+    buttons->addStretch();
+    m_close = addButton("Close");
+    layout->addLayout(buttons);
+
+    connect(m_import, &QPushButton::clicked, this, [this] {
+        const QString path = m_seams.openFileName(QStringLiteral("Import plan"), QString::fromLatin1(kPlanFilter));
+        if (!path.isEmpty()) {
+            ImportPlan(path);
+        }
+    });
+    connect(m_start, &QPushButton::clicked, this, &CBatchDlg::OnStart);
+    connect(m_stop, &QPushButton::clicked, this, &CBatchDlg::OnStop);
+    connect(m_export, &QPushButton::clicked, this, [this] {
+        const QString path =
+            m_seams.saveFileName(QStringLiteral("Export results"), QString::fromLatin1(kResultsFilter));
+        if (!path.isEmpty()) {
+            ExportResults(path);
+        }
+    });
+    connect(m_close, &QPushButton::clicked, this, &QDialog::reject);
+}
+
+// The first adapter's network: from network + kRangeOffset (or the first host of a smaller network) up to the
+// address below the broadcast address. Gateway and name servers stay blank: each camera keeps what the network
+// page shows first for it.
+void CBatchDlg::PrefillRange() {
+    if (m_adapters.empty()) {
+        return;
+    }
+    const std::optional<uint32_t> address = ParseDottedAddress(m_adapters.front().address);
+    const std::optional<uint32_t> mask = ParseDottedAddress(m_adapters.front().mask);
+    if (!address || !mask || *mask == 0 || ~*mask < 2) {
+        return;  // no room for hosts
+    }
+    const uint32_t network = *address & *mask;
+    const uint32_t broadcast = network | ~*mask;
+    const uint32_t first = broadcast - network > kRangeOffset ? network + kRangeOffset : network + 1;
+    m_fields[kFirstIp]->SetAddress(first);
+    m_fields[kLastIp]->SetAddress(broadcast - 1);
+    m_fields[kMask]->SetAddress(*mask);
+}
+
+void CBatchDlg::AddCameraRow(const MacAddress& mac) {
+    if (m_rows.count(mac) != 0) {
+        return;
+    }
+    auto* item = new QTreeWidgetItem(m_table);
+    item->setText(kColumnMac, QString::fromStdString(mac.Text()));
+    item->setData(kColumnMac, Qt::UserRole, QString::fromStdString(mac.Text()));
+    item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
+    item->setCheckState(kColumnMac, Qt::Checked);
+    item->setText(kColumnNewIp, QStringLiteral("-"));
+    auto* bar = new QProgressBar;
+    bar->setRange(0, 100);
+    bar->setValue(0);
+    m_table->setItemWidget(item, kColumnProgress, bar);
+    Row& row = m_rows[mac];
+    row.item = item;
+    row.progress = bar;
+}
+
+std::vector<MacAddress> CBatchDlg::CheckedMacs() const {
+    std::vector<MacAddress> macs;
+    for (const auto& [mac, row] : m_rows) {
+        if (row.item->checkState(kColumnMac) == Qt::Checked) {
+            macs.push_back(mac);
+        }
+    }
+    return macs;
+}
+
+bool CBatchDlg::ImportPlan(const QString& path) {
+    if (Running() || m_ended) {
+        return false;
+    }
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        ShowMessage(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()),
+                    QString::fromLatin1(kErrorCaption));
+        return false;
+    }
+    const QByteArray bytes = file.read(kPlanReadLimit);
+    ParsedPlan plan = ParsePlan(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    if (plan.error) {
+        ShowMessage(QStringLiteral("%1: %2").arg(path, QString::fromStdString(PlanErrorText(*plan.error))),
+                    QString::fromLatin1(kErrorCaption));
+        return false;
+    }
+    // The plan names the cameras: its rows are checked (a camera not listed is added, to end failed), the rest
+    // unchecked.
+    for (auto& [mac, row] : m_rows) {
+        row.item->setCheckState(kColumnMac, Qt::Unchecked);
+        row.item->setText(kColumnNewIp, QStringLiteral("-"));
+    }
+    for (const PlanRow& planRow : plan.rows) {
+        AddCameraRow(planRow.options.mac);
+        Row& row = m_rows.at(planRow.options.mac);
+        row.item->setCheckState(kColumnMac, Qt::Checked);
+        row.item->setText(kColumnNewIp, Dotted(planRow.options.ip.value_or(0)));
+    }
+    m_planLabel->setText(QStringLiteral("Plan %1: %2 cameras").arg(QFileInfo(path).fileName()).arg(plan.rows.size()));
+    m_plan = std::move(plan.rows);
+    EnableControls();
+    return true;
+}
+
+std::optional<BatchSelection> CBatchDlg::Select() {
+    const std::vector<MacAddress> macs = CheckedMacs();
+    const QString caption = QString::fromLatin1(kErrorCaption);
+    if (macs.empty()) {
+        ShowMessage(QStringLiteral("Check the cameras to install."), caption);
+        return std::nullopt;
+    }
+    BatchSelection selection;
+    if (m_plan) {
+        std::vector<PlanRow> rows;
+        for (const PlanRow& row : *m_plan) {
+            if (std::find(macs.begin(), macs.end(), row.options.mac) != macs.end()) {
+                rows.push_back(row);
+            }
+        }
+        selection = ItemsForPlan(rows, m_cameras, nullptr);
+    } else {
+        if (m_fields[kFirstIp]->IsBlank() || m_fields[kLastIp]->IsBlank() || m_fields[kMask]->IsBlank()) {
+            ShowMessage(QStringLiteral("Enter the first and last address of the range and its subnet mask."), caption);
+            return std::nullopt;
+        }
+        RangeRequest request;
+        request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
+        request.mask = m_fields[kMask]->Address();
+        request.gateway = Optional(m_fields[kGateway]);
+        request.dns1 = Optional(m_fields[kDns1]);
+        request.dns2 = Optional(m_fields[kDns2]);
+        request.macs = macs;
+        if (request.span.first > request.span.last) {
+            ShowMessage(QStringLiteral("The first address of the range is above the last."), caption);
+            return std::nullopt;
+        }
+        // Never handed out: this PC's addresses, every listed camera's, and the servers the cameras are given.
+        std::set<uint32_t> inUse;
+        for (const AdapterInfo& adapter : m_adapters) {
+            if (const auto address = ParseDottedAddress(adapter.address)) {
+                inUse.insert(*address);
+            }
+        }
+        for (const CameraRecord& camera : m_cameras) {
+            if (camera.address != 0 && camera.address != 0xFFFFFFFFu) {
+                inUse.insert(camera.address);
+            }
+        }
+        for (const auto& server : {request.gateway, request.dns1, request.dns2}) {
+            if (server) {
+                inUse.insert(*server);
+            }
+        }
+        m_range = std::make_unique<AddressAllocator>(request.span, request.mask, std::move(inUse));
+        selection = ItemsForRange(request, m_cameras, *m_range, nullptr);
+    }
+    if (selection.error) {
+        ShowMessage(QString::fromStdString(PlanErrorText(*selection.error)), caption);
+        return std::nullopt;
+    }
+    return selection;
+}
+
+void CBatchDlg::OnStart() {
+    if (m_engine || m_ended) {
+        return;
+    }
+    std::optional<BatchSelection> selection = Select();
+    if (!selection) {
+        m_range.reset();
+        return;
+    }
+    // Only the cameras of this batch stay in the table.
+    std::set<MacAddress> inBatch;
+    for (const BatchItem& item : selection->items) {
+        inBatch.insert(item.camera.mac);
+    }
+    for (const BatchUpdate& update : selection->leftOut) {
+        inBatch.insert(update.mac);
+    }
+    for (auto it = m_rows.begin(); it != m_rows.end();) {
+        if (inBatch.count(it->first) == 0) {
+            delete it->second.item;
+            it = m_rows.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    for (const BatchItem& item : selection->items) {
+        ShowState(m_rows.at(item.camera.mac), BatchCameraState::Waiting, item.params.m_newAddress, std::string());
+    }
+    for (const BatchUpdate& update : selection->leftOut) {
+        AddCameraRow(update.mac);
+        ShowState(m_rows.at(update.mac), update.state, update.address, update.text);
+    }
+    for (auto& [mac, row] : m_rows) {
+        row.item->setFlags(row.item->flags() & ~Qt::ItemIsUserCheckable);
+    }
+    m_leftOut = std::move(selection->leftOut);
+
+    m_observer = std::make_unique<Observer>(*this);
+    BatchEngine::Settings settings;
+    settings.jobs = kJobs;
+    settings.range = m_range.get();
+    settings.diagnostics = &m_diagnostics;
+    settings.firstIdentifier = InstallWorker::ProcessIdentifier();
+    m_engine = std::make_unique<BatchEngine>(std::move(selection->items), settings, m_seams.platforms, *m_observer);
+    m_engine->Start();
+    UpdateOverall();
+    EnableControls();
+    CheckEnded();
+}
+
+void CBatchDlg::OnStop() {
+    if (Running()) {
+        m_engine->RequestStop();
+        m_stop->setEnabled(false);
+    }
+}
+
+bool CBatchDlg::Running() const {
+    return m_engine != nullptr && !m_ended;
+}
+
+void CBatchDlg::Apply(const BatchUpdate& update) {
+    const auto found = m_rows.find(update.mac);
+    if (found == m_rows.end() || IsFinal(found->second.state)) {
+        return;  // the end already shown is the one the results hold
+    }
+    found->second.percent = std::clamp(update.progress, 0, 100);
+    ShowState(found->second, update.state, update.address, update.text);
+    UpdateOverall();
+}
+
+void CBatchDlg::ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text) {
+    row.state = state;
+    if (address != 0) {
+        row.item->setText(kColumnNewIp, Dotted(address));
+    }
+    QString shown = QString::fromLatin1(BatchCameraStateName(state));
+    if (IsFinal(state) && state != BatchCameraState::Installed && !text.empty()) {
+        shown += QStringLiteral(": ") + QString::fromStdString(text);
+    }
+    row.item->setText(kColumnState, shown);
+    row.item->setToolTip(kColumnState, QString::fromStdString(text));
+    row.progress->setValue(IsFinal(state) ? 100 : row.percent);
+}
+
+void CBatchDlg::UpdateOverall() {
+    int installed = 0;
+    int failed = 0;
+    int stopped = 0;
+    int sum = 0;
+    for (const auto& [mac, row] : m_rows) {
+        installed += row.state == BatchCameraState::Installed || row.state == BatchCameraState::Skipped ? 1 : 0;
+        failed += row.state == BatchCameraState::Failed ? 1 : 0;
+        stopped += row.state == BatchCameraState::Stopped ? 1 : 0;
+        sum += IsFinal(row.state) ? 100 : row.percent;
+    }
+    const int total = static_cast<int>(m_rows.size());
+    m_overall->setValue(total == 0 || !m_engine ? 0 : sum / total);
+    QString summary = QStringLiteral("%1 installed, %2 failed of %3").arg(installed).arg(failed).arg(total);
+    if (stopped != 0) {
+        summary += QStringLiteral(", %1 stopped").arg(stopped);
+    }
+    m_summary->setText(m_engine ? summary : QString());
+}
+
+// The batch ends on its own threads; its final states come from its results, whatever updates are still queued.
+void CBatchDlg::CheckEnded() {
+    if (!m_engine || m_ended) {
+        return;
+    }
+    if (!m_engine->Finished()) {
+        QTimer::singleShot(kPollMs, this, &CBatchDlg::CheckEnded);
+        return;
+    }
+    m_engine->Join();
+    for (const BatchEngine::Result& result : m_engine->Results()) {
+        if (const auto found = m_rows.find(result.mac); found != m_rows.end()) {
+            ShowState(found->second, result.state, result.newAddress, result.message);
+        }
+    }
+    m_ended = true;
+    UpdateOverall();
+    EnableControls();
+    if (m_engine->Fatal()) {
+        // As for one installation: without its echo socket this process can install nothing. The batch has
+        // stopped and cleaned up every installation before this.
+        const std::vector<BatchEngine::Result> results = m_engine->Results();
+        const auto fatal = std::find_if(results.begin(), results.end(), [](const BatchEngine::Result& result) {
+            return result.state == BatchCameraState::Failed && !result.message.empty();
+        });
+        ShowMessage(QString::fromStdString(fatal != results.end() ? fatal->message : std::string("Install Fail")),
+                    QString::fromLatin1(kErrorCaption));
+        std::_Exit(InstallWorker::kFatalExitCode);
+    }
+}
+
+void CBatchDlg::EnableControls() {
+    const bool before = !m_engine;
+    for (IpAddressEdit* field : m_fields) {
+        field->setEnabled(before && !m_plan);
+    }
+    m_import->setEnabled(before);
+    m_start->setEnabled(before && !m_rows.empty());
+    m_stop->setEnabled(Running());
+    m_export->setEnabled(m_ended);
+}
+
+std::vector<BatchEngine::Result> CBatchDlg::Results() const {
+    std::vector<BatchEngine::Result> results;
+    if (!m_engine) {
+        return results;
+    }
+    for (const BatchUpdate& update : m_leftOut) {
+        BatchEngine::Result result;
+        result.mac = update.mac;
+        const auto camera = std::find_if(m_cameras.begin(), m_cameras.end(),
+                                         [&](const CameraRecord& c) { return c.mac == update.mac; });
+        result.oldAddress = camera != m_cameras.end() ? camera->address : 0;
+        result.newAddress = update.address;
+        result.state = update.state;
+        result.message = update.text;
+        results.push_back(std::move(result));
+    }
+    if (m_ended) {
+        std::vector<BatchEngine::Result> ran = m_engine->Results();
+        results.insert(results.begin(), ran.begin(), ran.end());
+    }
+    return results;
+}
+
+bool CBatchDlg::ExportResults(const QString& path) {
+    const std::string text = FormatBatchResults(Results());
+    QSaveFile file(path);
+    if (file.open(QIODevice::WriteOnly) &&
+        file.write(text.data(), static_cast<qint64>(text.size())) == static_cast<qint64>(text.size()) &&
+        file.commit()) {
+        return true;
+    }
+    ShowMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()),
+                QString::fromLatin1(kErrorCaption));
+    return false;
+}
+
+void CBatchDlg::StopAndJoin() {
+    if (m_engine && !m_ended) {
+        m_engine->RequestStop();
+        m_engine->Join();
+    }
+}
+
+void CBatchDlg::done(int result) {
+    StopAndJoin();
+    CheckEnded();
+    QDialog::done(result);
+}
+
+void CBatchDlg::ShowMessage(const QString& text, const QString& caption) {
+    if (m_seams.showMessage) {
+        m_seams.showMessage(text, caption);
+        return;
+    }
+    QMessageBox box(MessageBoxIcon(caption), caption, text, QMessageBox::Ok, this);
+    box.exec();
+}

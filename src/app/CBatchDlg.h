@@ -1,0 +1,128 @@
+#pragma once
+
+// "Install several cameras": the installable cameras of the list with a check box each, a range of addresses
+// (or an imported plan) and a batch that installs them in parallel. The batch runs on its own threads; their
+// reports reach this dialog through queued calls only. Closing the dialog stops the batch and joins it.
+
+#include <QDialog>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "AdapterInfo.h"
+#include "BatchEngine.h"
+#include "BatchPlan.h"
+#include "BatchSetup.h"
+#include "CameraRecord.h"
+
+class Diagnostics;
+class IpAddressEdit;
+class PrivilegedHelper;
+class QLabel;
+class QProgressBar;
+class QPushButton;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class CBatchDlg : public QDialog {
+    Q_OBJECT
+  public:
+    static constexpr int kJobs = 16;
+    // The prefilled range starts this far above the adapter's network address.
+    static constexpr uint32_t kRangeOffset = 20;
+
+    enum Field { kFirstIp, kLastIp, kMask, kGateway, kDns1, kDns2, kFieldCount };
+    enum Column { kColumnMac, kColumnNewIp, kColumnState, kColumnProgress };
+
+    struct Seams {
+        // Default: each installation on the real platform through `helper` (unstarted when null).
+        BatchEngine::PlatformFactory platforms;
+        PrivilegedHelper* helper = nullptr;
+        std::function<void(const QString& text, const QString& caption)> showMessage;  // default: QMessageBox
+        // The file dialogs; an empty name cancels. Default: QFileDialog.
+        std::function<QString(const QString& caption, const QString& filter)> openFileName;
+        std::function<QString(const QString& caption, const QString& filter)> saveFileName;
+        // GUI thread: the camera holds `address` now (as for one installation); the main window's list follows.
+        std::function<void(const MacAddress& mac, uint32_t address, bool installed)> addressTaken;
+    };
+
+    // cameras: the whole list (those reading "No" are offered; every address counts as in use). adapters: this
+    // PC's, the first one prefills the range. `diagnostics` outlives the dialog.
+    CBatchDlg(std::vector<CameraRecord> cameras, std::vector<AdapterInfo> adapters, Diagnostics& diagnostics,
+              Seams seams, QWidget* parent = nullptr);
+    // Stops the batch and waits for its installations' cleanup.
+    ~CBatchDlg() override;
+
+    // Reads a plan; its rows replace the range. False (the error shown with its line) when it is refused.
+    bool ImportPlan(const QString& path);
+    void OnStart();
+    void OnStop();
+    // Writes the results CSV; false (with a message) when it cannot be written.
+    bool ExportResults(const QString& path);
+
+    bool Running() const;
+    // Whether a batch ran and every camera has ended.
+    bool Ended() const { return m_ended; }
+    std::vector<BatchEngine::Result> Results() const;
+
+    QTreeWidget* Table() const { return m_table; }
+    IpAddressEdit* RangeField(Field field) const { return m_fields.at(field); }
+    QPushButton* StartButton() const { return m_start; }
+    QPushButton* StopButton() const { return m_stop; }
+    QLabel* Summary() const { return m_summary; }
+    QProgressBar* OverallProgress() const { return m_overall; }
+
+  public slots:
+    void done(int result) override;
+
+  private:
+    class Observer;
+    struct Row {
+        QTreeWidgetItem* item = nullptr;
+        QProgressBar* progress = nullptr;
+        BatchCameraState state = BatchCameraState::Waiting;
+        int percent = 0;
+    };
+
+    void CreateControls();
+    void PrefillRange();
+    void AddCameraRow(const MacAddress& mac);
+    std::vector<MacAddress> CheckedMacs() const;
+    std::optional<BatchSelection> Select();
+    void Apply(const BatchUpdate& update);
+    void ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text);
+    void UpdateOverall();
+    void CheckEnded();
+    void EnableControls();
+    void StopAndJoin();
+    void ShowMessage(const QString& text, const QString& caption);
+
+    std::vector<CameraRecord> m_cameras;
+    std::vector<AdapterInfo> m_adapters;
+    Diagnostics& m_diagnostics;
+    Seams m_seams;
+    std::optional<std::vector<PlanRow>> m_plan;
+
+    QTreeWidget* m_table = nullptr;
+    std::vector<IpAddressEdit*> m_fields;
+    QLabel* m_planLabel = nullptr;
+    QPushButton* m_import = nullptr;
+    QPushButton* m_start = nullptr;
+    QPushButton* m_stop = nullptr;
+    QPushButton* m_export = nullptr;
+    QPushButton* m_close = nullptr;
+    QProgressBar* m_overall = nullptr;
+    QLabel* m_summary = nullptr;
+    std::map<MacAddress, Row> m_rows;
+
+    // Declared last: destroyed first, while everything its threads report to still exists.
+    std::unique_ptr<Observer> m_observer;
+    std::unique_ptr<AddressAllocator> m_range;
+    std::vector<BatchUpdate> m_leftOut;
+    std::unique_ptr<BatchEngine> m_engine;
+    bool m_ended = false;
+};
