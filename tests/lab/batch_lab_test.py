@@ -141,6 +141,8 @@ class BatchLab(userlab.UserLabCase):
                                           env=[f"XDG_RUNTIME_DIR={self.work}", "QT_QPA_PLATFORM=offscreen"])
         self.assertEqual(code, 1, out + err)
         self.check_five("g", 50, batchlab.final_lines(out))
+        for i, name in enumerate(names[:3]):  # the window's list follows each installation
+            self.assertIn(f"row {dashed(name)} 10.213.7.{50 + i} Yes\n", out)
 
 
 if __name__ == "__main__":
