@@ -7,21 +7,19 @@ that no neighbour entry, host route or file is left behind.
 Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
 
-import json
 import signal
 import os
 import shutil
 import subprocess
 import sys
 import time
-import unittest
 
 import asuser
+import userlab
+from rewrite import base_values, expected_rewrite
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LAB = os.path.join(HERE, "..", "..", "tools", "lab", "lab")
-BINARY = None
-GUI = None
+LAB = userlab.LAB
 PREFIX = f"inst-{os.getpid()}"
 ENV = dict(os.environ, LAB_PREFIX=PREFIX)
 
@@ -56,82 +54,13 @@ CAMERAS = {
     "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
 }
 
-TAGS_ENCRYPTION = {"<authentication mode>", "<key length>", "<key format>", "<key select>",
-                   "<key 1>", "<key 2>", "<key 3>", "<key 4>"}
+lab = userlab.Lab(PREFIX)
+state = lab.state
 
 
-def expected_rewrite(original: bytes, values: dict, encryption: bool) -> bytes:
-    """The camera file the installation must leave: every line with CR LF, the line after a known tag replaced
-    (the encryption tags only when encryption is on)."""
-    lines = original.replace(b"\r", b"").split(b"\n")
-    if lines and lines[-1] == b"":
-        lines.pop()
-    out = []
-    i = 0
-    while i < len(lines):
-        line = lines[i].decode()
-        out.append(line)
-        i += 1
-        if line in values:
-            old = lines[i].decode() if i < len(lines) else line
-            i += 1 if i < len(lines) else 0
-            out.append(old if (line in TAGS_ENCRYPTION and not encryption) else values[line])
-    return b"".join(s.encode() + b"\r\n" for s in out)
-
-
-def base_values(mask="255.255.255.0", gateway="10.213.7.1", dns1="10.213.7.1", dns2="10.213.7.3",
-                findable=False):
-    return {
-        "<reset system>": "YES", "<install enabled>": "YES" if findable else "NO", "<subnet mask>": mask,
-        "<gateway ip>": gateway, "<primary name server>": dns1, "<secondary name server>": dns2,
-        # A camera that is not wireless keeps the values of a page never shown.
-        "<SSID>": "", "<wireless mode>": "0", "<channel>": "1", "<Tx rate>": "1M", "<preamble>": "long",
-        "<data encryption>": "NO", "<authentication mode>": "auto", "<key length>": "64bit", "<key format>": "ASCII",
-        "<key select>": "1", "<key 1>": "", "<key 2>": "", "<key 3>": "", "<key 4>": "",
-    }
-
-
-def lab(*args, check=True, capture=True):
-    return subprocess.run([LAB, *args], env=ENV, check=check, text=True,
-                          stdout=subprocess.PIPE if capture else None, stderr=subprocess.PIPE if capture else None)
-
-
-def state(name):
-    return json.loads(lab("state", name).stdout)
-
-
-class InstallLab(unittest.TestCase):
-    @classmethod
-    def setUpClass(cls):
-        listing = ";".join(f"name={n},mac={m},boot=hold,silence=2,{extra}" for n, (m, extra) in CAMERAS.items())
-        files = {"camera-setup": BINARY}
-        if GUI is not None:
-            files["install_gui_driver"] = GUI
-        cls.user = asuser.UserCopy(files, asuser.helper_beside(BINARY))
-        lab("up", "--cameras", listing)
-        cls.originals = {}
-        for name in CAMERAS:
-            with open(state(name)["config_ini"], "rb") as f:
-                cls.originals[name] = f.read()
-
-    @classmethod
-    def tearDownClass(cls):
-        lab("down", check=False)
-        cls.user.remove()
-        leftovers = subprocess.run(["ip", "netns", "list"], text=True, capture_output=True).stdout
-        assert PREFIX + "-" not in leftovers, leftovers
-
-    def setUp(self):
-        self.tmp = self.user.private_dir()
-
-    def tearDown(self):
-        # After every ending: no neighbour entry, host route or temporary file.
-        neigh = lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout
-        self.assertEqual(neigh.strip(), "", "neighbour entries left: " + neigh)
-        routes = lab("exec", "pc", "ip", "-4", "route", "show").stdout
-        self.assertNotIn("proto static", routes, "host route left: " + routes)
-        self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
-        shutil.rmtree(self.tmp)
+class InstallLab(userlab.UserLabCase):
+    lab = lab
+    cameras = CAMERAS
 
     def install(self, name, *args, stdin="", uid=asuser.MEMBER):
         """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
@@ -148,10 +77,6 @@ class InstallLab(unittest.TestCase):
             process.kill()
             out, err = process.communicate()
         return process.returncode, out, err, time.monotonic() - started
-
-    def config(self, name):
-        with open(state(name)["config_ini"], "rb") as f:
-            return f.read()
 
     def test_install_ok_rewrites_config_byte_for_byte(self):
         code, out, err, seconds = self.install("ok", "--ip", "10.213.7.61", "--findable")
@@ -380,7 +305,7 @@ class InstallLab(unittest.TestCase):
 
     # The window, driven offscreen by Qt Test: wizard filled, Restart pressed, message box read.
     def gui(self, name, *args):
-        if GUI is None:
+        if self.driver is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS[name][0].replace(":", "-")
         runtime = self.user.private_dir()  # Qt would make one under TMPDIR otherwise
@@ -400,7 +325,7 @@ class InstallLab(unittest.TestCase):
 
     def test_gui_ended_by_a_signal_leaves_nothing_behind(self):
         # Termination while the window waits for the camera: the neighbour entry goes too.
-        if GUI is None:
+        if self.driver is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS["guiterm"][0].replace(":", "-")
         runtime = self.user.private_dir()
@@ -478,20 +403,5 @@ class InstallLab(unittest.TestCase):
             self.assertEqual(self.config(name), self.originals[name] if name != "guigone" else self.config(name))
 
 
-def main():
-    global BINARY, GUI
-    if os.geteuid() != 0:
-        print("SKIPPED: the camera lab needs root", file=sys.stderr)
-        return 77
-    if subprocess.run(["ip", "netns", "add", PREFIX + "-probe"], capture_output=True).returncode != 0:
-        print("SKIPPED: network namespaces cannot be created here", file=sys.stderr)
-        return 77
-    subprocess.run(["ip", "netns", "delete", PREFIX + "-probe"], capture_output=True)
-    BINARY = os.path.abspath(sys.argv[1])
-    GUI = os.path.abspath(sys.argv[2]) if len(sys.argv) > 2 and sys.argv[2] else None
-    result = unittest.main(argv=[sys.argv[0], "-v"] + sys.argv[3:], exit=False).result
-    return 0 if result.wasSuccessful() else 1
-
-
 if __name__ == "__main__":
-    sys.exit(main())
+    sys.exit(userlab.main(InstallLab))

@@ -50,6 +50,17 @@ class Boot(LabTestCase):
         self.assertTrue(packets)
         self.assertTrue(all("12" not in p["options"] for p in packets))
 
+    def test_boot_of_several_names_boots_none_when_one_is_unknown(self):
+        self.up(f"name=c1,mac={MAC1},boot=hold;name=c2,mac=02:5E:A1:CC:55:C8,boot=hold")
+        r = self.lab("boot", "c1", "c3", check=False)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn("no camera 'c3'", r.stderr)
+        time.sleep(0.5)
+        self.assertEqual([self.state(n)["phase"] for n in ("c1", "c2")], ["held", "held"])
+        self.lab("boot", "--all")
+        for name in ("c1", "c2"):
+            self.wait_state(name, lambda s: s["phase"] == "up" and s["address"], what="boot")
+
     def test_noaddr_camera_has_no_address_and_sends_no_dhcp(self):
         self.up(f"name=c1,mac={MAC1},boot=noaddr")
         st = self.state("c1")

@@ -1,0 +1,149 @@
+#!/usr/bin/python3
+"""Batches of lab cameras installed by `camera-setup batch` and by the batch dialog (offscreen GUI driver), run as an
+ordinary user: every camera's outcome, address and config.ini, the results file, a batch resumed after a kill, and
+that no neighbour entry, host route or file is left behind.
+
+Usage: batch_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
+"""
+
+import os
+import shutil
+import signal
+import subprocess
+import sys
+
+import batchlab
+import userlab
+from rewrite import base_values, expected_rewrite
+
+PREFIX = f"batch-{os.getpid()}"
+
+LOCKED = "IP address is set, but settings are not changed"
+# Five cameras per batch, named in MAC order (the order a range is handed out in): three that install, one whose
+# FTP password differs, one that never comes back from its restart.
+FIVE = [("ok1", ""), ("ok2", ""), ("ok3", ""), ("locked", ",password=Other"), ("gone", ",comeback=0")]
+CAMERAS = {}
+for group, base in (("h", 0x01), ("g", 0x11)):
+    for i, (name, extra) in enumerate(FIVE):
+        CAMERAS[group + name] = (f"02:5E:A1:CD:E3:{base + i:02X}", "host=NV4412-0104,xrm=0" + extra)
+for i in range(3):
+    CAMERAS[f"r{i + 1}"] = (f"02:5E:A1:CD:E3:{0x21 + i:02X}", "host=NV4412-0104,xrm=0")
+
+lab = userlab.Lab(PREFIX)
+state = lab.state
+
+
+def dashed(name):
+    return CAMERAS[name][0].replace(":", "-")
+
+
+class BatchLab(userlab.UserLabCase):
+    lab = lab
+    cameras = CAMERAS
+
+    def setUp(self):
+        super().setUp()
+        self.work = self.user.private_dir()
+        self.addCleanup(shutil.rmtree, self.work, True)
+
+    def start(self, program, *args, env=(), stderr=subprocess.PIPE):
+        command = self.user.command(program, *args, env=[f"TMPDIR={self.tmp}", *env])
+        return subprocess.Popen([userlab.LAB, "exec", "pc", *command], env=lab.env, text=True,
+                                stdout=subprocess.PIPE, stderr=stderr)
+
+    def run_booting(self, names, program, *args, env=()):
+        """Runs the program, boots the cameras once it listens for DHCP, returns (exit code, stdout, stderr)."""
+        process = self.start(program, *args, env=env)
+        try:
+            if batchlab.wait_listening(PREFIX + "-pc", process):
+                lab("boot", *names)
+            out, err = process.communicate(timeout=240)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        return process.returncode, out, err
+
+    def check_five(self, group, first_octet, last):
+        """Every camera of the group: its final line (state, address, text), its address and its file."""
+        for i, (suffix, _) in enumerate(FIVE):
+            name = group + suffix
+            address = f"10.213.7.{first_octet + i}"
+            with self.subTest(camera=name):
+                want = {"locked": ("failed", address, LOCKED), "gone": ("failed", address, "Install Fail")}.get(
+                    suffix, ("installed", address, "Install OK"))
+                self.assertEqual(last.get(dashed(name)), want)
+                if suffix != "gone":  # that one took its address and file, then never came back
+                    st = lab("wait", name, "--phase", "up", "--address", address, "--timeout", "20", check=False)
+                    self.assertEqual(st.returncode, 0, st.stderr)
+                expected = self.originals[name] if suffix == "locked" else expected_rewrite(
+                    self.originals[name], base_values(), False)
+                self.assertEqual(self.config(name), expected)
+
+    def test_headless_range_batch(self):
+        names = ["h" + s for s, _ in FIVE]
+        results = os.path.join(self.work, "results.csv")
+        macs = [a for n in names for a in ("--mac", dashed(n))]
+        code, out, err = self.run_booting(names, "camera-setup", "batch", "--range", "10.213.7.20-10.213.7.39",
+                                          "--mask", "255.255.255.0", *macs, "--results", results)
+        self.assertEqual(code, 1, out + err)
+        self.assertRegex(out.splitlines()[-1], r"^batch: 3 installed, 0 skipped, 2 failed, 0 stopped of 5 cameras "
+                                               r"in \d+\.\d s$")
+        last = batchlab.final_lines(out)
+        self.check_five("h", 20, last)
+        rows = batchlab.read_results(results)
+        self.assertEqual(rows[0], ["mac", "old_address", "new_address", "outcome", "message"])
+        want = sorted([dashed(n), state(n)["lease"]["ip"], last[dashed(n)][1], last[dashed(n)][0],
+                       last[dashed(n)][2]] for n in names)
+        self.assertEqual(sorted(row[:4] + [" ".join(row[4].split())] for row in rows[1:]), want)
+
+    def test_resume_after_termination(self):
+        names = ["r1", "r2", "r3"]
+        plan = os.path.join(self.work, "plan.csv")
+        with open(plan, "w") as f:
+            f.write("mac,ip\r\n" + "".join(f"{dashed(n)},10.213.7.{40 + i}\r\n" for i, n in enumerate(names)))
+        args = ["batch", "--plan", plan, "--jobs", "1", "--state", os.path.join(self.work, "state.json")]
+        process = self.start("camera-setup", *args, stderr=subprocess.DEVNULL)  # only stdout is read
+        seen = []
+        try:
+            self.assertTrue(batchlab.wait_listening(PREFIX + "-pc", process))
+            lab("boot", *names)
+            for line in process.stdout:
+                seen.append(line)
+                if line.startswith(dashed("r1") + " installed "):
+                    process.send_signal(signal.SIGTERM)  # lab exec became the program: this PID is its own
+                    break
+            process.communicate(timeout=60)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        self.assertEqual(process.returncode, 128 + signal.SIGTERM, "".join(seen))
+        # Run again: every camera boots (and so is found) again; the one installed before is left alone.
+        code, out, err = self.run_booting(names, "camera-setup", *args)
+        self.assertEqual(code, 0, out + err)
+        last = batchlab.final_lines(out)
+        self.assertEqual(last[dashed("r1")], ("skipped", "10.213.7.40", "installed by an earlier run"))
+        for i, name in enumerate(names):
+            with self.subTest(camera=name):
+                if name != "r1":
+                    self.assertEqual(last[dashed(name)], ("installed", f"10.213.7.{40 + i}", "Install OK"))
+                self.assertEqual(state(name)["uploads"], 1)
+                self.assertEqual(self.config(name), expected_rewrite(self.originals[name], base_values(), False))
+
+    def test_dialog_range_batch(self):
+        if self.driver is None:
+            self.skipTest("no GUI driver given")
+        names = ["g" + s for s, _ in FIVE]
+        code, out, err = self.run_booting(names, "install_gui_driver", "--batch", "--range",
+                                          "10.213.7.50-10.213.7.59", "--mask", "255.255.255.0",
+                                          *[dashed(n) for n in names],
+                                          env=[f"XDG_RUNTIME_DIR={self.work}", "QT_QPA_PLATFORM=offscreen"])
+        self.assertEqual(code, 1, out + err)
+        self.check_five("g", 50, batchlab.final_lines(out))
+        for i, name in enumerate(names[:3]):  # the window's list follows each installation
+            self.assertIn(f"row {dashed(name)} 10.213.7.{50 + i} Yes\n", out)
+
+
+if __name__ == "__main__":
+    sys.exit(userlab.main(BatchLab))

@@ -1,0 +1,47 @@
+"""What the batch lab test and bench/batch_bench share: knowing when the program listens for DHCP, and reading
+the batch's output, results file and state file."""
+
+import csv
+import datetime
+import json
+import subprocess
+import time
+
+
+def wait_listening(namespace, process, timeout=20.0):
+    """True once a socket in the namespace is bound to UDP 67 and one to UDP 68 (the cameras may be booted then);
+    False when the process ended or the time ran out first."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline and process.poll() is None:
+        out = subprocess.run(["ip", "netns", "exec", namespace, "ss", "-Hlun"], capture_output=True,
+                             text=True).stdout
+        ports = {line.split()[3].rsplit(":", 1)[-1] for line in out.splitlines() if len(line.split()) > 3}
+        if {"67", "68"} <= ports:
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def final_lines(stdout):
+    """MAC -> (state, address, text) of the camera's last progress line."""
+    last = {}
+    for line in stdout.splitlines():
+        parts = line.split(" ", 3)
+        if len(parts) >= 3 and parts[1] in ("waiting", "running", "installed", "failed", "skipped", "stopped"):
+            last[parts[0]] = (parts[1], parts[2], parts[3] if len(parts) > 3 else "")
+    return last
+
+
+def read_results(path):
+    with open(path, newline="", encoding="utf-8") as f:
+        return list(csv.reader(f))
+
+
+def read_state(path):
+    with open(path, encoding="utf-8") as f:
+        return json.load(f)
+
+
+def seconds_between(started, ended):
+    parse = datetime.datetime.fromisoformat
+    return (parse(ended.replace("Z", "+00:00")) - parse(started.replace("Z", "+00:00"))).total_seconds()
