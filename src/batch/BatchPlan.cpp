@@ -15,13 +15,13 @@ constexpr size_t kMaxPlanRows = 4096;
 
 enum class Column { Mac, Findable, Encryption, Value };
 
-struct ColumnSpec {
+struct PlanColumn {
     const char* name;
     Column kind;
 };
 
 // Value columns name the install option they share their check with (`key_length` = `key-length`).
-constexpr std::array<ColumnSpec, 23> kColumns{{
+constexpr std::array<PlanColumn, 23> kColumns{{
     {"mac", Column::Mac},
     {"ip", Column::Value},
     {"mask", Column::Value},
@@ -86,25 +86,25 @@ std::string Wants(const char* column, const char* wanted, const std::string& val
 }
 
 // The header's columns in file order; nothing, with the error, for an unknown, repeated or missing column.
-std::optional<std::vector<const ColumnSpec*>> ReadHeader(const std::vector<std::string>& header, PlanError* error) {
-    std::vector<const ColumnSpec*> columns;
+std::optional<std::vector<const PlanColumn*>> ReadHeader(const std::vector<std::string>& header, PlanError* error) {
+    std::vector<const PlanColumn*> columns;
     for (const std::string& cell : header) {
         const std::string_view name = TrimSpaces(cell);
-        const auto spec =
-            std::find_if(kColumns.begin(), kColumns.end(), [&](const ColumnSpec& c) { return name == c.name; });
-        if (spec == kColumns.end()) {
+        const auto known =
+            std::find_if(kColumns.begin(), kColumns.end(), [&](const PlanColumn& c) { return name == c.name; });
+        if (known == kColumns.end()) {
             *error = {0, "unknown column \"" + std::string(name) + "\""};
             return std::nullopt;
         }
-        if (std::find(columns.begin(), columns.end(), &*spec) != columns.end()) {
+        if (std::find(columns.begin(), columns.end(), &*known) != columns.end()) {
             *error = {0, "column \"" + std::string(name) + "\" appears twice"};
             return std::nullopt;
         }
-        columns.push_back(&*spec);
+        columns.push_back(&*known);
     }
     for (const char* required : {"mac", "ip"}) {
         if (std::none_of(columns.begin(), columns.end(),
-                         [&](const ColumnSpec* c) { return std::strcmp(c->name, required) == 0; })) {
+                         [&](const PlanColumn* c) { return std::strcmp(c->name, required) == 0; })) {
             *error = {0, std::string("column \"") + required + "\" is missing"};
             return std::nullopt;
         }
@@ -113,10 +113,10 @@ std::optional<std::vector<const ColumnSpec*>> ReadHeader(const std::vector<std::
 }
 
 // One record's cells into options; the error message (without the line) when a cell is refused.
-std::optional<std::string> ReadRow(const std::vector<const ColumnSpec*>& columns, const std::vector<std::string>& cells,
+std::optional<std::string> ReadRow(const std::vector<const PlanColumn*>& columns, const std::vector<std::string>& cells,
                                    InstallOptions& options) {
     for (size_t i = 0; i < columns.size(); ++i) {
-        const ColumnSpec& column = *columns[i];
+        const PlanColumn& column = *columns[i];
         const std::string& cell = cells[i];
         const InstallValueOption* option = column.kind == Column::Value ? OptionFor(column.name) : nullptr;
         // Spaces around a checked value cannot belong to it; free text (SSID, keys, password) stays as written.

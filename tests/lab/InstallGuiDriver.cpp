@@ -134,16 +134,30 @@ std::optional<BatchArguments> ParseBatchArguments(int argc, char** argv) {
     return arguments;
 }
 
+// The window with its helper, set up as the program's main() does.
+struct ProgramWindow {
+    static bool StartHelper(PrivilegedHelper& helper) {
+        InitFileTransferLibrary();
+        helper.Start();
+        CleanUpOnEndSignals(helper);
+        return true;
+    }
+
+    ProgramWindow() {
+        window.SetInstallStarter(&StartGuiInstall);
+        window.OnInitDialog();
+        window.show();
+    }
+
+    PrivilegedHelper helper;
+    bool started = StartHelper(helper);
+    StdDiagnostics diagnostics{/*everythingToStderr=*/true};
+    CCameraSetupDlg window{diagnostics, helper};
+};
+
 int RunBatch(QApplication& app, const BatchArguments& arguments) {
-    InitFileTransferLibrary();
-    PrivilegedHelper helper;  // as the program does
-    helper.Start();
-    CleanUpOnEndSignals(helper);
-    StdDiagnostics diagnostics(/*everythingToStderr=*/true);
-    CCameraSetupDlg window(diagnostics, helper);
-    window.SetInstallStarter(&StartGuiInstall);
-    window.OnInitDialog();
-    window.show();
+    ProgramWindow program;
+    CCameraSetupDlg& window = program.window;
 
     enum class Phase { WaitRows, WaitDialog, Running, Done } phase = Phase::WaitRows;
     QElapsedTimer clock;
@@ -322,15 +336,8 @@ int main(int argc, char** argv) {
         }
     }
 
-    InitFileTransferLibrary();
-    PrivilegedHelper helper;  // as the program does
-    helper.Start();
-    CleanUpOnEndSignals(helper);
-    StdDiagnostics diagnostics(/*everythingToStderr=*/true);
-    CCameraSetupDlg window(diagnostics, helper);
-    window.SetInstallStarter(&StartGuiInstall);
-    window.OnInitDialog();
-    window.show();
+    ProgramWindow program;
+    CCameraSetupDlg& window = program.window;
 
     enum class Phase {
         WaitRow,
