@@ -50,13 +50,16 @@ class Gate {
 // The camera's echo behaviour is chosen by the address it is asked about: an address in use answers at once.
 class AddressChannel : public EchoChannel {
   public:
-    AddressChannel(Log& log, FakeClock& clock, const std::set<uint32_t>& inUse, std::vector<int>& waits)
-        : m_log(log), m_clock(clock), m_inUse(inUse), m_waits(waits) {}
+    AddressChannel(Log& log, FakeClock& clock, const std::set<uint32_t>& inUse, std::vector<int>& waits,
+                   std::deque<Step> script)
+        : m_log(log), m_clock(clock), m_inUse(inUse), m_waits(waits), m_script(std::move(script)) {}
     Result Send(uint32_t destination, std::span<const uint8_t> message) override {
         if (!m_inner) {
             std::deque<Step> script{{Step::Answer}};
             if (!m_inUse.contains(destination)) {
-                script = {{Step::Silence}, {Step::Answer}, {Step::Silence}, {Step::Answer}};
+                script = m_script.empty()
+                             ? std::deque<Step>{{Step::Silence}, {Step::Answer}, {Step::Silence}, {Step::Answer}}
+                             : m_script;
             }
             m_inner = std::make_unique<FakeChannel>(m_log, script, m_clock, false, m_waits);
         }
@@ -73,6 +76,7 @@ class AddressChannel : public EchoChannel {
     FakeClock& m_clock;
     const std::set<uint32_t>& m_inUse;
     std::vector<int>& m_waits;
+    std::deque<Step> m_script;  // the echo replies of an address not in use; empty: a camera that installs
     std::unique_ptr<FakeChannel> m_inner;
 };
 
@@ -81,6 +85,8 @@ struct Camera {
     std::string password;  // the camera's FTP password; empty: its factory one
     std::optional<std::string> ftpPassword;
     bool noEchoSocket = false;
+    std::deque<Step> script;  // see AddressChannel
+    std::function<void(FakeTransfer&)> transfer;
 };
 
 Camera At(int last, std::string password = "", std::optional<std::string> ftpPassword = std::nullopt) {
@@ -96,6 +102,9 @@ struct Fakes : InstallPlatformSource {
     Fakes(const Camera& camera, size_t index, const std::set<uint32_t>& inUse, Gate* gate)
         : camera(camera), inUse(inUse), gate(gate) {
         transfer.m_password = camera.password.empty() ? CameraMac(index).PasswordText() : camera.password;
+        if (camera.transfer) {
+            camera.transfer(transfer);
+        }
     }
     InstallWorker::Platform Platform() override {
         return {[this] {
@@ -108,7 +117,7 @@ struct Fakes : InstallPlatformSource {
                         opened.failure = IcmpEchoChannel::Failure::Socket;
                         opened.error = 1;
                     } else {
-                        opened.channel = std::make_unique<AddressChannel>(log, clock, inUse, waits);
+                        opened.channel = std::make_unique<AddressChannel>(log, clock, inUse, waits, camera.script);
                     }
                     return opened;
                 },
@@ -179,10 +188,12 @@ bool Eventually(const std::function<bool()>& done) {
 
 TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
     using State = BatchCameraState;
+    using Reason = BatchReason;
     struct Expected {
         State state;
         uint32_t address;
         int attempts;
+        Reason reason;
     };
     struct Case {
         const char* name;
@@ -197,6 +208,16 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
     };
     Camera noSocket = At(101);
     noSocket.noEchoSocket = true;
+    const auto scripted = [](int last, std::deque<Step> script) {
+        Camera camera = At(last);
+        camera.script = std::move(script);
+        return camera;
+    };
+    const auto transfer = [](int last, std::function<void(FakeTransfer&)> change) {
+        Camera camera = At(last);
+        camera.transfer = std::move(change);
+        return camera;
+    };
     const std::vector<Case> cases{
         {"at most jobs at once; a refused login fails that camera only",
          2,
@@ -205,11 +226,11 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {},
          true,
          false,
-         {{State::Installed, Host(100), 1},
-          {State::Installed, Host(101), 1},
-          {State::Installed, Host(102), 1},
-          {State::Failed, Host(103), 1},
-          {State::Installed, Host(104), 1}}},
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Installed, Host(101), 1, Reason::Installed},
+          {State::Installed, Host(102), 1, Reason::Installed},
+          {State::Failed, Host(103), 1, Reason::FtpLogin},
+          {State::Installed, Host(104), 1, Reason::Installed}}},
         {"an address in use is skipped for the next free one, until none is left",
          1,
          {At(0), At(0), At(0)},
@@ -217,7 +238,9 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {Host(101), Host(103)},
          false,
          false,
-         {{State::Installed, Host(100), 1}, {State::Installed, Host(102), 2}, {State::Failed, Host(103), 1}}},
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Installed, Host(102), 2, Reason::Installed},
+          {State::Failed, Host(103), 1, Reason::AddressInUse}}},
         {"a stop ends the running cameras cleanly and starts no other",
          2,
          {At(100), At(101), At(102), At(103)},
@@ -225,10 +248,10 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {},
          true,
          true,
-         {{State::Stopped, Host(100), 1},
-          {State::Stopped, Host(101), 1},
-          {State::Stopped, Host(102), 0},
-          {State::Stopped, Host(103), 0}}},
+         {{State::Stopped, Host(100), 1, Reason::Stopped},
+          {State::Stopped, Host(101), 1, Reason::Stopped},
+          {State::Stopped, Host(102), 0, Reason::Stopped},
+          {State::Stopped, Host(103), 0, Reason::Stopped}}},
         {"a fatal echo socket stops the batch instead of ending the process",
          1,
          {At(100), noSocket, At(102)},
@@ -236,8 +259,34 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {},
          false,
          false,
-         {{State::Installed, Host(100), 1}, {State::Failed, Host(101), 1}, {State::Stopped, Host(102), 0}},
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Failed, Host(101), 1, Reason::Fatal},
+          {State::Stopped, Host(102), 0, Reason::Stopped}},
          true},
+        {"every failure says why",
+         8,
+         {At(100), scripted(101, {{Step::Silence}}), scripted(102, {{Step::Silence}, {Step::Fail}}),
+          transfer(103, [](FakeTransfer& t) { t.m_openOk = false; }),
+          transfer(104, [](FakeTransfer& t) { t.m_downloadOk = false; }),
+          transfer(105, [](FakeTransfer& t) { t.m_uploadResults = {FileTransfer::Result::Failed}; }),
+          transfer(106,
+                   [](FakeTransfer& t) {
+                       t.m_uploadResults = {FileTransfer::Result::Interrupted, FileTransfer::Result::Failed};
+                   }),
+          scripted(107, {{Step::Silence}, {Step::Answer}}), At(108)},
+         std::nullopt,
+         {Host(108)},
+         false,
+         false,
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Failed, Host(101), 1, Reason::NoAnswer},
+          {State::Failed, Host(102), 1, Reason::Network},
+          {State::Failed, Host(103), 1, Reason::Network},
+          {State::Failed, Host(104), 1, Reason::Download},
+          {State::Failed, Host(105), 1, Reason::Upload},
+          {State::Failed, Host(106), 1, Reason::ConfigIncomplete},
+          {State::Failed, Host(107), 1, Reason::NoRestart},
+          {State::Failed, Host(108), 1, Reason::AddressInUse}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -290,11 +339,13 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
             SCOPED_TRACE(i);
             EXPECT_EQ(results[i].mac, CameraMac(i));
             EXPECT_EQ(results[i].state, c.expected[i].state) << results[i].message;
+            EXPECT_EQ(results[i].reason, c.expected[i].reason) << results[i].message;
             EXPECT_EQ(results[i].newAddress, c.expected[i].address);
             const auto record = state.Find(CameraMac(i));
             ASSERT_TRUE(record);
             EXPECT_EQ(record->state, c.expected[i].state);
             EXPECT_EQ(record->attempts, c.expected[i].attempts);
+            EXPECT_EQ(record->reason, c.expected[i].reason);
             // Nothing is left behind, and nobody ends the process.
             EXPECT_TRUE(fakes[i]->neighbours.m_entries.empty());
             EXPECT_TRUE(fakes[i]->neighbours.m_routes.empty());
