@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Listens on eth0 of the lab namespace it runs in (the pc's; it sends nothing) and writes one JSON line per event,
-stamped with the kernel's receive time: the first DHCP client packet of each MAC, every FTP "226" reply (a
-transfer's end) and every ICMP echo request the pc sends.
+stamped with the kernel's receive time: the first DHCP client packet of each MAC, the FTP control lines that end a
+session (STOR, its "226" reply, QUIT and its "221" reply) and every ICMP echo request the pc sends.
 
 Usage: ip netns exec PREFIX-pc lab_sniffer.py OUT.jsonl PC_ADDRESS   (ends on SIGTERM)
 """
@@ -21,6 +21,8 @@ def main():
     pc = sys.argv[2]
     signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
     s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(ETH_P_ALL))
+    SO_RCVBUFFORCE = 33
+    s.setsockopt(socket.SOL_SOCKET, SO_RCVBUFFORCE, 32 << 20)  # a burst of 100 transfers must not overflow it
     s.bind(("eth0", 0))
     s.setsockopt(socket.SOL_SOCKET, SO_TIMESTAMPNS, 1)
     booted = set()
@@ -42,9 +44,10 @@ def main():
             if mac not in booted:
                 booted.add(mac)
                 event = {"kind": "dhcp", "mac": mac}
-        elif ip[9] == 6 and len(l4) >= 20 and struct.unpack("!H", l4[0:2])[0] == 21:
-            if l4[(l4[12] >> 4) * 4:].startswith(b"226"):
-                event = {"kind": "226", "from": src}
+        elif ip[9] == 6 and len(l4) >= 20 and 21 in struct.unpack("!HH", l4[0:4]):
+            payload = l4[(l4[12] >> 4) * 4:]
+            if payload[:3] in (b"226", b"221", b"QUI", b"STO"):
+                event = {"kind": payload[:3].decode(), "from": src, "to": dst}
         if event:
             event["t"] = t
             out.write(json.dumps(event) + "\n")
