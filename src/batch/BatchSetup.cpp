@@ -214,12 +214,15 @@ std::vector<BatchUpdate> BatchWatch::Unhandled() const {
         if (m_handled.count(mac) != 0) {
             continue;
         }
+        const auto row =
+            std::find_if(m_rows.begin(), m_rows.end(), [&](const PlanRow& r) { return r.options.mac == mac; });
+        const uint32_t address = row != m_rows.end() ? row->options.ip.value_or(0) : 0;
         const auto seen = m_seen.find(mac);
         if (seen == m_seen.end()) {
-            unhandled.push_back({mac, BatchCameraState::Failed, 0, 0, kNotFoundText, BatchReason::NotFound});
+            unhandled.push_back({mac, BatchCameraState::Failed, address, 0, kNotFoundText, BatchReason::NotFound});
         } else {
-            unhandled.push_back(
-                {mac, BatchCameraState::Failed, 0, 0, NotInstallableText(seen->second), BatchReason::NotInstallable});
+            unhandled.push_back({mac, BatchCameraState::Failed, address, 0, NotInstallableText(seen->second),
+                                 BatchReason::NotInstallable});
         }
     }
     return unhandled;
