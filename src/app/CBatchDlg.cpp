@@ -457,8 +457,18 @@ void CBatchDlg::OnStart() {
             return;
         }
     }
-    // Only the cameras of this batch stay in the table; in watch mode they join as they are taken.
+    // Only the cameras of this batch stay in the table; in watch mode the checked ones wait for their turn and the
+    // others join as they are taken.
     std::set<MacAddress> inBatch;
+    for (const auto& [mac, row] : m_rows) {
+        if (m_watcher && m_unchecked.count(mac) == 0) {
+            inBatch.insert(mac);
+            if (!m_plan) {
+                row.item->setText(kColumnNewIp, Dotted(0));  // a range goes out in the order the cameras are taken
+            }
+            ShowState(m_rows.at(mac), BatchCameraState::Waiting, 0, std::string(), BatchReason::None);
+        }
+    }
     for (const BatchItem& item : selection->items) {
         inBatch.insert(item.camera.mac);
     }
