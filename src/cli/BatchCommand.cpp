@@ -6,7 +6,6 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -32,7 +31,6 @@
 #include "HeadlessCommand.h"
 #include "InstallOptions.h"
 #include "InvokeBlocking.h"
-#include "RealInstallPlatform.h"
 #include "StringTable.h"
 #include "UsageText.h"
 
@@ -235,15 +233,6 @@ class BatchRun {
             cameras.push_back(table.Record(row));
         }
         return cameras;
-    }
-
-    static uint32_t OldAddress(const std::vector<CameraRecord>& cameras, const MacAddress& mac) {
-        for (const CameraRecord& camera : cameras) {
-            if (camera.mac == mac) {
-                return camera.address;
-            }
-        }
-        return 0;
     }
 
     RangeRequest Request() const {
