@@ -1,35 +1,39 @@
 #include "CBatchDlg.h"
 
-#include <QFile>
+#include <QCheckBox>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QSignalBlocker>
 #include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <set>
 
 #include "AppStyle.h"
 #include "BatchResults.h"
 #include "BatchSetup.h"
+#include "Bitmaps.h"
+#include "CommandButton.h"
 #include "Diagnostics.h"
 #include "DottedAddress.h"
-#include "FileTransfer.h"
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
 #include "IpAddressEdit.h"
+#include "ModelStrings.h"
 #include "PrivilegedHelper.h"
-#include "RealInstallPlatform.h"
 #include "StringTable.h"
 
 namespace {
@@ -37,9 +41,9 @@ namespace {
 constexpr const char* kCaption = "Install several cameras";
 constexpr const char* kPlanFilter = "CSV plan (*.csv);;All files (*)";
 constexpr const char* kResultsFilter = "CSV (*.csv)";
-// A plan is capped at 1 MiB by its parser; one byte more lets the parser say so instead of reading a cut file.
-constexpr qint64 kPlanReadLimit = (1 << 20) + 1;
 constexpr int kPollMs = 100;
+constexpr const char* kWatchText = "Install cameras as they appear";
+constexpr const char* kLinesText = "Show diagnostic lines...";
 
 QString Dotted(uint32_t address) {
     return address == 0 ? QStringLiteral("-") : QString::fromStdString(FormatDottedAddress(address));
@@ -83,20 +87,38 @@ class CBatchDlg::Observer : public BatchObserver {
     std::function<void(const MacAddress&, uint32_t, bool)> m_addressTaken;
 };
 
-namespace {
+// Every line of the batch goes on to the program's diagnostics; each camera's lines (prefixed with its MAC by the
+// engine) are also kept for the dialog to show on request.
+class CBatchDlg::CapturedDiagnostics : public Diagnostics {
+  public:
+    explicit CapturedDiagnostics(Diagnostics& out) : m_out(out) {}
 
-// The real platform of one installation; the helper outlives the batch.
-BatchEngine::PlatformFactory RealPlatforms(PrivilegedHelper* helper) {
-    static PrivilegedHelper unstarted;  // every privileged step then fails with its own message
-    PrivilegedHelper& used = helper != nullptr ? *helper : unstarted;
-    InitFileTransferLibrary();  // once, before the installations' threads
-    return [&used](uint16_t identifier, Diagnostics& diagnostics) -> std::unique_ptr<InstallPlatformSource> {
-        return std::make_unique<RealInstallPlatform>(diagnostics, used, StringTable::Load(StringTable::kConfigFileName),
-                                                     identifier);
-    };
-}
+    void Write(Stream stream, std::string_view text) override {
+        m_out.Write(stream, text);
+        std::lock_guard lock(m_mutex);
+        std::string& pending = m_pending[stream == Stream::Err ? 1 : 0];
+        pending.append(text);
+        for (size_t end; (end = pending.find('\n')) != std::string::npos; pending.erase(0, end + 1)) {
+            const std::string line = pending.substr(0, end);
+            const size_t colon = line.find(": ");
+            if (const auto mac = MacAddress::Parse(line.substr(0, colon)); mac && colon != std::string::npos) {
+                m_lines[*mac] += line.substr(colon + 2) + "\n";
+            }
+        }
+    }
 
-}  // namespace
+    std::string Lines(const MacAddress& mac) const {
+        std::lock_guard lock(m_mutex);
+        const auto found = m_lines.find(mac);
+        return found == m_lines.end() ? std::string() : found->second;
+    }
+
+  private:
+    Diagnostics& m_out;
+    mutable std::mutex m_mutex;
+    std::string m_pending[2];
+    std::map<MacAddress, std::string> m_lines;
+};
 
 CBatchDlg::CBatchDlg(std::vector<CameraRecord> cameras, std::vector<AdapterInfo> adapters, Diagnostics& diagnostics,
                      Seams seams, QWidget* parent)
@@ -108,7 +130,12 @@ CBatchDlg::CBatchDlg(std::vector<CameraRecord> cameras, std::vector<AdapterInfo>
     setObjectName(QStringLiteral("CBatchDlg"));
     setWindowTitle(QString::fromLatin1(kCaption));
     if (!m_seams.platforms) {
-        m_seams.platforms = RealPlatforms(m_seams.helper);
+        static PrivilegedHelper unstarted;  // every privileged step then fails with its own message
+        m_seams.platforms = RealBatchPlatforms(m_seams.helper != nullptr ? *m_seams.helper : unstarted,
+                                               StringTable::Load(StringTable::kConfigFileName));
+    }
+    if (!m_seams.cameras) {
+        m_seams.cameras = [this] { return m_cameras; };
     }
     if (!m_seams.openFileName) {
         m_seams.openFileName = [this](const QString& caption, const QString& filter) {
@@ -133,6 +160,7 @@ CBatchDlg::CBatchDlg(std::vector<CameraRecord> cameras, std::vector<AdapterInfo>
         AddCameraRow(mac);
     }
     PrefillRange();
+    ShowPlannedAddresses();
     UpdateOverall();
     EnableControls();
 }
@@ -148,14 +176,42 @@ void CBatchDlg::CreateControls() {
     m_table->setObjectName(QStringLiteral("BatchTable"));
     m_table->setRootIsDecorated(false);
     m_table->setUniformRowHeights(true);
-    m_table->setSelectionMode(QAbstractItemView::NoSelection);
-    m_table->setHeaderLabels(
-        {QStringLiteral("MAC Address"), QStringLiteral("New IP"), QStringLiteral("State"), QStringLiteral("Progress")});
+    m_table->setSelectionMode(QAbstractItemView::SingleSelection);
+    m_table->setHeaderLabels({QStringLiteral("MAC Address"), QStringLiteral("Model"), QStringLiteral("New IP"),
+                              QStringLiteral("State"), QStringLiteral("Reason"), QStringLiteral("Progress")});
     m_table->setColumnWidth(kColumnMac, 150);
+    m_table->setColumnWidth(kColumnModel, 110);
     m_table->setColumnWidth(kColumnNewIp, 110);
     m_table->setColumnWidth(kColumnState, 220);
-    m_table->setMinimumSize(620, 260);
+    m_table->setColumnWidth(kColumnReason, 110);
+    m_table->setMinimumSize(840, 260);
+    m_table->setContextMenuPolicy(Qt::CustomContextMenu);
     layout->addWidget(m_table);
+    connect(m_table, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem*, int column) {
+        if (column == kColumnMac && !m_engine) {
+            ShowPlannedAddresses();
+        }
+    });
+    const auto macOf = [](const QTreeWidgetItem* item) {
+        return MacAddress::Parse(item->data(kColumnMac, Qt::UserRole).toString().toStdString());
+    };
+    connect(m_table, &QTreeWidget::itemDoubleClicked, this, [this, macOf](QTreeWidgetItem* item) {
+        if (const auto mac = macOf(item)) {
+            ShowDiagnosticLines(*mac);
+        }
+    });
+    connect(m_table, &QWidget::customContextMenuRequested, this, [this, macOf](const QPoint& position) {
+        QTreeWidgetItem* item = m_table->itemAt(position);
+        const auto mac = item != nullptr ? macOf(item) : std::nullopt;
+        if (!mac) {
+            return;
+        }
+        QMenu menu(this);
+        QAction* lines = menu.addAction(QString::fromLatin1(kLinesText));
+        if (menu.exec(m_table->viewport()->mapToGlobal(position)) == lines) {
+            ShowDiagnosticLines(*mac);
+        }
+    });
 
     auto* range = new QFormLayout;
     const char* labels[kFieldCount] = {"First IP", "Last IP", "Subnet Mask", "Gateway", "DNS 1", "DNS 2"};
@@ -165,7 +221,12 @@ void CBatchDlg::CreateControls() {
         field->setFixedSize(140, 22);
         range->addRow(QString::fromLatin1(label), field);
         m_fields.push_back(field);
+        connect(field, &IpAddressEdit::AddressEdited, this, &CBatchDlg::ShowPlannedAddresses);
     }
+    m_watch = new QCheckBox(QString::fromLatin1(kWatchText), this);
+    m_watch->setObjectName(QStringLiteral("Watch"));
+    range->addRow(m_watch);
+    connect(m_watch, &QCheckBox::toggled, this, &CBatchDlg::EnableControls);
     m_planLabel = new QLabel(this);
     range->addRow(m_planLabel);
     layout->addLayout(range);
@@ -178,19 +239,23 @@ void CBatchDlg::CreateControls() {
     m_summary->setObjectName(QStringLiteral("Summary"));
     layout->addWidget(m_summary);
 
+    // The faces every dialog of the program uses; each names its command.
     auto* buttons = new QHBoxLayout;
-    auto addButton = [&](const char* text) {
-        auto* button = new QPushButton(QString::fromLatin1(text), this);
-        button->setAutoDefault(false);
+    int id = 1;
+    auto addButton = [&](const char* name, int face, int disabledFace) {
+        CommandButton* button = CreateCommandButton(this, id++, face, face, disabledFace, QRect(0, 0, 109, 50));
+        button->setFixedSize(109, 50);
+        button->setToolTip(QString::fromLatin1(name));
+        button->setAccessibleName(QString::fromLatin1(name));
         buttons->addWidget(button);
         return button;
     };
-    m_import = addButton("Import plan...");
-    m_start = addButton("Start");
-    m_stop = addButton("Stop");
-    m_export = addButton("Export results...");
+    m_import = addButton("Import plan", Bitmaps::kImport, Bitmaps::kImportDisabled);
+    m_start = addButton("Start", Bitmaps::kStart, Bitmaps::kStartDisabled);
+    m_stop = addButton("Stop", Bitmaps::kStop, Bitmaps::kStopDisabled);
+    m_export = addButton("Export results", Bitmaps::kExport, Bitmaps::kExportDisabled);
     buttons->addStretch();
-    m_close = addButton("Close");
+    m_close = addButton("Close", Bitmaps::kClose, 0);
     layout->addLayout(buttons);
 
     connect(m_import, &QPushButton::clicked, this, [this] {
@@ -231,12 +296,42 @@ void CBatchDlg::PrefillRange() {
     m_fields[kMask]->SetAddress(*mask);
 }
 
+// Before Start: the address each checked camera will get, a range handing them out in MAC order.
+void CBatchDlg::ShowPlannedAddresses() {
+    if (m_engine || m_plan) {
+        return;
+    }
+    std::optional<AddressAllocator> range;
+    const bool complete = !m_fields[kFirstIp]->IsBlank() && !m_fields[kLastIp]->IsBlank() &&
+                          !m_fields[kMask]->IsBlank() && m_fields[kFirstIp]->Address() <= m_fields[kLastIp]->Address();
+    if (complete) {
+        RangeRequest request;
+        request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
+        request.mask = m_fields[kMask]->Address();
+        request.gateway = Optional(m_fields[kGateway]);
+        request.dns1 = Optional(m_fields[kDns1]);
+        request.dns2 = Optional(m_fields[kDns2]);
+        range.emplace(request.span, request.mask, AddressesInUse(request, m_cameras, m_adapters));
+    }
+    const QSignalBlocker blocker(m_table);
+    for (auto& [mac, row] : m_rows) {
+        const bool checked = row.item->checkState(kColumnMac) == Qt::Checked;
+        row.item->setText(kColumnNewIp, Dotted(checked && range ? range->Take().value_or(0) : 0));
+    }
+}
+
 void CBatchDlg::AddCameraRow(const MacAddress& mac) {
     if (m_rows.count(mac) != 0) {
         return;
     }
     auto* item = new QTreeWidgetItem(m_table);
     item->setText(kColumnMac, QString::fromStdString(mac.Text()));
+    const auto camera =
+        std::find_if(m_cameras.begin(), m_cameras.end(), [&](const CameraRecord& c) { return c.mac == mac; });
+    if (camera != m_cameras.end()) {
+        const std::string_view model = ModelStringText(camera->model).value_or("");
+        item->setText(kColumnModel, QString::fromUtf8(model.data(), static_cast<qsizetype>(model.size())));
+    }
     item->setData(kColumnMac, Qt::UserRole, QString::fromStdString(mac.Text()));
     item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
     item->setCheckState(kColumnMac, Qt::Checked);
@@ -264,14 +359,13 @@ bool CBatchDlg::ImportPlan(const QString& path) {
     if (Running() || m_ended) {
         return false;
     }
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        ShowMessage(QStringLiteral("Cannot read %1: %2").arg(path, file.errorString()),
-                    QString::fromLatin1(kErrorCaption));
+    std::string error;
+    const std::optional<std::string> text = ReadPlanFile(path.toStdString(), &error);
+    if (!text) {
+        ShowMessage(QString::fromStdString(error), QString::fromLatin1(kErrorCaption));
         return false;
     }
-    const QByteArray bytes = file.read(kPlanReadLimit);
-    ParsedPlan plan = ParsePlan(std::string_view(bytes.constData(), static_cast<size_t>(bytes.size())));
+    ParsedPlan plan = ParsePlan(*text);
     if (plan.error) {
         ShowMessage(QStringLiteral("%1: %2").arg(path, QString::fromStdString(PlanErrorText(*plan.error))),
                     QString::fromLatin1(kErrorCaption));
@@ -279,6 +373,7 @@ bool CBatchDlg::ImportPlan(const QString& path) {
     }
     // The plan names the cameras: its rows are checked (a camera not listed is added, to end failed), the rest
     // unchecked.
+    const QSignalBlocker blocker(m_table);
     for (auto& [mac, row] : m_rows) {
         row.item->setCheckState(kColumnMac, Qt::Unchecked);
         row.item->setText(kColumnNewIp, QStringLiteral("-"));
@@ -342,13 +437,38 @@ void CBatchDlg::OnStart() {
     if (m_engine || m_ended) {
         return;
     }
-    std::optional<BatchSelection> selection = Select();
-    if (!selection) {
-        m_range.reset();
-        return;
+    for (const auto& [mac, row] : m_rows) {
+        if (row.item->checkState(kColumnMac) != Qt::Checked) {
+            m_unchecked.insert(mac);
+        }
     }
-    // Only the cameras of this batch stay in the table.
+    std::optional<BatchSelection> selection;
+    if (m_watch->isChecked()) {
+        if (!StartWatching()) {
+            m_unchecked.clear();
+            return;
+        }
+        selection.emplace();
+    } else {
+        selection = Select();
+        if (!selection) {
+            m_range.reset();
+            m_unchecked.clear();
+            return;
+        }
+    }
+    // Only the cameras of this batch stay in the table; in watch mode the checked ones wait for their turn and the
+    // others join as they are taken.
     std::set<MacAddress> inBatch;
+    for (const auto& [mac, row] : m_rows) {
+        if (m_watcher && m_unchecked.count(mac) == 0) {
+            inBatch.insert(mac);
+            if (!m_plan) {
+                row.item->setText(kColumnNewIp, Dotted(0));  // a range goes out in the order the cameras are taken
+            }
+            ShowState(m_rows.at(mac), BatchCameraState::Waiting, 0, std::string(), BatchReason::None);
+        }
+    }
     for (const BatchItem& item : selection->items) {
         inBatch.insert(item.camera.mac);
     }
@@ -364,28 +484,92 @@ void CBatchDlg::OnStart() {
         }
     }
     for (const BatchItem& item : selection->items) {
-        ShowState(m_rows.at(item.camera.mac), BatchCameraState::Waiting, item.params.m_newAddress, std::string());
+        ShowState(m_rows.at(item.camera.mac), BatchCameraState::Waiting, item.params.m_newAddress, std::string(),
+                  BatchReason::None);
     }
-    for (const BatchUpdate& update : selection->leftOut) {
-        AddCameraRow(update.mac);
-        ShowState(m_rows.at(update.mac), update.state, update.address, update.text);
-    }
+    LeaveOut(selection->leftOut);
     for (auto& [mac, row] : m_rows) {
         row.item->setFlags(row.item->flags() & ~Qt::ItemIsUserCheckable);
     }
-    m_leftOut = std::move(selection->leftOut);
 
+    m_captured = std::make_unique<CapturedDiagnostics>(m_diagnostics);
     m_observer = std::make_unique<Observer>(*this);
     BatchEngine::Settings settings;
-    settings.jobs = kJobs;
     settings.range = m_range.get();
-    settings.diagnostics = &m_diagnostics;
+    settings.diagnostics = m_captured.get();
     settings.firstIdentifier = InstallWorker::ProcessIdentifier();
+    settings.watch = m_watcher != nullptr;
     m_engine = std::make_unique<BatchEngine>(std::move(selection->items), settings, m_seams.platforms, *m_observer);
     m_engine->Start();
     UpdateOverall();
     EnableControls();
     CheckEnded();
+}
+
+// Watch mode: the range's (or plan's) values checked now; the cameras are taken as the list shows them.
+bool CBatchDlg::StartWatching() {
+    const QString caption = QString::fromLatin1(kErrorCaption);
+    if (m_plan) {
+        std::vector<PlanRow> rows;
+        for (const PlanRow& row : *m_plan) {
+            if (m_unchecked.count(row.options.mac) == 0) {
+                rows.push_back(row);
+            }
+        }
+        m_watcher = std::make_unique<BatchWatch>(std::move(rows), nullptr);
+        return true;
+    }
+    if (m_fields[kFirstIp]->IsBlank() || m_fields[kLastIp]->IsBlank() || m_fields[kMask]->IsBlank() ||
+        m_fields[kFirstIp]->Address() > m_fields[kLastIp]->Address()) {
+        ShowMessage(QStringLiteral("Enter the first and last address of the range and its subnet mask."), caption);
+        return false;
+    }
+    RangeRequest request;
+    request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
+    request.mask = m_fields[kMask]->Address();
+    request.gateway = Optional(m_fields[kGateway]);
+    request.dns1 = Optional(m_fields[kDns1]);
+    request.dns2 = Optional(m_fields[kDns2]);
+    m_range =
+        std::make_unique<AddressAllocator>(request.span, request.mask, AddressesInUse(request, m_cameras, m_adapters));
+    m_watcher = std::make_unique<BatchWatch>(request, *m_range, nullptr);
+    return true;
+}
+
+// Watch mode, every poll: the cameras the list shows now that are wanted join the batch.
+void CBatchDlg::Watch() {
+    const auto now = std::chrono::steady_clock::now();
+    for (const CameraRecord& camera : m_seams.cameras()) {
+        if (m_unchecked.count(camera.mac) != 0) {
+            continue;
+        }
+        if (std::none_of(m_cameras.begin(), m_cameras.end(),
+                         [&](const CameraRecord& c) { return c.mac == camera.mac; })) {
+            m_cameras.push_back(camera);
+        }
+        if (std::optional<BatchItem> item = m_watcher->Offer(camera, now)) {
+            AddCameraRow(camera.mac);
+            Row& row = m_rows.at(camera.mac);
+            row.item->setFlags(row.item->flags() & ~Qt::ItemIsUserCheckable);
+            ShowState(row, BatchCameraState::Waiting, item->params.m_newAddress, std::string(), BatchReason::None);
+            m_engine->Add(std::move(*item));
+        }
+    }
+    LeaveOut(m_watcher->TakeLeftOut());
+    if (m_watcher->AllNamedHandled()) {
+        m_engine->Close();
+    }
+}
+
+void CBatchDlg::LeaveOut(const std::vector<BatchUpdate>& leftOut) {
+    for (const BatchUpdate& update : leftOut) {
+        AddCameraRow(update.mac);
+        Row& row = m_rows.at(update.mac);
+        row.item->setFlags(row.item->flags() & ~Qt::ItemIsUserCheckable);
+        ShowState(row, update.state, update.address, update.text, update.reason);
+        m_leftOut.push_back(update);
+    }
+    UpdateOverall();
 }
 
 void CBatchDlg::OnStop() {
@@ -405,11 +589,12 @@ void CBatchDlg::Apply(const BatchUpdate& update) {
         return;  // the end already shown is the one the results hold
     }
     found->second.percent = std::clamp(update.progress, 0, 100);
-    ShowState(found->second, update.state, update.address, update.text);
+    ShowState(found->second, update.state, update.address, update.text, update.reason);
     UpdateOverall();
 }
 
-void CBatchDlg::ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text) {
+void CBatchDlg::ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text,
+                          BatchReason reason) {
     row.state = state;
     if (address != 0) {
         row.item->setText(kColumnNewIp, Dotted(address));
@@ -420,6 +605,7 @@ void CBatchDlg::ShowState(Row& row, BatchCameraState state, uint32_t address, co
     }
     row.item->setText(kColumnState, shown);
     row.item->setToolTip(kColumnState, QString::fromStdString(text));
+    row.item->setText(kColumnReason, QString::fromLatin1(BatchReasonName(reason)));
     row.progress->setValue(IsFinal(state) ? 100 : row.percent);
 }
 
@@ -448,14 +634,20 @@ void CBatchDlg::CheckEnded() {
     if (!m_engine || m_ended) {
         return;
     }
+    if (m_watcher && !m_engine->Finished()) {
+        Watch();
+    }
     if (!m_engine->Finished()) {
         QTimer::singleShot(kPollMs, this, &CBatchDlg::CheckEnded);
         return;
     }
     m_engine->Join();
+    if (m_watcher) {
+        LeaveOut(m_watcher->Unhandled());
+    }
     for (const BatchEngine::Result& result : m_engine->Results()) {
         if (const auto found = m_rows.find(result.mac); found != m_rows.end()) {
-            ShowState(found->second, result.state, result.newAddress, result.message);
+            ShowState(found->second, result.state, result.newAddress, result.message, result.reason);
         }
     }
     m_ended = true;
@@ -464,12 +656,7 @@ void CBatchDlg::CheckEnded() {
     if (m_engine->Fatal()) {
         // As for one installation: without its echo socket this process can install nothing. The batch has
         // stopped and cleaned up every installation before this.
-        const std::vector<BatchEngine::Result> results = m_engine->Results();
-        const auto fatal = std::find_if(results.begin(), results.end(), [](const BatchEngine::Result& result) {
-            return result.state == BatchCameraState::Failed && !result.message.empty();
-        });
-        ShowMessage(QString::fromStdString(fatal != results.end() ? fatal->message : std::string("Install Fail")),
-                    QString::fromLatin1(kErrorCaption));
+        ShowMessage(QString::fromStdString(FatalMessage(m_engine->Results())), QString::fromLatin1(kErrorCaption));
         std::_Exit(InstallWorker::kFatalExitCode);
     }
 }
@@ -480,7 +667,8 @@ void CBatchDlg::EnableControls() {
         field->setEnabled(before && !m_plan);
     }
     m_import->setEnabled(before);
-    m_start->setEnabled(before && !m_rows.empty());
+    m_watch->setEnabled(before);
+    m_start->setEnabled(before && (!m_rows.empty() || m_watch->isChecked()));
     m_stop->setEnabled(Running());
     m_export->setEnabled(m_ended);
 }
@@ -490,22 +678,33 @@ std::vector<BatchEngine::Result> CBatchDlg::Results() const {
     if (!m_engine) {
         return results;
     }
-    for (const BatchUpdate& update : m_leftOut) {
-        BatchEngine::Result result;
-        result.mac = update.mac;
-        const auto camera = std::find_if(m_cameras.begin(), m_cameras.end(),
-                                         [&](const CameraRecord& c) { return c.mac == update.mac; });
-        result.oldAddress = camera != m_cameras.end() ? camera->address : 0;
-        result.newAddress = update.address;
-        result.state = update.state;
-        result.message = update.text;
-        results.push_back(std::move(result));
-    }
+    results = LeftOutResults(m_leftOut, m_cameras);
     if (m_ended) {
         std::vector<BatchEngine::Result> ran = m_engine->Results();
         results.insert(results.begin(), ran.begin(), ran.end());
     }
     return results;
+}
+
+QString CBatchDlg::DiagnosticLines(const MacAddress& mac) const {
+    return m_captured ? QString::fromStdString(m_captured->Lines(mac)) : QString();
+}
+
+void CBatchDlg::ShowDiagnosticLines(const MacAddress& mac) {
+    const QString name = QString::fromStdString(mac.Text());
+    QString lines = DiagnosticLines(mac);
+    if (m_seams.showLines) {
+        m_seams.showLines(name, lines);
+        return;
+    }
+    QMessageBox box(QMessageBox::Information, QString::fromLatin1(kCaption),
+                    lines.isEmpty() ? QStringLiteral("%1: no diagnostic lines yet.").arg(name)
+                                    : QStringLiteral("Diagnostic lines of %1").arg(name),
+                    QMessageBox::Ok, this);
+    if (!lines.isEmpty()) {
+        box.setDetailedText(lines);
+    }
+    box.exec();
 }
 
 bool CBatchDlg::ExportResults(const QString& path) {

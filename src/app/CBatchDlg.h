@@ -1,8 +1,9 @@
 #pragma once
 
-// "Install several cameras": the installable cameras of the list with a check box each, a range of addresses
-// (or an imported plan) and a batch that installs them in parallel. The batch runs on its own threads; their
-// reports reach this dialog through queued calls only. Closing the dialog stops the batch and joins it.
+// "Install several cameras": the installable cameras of the list with a check box each, their model and the
+// address each will get, a range of addresses (or an imported plan) and a batch that installs them in parallel,
+// optionally also every camera that appears while it runs. The batch runs on its own threads; their reports reach
+// this dialog through queued calls only. Closing the dialog stops the batch and joins it.
 
 #include <QDialog>
 #include <QString>
@@ -10,7 +11,9 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
+#include <set>
 #include <vector>
 
 #include "AdapterInfo.h"
@@ -21,6 +24,7 @@
 
 class Diagnostics;
 class IpAddressEdit;
+class QCheckBox;
 class PrivilegedHelper;
 class QLabel;
 class QProgressBar;
@@ -31,12 +35,11 @@ class QTreeWidgetItem;
 class CBatchDlg : public QDialog {
     Q_OBJECT
   public:
-    static constexpr int kJobs = 16;
     // The prefilled range starts this far above the adapter's network address.
     static constexpr uint32_t kRangeOffset = 20;
 
     enum Field { kFirstIp, kLastIp, kMask, kGateway, kDns1, kDns2, kFieldCount };
-    enum Column { kColumnMac, kColumnNewIp, kColumnState, kColumnProgress };
+    enum Column { kColumnMac, kColumnModel, kColumnNewIp, kColumnState, kColumnReason, kColumnProgress };
 
     struct Seams {
         // Default: each installation on the real platform through `helper` (unstarted when null).
@@ -48,6 +51,11 @@ class CBatchDlg : public QDialog {
         std::function<QString(const QString& caption, const QString& filter)> saveFileName;
         // GUI thread: the camera holds `address` now (as for one installation); the main window's list follows.
         std::function<void(const MacAddress& mac, uint32_t address, bool installed)> addressTaken;
+        // GUI thread: the main window's list as it is now, for cameras installed as they appear. Default: the
+        // cameras the dialog was opened with.
+        std::function<std::vector<CameraRecord>()> cameras;
+        // The window showing a camera's diagnostic lines. Default: a message box with the lines as details.
+        std::function<void(const QString& mac, const QString& lines)> showLines;
     };
 
     // cameras: the whole list (those reading "No" are offered; every address counts as in use). adapters: this
@@ -65,6 +73,9 @@ class CBatchDlg : public QDialog {
     bool ExportResults(const QString& path);
 
     bool Running() const;
+    // The lines the batch's installations wrote for this camera, in order.
+    QString DiagnosticLines(const MacAddress& mac) const;
+    void ShowDiagnosticLines(const MacAddress& mac);
     // Whether a batch ran and every camera has ended.
     bool Ended() const { return m_ended; }
     std::vector<BatchEngine::Result> Results() const;
@@ -73,6 +84,7 @@ class CBatchDlg : public QDialog {
     IpAddressEdit* RangeField(Field field) const { return m_fields.at(field); }
     QPushButton* StartButton() const { return m_start; }
     QPushButton* StopButton() const { return m_stop; }
+    QCheckBox* WatchBox() const { return m_watch; }
     QLabel* Summary() const { return m_summary; }
     QProgressBar* OverallProgress() const { return m_overall; }
 
@@ -81,6 +93,7 @@ class CBatchDlg : public QDialog {
 
   private:
     class Observer;
+    class CapturedDiagnostics;
     struct Row {
         QTreeWidgetItem* item = nullptr;
         QProgressBar* progress = nullptr;
@@ -91,12 +104,16 @@ class CBatchDlg : public QDialog {
     void CreateControls();
     void PrefillRange();
     void AddCameraRow(const MacAddress& mac);
+    void ShowPlannedAddresses();
+    bool StartWatching();
+    void Watch();
     std::vector<MacAddress> CheckedMacs() const;
     std::optional<BatchSelection> Select();
     void Apply(const BatchUpdate& update);
-    void ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text);
+    void ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text, BatchReason reason);
     void UpdateOverall();
     void CheckEnded();
+    void LeaveOut(const std::vector<BatchUpdate>& leftOut);
     void EnableControls();
     void StopAndJoin();
     void ShowMessage(const QString& text, const QString& caption);
@@ -115,13 +132,17 @@ class CBatchDlg : public QDialog {
     QPushButton* m_stop = nullptr;
     QPushButton* m_export = nullptr;
     QPushButton* m_close = nullptr;
+    QCheckBox* m_watch = nullptr;
     QProgressBar* m_overall = nullptr;
     QLabel* m_summary = nullptr;
     std::map<MacAddress, Row> m_rows;
 
     // Declared last: destroyed first, while everything its threads report to still exists.
+    std::unique_ptr<CapturedDiagnostics> m_captured;
     std::unique_ptr<Observer> m_observer;
     std::unique_ptr<AddressAllocator> m_range;
+    std::unique_ptr<BatchWatch> m_watcher;  // while cameras are installed as they appear
+    std::set<MacAddress> m_unchecked;       // left out by the user: never installed as they appear
     std::vector<BatchUpdate> m_leftOut;
     std::unique_ptr<BatchEngine> m_engine;
     bool m_ended = false;

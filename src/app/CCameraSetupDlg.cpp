@@ -356,6 +356,14 @@ void CCameraSetupDlg::OnBatchInstall() {
     seams.helper = m_seams.helper;
     seams.showMessage = m_seams.showMessage;
     seams.addressTaken = [this](const MacAddress& mac, uint32_t address, bool) { TakeAddress(mac, address); };
+    seams.cameras = [this] {
+        const DeviceTable& list = m_discovery->Table();
+        std::vector<CameraRecord> now;
+        for (size_t row = 0; row < list.RowCount(); ++row) {
+            now.push_back(list.Record(row));
+        }
+        return now;
+    };
     CBatchDlg dialog(std::move(cameras), m_discovery->Adapters(), m_diagnostics, std::move(seams), this);
     dialog.exec();
 }

@@ -5,6 +5,10 @@
 // its own echo identifier, FTP transfer and diagnostics, so one camera's failure never disturbs another. A camera
 // given no address takes the next free one of the range; when its address turns out to be in use, it takes the
 // next one and starts again.
+//
+// No installation ever waits for the disk or an observer: changes are recorded under a short lock, the state file
+// is written by a thread of its own (always the latest record of every camera, changes coalesced) and the
+// observer is called on another.
 
 #include <cstdint>
 #include <functional>
@@ -33,15 +37,17 @@ struct BatchItem {
 struct BatchUpdate {
     MacAddress mac;
     BatchCameraState state = BatchCameraState::Waiting;
-    uint32_t address = 0;  // the new address it is being given; 0 while none
-    int progress = 0;      // the status bar's position, 0..100
-    std::string text;      // the status text or final message, one line
+    uint32_t address = 0;                    // the new address it is being given; 0 while none
+    int progress = 0;                        // the status bar's position, 0..100
+    std::string text;                        // the status text or final message, one line
+    BatchReason reason = BatchReason::None;  // once ended
 };
 
 class BatchObserver {
   public:
     virtual ~BatchObserver() = default;
-    // From the installations' threads, one call at a time.
+    // From the engine's reporting thread, in the order the changes happened. A camera's ending is reported once
+    // the state file holds it (or could not be written).
     virtual void Changed(const BatchUpdate& update) = 0;
     // As InstallUi::UpdateRow: the camera holds the address now; installed once the whole installation succeeded.
     virtual void AddressTaken(const MacAddress& mac, uint32_t address, bool installed) = 0;
@@ -54,11 +60,12 @@ class BatchEngine {
         std::function<std::unique_ptr<InstallPlatformSource>(uint16_t identifier, Diagnostics& diagnostics)>;
 
     struct Settings {
-        int jobs = 16;
+        int jobs = kMaxJobs;
         AddressAllocator* range = nullptr;   // for items without an address; may be null otherwise
         BatchStateFile* state = nullptr;     // written on every change; may be null
         Diagnostics* diagnostics = nullptr;  // every installation's lines, prefixed with the camera's MAC
         uint16_t firstIdentifier = 0;        // installation n uses firstIdentifier + n
+        bool watch = false;                  // more cameras may be added with Add until Close
     };
 
     struct Result {
@@ -68,9 +75,11 @@ class BatchEngine {
         BatchCameraState state = BatchCameraState::Waiting;
         std::string message;
         double seconds = 0;  // from the camera's start to its end, every attempt included
+        BatchReason reason = BatchReason::None;
     };
 
-    static constexpr int kMaxJobs = 64;
+    // As many as the helper keeps addresses under installation at once.
+    static constexpr int kMaxJobs = 256;
 
     BatchEngine(std::vector<BatchItem> items, Settings settings, PlatformFactory factory, BatchObserver& observer);
     // Stops and joins: not on a thread that the observer waits for while installations still run.
@@ -79,17 +88,23 @@ class BatchEngine {
     BatchEngine& operator=(const BatchEngine&) = delete;
 
     void Start();
+    // Watch mode: one more camera, installed as soon as a lane is free (a new lane starts while fewer than `jobs`
+    // run). Ignored after Close, RequestStop or Join.
+    void Add(BatchItem item);
+    // Watch mode: no more cameras come; the lanes end once the last one has.
+    void Close();
     // Running installations end cleanly (as Stopped, their cleanup done); waiting ones never start. Returns at
     // once (safe from a thread the observer waits for); Join waits for the endings.
     void RequestStop();
-    // Waits until every camera has ended.
+    // Closes, waits until every camera has ended and every change is written and reported.
     void Join();
+    // Closed, every camera ended and every change reported.
     bool Finished() const;
     // An installation met a fatal failure (its echo socket could not be opened or set up). Where a single
     // installation ends the process, the batch stops every other one cleanly first; the owner then ends the process
     // with InstallWorker::kFatalExitCode.
     bool Fatal() const;
-    // One per item, in the items' order.
+    // One per item, in the order the items were given.
     std::vector<Result> Results() const;
 
   private:

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <fstream>
 #include <map>
 
 #include "Csv.h"
@@ -225,4 +226,18 @@ std::string PlanErrorText(const PlanError& error) {
         return error.message;
     }
     return "line " + std::to_string(error.line) + ": " + error.message;
+}
+
+std::optional<std::string> ReadPlanFile(const std::string& path, std::string* error) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text(kMaxPlanBytes + 1, '\0');
+    if (in) {
+        in.read(text.data(), static_cast<std::streamsize>(text.size()));
+    }
+    if (!in && !in.eof()) {
+        *error = path + ": cannot be read";
+        return std::nullopt;
+    }
+    text.resize(static_cast<size_t>(in.gcount()));
+    return text;
 }

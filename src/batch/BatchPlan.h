@@ -37,3 +37,7 @@ ParsedPlan ParsePlan(std::string_view text);
 
 // "line 3: ..." or the message alone for line 0.
 std::string PlanErrorText(const PlanError& error);
+
+// The file's text, read up to one byte over the limit so that ParsePlan refuses a larger one; nothing, with
+// "PATH: reason" in *error, when it cannot be read.
+std::optional<std::string> ReadPlanFile(const std::string& path, std::string* error);

@@ -2,15 +2,20 @@
 
 #include <QSaveFile>
 
+#include <algorithm>
+#include <map>
+
 #include "Csv.h"
 #include "DottedAddress.h"
+#include "FileTransfer.h"
+#include "RealInstallPlatform.h"
 
 std::string FormatBatchResults(const std::vector<BatchEngine::Result>& results) {
     auto address = [](uint32_t value) { return value == 0 ? std::string() : FormatDottedAddress(value); };
-    std::string text = CsvRecord({"mac", "old_address", "new_address", "outcome", "message"});
+    std::string text = CsvRecord({"mac", "old_address", "new_address", "outcome", "message", "reason"});
     for (const BatchEngine::Result& result : results) {
         text += CsvRecord({result.mac.Text(), address(result.oldAddress), address(result.newAddress),
-                           BatchCameraStateName(result.state), result.message});
+                           BatchCameraStateName(result.state), result.message, BatchReasonName(result.reason)});
     }
     return text;
 }
@@ -45,4 +50,57 @@ std::set<uint32_t> AddressesInUse(const RangeRequest& request, const std::vector
         }
     }
     return inUse;
+}
+
+std::vector<BatchEngine::Result> LeftOutResults(const std::vector<BatchUpdate>& leftOut,
+                                                const std::vector<CameraRecord>& cameras) {
+    std::vector<BatchEngine::Result> results;
+    for (const BatchUpdate& update : leftOut) {
+        const auto camera =
+            std::find_if(cameras.begin(), cameras.end(), [&](const CameraRecord& c) { return c.mac == update.mac; });
+        BatchEngine::Result result;
+        result.mac = update.mac;
+        result.oldAddress = camera != cameras.end() ? camera->address : 0;
+        result.newAddress = update.address;
+        result.state = update.state;
+        result.message = update.text;
+        result.reason = update.reason;
+        results.push_back(std::move(result));
+    }
+    return results;
+}
+
+bool AllInstalled(const std::vector<BatchEngine::Result>& results) {
+    return std::all_of(results.begin(), results.end(), [](const BatchEngine::Result& result) {
+        return result.state == BatchCameraState::Installed || result.state == BatchCameraState::Skipped;
+    });
+}
+
+std::string ReasonCounts(const std::vector<BatchEngine::Result>& results) {
+    std::map<BatchReason, int> counts;
+    for (const BatchEngine::Result& result : results) {
+        ++counts[result.reason];
+    }
+    std::string text;
+    for (const auto& [reason, count] : counts) {
+        text += (text.empty() ? "" : ", ") +
+                std::string(reason == BatchReason::None ? "unknown" : BatchReasonName(reason)) + " " +
+                std::to_string(count);
+    }
+    return text;
+}
+
+std::string FatalMessage(const std::vector<BatchEngine::Result>& results) {
+    const auto fatal = std::find_if(results.begin(), results.end(), [](const BatchEngine::Result& result) {
+        return result.reason == BatchReason::Fatal && !result.message.empty();
+    });
+    return fatal != results.end() ? fatal->message : std::string(kInstallFailText);
+}
+
+BatchEngine::PlatformFactory RealBatchPlatforms(PrivilegedHelper& helper, std::string remoteFileName) {
+    InitFileTransferLibrary();  // once, before the installations' threads
+    return [&helper, remoteFileName](uint16_t identifier,
+                                     Diagnostics& diagnostics) -> std::unique_ptr<InstallPlatformSource> {
+        return std::make_unique<RealInstallPlatform>(diagnostics, helper, remoteFileName, identifier);
+    };
 }

@@ -24,14 +24,15 @@ std::string NotInstallableText(Assignment assigned) {
 std::optional<BatchUpdate> LeftOut(const MacAddress& mac, const CameraRecord* camera, const BatchStateFile* state) {
     if (state != nullptr) {
         if (const auto record = state->Find(mac); record && record->state == BatchCameraState::Installed) {
-            return BatchUpdate{mac, BatchCameraState::Skipped, record->target, 100, kSkippedText};
+            return BatchUpdate{mac, BatchCameraState::Skipped, record->target, 100, kSkippedText, BatchReason::Skipped};
         }
     }
     if (camera == nullptr) {
-        return BatchUpdate{mac, BatchCameraState::Failed, 0, 0, kNotFoundText};
+        return BatchUpdate{mac, BatchCameraState::Failed, 0, 0, kNotFoundText, BatchReason::NotFound};
     }
     if (camera->assigned != Assignment::No) {
-        return BatchUpdate{mac, BatchCameraState::Failed, 0, 0, NotInstallableText(camera->assigned)};
+        return BatchUpdate{
+            mac, BatchCameraState::Failed, 0, 0, NotInstallableText(camera->assigned), BatchReason::NotInstallable};
     }
     return std::nullopt;
 }
@@ -124,4 +125,105 @@ BatchSelection ItemsForRange(const RangeRequest& request, const std::vector<Came
                                            std::to_string(selection.items.size()) + " cameras"};
     }
     return selection;
+}
+
+BatchWatch::BatchWatch(std::vector<PlanRow> rows, const BatchStateFile* state)
+    : m_rows(std::move(rows)), m_state(state) {
+    for (const PlanRow& row : m_rows) {
+        if (auto leftOut = LeftOut(row.options.mac, nullptr, state); leftOut->state == BatchCameraState::Skipped) {
+            m_handled.insert(row.options.mac);
+            m_leftOut.push_back(std::move(*leftOut));
+        }
+    }
+}
+
+BatchWatch::BatchWatch(RangeRequest request, AddressAllocator& range, const BatchStateFile* state)
+    : m_request(std::move(request)), m_range(&range), m_state(state) {}
+
+std::optional<BatchItem> BatchWatch::Offer(const CameraRecord& camera, std::chrono::steady_clock::time_point now) {
+    if (m_range != nullptr && camera.address != 0 && camera.address != 0xFFFFFFFFu) {
+        m_range->MarkInUse(camera.address);
+    }
+    if (m_handled.count(camera.mac) != 0) {
+        return std::nullopt;
+    }
+    const auto first = m_firstOffered.try_emplace(camera.mac, now).first->second;
+    const auto row =
+        std::find_if(m_rows.begin(), m_rows.end(), [&](const PlanRow& r) { return r.options.mac == camera.mac; });
+    const bool named =
+        m_request ? std::find(m_request->macs.begin(), m_request->macs.end(), camera.mac) != m_request->macs.end()
+                  : row != m_rows.end();
+    if (!named && (!m_request || !m_request->macs.empty())) {
+        return std::nullopt;
+    }
+    const bool recordedInstalled = m_state != nullptr && m_state->Find(camera.mac) &&
+                                   m_state->Find(camera.mac)->state == BatchCameraState::Installed;
+    if (camera.assigned != Assignment::No && !recordedInstalled) {
+        if (named) {
+            m_seen[camera.mac] = camera.assigned;
+        }
+        return std::nullopt;
+    }
+    if (camera.mask.value_or(0) == 0 && now - first < kSettleTime && !recordedInstalled) {
+        return std::nullopt;
+    }
+    m_handled.insert(camera.mac);
+    m_seen.erase(camera.mac);
+    BatchSelection selection;
+    if (m_request) {
+        RangeRequest one = *m_request;
+        one.macs = {camera.mac};
+        selection = ItemsForRange(one, {camera}, *m_range, m_state);
+    } else {
+        selection = ItemsForPlan({*row}, {camera}, m_state);
+    }
+    if (!selection.items.empty()) {
+        // A range used up is the installation's to report, like any other camera's.
+        return std::move(selection.items.front());
+    }
+    if (selection.error) {
+        m_leftOut.push_back(BatchUpdate{camera.mac, BatchCameraState::Failed, 0, 0, selection.error->message,
+                                        BatchReason::NotInstallable});
+    }
+    m_leftOut.insert(m_leftOut.end(), selection.leftOut.begin(), selection.leftOut.end());
+    return std::nullopt;
+}
+
+std::vector<BatchUpdate> BatchWatch::TakeLeftOut() {
+    std::vector<BatchUpdate> leftOut;
+    leftOut.swap(m_leftOut);
+    return leftOut;
+}
+
+bool BatchWatch::AllNamedHandled() const {
+    if (m_request) {
+        return !m_request->macs.empty() && std::all_of(m_request->macs.begin(), m_request->macs.end(),
+                                                       [&](const MacAddress& mac) { return m_handled.count(mac); });
+    }
+    return std::all_of(m_rows.begin(), m_rows.end(),
+                       [&](const PlanRow& row) { return m_handled.count(row.options.mac) != 0; });
+}
+
+std::vector<BatchUpdate> BatchWatch::Unhandled() const {
+    std::vector<MacAddress> named = m_request ? m_request->macs : std::vector<MacAddress>{};
+    for (const PlanRow& row : m_rows) {
+        named.push_back(row.options.mac);
+    }
+    std::vector<BatchUpdate> unhandled;
+    for (const MacAddress& mac : named) {
+        if (m_handled.count(mac) != 0) {
+            continue;
+        }
+        const auto row =
+            std::find_if(m_rows.begin(), m_rows.end(), [&](const PlanRow& r) { return r.options.mac == mac; });
+        const uint32_t address = row != m_rows.end() ? row->options.ip.value_or(0) : 0;
+        const auto seen = m_seen.find(mac);
+        if (seen == m_seen.end()) {
+            unhandled.push_back({mac, BatchCameraState::Failed, address, 0, kNotFoundText, BatchReason::NotFound});
+        } else {
+            unhandled.push_back({mac, BatchCameraState::Failed, address, 0, NotInstallableText(seen->second),
+                                 BatchReason::NotInstallable});
+        }
+    }
+    return unhandled;
 }

@@ -22,6 +22,10 @@ namespace {
 constexpr off_t kMaxStateBytes = 16 * 1024 * 1024;
 
 constexpr std::array<const char*, 6> kStateNames{"waiting", "running", "installed", "failed", "skipped", "stopped"};
+constexpr std::array<const char*, 15> kReasonNames{
+    "",          "installed", "skipped",         "address-in-use",    "no-answer",
+    "ftp-login", "download",  "upload",          "config-incomplete", "no-restart",
+    "network",   "not-found", "not-installable", "stopped",           "fatal"};
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -131,6 +135,7 @@ QJsonObject RecordObject(const BatchCameraRecord& record) {
     object.insert("target", record.target ? QString::fromStdString(FormatDottedAddress(record.target)) : QString());
     object.insert("state", QString::fromLatin1(BatchCameraStateName(record.state)));
     object.insert("attempts", record.attempts);
+    object.insert("reason", QString::fromLatin1(BatchReasonName(record.reason)));
     object.insert("message", QString::fromStdString(record.message));
     object.insert("started", QString::fromStdString(record.started));
     object.insert("ended", QString::fromStdString(record.ended));
@@ -167,6 +172,13 @@ std::optional<BatchCameraRecord> ParseRecord(const QJsonObject& object, std::str
         return std::nullopt;
     }
     record.attempts = attempts.toInt();
+    // Records from before reasons existed have none.
+    const auto why = ParseBatchReason(object.value("reason").toString().toStdString());
+    if (!why) {
+        *reason = "\"reason\" is not a known reason";
+        return std::nullopt;
+    }
+    record.reason = *why;
     record.message = object.value("message").toString().toStdString();
     record.started = object.value("started").toString().toStdString();
     record.ended = object.value("ended").toString().toStdString();
@@ -183,6 +195,19 @@ std::optional<BatchCameraState> ParseBatchCameraState(std::string_view name) {
     for (size_t i = 0; i < kStateNames.size(); ++i) {
         if (name == kStateNames[i]) {
             return static_cast<BatchCameraState>(i);
+        }
+    }
+    return std::nullopt;
+}
+
+const char* BatchReasonName(BatchReason reason) {
+    return kReasonNames.at(static_cast<size_t>(reason));
+}
+
+std::optional<BatchReason> ParseBatchReason(std::string_view name) {
+    for (size_t i = 0; i < kReasonNames.size(); ++i) {
+        if (name == kReasonNames[i]) {
+            return static_cast<BatchReason>(i);
         }
     }
     return std::nullopt;
@@ -262,10 +287,16 @@ std::optional<BatchCameraRecord> BatchStateFile::Find(const MacAddress& mac) con
 }
 
 bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record, std::string* error) {
+    return PutAll({{mac, record}}, error);
+}
+
+bool BatchStateFile::PutAll(const std::map<MacAddress, BatchCameraRecord>& records, std::string* error) {
     uint64_t change = 0;
     {
         std::lock_guard lock(m_mutex);
-        m_cameras[mac] = record;
+        for (const auto& [mac, record] : records) {
+            m_cameras[mac] = record;
+        }
         if (m_path.empty()) {
             return true;
         }
@@ -275,7 +306,7 @@ bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record,
         }
         change = ++m_changes;
     }
-    // Each write costs two fsyncs; with many installations at once the writes would otherwise queue up.
+    // Each write costs two fsyncs: a write covers every change stored before it started.
     std::lock_guard writeLock(m_writeMutex);
     if (m_written < change) {
         std::string text;
@@ -286,7 +317,7 @@ bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record,
             covered = m_changes;
         }
         m_writeError.clear();
-        WriteAtomically(m_path, text, &m_writeError);
+        Save(text, &m_writeError);
         m_written = covered;
     }
     if (!m_writeError.empty()) {
@@ -294,6 +325,10 @@ bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record,
         return false;
     }
     return true;
+}
+
+bool BatchStateFile::Save(const std::string& text, std::string* error) {
+    return WriteAtomically(m_path, text, error);
 }
 
 std::string BatchStateFile::SerializeLocked() const {

@@ -6,7 +6,8 @@
 // the file on disk is always either the old or the new record, never a mix.
 //
 // {"version": 1, "cameras": {"00-1A-2B-3C-4D-5E": {"target": "10.0.0.20", "state": "installed", "attempts": 1,
-//   "message": "Install OK", "started": "2026-12-08T15:00:00Z", "ended": "2026-12-08T15:00:11Z"}}}
+//   "reason": "installed", "message": "Install OK", "started": "2026-12-08T15:00:00Z", "ended":
+//   "2026-12-08T15:00:11Z"}}}
 
 #include <cstdint>
 #include <map>
@@ -22,10 +23,35 @@ enum class BatchCameraState { Waiting, Running, Installed, Failed, Skipped, Stop
 const char* BatchCameraStateName(BatchCameraState state);
 std::optional<BatchCameraState> ParseBatchCameraState(std::string_view name);
 
+// Why a camera ended as it did, for machines: stable words, unlike the message texts.
+enum class BatchReason {
+    None,  // not ended yet
+    Installed,
+    Skipped,           // installed by an earlier run
+    AddressInUse,      // another host answers for the address (or the range has none left)
+    NoAnswer,          // the camera never took the address
+    FtpLogin,          // the FTP server refused the login
+    Download,          // config.ini could not be fetched whole
+    Upload,            // the new config.ini could not be stored (the old one is back)
+    ConfigIncomplete,  // an upload broke off and the old file could not be put back
+    NoRestart,         // rewritten, but the camera never came back
+    Network,           // a send or receive error, or the transfer could not start
+    NotFound,          // no camera with this MAC answered
+    NotInstallable,    // its row does not read "No", or a page refuses its settings
+    Stopped,
+    Fatal,
+};
+
+// "", "installed", "skipped", "address-in-use", "no-answer", "ftp-login", "download", "upload", "config-incomplete",
+// "no-restart", "network", "not-found", "not-installable", "stopped", "fatal".
+const char* BatchReasonName(BatchReason reason);
+std::optional<BatchReason> ParseBatchReason(std::string_view name);
+
 struct BatchCameraRecord {
     uint32_t target = 0;  // the new address, host order; 0 while none is chosen
     BatchCameraState state = BatchCameraState::Waiting;
-    int attempts = 0;     // installations started for this camera, over every run
+    int attempts = 0;  // installations started for this camera, over every run
+    BatchReason reason = BatchReason::None;
     std::string message;  // the last status text or final message, one line
     std::string started;  // UTC, ISO 8601; empty until the first start
     std::string ended;    // empty while it runs or waits
@@ -35,6 +61,9 @@ class BatchStateFile {
   public:
     // An empty path keeps the record in memory only.
     explicit BatchStateFile(std::string path);
+    virtual ~BatchStateFile() = default;
+    BatchStateFile(const BatchStateFile&) = delete;
+    BatchStateFile& operator=(const BatchStateFile&) = delete;
 
     // Reads the file; a missing file is an empty record. False, with the reason in *error, for a file that is not
     // such a record (nothing is then overwritten: the caller stops).
@@ -44,6 +73,12 @@ class BatchStateFile {
     // Stores the camera's record and writes the file; false, with the reason in *error, when it cannot be written.
     // Thread-safe.
     bool Put(const MacAddress& mac, const BatchCameraRecord& record, std::string* error);
+    // Stores every record given and writes the file once.
+    bool PutAll(const std::map<MacAddress, BatchCameraRecord>& records, std::string* error);
+
+  protected:
+    // Replaces the file with text: the old or the new record on disk, never a mix.
+    virtual bool Save(const std::string& text, std::string* error);
 
     const std::string& Path() const { return m_path; }
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <climits>
 #include <cstdio>
-#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -32,14 +31,10 @@
 #include "HeadlessCommand.h"
 #include "InstallOptions.h"
 #include "InvokeBlocking.h"
-#include "RealInstallPlatform.h"
 #include "StringTable.h"
 #include "UsageText.h"
 
 namespace {
-
-// A plan larger than this is no plan (a camera's row takes well under 1 KiB).
-constexpr std::streamsize kMaxPlanBytes = 16 << 20;
 
 std::string Usage() {
     return std::string(UsageText::kBatch);
@@ -76,26 +71,6 @@ bool NumberOption(const QCommandLineParser& parser, const char* name, int first,
     return true;
 }
 
-std::optional<std::string> ReadPlanFile(const std::string& path, std::string* error) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
-        *error = path + ": cannot be read";
-        return std::nullopt;
-    }
-    std::string text(static_cast<size_t>(kMaxPlanBytes) + 1, '\0');
-    in.read(text.data(), kMaxPlanBytes + 1);
-    if (in.bad()) {
-        *error = path + ": cannot be read";
-        return std::nullopt;
-    }
-    if (in.gcount() > kMaxPlanBytes) {
-        *error = path + ": larger than 16 MiB";
-        return std::nullopt;
-    }
-    text.resize(static_cast<size_t>(in.gcount()));
-    return text;
-}
-
 // The progress lines on stdout: one per change of a camera's state or text; the table row follows the address.
 class CliBatchObserver : public BatchObserver {
   public:
@@ -126,6 +101,9 @@ class CliBatchObserver : public BatchObserver {
     static void PrintLine(const BatchUpdate& update) {
         std::string line = update.mac.Text() + " " + BatchCameraStateName(update.state) + " " +
                            (update.address == 0 ? std::string("-") : DottedAddress(update.address));
+        if (update.reason != BatchReason::None) {
+            line += std::string(" ") + BatchReasonName(update.reason);
+        }
         if (!update.text.empty()) {
             line += " " + update.text;
         }
@@ -164,13 +142,19 @@ class BatchRun {
         }
         discovery.Search();
         DeviceTable& table = discovery.Table();
+        std::vector<BatchEngine::Result> outcomes;
+        bool fatal = false;
+        if (m_options.watch) {
+            fatal = Watch(table, outcomes);
+            discovery.Stop();
+            return Finish(outcomes, std::chrono::steady_clock::now() - start, fatal);
+        }
         const std::vector<CameraRecord> cameras = AwaitCameras(table);
 
         std::optional<AddressAllocator> range;
         BatchSelection selection;
         if (m_options.range) {
-            RangeRequest request{*m_options.range, *m_options.mask, m_options.gateway,
-                                 m_options.dns1,   m_options.dns2,  m_options.macs};
+            const RangeRequest request = Request();
             range.emplace(request.span, request.mask,
                           AddressesInUse(request, cameras, EnumerateAdapters().value_or(std::vector<AdapterInfo>{})));
             selection = ItemsForRange(request, cameras, *range, &m_state);
@@ -182,17 +166,14 @@ class BatchRun {
             return kExitUsage;
         }
 
-        std::vector<BatchEngine::Result> outcomes;
-        for (const BatchUpdate& left : selection.leftOut) {
-            CliBatchObserver::PrintLine(left);
-            if (left.state == BatchCameraState::Failed) {
-                RecordLeftOut(left);
-            }
-            outcomes.push_back({left.mac, OldAddress(cameras, left.mac), left.address, left.state, left.text, 0});
-        }
-        bool fatal = false;
+        LeaveOut(selection.leftOut, cameras, outcomes);
         if (!selection.items.empty()) {
-            fatal = Install(std::move(selection.items), range ? &*range : nullptr, table, outcomes);
+            CliBatchObserver observer(table);
+            BatchEngine engine(std::move(selection.items), Settings(range ? &*range : nullptr, false), Platforms(),
+                               observer);
+            engine.Start();
+            WaitFor([&] { return engine.Finished(); }, INT_MAX);
+            fatal = Collect(engine, outcomes);
         }
         discovery.Stop();
         return Finish(outcomes, std::chrono::steady_clock::now() - start, fatal);
@@ -254,50 +235,102 @@ class BatchRun {
         return cameras;
     }
 
-    static uint32_t OldAddress(const std::vector<CameraRecord>& cameras, const MacAddress& mac) {
-        for (const CameraRecord& camera : cameras) {
-            if (camera.mac == mac) {
-                return camera.address;
-            }
-        }
-        return 0;
+    RangeRequest Request() const {
+        return {*m_options.range, *m_options.mask, m_options.gateway, m_options.dns1, m_options.dns2, m_options.macs};
     }
 
-    void RecordLeftOut(const BatchUpdate& left) {
-        BatchCameraRecord record = m_state.Find(left.mac).value_or(BatchCameraRecord{});
-        record.target = left.address;
-        record.state = left.state;
-        record.message = left.text;
-        record.ended = BatchTimestampNow();
-        std::string error;
-        if (!m_state.Put(left.mac, record, &error)) {
-            std::fprintf(stderr, "camera-setup batch: %s\n", error.c_str());
-        }
-    }
-
-    // Runs the engine while the event loop serves discovery and the table; true after a fatal failure.
-    bool Install(std::vector<BatchItem> items, AddressAllocator* range, DeviceTable& table,
-                 std::vector<BatchEngine::Result>& outcomes) {
-        CliBatchObserver observer(table);
+    BatchEngine::Settings Settings(AddressAllocator* range, bool watch) {
         BatchEngine::Settings settings;
         settings.jobs = m_options.jobs;
         settings.range = range;
         settings.state = &m_state;
         settings.diagnostics = &m_diagnostics;
         settings.firstIdentifier = InstallWorker::ProcessIdentifier();
-        const std::string fileName = StringTable::Load(StringTable::kConfigFileName);
-        BatchEngine engine(
-            std::move(items), settings,
-            [this, &fileName](uint16_t identifier, Diagnostics& diagnostics) {
-                return std::make_unique<RealInstallPlatform>(diagnostics, m_helper, fileName, identifier);
-            },
-            observer);
-        engine.Start();
-        WaitFor([&] { return engine.Finished(); }, INT_MAX);
+        settings.watch = watch;
+        return settings;
+    }
+
+    BatchEngine::PlatformFactory Platforms() {
+        return RealBatchPlatforms(m_helper, StringTable::Load(StringTable::kConfigFileName));
+    }
+
+    // Cameras that never reach the engine: their line, their record (when failed) and their result.
+    void LeaveOut(const std::vector<BatchUpdate>& leftOut, const std::vector<CameraRecord>& cameras,
+                  std::vector<BatchEngine::Result>& outcomes) {
+        for (const BatchUpdate& left : leftOut) {
+            CliBatchObserver::PrintLine(left);
+            if (left.state == BatchCameraState::Failed) {
+                BatchCameraRecord record = m_state.Find(left.mac).value_or(BatchCameraRecord{});
+                record.target = left.address;
+                record.state = left.state;
+                record.reason = left.reason;
+                record.message = left.text;
+                record.ended = BatchTimestampNow();
+                std::string error;
+                if (!m_state.Put(left.mac, record, &error)) {
+                    std::fprintf(stderr, "camera-setup batch: %s\n", error.c_str());
+                }
+            }
+        }
+        const std::vector<BatchEngine::Result> results = LeftOutResults(leftOut, cameras);
+        outcomes.insert(outcomes.end(), results.begin(), results.end());
+    }
+
+    // Joins the engine (the event loop has served it until it finished); true after a fatal failure.
+    static bool Collect(BatchEngine& engine, std::vector<BatchEngine::Result>& outcomes) {
         engine.Join();
         const std::vector<BatchEngine::Result> results = engine.Results();
         outcomes.insert(outcomes.end(), results.begin(), results.end());
         return engine.Fatal();
+    }
+
+    // Installs the cameras as they appear, until every named one has ended or the time is up; true after a
+    // fatal failure.
+    bool Watch(DeviceTable& table, std::vector<BatchEngine::Result>& outcomes) {
+        std::optional<AddressAllocator> range;
+        std::optional<BatchWatch> watch;
+        if (m_options.range) {
+            const RangeRequest request = Request();
+            std::vector<CameraRecord> cameras;
+            for (size_t row = 0; row < table.RowCount(); ++row) {
+                cameras.push_back(table.Record(row));
+            }
+            range.emplace(request.span, request.mask,
+                          AddressesInUse(request, cameras, EnumerateAdapters().value_or(std::vector<AdapterInfo>{})));
+            watch.emplace(request, *range, &m_state);
+        } else {
+            watch.emplace(m_rows, &m_state);
+        }
+        CliBatchObserver observer(table);
+        BatchEngine engine({}, Settings(range ? &*range : nullptr, true), Platforms(), observer);
+        engine.Start();
+        std::vector<CameraRecord> seen;  // every camera offered, for the results' old addresses
+        const auto offer = [&] {
+            const auto now = std::chrono::steady_clock::now();
+            for (size_t row = 0; row < table.RowCount(); ++row) {
+                const CameraRecord camera = table.Record(row);
+                if (std::none_of(seen.begin(), seen.end(),
+                                 [&](const CameraRecord& c) { return c.mac == camera.mac; })) {
+                    seen.push_back(camera);
+                }
+                if (auto item = watch->Offer(camera, now)) {
+                    engine.Add(std::move(*item));
+                }
+            }
+            LeaveOut(watch->TakeLeftOut(), seen, outcomes);
+            if (watch->AllNamedHandled()) {
+                engine.Close();
+            }
+            return engine.Finished();
+        };
+        const bool limited = m_options.secondsGiven && m_options.seconds > 0;
+        WaitFor(offer, limited ? m_options.seconds * 1000 : INT_MAX);
+        if (!engine.Finished()) {
+            engine.RequestStop();
+            WaitFor([&] { return engine.Finished(); }, INT_MAX);
+        }
+        LeaveOut(watch->Unhandled(), seen, outcomes);
+        return Collect(engine, outcomes);
     }
 
     int Finish(std::vector<BatchEngine::Result>& outcomes, std::chrono::steady_clock::duration took, bool fatal) {
@@ -318,10 +351,10 @@ class BatchRun {
         for (const BatchEngine::Result& o : outcomes) {
             ++counts[o.state];
         }
-        std::printf("batch: %d installed, %d skipped, %d failed, %d stopped of %zu cameras in %.1f s\n",
+        std::printf("batch: %d installed, %d skipped, %d failed, %d stopped of %zu cameras in %.1f s (%s)\n",
                     counts[BatchCameraState::Installed], counts[BatchCameraState::Skipped],
                     counts[BatchCameraState::Failed], counts[BatchCameraState::Stopped], outcomes.size(),
-                    std::chrono::duration<double>(took).count());
+                    std::chrono::duration<double>(took).count(), ReasonCounts(outcomes).c_str());
         std::fflush(stdout);
         bool written = true;
         if (m_options.results) {
@@ -334,10 +367,7 @@ class BatchRun {
         if (fatal) {
             return InstallWorker::kFatalExitCode & 0xFF;
         }
-        const bool allDone = std::all_of(outcomes.begin(), outcomes.end(), [](const BatchEngine::Result& o) {
-            return o.state == BatchCameraState::Installed || o.state == BatchCameraState::Skipped;
-        });
-        return allDone && written ? kExitOk : kExitFailed;
+        return AllInstalled(outcomes) && written ? kExitOk : kExitFailed;
     }
 
     const BatchOptions& m_options;
@@ -351,8 +381,8 @@ class BatchRun {
 
 std::optional<BatchOptions> ParseBatchOptions(const std::vector<std::string>& args, std::string* error) {
     const char* network[] = {"mask", "gateway", "dns1", "dns2"};
-    std::vector<CommandOption> names{{"plan", "FILE"},  {"range", "A-B"},    {"mac", "MAC"},  {"jobs", "N"},
-                                     {"state", "FILE"}, {"results", "FILE"}, {"seconds", "N"}};
+    std::vector<CommandOption> names{{"plan", "FILE"},  {"range", "A-B"},    {"mac", "MAC"},   {"jobs", "N"},
+                                     {"state", "FILE"}, {"results", "FILE"}, {"seconds", "N"}, {"watch", ""}};
     for (const char* name : network) {
         names.push_back({name, "ADDR"});
     }
@@ -417,6 +447,8 @@ std::optional<BatchOptions> ParseBatchOptions(const std::vector<std::string>& ar
         !NumberOption(parser, "seconds", 0, kMaxSearchSeconds, options.seconds, error)) {
         return std::nullopt;
     }
+    options.secondsGiven = OptionValue(parser, "seconds").has_value();
+    options.watch = parser.isSet(QStringLiteral("watch"));
     options.state = OptionValue(parser, "state");
     options.results = OptionValue(parser, "results");
     return options;

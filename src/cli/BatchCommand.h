@@ -8,6 +8,7 @@ class PrivilegedHelper;
 #include <vector>
 
 #include "AddressRange.h"
+#include "BatchEngine.h"
 #include "MacAddress.h"
 
 // What the command line of `batch` says: a plan file, or a range with its network settings and a choice of
@@ -17,10 +18,12 @@ struct BatchOptions {
     std::optional<AddressSpan> range;
     std::optional<uint32_t> mask, gateway, dns1, dns2;  // with a range; the mask required
     std::vector<MacAddress> macs;                       // with a range: only these cameras
-    int jobs = 16;
+    int jobs = BatchEngine::kMaxJobs;
     std::optional<std::string> state;
     std::optional<std::string> results;
-    int seconds = 10;
+    int seconds = 10;  // with --watch: the whole run's limit, 0 none
+    bool secondsGiven = false;
+    bool watch = false;
     bool help = false;
 };
 

@@ -33,6 +33,15 @@ constexpr int kPicture166 = 166;      // 48 x 48
 constexpr int kSidePicture = 167;     // 153 x 55
 constexpr int kPicture168 = 168;      // 153 x 55
 constexpr int kNetworkPicture = 169;  // 355 x 98
+constexpr int kImport = 170;          // 107 x 48 batch dialog faces from here to kClose
+constexpr int kImportDisabled = 171;
+constexpr int kStart = 172;
+constexpr int kStartDisabled = 173;
+constexpr int kStop = 174;
+constexpr int kStopDisabled = 175;
+constexpr int kExport = 176;
+constexpr int kExportDisabled = 177;
+constexpr int kClose = 178;
 
 // The window icon, resource 128 (64 x 64 with transparency).
 constexpr const char* kIconPath = ":/icons/128.png";

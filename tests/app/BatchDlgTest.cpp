@@ -1,13 +1,18 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QPushButton>
+#include <QTest>
 #include <QTreeWidget>
 
 #include <functional>
 
+#include "BatchFakes.h"
 #include "CBatchDlg.h"
 #include "Diagnostics.h"
+#include "InstallWorker.h"
 #include "IpAddressEdit.h"
+#include "ModelStrings.h"
 
 namespace {
 
@@ -68,6 +73,68 @@ TEST(BatchDlgTest, StartRefusesAMissingOrTooSmallRangeWithAMessage) {
         EXPECT_FALSE(dialog.Running()) << c.name;
         EXPECT_TRUE(dialog.StartButton()->isEnabled()) << c.name;
     }
+}
+
+QString Cell(const CBatchDlg& dialog, const MacAddress& mac, int column) {
+    const auto found = dialog.Table()->findItems(QString::fromStdString(mac.Text()), Qt::MatchExactly);
+    return found.size() == 1 ? found.front()->text(column) : QStringLiteral("(no row)");
+}
+
+// Before Start each checked camera shows the address it will get; in watch mode a camera that appears later joins,
+// one the user unchecked never does, and each ending shows its reason and keeps its lines.
+TEST(BatchDlgTest, PlansAddressesThenInstallsCamerasAsTheyAppear) {
+    using namespace batch_fakes;
+    auto listed = [](size_t index) {
+        CameraRecord camera = Camera("02-5E-A1-CD-E1-01", Host(200 + static_cast<int>(index)), Assignment::No);
+        camera.mac = CameraMac(index);
+        camera.gateway = Host(1);
+        return camera;
+    };
+    std::vector<CameraRecord> shown{listed(0), listed(1)};
+    const std::set<uint32_t> inUse;
+    Fakes first(At(0), 0, inUse, nullptr);
+    Fakes late(At(0, "changed"), 2, inUse, nullptr);  // refuses the factory FTP login
+    RecordingDiagnostics diagnostics;
+    CBatchDlg::Seams seams;
+    seams.showMessage = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
+    seams.cameras = [&] { return shown; };
+    seams.platforms = [&](uint16_t identifier, Diagnostics& lines) -> std::unique_ptr<InstallPlatformSource> {
+        // The batch's installations in the order they started: the camera listed first, then the late one.
+        return std::make_unique<Borrowed>(identifier == InstallWorker::ProcessIdentifier() ? first : late, &lines);
+    };
+    CBatchDlg dialog(shown, {{"192.168.10.1", "255.255.255.0", "eth0", 2}}, diagnostics, seams);
+
+    const std::string_view model = *ModelStringText(shown[0].model);
+    EXPECT_EQ(Cell(dialog, CameraMac(0), CBatchDlg::kColumnModel).toStdString(), model);
+    EXPECT_EQ(Cell(dialog, CameraMac(0), CBatchDlg::kColumnNewIp), QStringLiteral("192.168.10.20"));
+    EXPECT_EQ(Cell(dialog, CameraMac(1), CBatchDlg::kColumnNewIp), QStringLiteral("192.168.10.21"));
+    dialog.Table()->topLevelItem(0)->setCheckState(CBatchDlg::kColumnMac, Qt::Unchecked);
+    EXPECT_EQ(Cell(dialog, CameraMac(0), CBatchDlg::kColumnNewIp), QStringLiteral("-"));
+    EXPECT_EQ(Cell(dialog, CameraMac(1), CBatchDlg::kColumnNewIp), QStringLiteral("192.168.10.20"));
+    dialog.Table()->topLevelItem(0)->setCheckState(CBatchDlg::kColumnMac, Qt::Checked);
+    dialog.Table()->topLevelItem(1)->setCheckState(CBatchDlg::kColumnMac, Qt::Unchecked);
+
+    dialog.WatchBox()->setChecked(true);
+    dialog.StartButton()->click();
+    ASSERT_TRUE(dialog.Running());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(dialog, CameraMac(0), CBatchDlg::kColumnReason) == "installed"; }))
+        << Cell(dialog, CameraMac(0), CBatchDlg::kColumnState).toStdString();
+    shown.push_back(listed(2));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return Cell(dialog, CameraMac(2), CBatchDlg::kColumnReason) == "ftp-login"; }));
+    EXPECT_TRUE(dialog.Running()) << "a range keeps watching until stopped";
+    dialog.StopButton()->click();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Ended(); }));
+
+    const std::vector<BatchEngine::Result> results = dialog.Results();
+    ASSERT_EQ(results.size(), 2u);
+    EXPECT_EQ(results[0].mac, CameraMac(0));
+    EXPECT_EQ(results[0].newAddress, Host(20));
+    EXPECT_EQ(results[1].mac, CameraMac(2));
+    EXPECT_EQ(results[1].newAddress, Host(21));
+    EXPECT_EQ(results[1].reason, BatchReason::FtpLogin);
+    EXPECT_TRUE(dialog.DiagnosticLines(CameraMac(2)).contains(QStringLiteral("refused")))
+        << dialog.DiagnosticLines(CameraMac(2)).toStdString();
+    EXPECT_TRUE(dialog.DiagnosticLines(CameraMac(1)).isEmpty());
 }
 
 }  // namespace

@@ -10,135 +10,12 @@
 #include <thread>
 
 #include "BatchEngine.h"
-#include "InstallFakes.h"
+#include "BatchFakes.h"
 
 namespace {
 
+using namespace batch_fakes;
 using testing::ElementsAreArray;
-
-constexpr uint16_t kFirstIdentifier = 0xFFFE;  // the identifiers wrap
-
-MacAddress CameraMac(size_t index) {
-    return MacAddress({0x02, 0x5E, 0xA1, 0xCD, 0xE1, static_cast<uint8_t>(index + 1)});
-}
-
-uint32_t Host(int last) {
-    return 0xC0A80A00u | static_cast<uint32_t>(last);  // 192.168.10.last
-}
-
-// Holds every installation at its echo socket until opened.
-class Gate {
-  public:
-    void Pass() {
-        std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_open; });
-    }
-    void Open() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_changed.notify_all();
-    }
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    bool m_open = false;
-};
-
-// The camera's echo behaviour is chosen by the address it is asked about: an address in use answers at once.
-class AddressChannel : public EchoChannel {
-  public:
-    AddressChannel(Log& log, FakeClock& clock, const std::set<uint32_t>& inUse, std::vector<int>& waits)
-        : m_log(log), m_clock(clock), m_inUse(inUse), m_waits(waits) {}
-    Result Send(uint32_t destination, std::span<const uint8_t> message) override {
-        if (!m_inner) {
-            std::deque<Step> script{{Step::Answer}};
-            if (!m_inUse.contains(destination)) {
-                script = {{Step::Silence}, {Step::Answer}, {Step::Silence}, {Step::Answer}};
-            }
-            m_inner = std::make_unique<FakeChannel>(m_log, script, m_clock, false, m_waits);
-        }
-        return m_inner->Send(destination, message);
-    }
-    Result Receive(std::span<uint8_t> buffer, uint32_t& sender, int timeoutMs) override {
-        return m_inner->Receive(buffer, sender, timeoutMs);
-    }
-    bool DeliversIpHeader() const override { return true; }
-    uint16_t ReplyIdentifier() const override { return kIdentifier; }
-
-  private:
-    Log& m_log;
-    FakeClock& m_clock;
-    const std::set<uint32_t>& m_inUse;
-    std::vector<int>& m_waits;
-    std::unique_ptr<FakeChannel> m_inner;
-};
-
-struct Camera {
-    uint32_t address = 0;  // 0: from the range
-    std::string password;  // the camera's FTP password; empty: its factory one
-    std::optional<std::string> ftpPassword;
-    bool noEchoSocket = false;
-};
-
-Camera At(int last, std::string password = "", std::optional<std::string> ftpPassword = std::nullopt) {
-    Camera camera;
-    camera.address = last == 0 ? 0 : Host(last);
-    camera.password = std::move(password);
-    camera.ftpPassword = std::move(ftpPassword);
-    return camera;
-}
-
-// One camera's fakes, kept over its attempts so that the test can look at them afterwards.
-struct Fakes : InstallPlatformSource {
-    Fakes(const Camera& camera, size_t index, const std::set<uint32_t>& inUse, Gate* gate)
-        : camera(camera), inUse(inUse), gate(gate) {
-        transfer.m_password = camera.password.empty() ? CameraMac(index).PasswordText() : camera.password;
-    }
-    InstallWorker::Platform Platform() override {
-        return {[this] {
-                    log.Add("echo open");
-                    if (gate != nullptr) {
-                        gate->Pass();
-                    }
-                    IcmpEchoChannel::Opened opened;
-                    if (camera.noEchoSocket) {
-                        opened.failure = IcmpEchoChannel::Failure::Socket;
-                        opened.error = 1;
-                    } else {
-                        opened.channel = std::make_unique<AddressChannel>(log, clock, inUse, waits);
-                    }
-                    return opened;
-                },
-                neighbours,
-                transfer,
-                clock,
-                diagnostics,
-                [this](int code) { exitCodes.push_back(code); },
-                kIdentifier,
-                "config.ini"};
-    }
-
-    Camera camera;
-    const std::set<uint32_t>& inUse;
-    Gate* gate;
-    Log log;
-    FakeClock clock{log};
-    FakeNeighbours neighbours{log};
-    FakeTransfer transfer{log};
-    RecordingDiagnostics diagnostics;
-    std::vector<int> waits;
-    std::vector<int> exitCodes;
-};
-
-// Hands the engine each installation's fakes behind a thin source the engine may destroy.
-struct Borrowed : InstallPlatformSource {
-    explicit Borrowed(Fakes& fakes) : fakes(fakes) {}
-    InstallWorker::Platform Platform() override { return fakes.Platform(); }
-    Fakes& fakes;
-};
 
 class Observer : public BatchObserver {
   public:
@@ -170,19 +47,14 @@ class Observer : public BatchObserver {
     int m_maxRunning = 0;
 };
 
-bool Eventually(const std::function<bool()>& done) {
-    for (int i = 0; i < 500 && !done(); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return done();
-}
-
 TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
     using State = BatchCameraState;
+    using Reason = BatchReason;
     struct Expected {
         State state;
         uint32_t address;
         int attempts;
+        Reason reason;
     };
     struct Case {
         const char* name;
@@ -197,6 +69,16 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
     };
     Camera noSocket = At(101);
     noSocket.noEchoSocket = true;
+    const auto scripted = [](int last, std::deque<Step> script) {
+        Camera camera = At(last);
+        camera.script = std::move(script);
+        return camera;
+    };
+    const auto transfer = [](int last, std::function<void(FakeTransfer&)> change) {
+        Camera camera = At(last);
+        camera.transfer = std::move(change);
+        return camera;
+    };
     const std::vector<Case> cases{
         {"at most jobs at once; a refused login fails that camera only",
          2,
@@ -205,11 +87,11 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {},
          true,
          false,
-         {{State::Installed, Host(100), 1},
-          {State::Installed, Host(101), 1},
-          {State::Installed, Host(102), 1},
-          {State::Failed, Host(103), 1},
-          {State::Installed, Host(104), 1}}},
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Installed, Host(101), 1, Reason::Installed},
+          {State::Installed, Host(102), 1, Reason::Installed},
+          {State::Failed, Host(103), 1, Reason::FtpLogin},
+          {State::Installed, Host(104), 1, Reason::Installed}}},
         {"an address in use is skipped for the next free one, until none is left",
          1,
          {At(0), At(0), At(0)},
@@ -217,7 +99,9 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {Host(101), Host(103)},
          false,
          false,
-         {{State::Installed, Host(100), 1}, {State::Installed, Host(102), 2}, {State::Failed, Host(103), 1}}},
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Installed, Host(102), 2, Reason::Installed},
+          {State::Failed, Host(103), 1, Reason::AddressInUse}}},
         {"a stop ends the running cameras cleanly and starts no other",
          2,
          {At(100), At(101), At(102), At(103)},
@@ -225,10 +109,10 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {},
          true,
          true,
-         {{State::Stopped, Host(100), 1},
-          {State::Stopped, Host(101), 1},
-          {State::Stopped, Host(102), 0},
-          {State::Stopped, Host(103), 0}}},
+         {{State::Stopped, Host(100), 1, Reason::Stopped},
+          {State::Stopped, Host(101), 1, Reason::Stopped},
+          {State::Stopped, Host(102), 0, Reason::Stopped},
+          {State::Stopped, Host(103), 0, Reason::Stopped}}},
         {"a fatal echo socket stops the batch instead of ending the process",
          1,
          {At(100), noSocket, At(102)},
@@ -236,8 +120,34 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
          {},
          false,
          false,
-         {{State::Installed, Host(100), 1}, {State::Failed, Host(101), 1}, {State::Stopped, Host(102), 0}},
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Failed, Host(101), 1, Reason::Fatal},
+          {State::Stopped, Host(102), 0, Reason::Stopped}},
          true},
+        {"every failure says why",
+         8,
+         {At(100), scripted(101, {{Step::Silence}}), scripted(102, {{Step::Silence}, {Step::Fail}}),
+          transfer(103, [](FakeTransfer& t) { t.m_openOk = false; }),
+          transfer(104, [](FakeTransfer& t) { t.m_downloadOk = false; }),
+          transfer(105, [](FakeTransfer& t) { t.m_uploadResults = {FileTransfer::Result::Failed}; }),
+          transfer(106,
+                   [](FakeTransfer& t) {
+                       t.m_uploadResults = {FileTransfer::Result::Interrupted, FileTransfer::Result::Failed};
+                   }),
+          scripted(107, {{Step::Silence}, {Step::Answer}}), At(108)},
+         std::nullopt,
+         {Host(108)},
+         false,
+         false,
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Failed, Host(101), 1, Reason::NoAnswer},
+          {State::Failed, Host(102), 1, Reason::Network},
+          {State::Failed, Host(103), 1, Reason::Network},
+          {State::Failed, Host(104), 1, Reason::Download},
+          {State::Failed, Host(105), 1, Reason::Upload},
+          {State::Failed, Host(106), 1, Reason::ConfigIncomplete},
+          {State::Failed, Host(107), 1, Reason::NoRestart},
+          {State::Failed, Host(108), 1, Reason::AddressInUse}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -290,11 +200,13 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
             SCOPED_TRACE(i);
             EXPECT_EQ(results[i].mac, CameraMac(i));
             EXPECT_EQ(results[i].state, c.expected[i].state) << results[i].message;
+            EXPECT_EQ(results[i].reason, c.expected[i].reason) << results[i].message;
             EXPECT_EQ(results[i].newAddress, c.expected[i].address);
             const auto record = state.Find(CameraMac(i));
             ASSERT_TRUE(record);
             EXPECT_EQ(record->state, c.expected[i].state);
             EXPECT_EQ(record->attempts, c.expected[i].attempts);
+            EXPECT_EQ(record->reason, c.expected[i].reason);
             // Nothing is left behind, and nobody ends the process.
             EXPECT_TRUE(fakes[i]->neighbours.m_entries.empty());
             EXPECT_TRUE(fakes[i]->neighbours.m_routes.empty());
@@ -307,6 +219,98 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
                   static_cast<size_t>(std::count_if(c.expected.begin(), c.expected.end(),
                                                     [](const Expected& e) { return e.attempts > 0; })));
     }
+}
+
+// A disk that stalls: every write of the record waits until the test lets it go.
+class StalledStateFile : public BatchStateFile {
+  public:
+    StalledStateFile() : BatchStateFile("stalled.json") {}
+    int Writes() const {
+        std::lock_guard lock(m_mutex);
+        return m_writes;
+    }
+    Gate gate;
+
+  protected:
+    bool Save(const std::string&, std::string*) override {
+        {
+            std::lock_guard lock(m_mutex);
+            ++m_writes;
+        }
+        gate.Pass();
+        return true;
+    }
+
+  private:
+    mutable std::mutex m_mutex;
+    int m_writes = 0;
+};
+
+// An observer stuck in its first call, like a full stdout pipe or a busy window.
+class StalledObserver : public BatchObserver {
+  public:
+    void Changed(const BatchUpdate&) override { gate.Pass(); }
+    void AddressTaken(const MacAddress&, uint32_t, bool) override { gate.Pass(); }
+    Gate gate;
+};
+
+TEST(BatchEngineTest, NoInstallationWaitsForTheStateFileOrTheObserver) {
+    constexpr size_t kCameras = 6;
+    const std::set<uint32_t> inUse;
+    const auto item = [](size_t i) {
+        CameraRecord camera{.mac = CameraMac(i), .address = kCameraAddress, .gateway = Host(1)};
+        InstallParams params = InstallParams::ForCamera(camera);
+        params.m_newAddress = Host(100 + static_cast<int>(i));
+        return BatchItem{camera, params, std::nullopt, std::nullopt};
+    };
+    // The pauses one camera takes when nothing else runs.
+    Fakes alone(At(100), 0, inUse, nullptr);
+    {
+        BatchStateFile state("");
+        Observer observer;
+        BatchEngine engine(
+            {item(0)}, {1, nullptr, &state, nullptr, kFirstIdentifier},
+            [&](uint16_t, Diagnostics&) { return std::make_unique<Borrowed>(alone); }, observer);
+        engine.Start();
+        engine.Join();
+        ASSERT_EQ(engine.Results()[0].state, BatchCameraState::Installed);
+    }
+
+    std::vector<std::unique_ptr<Fakes>> fakes;
+    std::vector<BatchItem> items;
+    for (size_t i = 0; i < kCameras; ++i) {
+        fakes.push_back(std::make_unique<Fakes>(At(100 + static_cast<int>(i)), i, inUse, nullptr));
+        items.push_back(item(i));
+    }
+    StalledStateFile state;
+    StalledObserver observer;
+    BatchEngine engine(
+        std::move(items), {static_cast<int>(kCameras), nullptr, &state, nullptr, kFirstIdentifier},
+        [&](uint16_t identifier, Diagnostics&) {
+            return std::make_unique<Borrowed>(*fakes.at(static_cast<uint16_t>(identifier - kFirstIdentifier)));
+        },
+        observer);
+    engine.Start();
+    const auto allEnded = [&] {
+        const auto results = engine.Results();
+        return std::all_of(results.begin(), results.end(),
+                           [](const BatchEngine::Result& r) { return r.state == BatchCameraState::Installed; });
+    };
+    EXPECT_TRUE(Eventually(allEnded)) << "an installation waited for the disk or the observer";
+    EXPECT_FALSE(engine.Finished()) << "the observer has not heard of the endings yet";
+    EXPECT_LE(state.Writes(), 1);
+    state.gate.Open();
+    observer.gate.Open();
+    engine.Join();
+
+    for (size_t i = 0; i < kCameras; ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_EQ(fakes[i]->clock.m_slept, alone.clock.m_slept);
+        EXPECT_EQ(fakes[i]->log.Matching("sleep"), alone.log.Matching("sleep"));
+        EXPECT_EQ(state.Find(CameraMac(i))->state, BatchCameraState::Installed);
+    }
+    // Everything that changed while the first write hung went out in one more write.
+    EXPECT_LE(state.Writes(), 2);
 }
 
 }  // namespace

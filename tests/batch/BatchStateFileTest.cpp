@@ -45,8 +45,13 @@ TEST_F(BatchStateFileTest, RecordSurvivesARoundTripAndNoTemporaryFileIsLeft) {
     BatchStateFile state(Path("state.json"));
     ASSERT_TRUE(state.Load(&error)) << error;  // a missing file is an empty record
     EXPECT_FALSE(state.Find(kMac));
-    const BatchCameraRecord record{0x0AD50714,           BatchCameraState::Failed,   2,
-                                   "Install Fail \"x\"", "2026-12-08T15:00:00.000Z", BatchTimestampNow()};
+    const BatchCameraRecord record{0x0AD50714,
+                                   BatchCameraState::Failed,
+                                   2,
+                                   BatchReason::ConfigIncomplete,
+                                   "Install Fail \"x\"",
+                                   "2026-12-08T15:00:00.000Z",
+                                   BatchTimestampNow()};
     ASSERT_TRUE(state.Put(kMac, record, &error)) << error;
     ASSERT_TRUE(state.Put(*MacAddress::Parse("02-5E-A1-CD-E1-02"), {}, &error)) << error;
     EXPECT_EQ(Files(), std::vector<std::string>{"state.json"});
@@ -58,6 +63,7 @@ TEST_F(BatchStateFileTest, RecordSurvivesARoundTripAndNoTemporaryFileIsLeft) {
     EXPECT_EQ(loaded->target, record.target);
     EXPECT_EQ(loaded->state, record.state);
     EXPECT_EQ(loaded->attempts, record.attempts);
+    EXPECT_EQ(loaded->reason, record.reason);
     EXPECT_EQ(loaded->message, record.message);
     EXPECT_EQ(loaded->started, record.started);
     EXPECT_EQ(loaded->ended, record.ended);
@@ -68,7 +74,7 @@ TEST_F(BatchStateFileTest, RecordSurvivesARoundTripAndNoTemporaryFileIsLeft) {
 
 TEST_F(BatchStateFileTest, MalformedFileIsRefusedAndKept) {
     const std::string valid = R"({"version": 1, "cameras": {"02-5E-A1-CD-E1-01": {"target": "10.0.0.5",
-        "state": "installed", "attempts": 1, "message": "", "started": "", "ended": ""}}})";
+        "state": "installed", "attempts": 1, "reason": "installed", "message": "", "started": "", "ended": ""}}})";
     const struct {
         std::string from;
         std::string to;
@@ -80,6 +86,7 @@ TEST_F(BatchStateFileTest, MalformedFileIsRefusedAndKept) {
         {"installed", "done"},
         {"\"attempts\": 1", "\"attempts\": 1.5"},
         {"\"attempts\": 1", "\"attempts\": -1"},
+        {"\"reason\": \"installed\"", "\"reason\": \"done\""},
         {"\"message\": \"\"", "\"message\": 3"},
         {"\"ended\": \"\"", "\"finished\": \"\""},
         {"}}}", "}}"},

@@ -15,9 +15,9 @@
 // checks exactly those cameras and sets the range (without --range: the range the dialog prefills) or imports the
 // plan (its rows choose the cameras; MACs may then be left out), presses Start (and Stop S seconds later, printing
 // "stop pressed", or closes the dialog, printing "closed in N ms") and waits for the end; --results exports the results
-// CSV there. Prints one line per camera, "MAC STATE ADDRESS MESSAGE" (ADDRESS "-" when none), then per MAC the main
-// list's row as "row MAC ADDRESS ASSIGNED", and a message box the dialog showed as "message CAPTION: TEXT". Exit 0 when
-// every camera is installed, 1 otherwise, 2 for bad arguments, 3 on a time-out.
+// CSV there. Prints one line per camera, "MAC STATE ADDRESS REASON MESSAGE" (ADDRESS "-" when none), then per MAC the
+// main list's row as "row MAC ADDRESS ASSIGNED", and a message box the dialog showed as "message CAPTION: TEXT". Exit 0
+// when every camera is installed, 1 otherwise, 2 for bad arguments, 3 on a time-out.
 
 #include <QApplication>
 #include <QCheckBox>
@@ -274,7 +274,7 @@ int RunBatch(QApplication& app, const BatchArguments& arguments) {
                     const std::string address =
                         camera.newAddress == 0 ? std::string("-") : FormatDottedAddress(camera.newAddress);
                     Say(camera.mac.Text() + " " + BatchCameraStateName(camera.state) + " " + address + " " +
-                        camera.message);
+                        BatchReasonName(camera.reason) + " " + camera.message);
                     allInstalled = allInstalled && camera.state == BatchCameraState::Installed;
                 }
                 if (!arguments.results.isEmpty() && !dialog->ExportResults(arguments.results)) {

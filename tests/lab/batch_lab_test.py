@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Batches of lab cameras installed by `camera-setup batch` and by the batch dialog (offscreen GUI driver), run as an
-ordinary user: every camera's outcome, address and config.ini, the results file, a batch resumed after a kill, and
-that no neighbour entry, host route or file is left behind.
+ordinary user: every camera's outcome, reason, address and config.ini, the results file, a batch resumed after a
+kill, cameras installed as they boot (--watch), and that no neighbour entry, host route or file is left behind.
 
 Usage: batch_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
@@ -28,6 +28,9 @@ for group, base in (("h", 0x01), ("g", 0x11)):
         CAMERAS[group + name] = (f"02:5E:A1:CD:E3:{base + i:02X}", "host=NV4412-0104,xrm=0" + extra)
 for i in range(3):
     CAMERAS[f"r{i + 1}"] = (f"02:5E:A1:CD:E3:{0x21 + i:02X}", "host=NV4412-0104,xrm=0")
+# Watch mode: booted one after another while the command runs; w3 refuses the factory FTP login.
+for i, extra in enumerate(("", "", ",password=Other")):
+    CAMERAS[f"w{i + 1}"] = (f"02:5E:A1:CD:E3:{0x31 + i:02X}", "host=NV4412-0104,xrm=0" + extra)
 
 lab = userlab.Lab(PREFIX)
 state = lab.state
@@ -70,8 +73,9 @@ class BatchLab(userlab.UserLabCase):
             name = group + suffix
             address = f"10.213.7.{first_octet + i}"
             with self.subTest(camera=name):
-                want = {"locked": ("failed", address, LOCKED), "gone": ("failed", address, "Install Fail")}.get(
-                    suffix, ("installed", address, "Install OK"))
+                want = {"locked": ("failed", address, LOCKED, "ftp-login"),
+                        "gone": ("failed", address, "Install Fail", "no-restart")}.get(
+                    suffix, ("installed", address, "Install OK", "installed"))
                 self.assertEqual(last.get(dashed(name)), want)
                 if suffix != "gone":  # that one took its address and file, then never came back
                     st = lab("wait", name, "--phase", "up", "--address", address, "--timeout", "20", check=False)
@@ -88,14 +92,14 @@ class BatchLab(userlab.UserLabCase):
                                           "--mask", "255.255.255.0", *macs, "--results", results)
         self.assertEqual(code, 1, out + err)
         self.assertRegex(out.splitlines()[-1], r"^batch: 3 installed, 0 skipped, 2 failed, 0 stopped of 5 cameras "
-                                               r"in \d+\.\d s$")
+                                               r"in \d+\.\d s \(installed 3, ftp-login 1, no-restart 1\)$")
         last = batchlab.final_lines(out)
         self.check_five("h", 20, last)
         rows = batchlab.read_results(results)
-        self.assertEqual(rows[0], ["mac", "old_address", "new_address", "outcome", "message"])
+        self.assertEqual(rows[0], ["mac", "old_address", "new_address", "outcome", "message", "reason"])
         want = sorted([dashed(n), state(n)["lease"]["ip"], last[dashed(n)][1], last[dashed(n)][0],
-                       last[dashed(n)][2]] for n in names)
-        self.assertEqual(sorted(row[:4] + [" ".join(row[4].split())] for row in rows[1:]), want)
+                       last[dashed(n)][2], last[dashed(n)][3]] for n in names)
+        self.assertEqual(sorted(row[:4] + [" ".join(row[4].split()), row[5]] for row in rows[1:]), want)
 
     def test_resume_after_termination(self):
         names = ["r1", "r2", "r3"]
@@ -123,13 +127,53 @@ class BatchLab(userlab.UserLabCase):
         code, out, err = self.run_booting(names, "camera-setup", *args)
         self.assertEqual(code, 0, out + err)
         last = batchlab.final_lines(out)
-        self.assertEqual(last[dashed("r1")], ("skipped", "10.213.7.40", "installed by an earlier run"))
+        self.assertEqual(last[dashed("r1")], ("skipped", "10.213.7.40", "installed by an earlier run", "skipped"))
         for i, name in enumerate(names):
             with self.subTest(camera=name):
                 if name != "r1":
-                    self.assertEqual(last[dashed(name)], ("installed", f"10.213.7.{40 + i}", "Install OK"))
+                    self.assertEqual(last[dashed(name)], ("installed", f"10.213.7.{40 + i}", "Install OK", "installed"))
                 self.assertEqual(state(name)["uploads"], 1)
                 self.assertEqual(self.config(name), expected_rewrite(self.originals[name], base_values(), False))
+
+    def test_watch_installs_cameras_as_they_boot(self):
+        names = ["w1", "w2", "w3"]
+        work = self.work
+        plan = os.path.join(work, "plan.csv")
+        with open(plan, "w") as f:
+            f.write("mac,ip\r\n" + "".join(f"{dashed(n)},10.213.7.{60 + i}\r\n" for i, n in enumerate(names)))
+        results, state_file = os.path.join(work, "results.csv"), os.path.join(work, "state.json")
+        process = self.start("camera-setup", "batch", "--plan", plan, "--watch", "--state", state_file,
+                             "--results", results, stderr=subprocess.DEVNULL)
+        seen = []
+        try:
+            self.assertTrue(batchlab.wait_listening(PREFIX + "-pc", process))
+            lab("boot", names[0])
+            booted = 1
+            for line in process.stdout:  # each camera boots once the one before is being installed
+                seen.append(line)
+                if booted < len(names) and line.startswith(dashed(names[booted - 1]) + " running "):
+                    lab("boot", names[booted])
+                    booted += 1
+            process.communicate(timeout=120)
+        finally:
+            if process.poll() is None:
+                process.kill()
+                process.communicate()
+        out = "".join(seen)
+        self.assertEqual(process.returncode, 1, out)
+        last = batchlab.final_lines(out)
+        self.assertEqual(last[dashed("w1")], ("installed", "10.213.7.60", "Install OK", "installed"))
+        self.assertEqual(last[dashed("w2")], ("installed", "10.213.7.61", "Install OK", "installed"))
+        self.assertEqual(last[dashed("w3")], ("failed", "10.213.7.62", LOCKED, "ftp-login"))
+        for name in names:
+            with self.subTest(camera=name):
+                expected = self.originals[name] if name == "w3" else expected_rewrite(
+                    self.originals[name], base_values(), False)
+                self.assertEqual(self.config(name), expected)
+        rows = {row[0]: row for row in batchlab.read_results(results)[1:]}
+        self.assertEqual([rows[dashed(n)][5] for n in names], ["installed", "installed", "ftp-login"])
+        cameras = batchlab.read_state(state_file)["cameras"]
+        self.assertEqual([cameras[dashed(n)]["reason"] for n in names], ["installed", "installed", "ftp-login"])
 
     def test_dialog_range_batch(self):
         if self.driver is None:

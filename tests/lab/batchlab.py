@@ -22,13 +22,22 @@ def wait_listening(namespace, process, timeout=20.0):
     return False
 
 
+ENDED = ("installed", "failed", "skipped", "stopped")
+
+
 def final_lines(stdout):
-    """MAC -> (state, address, text) of the camera's last progress line."""
+    """MAC -> (state, address, text, reason) of the camera's last progress line; an ended camera's line names its
+    reason before the text, the others have none ("")."""
     last = {}
     for line in stdout.splitlines():
-        parts = line.split(" ", 3)
-        if len(parts) >= 3 and parts[1] in ("waiting", "running", "installed", "failed", "skipped", "stopped"):
-            last[parts[0]] = (parts[1], parts[2], parts[3] if len(parts) > 3 else "")
+        parts = line.split(" ", 2)
+        if len(parts) < 3 or parts[1] not in ("waiting", "running") + ENDED:
+            continue
+        address, _, rest = parts[2].partition(" ")
+        reason = ""
+        if parts[1] in ENDED:
+            reason, _, rest = rest.partition(" ")
+        last[parts[0]] = (parts[1], address, rest, reason)
     return last
 
 
