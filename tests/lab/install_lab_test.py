@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 import asuser
@@ -52,6 +53,7 @@ CAMERAS = {
     "killed": ("02:5E:A1:CD:E1:19", "host=NV4412-0104,xrm=0,comeback=0"),
     "outsider": ("02:5E:A1:CD:E1:1A", "host=NV4412-0104,xrm=0"),
     "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
+    "unicast": ("02:5E:A1:CD:E1:1C", "host=NV4412-0104,xrm=0,replies=unicast"),
 }
 
 lab = userlab.Lab(PREFIX)
@@ -62,10 +64,11 @@ class InstallLab(userlab.UserLabCase):
     lab = lab
     cameras = CAMERAS
 
-    def install(self, name, *args, stdin="", uid=asuser.MEMBER):
+    def install(self, name, *args, stdin="", uid=asuser.MEMBER, env=()):
         """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
         mac = CAMERAS[name][0].replace(":", "-")
-        command = self.user.command("camera-setup", "install", mac, *args, uid=uid, env=[f"TMPDIR={self.tmp}"])
+        command = self.user.command("camera-setup", "install", mac, *args, uid=uid,
+                                    env=[f"TMPDIR={self.tmp}", *env])
         started = time.monotonic()
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdin=subprocess.PIPE,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -88,6 +91,21 @@ class InstallLab(userlab.UserLabCase):
         st = lab("wait", "ok", "--phase", "up", "--address", "10.213.7.61", "--timeout", "10")
         self.assertEqual(st.returncode, 0)
         print(f"\nwhole headless installation: {seconds:.2f} s", file=sys.stderr)
+
+    def test_settings_the_pc_never_saw_come_from_its_own_segment(self):
+        # The server's replies went to the camera's MAC: mask and gateway are the pc's (its /24, its default
+        # route's gateway), the name servers its link's other than the local stub.
+        root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, root)
+        os.makedirs(os.path.join(root, "etc"))
+        with open(os.path.join(root, "etc", "resolv.conf"), "w") as f:
+            f.write("nameserver 127.0.0.53\nnameserver 10.213.7.53\n")
+        os.chmod(root, 0o755)
+        code, out, err, _ = self.install("unicast", "--ip", "10.213.7.64", env=[f"CAMERA_SETUP_RESOLVER_ROOT={root}"])
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.config("unicast"),
+                         expected_rewrite(self.originals["unicast"], base_values(dns1="10.213.7.53", dns2="0.0.0.0"),
+                                          False))
 
     def test_wireless_camera_with_encryption(self):
         code, out, err, _ = self.install(
