@@ -233,29 +233,27 @@ void DiscoveryCore::Learn(const MacAddress& mac, uint32_t address, bool fromRequ
 }
 
 void DiscoveryCore::HandleArp(std::span<const uint8_t> packet, int interface) {
-    ByteReader reader(packet);
-    const auto types = reader.U32Be();
-    const auto lengths = reader.Bytes(2);
-    const auto operation = reader.Bytes(2);
-    const auto sender = reader.Bytes(6);
-    const auto senderAddress = reader.U32Be();
-    const auto target = reader.Bytes(6);
-    const auto targetAddress = reader.U32Be();
-    if (packet.size() < kArpLength || types != kArpEthernetIpv4 || !lengths || !operation || !sender || !target ||
-        !senderAddress || !targetAddress || (((*lengths)[0] << 8) | (*lengths)[1]) != kArpAddressLengths) {
+    if (packet.size() < kArpLength) {
         return;
     }
-    MacAddress::Bytes bytes;
-    std::copy(sender->begin(), sender->end(), bytes.begin());
-    const MacAddress mac(bytes);
-    if (!CameraAddressFilter(mac)) {
+    ByteReader reader(packet);  // every read below lies inside the first 28 bytes
+    const uint32_t types = reader.U32Be().value_or(0);
+    const uint16_t lengths = static_cast<uint16_t>(reader.U32Be().value_or(0) >> 16);  // then the operation
+    MacAddress::Bytes sender{};
+    const auto senderBytes = reader.Bytes(sender.size()).value_or(std::span<const uint8_t>{});
+    std::copy(senderBytes.begin(), senderBytes.end(), sender.begin());
+    const uint32_t senderAddress = reader.U32Be().value_or(0);
+    reader.Bytes(sender.size());  // target hardware address: unknown in a probe or request
+    const uint32_t targetAddress = reader.U32Be().value_or(0);
+    const MacAddress mac(sender);
+    if (types != kArpEthernetIpv4 || lengths != kArpAddressLengths || !CameraAddressFilter(mac)) {
         return;
     }
     RememberInterface(mac, interface);
-    const bool announcement = *senderAddress == *targetAddress;
-    const bool probe = *senderAddress == 0;
-    if ((announcement || probe) && *targetAddress != 0) {
-        Learn(mac, *targetAddress, false);
+    const bool announcement = senderAddress == targetAddress;
+    const bool probe = senderAddress == 0;
+    if ((announcement || probe) && targetAddress != 0) {
+        Learn(mac, targetAddress, false);
     }
 }
 
