@@ -1,7 +1,8 @@
 // A sequence of arrivals on one DiscoveryCore, as the user-interface thread sees them: port-67 and port-68
-// datagrams, XRM answers and re-query ticks in any order. Input: records of one kind byte, a two-byte length
-// (least significant byte first) and that many bytes. After every arrival the table passes CheckTable, rows are
-// only ever appended, and every key belongs to an address that some arrival carried.
+// datagrams, XRM answers, re-query ticks and ARP packets in any order. Input: records of one kind byte, a two-byte
+// length (least significant byte first) and that many bytes. After every arrival the table passes CheckTable, rows are
+// only ever appended, every key belongs to an address that some arrival carried, and an ARP packet never adds a
+// row.
 #include "FuzzSupport.h"
 #include "XrmProtocol.h"
 
@@ -11,7 +12,7 @@
 
 namespace {
 
-enum Kind { kClient, kServer, kXrm, kTick, kKinds };
+enum Kind { kClient, kServer, kXrm, kTick, kArp, kKinds };
 
 }  // namespace
 
@@ -46,6 +47,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                     env.core.HandleXrmDevice(message);
                 }
                 break;
+            case kArp: {
+                const size_t rows = table.RowCount();
+                env.core.HandleArp(bytes, 2);
+                FUZZ_CHECK(table.RowCount() == rows, "an ARP packet adds no row");
+                break;
+            }
             default:
                 if (env.core.RequeryTimer().Armed() && ticks++ < 100) {
                     env.core.HandleRequeryTick();

@@ -42,8 +42,10 @@ std::optional<BatchItem> CheckedItem(const CameraRecord& camera, const InstallOp
                                      BatchSelection& selection) {
     std::string message;
     std::string caption;
-    const auto params = BuildInstallParams(options, InstallParams::ForCamera(camera), camera.wireless.value_or(false),
-                                           &message, &caption);
+    const SegmentSettings segment =
+        SettingsForSegment(camera, options.ip.value_or(camera.address), SystemSegmentFacts());
+    const auto params = BuildInstallParams(options, InstallParams::ForCamera(camera, segment),
+                                           camera.wireless.value_or(false), &message, &caption);
     if (!params) {
         selection.error = PlanError{line, camera.mac.Text() + ": " + message};
         return std::nullopt;

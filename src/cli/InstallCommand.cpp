@@ -250,7 +250,9 @@ int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& he
     }
     std::string message;
     std::string caption;
-    const auto params = BuildInstallParams(*options, InstallParams::ForCamera(*target),
+    const SegmentSettings segment =
+        SettingsForSegment(*target, options->ip.value_or(target->address), SystemSegmentFacts());
+    const auto params = BuildInstallParams(*options, InstallParams::ForCamera(*target, segment),
                                            target->wireless.value_or(false), &message, &caption);
     if (!params) {
         std::fprintf(stderr, "%s: %s\n", caption.c_str(), message.c_str());

@@ -23,9 +23,13 @@ enum DhcpOption : uint8_t {
     kOptionRouter = 3,
     kOptionNameServers = 6,
     kOptionHostName = 12,
+    kOptionRequestedAddress = 50,
     kOptionMessageType = 53,
 };
+constexpr uint8_t kDhcpDiscover = 1;
+constexpr uint8_t kDhcpRequest = 3;
 constexpr uint8_t kDhcpAck = 5;
+constexpr uint8_t kDhcpNak = 6;
 constexpr size_t kTextLimit = 19;  // model identifier and version are held in 20-byte buffers
 
 // The fixed fields as the handlers see them: read from a zero-filled copy of the first 548 bytes, so a short
@@ -94,6 +98,23 @@ void ApplyHostName(std::span<const uint8_t> data, HostNameFacts& facts) {
     }
 }
 
+// The message type (option 53) of a datagram; 0 without one.
+uint8_t MessageType(std::span<const uint8_t> received) {
+    uint8_t type = 0;
+    DhcpOptionWalk walk(received);
+    while (const auto option = walk.Next()) {
+        if (option->code == kOptionMessageType && !option->data.empty()) {
+            type = option->data[0];
+        }
+    }
+    return type;
+}
+
+// ARP over Ethernet for IPv4 (RFC 826).
+constexpr size_t kArpLength = 28;
+constexpr uint32_t kArpEthernetIpv4 = 0x00010800;  // hardware type 1, protocol type 0x0800
+constexpr uint16_t kArpAddressLengths = 0x0604;
+
 }  // namespace
 
 DiscoveryCore::DiscoveryCore(Hooks hooks) : m_hooks(std::move(hooks)), m_requery(*m_hooks.timer, m_windowLock) {}
@@ -144,11 +165,20 @@ int DiscoveryCore::HandleClientPacket(std::span<const uint8_t> datagram, std::op
     }
 
     HostNameFacts facts;
+    uint8_t type = 0;
+    std::optional<uint32_t> requested;
     DhcpOptionWalk walk(packet.received);
     while (const auto option = walk.Next()) {
         if (option->code == kOptionHostName) {
             ApplyHostName(option->data, facts);
+        } else if (option->code == kOptionMessageType && !option->data.empty()) {
+            type = option->data[0];
+        } else if (option->code == kOptionRequestedAddress) {
+            requested = OptionAddress(option->data, 0);
         }
+    }
+    if (type == kDhcpDiscover) {
+        m_learned.erase(mac);  // a new exchange: whatever follows tells the address
     }
     const bool xrm = facts.xrm == true;
     const Assignment assigned = xrm ? Assignment::Pending : Assignment::No;
@@ -165,18 +195,66 @@ int DiscoveryCore::HandleClientPacket(std::span<const uint8_t> datagram, std::op
         }
         m_table.Append(camera);
         m_hooks.postBroadcast();
-        return 0;
-    }
-    CameraRecord camera = m_table.Record(*row);
-    if (camera.assigned == Assignment::Yes) {
-        if (xrm) {
-            CountPending(+1);
+    } else {
+        CameraRecord camera = m_table.Record(*row);
+        if (camera.assigned == Assignment::Yes) {
+            if (xrm) {
+                CountPending(+1);
+            }
+            camera.assigned = assigned;
+            camera.xrmSupport = facts.xrm;
+            m_table.Update(*row, camera);
         }
-        camera.assigned = assigned;
-        camera.xrmSupport = facts.xrm;
-        m_table.Update(*row, camera);
+    }
+    // A selecting or rebooting client names the address it asks for; a renewing one (ciaddr set) does not.
+    if (type == kDhcpRequest && address == 0 && requested && *requested != 0) {
+        Learn(mac, *requested, true);
     }
     return 0;
+}
+
+void DiscoveryCore::Learn(const MacAddress& mac, uint32_t address, bool fromRequest) {
+    Learned& learned = m_learned[mac];
+    const auto row = m_table.Find(mac);
+    if (learned.acknowledged || !row || !IsOnLocalSubnet(address, m_adapters)) {
+        return;
+    }
+    CameraRecord camera = m_table.Record(*row);
+    if (fromRequest) {
+        if (learned.requested == 0) {
+            learned.beforeRequest = camera.address;
+        }
+        learned.requested = address;
+    } else {
+        learned.requested = 0;  // the camera holds it: a NAK for an earlier request no longer applies
+    }
+    camera.address = address;
+    m_table.Update(*row, camera);
+}
+
+void DiscoveryCore::HandleArp(std::span<const uint8_t> packet, int interface) {
+    if (packet.size() < kArpLength) {
+        return;
+    }
+    ByteReader reader(packet);  // every read below lies inside the first 28 bytes
+    const uint32_t types = reader.U32Be().value_or(0);
+    const uint16_t lengths = static_cast<uint16_t>(reader.U32Be().value_or(0) >> 16);  // then the operation
+    MacAddress::Bytes sender{};
+    const auto senderBytes = reader.Bytes(sender.size()).value_or(std::span<const uint8_t>{});
+    std::copy(senderBytes.begin(), senderBytes.end(), sender.begin());
+    const uint32_t senderAddress = reader.U32Be().value_or(0);
+    reader.Bytes(sender.size());  // target hardware address: unknown in a probe or request
+    const uint32_t targetAddress = reader.U32Be().value_or(0);
+    const MacAddress mac(sender);
+    if (types != kArpEthernetIpv4 || lengths != kArpAddressLengths || !CameraAddressFilter(mac)) {
+        return;
+    }
+    RememberInterface(mac, interface);
+    const bool announcement = senderAddress == targetAddress;
+    const bool probe = senderAddress == 0;
+    if ((announcement || probe) && targetAddress != 0) {
+        Learn(mac, targetAddress, false);
+    }
 }
 
 int DiscoveryCore::HandleServerPacket(std::span<const uint8_t> datagram, std::optional<int> interface) {
@@ -186,6 +264,17 @@ int DiscoveryCore::HandleServerPacket(std::span<const uint8_t> datagram, std::op
         return 0;
     }
     RememberInterface(mac, interface);
+    if (MessageType(packet.received) == kDhcpNak) {
+        // Servers broadcast their refusals: the address the camera asked for is not the one it holds.
+        Learned& learned = m_learned[mac];
+        const auto row = m_table.Find(mac);
+        if (learned.requested != 0 && row && m_table.Record(*row).address == learned.requested) {
+            CameraRecord camera = m_table.Record(*row);
+            camera.address = learned.beforeRequest;
+            m_table.Update(*row, camera);
+        }
+        learned.requested = 0;
+    }
     if (packet.Address(kCiaddrOffset) != 0) {
         return 0;  // a reply to a renewing client
     }
@@ -221,6 +310,8 @@ int DiscoveryCore::HandleServerPacket(std::span<const uint8_t> datagram, std::op
     // Only an acknowledgement's settings are the camera's.
     if (!acknowledged) {
         mask = gateway = dns1 = dns2 = 0;
+    } else {
+        m_learned[mac] = Learned{.acknowledged = true};
     }
 
     const auto row = m_table.Find(mac);

@@ -38,6 +38,11 @@ class DiscoveryCore {
     int HandleClientPacket(std::span<const uint8_t> datagram, std::optional<int> interface = {});
     // Port 68 (server messages). Returns 0.
     int HandleServerPacket(std::span<const uint8_t> datagram, std::optional<int> interface = {});
+    // One ARP packet from its ARP header on (Ethernet/IPv4, 28 bytes; longer packets are read up to there,
+    // shorter ones or other hardware/protocol types are ignored). An announcement (sender address equals
+    // target address) or a probe (sender address 0.0.0.0) from a listed camera gives its row the address,
+    // unless the camera's acknowledgement has been seen since its last DHCPDISCOVER.
+    void HandleArp(std::span<const uint8_t> packet, int interface);
     // One XRM answer (message 1131). An answer with address 0.0.0.0 leaves the row "No": it can be installed.
     void HandleXrmDevice(const XrmDeviceMessage& message);
     // Timer 1000.
@@ -56,6 +61,8 @@ class DiscoveryCore {
     void RememberInterface(const MacAddress& mac, std::optional<int> interface);
     CameraRecord NewRecord(const MacAddress& mac, uint32_t address, Assignment assigned) const;
     void CountPending(int change);
+    // The address a camera told in its own broadcasts, for its row while no acknowledgement has been seen.
+    void Learn(const MacAddress& mac, uint32_t address, bool fromRequest);
 
     Hooks m_hooks;
     DeviceTable m_table;
@@ -64,4 +71,11 @@ class DiscoveryCore {
     int32_t m_pendingXrmCount = 0;
     XrmRequeryTimer m_requery;
     std::map<MacAddress, int> m_heardOn;
+    // Per camera, since its last DHCPDISCOVER.
+    struct Learned {
+        bool acknowledged = false;   // an ACK was seen: it alone fills the row
+        uint32_t requested = 0;      // option 50 of its last DHCPREQUEST, until a DHCPNAK
+        uint32_t beforeRequest = 0;  // the row's address before that request gave it one
+    };
+    std::map<MacAddress, Learned> m_learned;
 };

@@ -250,17 +250,19 @@ int XrmSearch::Broadcast() {
     const std::span<const uint8_t> datagram(buffer, *length);
 
     // Linux sends 255.255.255.255 out of the one interface the routing table picks, or not at all without
-    // a default route: each copy goes out of every adapter instead.
+    // a default route: each copy goes out of every adapter instead, once from each of its addresses, since a
+    // camera answers only a querier in its own subnet.
     struct Route {
         std::optional<int> interface;
         uint32_t source;
     };
     std::vector<Route> routes;
     if (m_config.destination == 0xFFFFFFFFu) {
-        std::set<int> seen;
+        std::set<std::pair<int, uint32_t>> seen;
         for (const AdapterInfo& adapter : m_config.adapters) {
-            if (adapter.interfaceIndex > 0 && seen.insert(adapter.interfaceIndex).second) {
-                routes.push_back({adapter.interfaceIndex, ParseDottedAddress(adapter.address).value_or(0)});
+            const uint32_t source = ParseDottedAddress(adapter.address).value_or(0);
+            if (adapter.interfaceIndex > 0 && seen.insert({adapter.interfaceIndex, source}).second) {
+                routes.push_back({adapter.interfaceIndex, source});
             }
         }
     }

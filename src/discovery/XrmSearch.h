@@ -36,8 +36,8 @@ class XrmSearch {
         uint32_t destination = 0xFFFFFFFFu;  // host order; the program always broadcasts
         uint16_t destinationPort = 10000;
         // For the broadcast destination: each copy of the query goes out of every one of these adapters
-        // (once per interface), so every segment hears it even without a default route. Empty: one plain
-        // send that the routing table directs.
+        // (once per interface and address, from that address), so every segment and every subnet on it hears
+        // it even without a default route. Empty: one plain send that the routing table directs.
         std::vector<AdapterInfo> adapters;
         std::function<uint32_t()> random;    // query identifiers; default: seeded with the time
         Diagnostics* diagnostics = nullptr;  // required

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "CameraRecord.h"
+#include "SegmentSettings.h"
 
 struct InstallParams {
     // Network page.
@@ -36,6 +37,9 @@ struct InstallParams {
     // 0 becomes 255.255.255.0, and a value the list shows empty reads as 255.255.255.255 (as an empty cell
     // always has); everything else as after construction.
     static InstallParams ForCamera(const CameraRecord& camera);
+    // The same, except that a mask or gateway the camera shows as 0.0.0.0 (never seen, e.g. its acknowledgement
+    // went to its MAC) takes the segment's, and so do both name servers when both show 0.0.0.0.
+    static InstallParams ForCamera(const CameraRecord& camera, const SegmentSettings& segment);
 };
 
 // The mask used for a camera that reports none.

@@ -17,7 +17,8 @@ std::optional<InstallParams> RunSetupWizard(QWidget* owner, const CameraRecord& 
     CWizardWirelessDlg wireless;
     CWizardRestartDlg finish;
 
-    InstallParams params = InstallParams::ForCamera(camera);
+    InstallParams params =
+        InstallParams::ForCamera(camera, SettingsForSegment(camera, camera.address, SystemSegmentFacts()));
     const bool wirelessCamera = camera.wireless.value_or(false);
     network.m_ipAddress = params.m_newAddress;
     network.m_subnetMask = params.m_subnetMask;

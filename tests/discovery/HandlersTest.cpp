@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <deque>
+#include <functional>
 
 namespace {
 
@@ -353,4 +354,94 @@ TEST_F(HandlersTest, SearchKeepsThePendingCount) {
     message.address = "192.168.0.5";
     core.HandleXrmDevice(message);
     EXPECT_EQ(core.PendingXrmCount(), 1);
+}
+
+TEST_F(HandlersTest, AddressLearnedFromTheCamerasOwnBroadcasts) {
+    constexpr uint32_t kOther = 0xC0A80065;  // 192.168.0.101
+    const auto request = [](uint32_t address, std::array<uint8_t, 6> mac = kCameraMac) {
+        return DhcpPacket(1)
+            .Mac(mac)
+            .Cookie()
+            .MessageType(3)
+            .Option(50, {192, 168, 0, static_cast<uint8_t>(address)})
+            .End();
+    };
+    const auto nak = DhcpPacket(2).Mac(kCameraMac).Cookie().MessageType(6).End();
+    // ARP over Ethernet, from its header: operation, sender MAC and address, target MAC (zero) and address.
+    const auto arp = [](uint8_t operation, uint32_t sender, uint32_t target, std::array<uint8_t, 6> mac = kCameraMac) {
+        std::array<uint8_t, 28> bytes{0, 1, 8, 0, 6, 4, 0, operation};
+        std::copy(mac.begin(), mac.end(), bytes.begin() + 8);
+        for (int i = 0; i < 4; ++i) {
+            bytes[14 + static_cast<size_t>(i)] = static_cast<uint8_t>(sender >> (24 - 8 * i));
+            bytes[24 + static_cast<size_t>(i)] = static_cast<uint8_t>(target >> (24 - 8 * i));
+        }
+        return bytes;
+    };
+    using Step = std::function<void()>;
+    struct Case {
+        const char* name;
+        std::vector<Step> steps;
+        std::string address;  // the row's address cell
+        std::string mask = "0.0.0.0";
+    };
+    const Case cases[] = {
+        {"request", {[&] { Client(request(100)); }}, "192.168.0.100"},
+        {"request then NAK", {[&] { Client(request(100)); }, [&] { Server(nak); }}, "0.0.0.0"},
+        {"two requests", {[&] { Client(request(100)); }, [&] { Client(request(101)); }}, "192.168.0.101"},
+        {"two requests then NAK",
+         {[&] { Client(request(100)); }, [&] { Client(request(101)); }, [&] { Server(nak); }},
+         "0.0.0.0"},
+        {"request off the subnet",
+         {[&] {
+             Client(DhcpPacket(1).Mac(kCameraMac).Cookie().MessageType(3).Option(50, {10, 0, 0, 9}).End());
+         }},
+         "0.0.0.0"},
+        {"later ACK overrides",
+         {[&] { Client(request(101)); }, [&] { Server(Reply(5)); }},
+         "192.168.0.100",
+         "255.255.255.0"},
+        {"ACK then request and ARP ignored",
+         {[&] { Server(Reply(5)); }, [&] { Client(request(101)); }, [&] { core.HandleArp(arp(1, kOther, kOther), 2); }},
+         "192.168.0.100",
+         "255.255.255.0"},
+        {"DISCOVER after an ACK learns again",
+         {[&] { Server(Reply(5)); }, [&] { Client(Discover("")); }, [&] { Client(request(101)); }},
+         "192.168.0.101",
+         "255.255.255.0"},
+        {"ARP announcement", {[&] { core.HandleArp(arp(1, kOther, kOther), 2); }}, "192.168.0.101"},
+        {"ARP reply announcement", {[&] { core.HandleArp(arp(2, kOther, kOther), 2); }}, "192.168.0.101"},
+        {"ARP probe", {[&] { core.HandleArp(arp(1, 0, kOther), 2); }}, "192.168.0.101"},
+        {"ARP request for another host", {[&] { core.HandleArp(arp(1, kOther, kLocal), 2); }}, "0.0.0.0"},
+        {"ARP announcement survives a NAK",
+         {[&] { Client(request(100)); }, [&] { core.HandleArp(arp(1, kOther, kOther), 2); }, [&] { Server(nak); }},
+         "192.168.0.101"},
+        {"ARP cut short",
+         {[&] {
+             const auto bytes = arp(1, kOther, kOther);
+             core.HandleArp(std::span(bytes).first(27), 2);
+         }},
+         "0.0.0.0"},
+        {"ARP of another protocol",
+         {[&] {
+             auto bytes = arp(1, kOther, kOther);
+             bytes[3] = 6;
+             core.HandleArp(bytes, 2);
+         }},
+         "0.0.0.0"},
+        {"camera outside the ranges",
+         {[&] { Client(request(100, kForeignMac)); }, [&] { core.HandleArp(arp(1, kOther, kOther, kForeignMac), 2); }},
+         "0.0.0.0"},
+    };
+    for (const Case& c : cases) {
+        core.Table().Clear();
+        Client(Discover(""));  // the row, and a new exchange
+        for (const Step& step : c.steps) {
+            step();
+        }
+        EXPECT_EQ(core.Table().RowCount(), 1u) << c.name;
+        const Cells row = RowOf(kCameraMac);
+        ASSERT_FALSE(row.empty()) << c.name;
+        EXPECT_EQ(row[kColumnAddress], c.address) << c.name;
+        EXPECT_EQ(row[kColumnSubnet], c.mask) << c.name;  // only an acknowledgement fills the settings
+    }
 }

@@ -1,4 +1,4 @@
-// The XRM broadcast in a network namespace of its own (root only): every adapter gets each copy of the
+// The XRM broadcast in a network namespace of its own (root only): every adapter address gets each copy of the
 // query even without a default route, and one failing adapter does not silence the others.
 #include "LoopbackPeer.h"
 #include "XrmSearch.h"
@@ -12,6 +12,7 @@
 
 #include <cstring>
 #include <future>
+#include <set>
 #include <thread>
 
 namespace {
@@ -19,6 +20,7 @@ namespace {
 struct Outcome {
     bool namespaced = false;
     int queries = 0;
+    std::multiset<uint32_t> sources;
     bool failureReported = false;
     std::string diagnostics;
 };
@@ -64,7 +66,10 @@ Outcome BroadcastInNewNamespace(std::vector<AdapterInfo> adapters) {
     uint8_t buffer[64];
     UdpSocket::Datagram datagram;
     while (receiver->WaitReadable(500) > 0 && receiver->Receive(buffer, &datagram) == 0) {
-        outcome.queries += datagram.length == 5 && buffer[0] == 1 ? 1 : 0;
+        if (datagram.length == 5 && buffer[0] == 1) {
+            ++outcome.queries;
+            outcome.sources.insert(datagram.sourceAddress);
+        }
     }
     outcome.failureReported = failed.get_future().wait_for(std::chrono::seconds(1)) == std::future_status::ready;
     search.reset();
@@ -97,8 +102,14 @@ TEST(XrmLab, EveryAdapterGetsTheQueryWithoutADefaultRoute) {
     const int lo = static_cast<int>(if_nametoindex("lo"));
     const Outcome perAdapter =
         RunIsolated({{"127.0.0.1", "255.0.0.0", "lo", lo}, {"127.0.0.1", "255.0.0.0", "lo", lo}});
-    EXPECT_EQ(perAdapter.queries, 3);  // once per interface, not per address
+    EXPECT_EQ(perAdapter.queries, 3);  // an address listed twice is asked from once
     EXPECT_FALSE(perAdapter.failureReported);
+
+    // Two addresses of one interface (two subnets on one port): each copy goes out from each of them.
+    const Outcome perAddress =
+        RunIsolated({{"127.0.0.1", "255.255.255.0", "lo", lo}, {"127.0.1.1", "255.255.255.0", "lo", lo}});
+    EXPECT_EQ(perAddress.sources,
+              (std::multiset<uint32_t>{0x7F000001u, 0x7F000001u, 0x7F000001u, 0x7F000101u, 0x7F000101u, 0x7F000101u}));
 
     // An adapter that has gone away fails; the other still gets all three copies and the failure is reported.
     const Outcome oneBad =

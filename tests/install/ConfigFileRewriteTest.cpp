@@ -41,17 +41,34 @@ InstallParams SampleParams() {
 }
 
 TEST(InstallParams, FirstDisplayOfACamera) {
+    const SegmentSettings segment{0xFFFF0000u, 0x0A000001u, {0x0A000035u, 0x0A000036u}};
     struct Case {
         CameraRecord camera;
+        SegmentSettings segment;
         uint32_t mask, gateway, dns1, dns2;
     } cases[] = {
-        {{.address = 1, .mask = 0xFFFF0000u, .gateway = 2, .dns1 = 3, .dns2 = 4}, 0xFFFF0000u, 2, 3, 4},
-        {{.address = 1, .mask = 0, .gateway = 0, .dns1 = 0, .dns2 = 0}, 0xFFFFFF00u, 0, 0, 0},
+        {{.address = 1, .mask = 0xFFFF0000u, .gateway = 2, .dns1 = 3, .dns2 = 4}, {}, 0xFFFF0000u, 2, 3, 4},
+        {{.address = 1, .mask = 0, .gateway = 0, .dns1 = 0, .dns2 = 0}, {}, 0xFFFFFF00u, 0, 0, 0},
         // Values no packet told (a camera only the XRM search found) read as an empty cell always has.
-        {{.address = 1}, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu},
+        {{.address = 1}, {}, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu},
+        {{.address = 1}, segment, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu, 0xFFFFFFFFu},
+        // Settings the PC never saw take its own segment's; told ones stay.
+        {{.address = 1, .mask = 0, .gateway = 0, .dns1 = 0, .dns2 = 0},
+         segment,
+         0xFFFF0000u,
+         0x0A000001u,
+         0x0A000035u,
+         0x0A000036u},
+        {{.address = 1, .mask = 0xFF000000u, .gateway = 2, .dns1 = 3, .dns2 = 0}, segment, 0xFF000000u, 2, 3, 0},
+        {{.address = 1, .mask = 0, .gateway = 0, .dns1 = 0, .dns2 = 0},
+         {.mask = std::nullopt, .gateway = std::nullopt, .nameServers = {5}},
+         0xFFFFFF00u,
+         0,
+         5,
+         0},
     };
     for (const Case& c : cases) {
-        const InstallParams p = InstallParams::ForCamera(c.camera);
+        const InstallParams p = InstallParams::ForCamera(c.camera, c.segment);
         EXPECT_EQ(p.m_newAddress, 1u);
         EXPECT_EQ(p.m_subnetMask, c.mask);
         EXPECT_EQ(p.m_gateway, c.gateway);

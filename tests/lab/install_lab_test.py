@@ -12,6 +12,7 @@ import os
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 import asuser
@@ -52,6 +53,8 @@ CAMERAS = {
     "killed": ("02:5E:A1:CD:E1:19", "host=NV4412-0104,xrm=0,comeback=0"),
     "outsider": ("02:5E:A1:CD:E1:1A", "host=NV4412-0104,xrm=0"),
     "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
+    "unicast": ("02:5E:A1:CD:E1:1C", "host=NV4412-0104,xrm=0,replies=unicast"),
+    "guiunicast": ("02:5E:A1:CD:E1:1D", "host=NV4412-0104,xrm=0,replies=unicast"),
 }
 
 lab = userlab.Lab(PREFIX)
@@ -62,10 +65,11 @@ class InstallLab(userlab.UserLabCase):
     lab = lab
     cameras = CAMERAS
 
-    def install(self, name, *args, stdin="", uid=asuser.MEMBER):
+    def install(self, name, *args, stdin="", uid=asuser.MEMBER, env=()):
         """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
         mac = CAMERAS[name][0].replace(":", "-")
-        command = self.user.command("camera-setup", "install", mac, *args, uid=uid, env=[f"TMPDIR={self.tmp}"])
+        command = self.user.command("camera-setup", "install", mac, *args, uid=uid,
+                                    env=[f"TMPDIR={self.tmp}", *env])
         started = time.monotonic()
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdin=subprocess.PIPE,
                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -88,6 +92,26 @@ class InstallLab(userlab.UserLabCase):
         st = lab("wait", "ok", "--phase", "up", "--address", "10.213.7.61", "--timeout", "10")
         self.assertEqual(st.returncode, 0)
         print(f"\nwhole headless installation: {seconds:.2f} s", file=sys.stderr)
+
+    def resolver_root(self):
+        """A directory whose etc/resolv.conf names the local stub and 10.213.7.53, read in place of the pc's."""
+        root = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, root)
+        os.makedirs(os.path.join(root, "etc"))
+        with open(os.path.join(root, "etc", "resolv.conf"), "w") as f:
+            f.write("nameserver 127.0.0.53\nnameserver 10.213.7.53\n")
+        os.chmod(root, 0o755)
+        return root
+
+    def test_settings_the_pc_never_saw_come_from_its_own_segment(self):
+        # The server's replies went to the camera's MAC: mask and gateway are the pc's (its /24, its default
+        # route's gateway), the name servers its link's other than the local stub.
+        code, out, err, _ = self.install("unicast", "--ip", "10.213.7.86",
+                                         env=[f"CAMERA_SETUP_RESOLVER_ROOT={self.resolver_root()}"])
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.config("unicast"),
+                         expected_rewrite(self.originals["unicast"], base_values(dns1="10.213.7.53", dns2="0.0.0.0"),
+                                          False))
 
     def test_wireless_camera_with_encryption(self):
         code, out, err, _ = self.install(
@@ -306,14 +330,14 @@ class InstallLab(userlab.UserLabCase):
         os.unlink(report)
 
     # The window, driven offscreen by Qt Test: wizard filled, Restart pressed, message box read.
-    def gui(self, name, *args):
+    def gui(self, name, *args, env=()):
         if self.driver is None:
             self.skipTest("no GUI driver given")
         mac = CAMERAS[name][0].replace(":", "-")
         runtime = self.user.private_dir()  # Qt would make one under TMPDIR otherwise
         self.addCleanup(shutil.rmtree, runtime, True)
         command = self.user.command("install_gui_driver", mac, *args, env=[
-            f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"])
+            f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen", *env])
         process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdout=subprocess.PIPE,
                                    stderr=subprocess.PIPE)
         time.sleep(1.5)
@@ -352,11 +376,15 @@ class InstallLab(userlab.UserLabCase):
         self.assertEqual(process.returncode, 128 + signal.SIGTERM)
 
     def test_gui_install_ok(self):
-        code, out, err = self.gui("guiok", "--ip", "10.213.7.71")
-        self.assertEqual(code, 0, out + err)
-        self.assertIn("message Message: Install OK\n", out)
-        self.assertIn("row 10.213.7.71 Yes\n", out)
-        self.assertEqual(self.config("guiok"), expected_rewrite(self.originals["guiok"], base_values(), False))
+        # The wizard's first display: what the acknowledgement told, or else the pc's own segment's settings.
+        for name, ip, values in (("guiok", "10.213.7.71", base_values()),
+                                 ("guiunicast", "10.213.7.87", base_values(dns1="10.213.7.53", dns2="0.0.0.0"))):
+            with self.subTest(name=name):
+                code, out, err = self.gui(name, "--ip", ip, env=[f"CAMERA_SETUP_RESOLVER_ROOT={self.resolver_root()}"])
+                self.assertEqual(code, 0, out + err)
+                self.assertIn("message Message: Install OK\n", out)
+                self.assertIn(f"row {ip} Yes\n", out)
+                self.assertEqual(self.config(name), expected_rewrite(self.originals[name], values, False))
 
     def test_gui_wizard_cancelled_sends_nothing(self):
         code, out, err = self.gui("guicancel", "--cancel-wizard")

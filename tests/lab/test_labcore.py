@@ -46,6 +46,8 @@ class CameraList(unittest.TestCase):
             ("mac=02:5E:A1:CC:55:BA,xrm=yes", "xrm"),
             ("mac=02:5E:A1:CC:55:BA,boot=static:10.213.7", "IPv4"),
             ("mac=02:5E:A1:CC:55:BA,boot=later", "boot"),
+            ("mac=02:5E:A1:CC:55:BA,boot=static:10.99.0.50/33", "prefix length"),
+            ("mac=02:5E:A1:CC:55:BA,replies=multicast", "replies"),
             ("mac=02:5E:A1:CC:55:BA,silence=-1", "outside"),
             ("mac=02:5E:A1:CC:55:BA,silence=abc", "not a number"),
             ("mac=02:5E:A1:CC:55:BA,host=a b", "host name"),
@@ -67,7 +69,7 @@ class CameraList(unittest.TestCase):
     def test_default_set_parses(self):
         cams = labcore.parse_cameras(labcore.DEFAULT_CAMERAS)
         inside = [c["name"] for c in cams if labcore.in_camera_ranges(labcore.parse_mac(c["mac"]))]
-        self.assertEqual(inside, ["wired", "wireless", "noaddr"])
+        self.assertEqual(inside, ["wired", "wireless", "noaddr", "unicast"])
 
 
 class Ranges(unittest.TestCase):

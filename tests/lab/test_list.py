@@ -16,6 +16,7 @@ from labtest import LabTestCase, labcore
 NV4412 = "02:5E:A1:CC:55:BA"
 QM52X3 = "02:5E:A1:CC:55:C7"
 OUTSIDE = "02:5E:A1:CC:55:BB"
+NOADDR = "02:5E:A1:CC:55:C8"
 
 
 def key(mac):
@@ -51,15 +52,29 @@ class ListCommand(LabTestCase):
         return list(csv.DictReader(io.StringIO(out)))
 
     def test_dhcp_camera_row_says_no_with_model_and_wireless_from_its_host_name(self):
-        self.up(f"name=c1,mac={NV4412},host=NV4412-0104,xrm=0,boot=hold")
-        rows = self.run_list(4, during=[(1.0, ["boot", "c1"])])
-        st = self.state("c1")
-        self.assertEqual(len(rows), 1, rows)
-        r = rows[0]
-        self.assertEqual((r["Mac Address"], r["Current IP Address"], r["Assigned"]), (key(NV4412), st["address"], "No"))
-        self.assertEqual((r["Wireless"], r["Model"], r["XRM Support"]), ("NO", "Tavix-10", "NO"))
-        self.assertEqual((r["Subnet"], r["Gateway"], r["Dns1"], r["Dns2"]),
-                         ("255.255.255.0", labcore.DHCP_ADDR, labcore.DHCP_ADDR, labcore.DNS2_ADDR))
+        # Replies to the camera's MAC never reach the pc: the address comes from the camera's own request, and
+        # the settings show what the pc saw.
+        told = ("255.255.255.0", labcore.DHCP_ADDR, labcore.DHCP_ADDR, labcore.DNS2_ADDR)
+        for replies, settings in (("broadcast", told), ("unicast", ("0.0.0.0",) * 4)):
+            with self.subTest(replies=replies):
+                self.up(f"name=c1,mac={NV4412},host=NV4412-0104,xrm=0,boot=hold,replies={replies}")
+                rows = self.run_list(4, during=[(1.0, ["boot", "c1"])])
+                st = self.state("c1")
+                self.assertEqual(len(rows), 1, rows)
+                r = rows[0]
+                self.assertEqual((r["Mac Address"], r["Current IP Address"], r["Assigned"]),
+                                 (key(NV4412), st["address"], "No"))
+                self.assertEqual((r["Wireless"], r["Model"], r["XRM Support"]), ("NO", "Tavix-10", "NO"))
+                self.assertEqual((r["Subnet"], r["Gateway"], r["Dns1"], r["Dns2"]), settings)
+                self.down_and_check()
+
+    def test_static_camera_in_a_second_subnet_of_the_pcs_port(self):
+        self.up(f"name=c1,mac={QM52X3},host=QM52X3-0200,boot=static:10.99.0.50/24;"
+                f"name=c2,mac={NOADDR},host=none,boot=static:10.213.7.60/24", "--pc-address", "10.99.0.1/24")
+        rows = self.run_list(3)
+        self.assertEqual(sorted((r["Mac Address"], r["Current IP Address"], r["Assigned"]) for r in rows),
+                         [(key(QM52X3), "10.99.0.50", "Yes"), (key(NOADDR), "10.213.7.60", "Yes")])
+        self.assertGreaterEqual(self.state("c1")["xrm_ack_count"], 1, "acknowledged in its own subnet")
 
     def test_xrm_camera_shows_dashes_until_it_answers_then_yes_with_its_address(self):
         self.up(f"name=c1,mac={QM52X3},host=QM52X3-0200,model=QM52X3,boot=hold,xrmdelay=1.5")

@@ -281,7 +281,7 @@ class Lifecycle(LabTestCase):
     def test_default_cameras(self):
         self.up(labcore.DEFAULT_CAMERAS)
         lab = labcore.read_json(f"/run/{self.prefix}/lab.json")
-        self.assertEqual(sorted(lab["cameras"]), ["noaddr", "outside", "wired", "wireless"])
+        self.assertEqual(sorted(lab["cameras"]), ["noaddr", "outside", "unicast", "wired", "wireless"])
         names = {a["mac"] for a in self.probe("xrm", "1.5")["answers"]}
         self.assertEqual(names, {"02:5E:A1:CC:55:C7", "02:5E:A1:CC:55:C8", "02:5E:A1:CC:55:BB"})
 

@@ -1,6 +1,12 @@
 #include "AdapterInfo.h"
 #include "DottedAddress.h"
 #include "LocalSubnet.h"
+#include "SegmentSettings.h"
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
 
 #include <gtest/gtest.h>
 
@@ -74,4 +80,54 @@ TEST(IsOnLocalSubnet, MatchesAnyAdapterNetworkAndNothingWithoutAdapters) {
     for (uint32_t address : {0u, 0xC0A80001u, 0xFFFFFFFFu}) {
         EXPECT_FALSE(IsOnLocalSubnet(address, {}));
     }
+}
+
+TEST(SettingsForSegment, TheAdapterOnTheCamerasSegmentGivesMaskGatewayAndNameServers) {
+    // eth0 holds two subnets; eth1 another one; the default route leaves through eth1.
+    SegmentFacts facts;
+    facts.adapters = {{"192.168.213.1", "255.255.255.0", "eth0", 2},
+                      {"10.99.0.1", "255.255.0.0", "eth0", 2},
+                      {"172.16.0.5", "255.255.255.0", "eth1", 3}};
+    facts.routes = {{0, 0, 0xAC100001u, 3},             // default via 172.16.0.1 on eth1
+                    {0x0A630000u, 16, 0, 2},            // on-link
+                    {0x0A000000u, 8, 0xC0A8D5FEu, 2},   // 10/8 via 192.168.213.254
+                    {0x0B000000u, 8, 0xC0A8D5FDu, 2}};  // a later gateway in the same subnet
+    facts.nameServers = [](int index) { return std::vector<uint32_t>(3, static_cast<uint32_t>(index)); };
+    struct Case {
+        const char* name;
+        std::optional<int> arrival;
+        uint32_t address;
+        std::optional<uint32_t> mask, gateway;
+        std::vector<uint32_t> nameServers;
+    } cases[] = {
+        {"second subnet of the port: no gateway there", 2, 0x0A630032u, 0xFFFF0000u, std::nullopt, {2, 2}},
+        {"first subnet: the first route naming a gateway in it", 2, 0xC0A8D532u, 0xFFFFFF00u, 0xC0A8D5FEu, {2, 2}},
+        {"default route out of this adapter", std::nullopt, 0xAC100009u, 0xFFFFFF00u, 0xAC100001u, {3, 3}},
+        {"no address: the arrival interface's first", 2, 0, 0xFFFFFF00u, 0xC0A8D5FEu, {2, 2}},
+        {"no address and no arrival interface", std::nullopt, 0, std::nullopt, std::nullopt, {}},
+        {"off every subnet", 2, 0x08080808u, std::nullopt, std::nullopt, {}},
+    };
+    for (const Case& c : cases) {
+        const SegmentSettings settings = SettingsForSegment({.arrivalInterface = c.arrival}, c.address, facts);
+        EXPECT_EQ(settings.mask, c.mask) << c.name;
+        EXPECT_EQ(settings.gateway, c.gateway) << c.name;
+        EXPECT_EQ(settings.nameServers, c.nameServers) << c.name;
+    }
+}
+
+TEST(LinkNameServers, TheLinksOwnThenResolvConfWithoutLocalStubs) {
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("netinfo-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(root / "run/systemd/resolve/netif");
+    std::filesystem::create_directories(root / "etc");
+    std::ofstream(root / "run/systemd/resolve/netif/2")
+        << "# comment\nDNS=fe80::1%2 127.0.0.53 192.168.213.53#dns.example\nDNS=1.1.1.1:53 9.9.9.9\n";
+    std::ofstream(root / "run/systemd/resolve/netif/4") << "DNS=::1\n";
+    std::ofstream(root / "etc/resolv.conf") << "nameserver 127.0.0.53\nnameserver ::1\nnameserver 10.0.0.53\n";
+    EXPECT_EQ(LinkNameServers(2, root), (std::vector<uint32_t>{0xC0A8D535u, 0x01010101u}));
+    EXPECT_EQ(LinkNameServers(3, root), (std::vector<uint32_t>{0x0A000035u}));  // no file of the link's own
+    EXPECT_EQ(LinkNameServers(4, root), (std::vector<uint32_t>{0x0A000035u}));  // the link's are all stubs
+    std::filesystem::remove(root / "etc/resolv.conf");
+    EXPECT_TRUE(LinkNameServers(3, root).empty());
+    std::filesystem::remove_all(root);
 }

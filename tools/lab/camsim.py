@@ -2,7 +2,7 @@
 """One simulated camera. Runs inside the camera's network namespace (interface eth0, MAC set by the lab) and
 behaves like the cameras the set-up tool talks to:
 
-- boot: busybox udhcpc (broadcast replies, host name option) or no address at all; every restart boots again;
+- boot: busybox udhcpc (broadcast replies unless replies=unicast, host name option) or no address at all; every restart boots again;
 - XRM: answers a type 1 query on UDP 10000 with a type 2 record and records the type 3 acknowledgements;
 - ICMP takeover: an echo request sent to this MAC for an address the camera lacks makes the camera take it;
 - FTP (pyftpdlib) on port 21 of the current address, serving config.ini; an uploaded config.ini whose
@@ -125,14 +125,14 @@ class Camera:
 
     # ---- addresses -----------------------------------------------------------------------------------
 
-    def set_address(self, addr, prefixlen):
+    def set_address(self, addr, prefixlen, route_back=True):
         """The camera has one address: the new one replaces the old, and FTP moves with it."""
         with self.lock:
             if self.addr == addr and self.prefixlen == prefixlen:
                 return
             ip("addr", "flush", "dev", IFACE)
             ip("addr", "add", f"{addr}/{prefixlen}", "dev", IFACE)
-            if ipaddress.IPv4Address(addr) not in labcore.SUBNET:
+            if route_back and ipaddress.IPv4Address(addr) not in labcore.SUBNET:
                 # The PC sits in the lab subnet; a camera given a foreign address still has to reach it.
                 ip("route", "replace", str(labcore.SUBNET), "dev", IFACE, "src", addr)
             self.addr, self.prefixlen = addr, prefixlen
@@ -148,7 +148,9 @@ class Camera:
             os.unlink(lease_file)
         except FileNotFoundError:
             pass
-        cmd = ["busybox", "udhcpc", "-i", IFACE, "-f", "-q", "-n", "-B", "-t", "6", "-T", "1", "-A", "1"]
+        cmd = ["busybox", "udhcpc", "-i", IFACE, "-f", "-q", "-n", "-t", "6", "-T", "1", "-A", "1"]
+        if self.cfg.get("replies") != "unicast":
+            cmd.append("-B")  # without it the server replies to the camera's MAC, unseen by the pc
         cmd += ["-s", os.path.join(labcore.HERE, "udhcpc.script")]
         if self.cfg["host"]:
             cmd += ["-x", f"hostname:{self.cfg['host']}"]
@@ -189,7 +191,11 @@ class Camera:
             elif not lease:
                 log("no lease")
         elif mode == "static" and not self.kept:
-            self.set_address(self.cfg["static"], 24)
+            if self.cfg.get("static_prefix"):
+                # A factory address of its own subnet: no way back to the lab's, as on a real site.
+                self.set_address(self.cfg["static"], self.cfg["static_prefix"], route_back=False)
+            else:
+                self.set_address(self.cfg["static"], 24)
         if self.kept:
             # An address given by the set-up tool outlives the boot; DHCP only announces the camera.
             self.set_address(self.kept, self.prefix_for(self.kept))
@@ -269,6 +275,12 @@ class Camera:
         rec = labcore.xrm_record(ident, self.cfg["model"], self.mac, addr, self.cfg["fw"], self.cfg["value"])
         # A camera that has no address (or no route back) cannot send to the querier's address: like the
         # real ones it answers to the limited broadcast address at the querier's port, source 0.0.0.0.
+        # One with a factory address of its own subnet answers only a querier inside that subnet.
+        if self.addr and self.cfg.get("static_prefix") and self.addr == self.cfg["static"]:
+            net = ipaddress.IPv4Network(f"{self.addr}/{self.prefixlen}", strict=False)
+            if ipaddress.IPv4Address(src[0]) not in net:
+                log(f"xrm: query id {ident} from {src[0]}, outside {net}: not answered")
+                return
         targets = [src] if self.addr else []
         targets.append(("255.255.255.255", src[1]))
         for t in targets:

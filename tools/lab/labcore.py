@@ -89,7 +89,9 @@ CAMERA_KEYS = {
     "model": "model text of the XRM record (default: host name up to its first '-', else 'NV4412')",
     "fw": "second text of the XRM record (default 'V3.01')",
     "value": "32-bit value of the XRM record (default 1)",
-    "boot": "dhcp (default), noaddr (starts without any address), static:A.B.C.D, hold (waits for 'lab boot')",
+    "boot": "dhcp (default), noaddr (starts without any address), static:A.B.C.D[/N], hold (waits for 'lab boot')",
+    "replies": "broadcast (default; 'lab up --unicast-replies' changes it): the DHCP client sets the broadcast flag; "
+               "unicast: it does not, and the server replies to its MAC",
     "password": "FTP password of user admin (default: the MAC without separators, upper case)",
     "silence": "seconds the camera stays silent when it restarts (default 3)",
     "upload": "refuse: the FTP server refuses every upload",
@@ -106,7 +108,8 @@ DEFAULT_CAMERAS = (
     "name=wired,mac=02:5E:A1:CC:55:BA,host=NV4412-0104,xrm=0,model=NV4412;"
     "name=wireless,mac=02:5E:A1:CC:55:C7,host=QM52X3-0200,xrm=1,model=QM52X3;"
     "name=noaddr,mac=02:5E:A1:CC:55:C8,host=none,boot=noaddr,xrm=1,model=QM52X2;"
-    "name=outside,mac=02:5E:A1:CC:55:BB,host=NV4413-0102,xrm=1,model=NV4413"
+    "name=outside,mac=02:5E:A1:CC:55:BB,host=NV4413-0102,xrm=1,model=NV4413;"
+    "name=unicast,mac=02:5E:A1:CC:55:C9,host=NV4412-0104,xrm=0,model=NV4412,replies=unicast"
 )
 
 
@@ -194,12 +197,20 @@ def _complete_camera(raw, index):
     if not 0 <= value <= 0xFFFFFFFF:
         raise LabError(f"camera {name}: value must fit in 32 bits")
     boot = raw.get("boot", "dhcp")
-    static = None
+    static = static_prefix = None
     if boot.startswith("static:"):
-        static = _check_ipv4(name, "boot", boot[len("static:"):])
+        address, _, plen = boot[len("static:"):].partition("/")
+        static = _check_ipv4(name, "boot", address)
+        if plen:
+            if not plen.isdigit() or not 1 <= int(plen) <= 32:
+                raise LabError(f"camera {name}: boot=static:{address}/{plen} needs a prefix length of 1-32")
+            static_prefix = int(plen)
         boot = "static"
     elif boot not in ("dhcp", "noaddr", "hold"):
-        raise LabError(f"camera {name}: boot must be dhcp, noaddr, hold or static:A.B.C.D")
+        raise LabError(f"camera {name}: boot must be dhcp, noaddr, hold or static:A.B.C.D[/N]")
+    replies = raw.get("replies")
+    if replies not in (None, "broadcast", "unicast"):
+        raise LabError(f"camera {name}: replies must be broadcast or unicast")
     upload = raw.get("upload", "accept")
     if upload not in ("accept", "refuse"):
         raise LabError(f"camera {name}: upload must be refuse (or accept)")
@@ -237,6 +248,8 @@ def _complete_camera(raw, index):
         "value": value,
         "boot": boot,
         "static": static,
+        "static_prefix": static_prefix,
+        "replies": replies,  # None: the lab's choice
         "password": raw.get("password", mac.hex().upper()),
         "silence": _float_field(raw | {"name": name}, "silence", 3.0),
         "upload": upload,
