@@ -2,7 +2,10 @@
 
 #include <QCoreApplication>
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <climits>
 #include <cstdio>
@@ -171,8 +174,10 @@ class BatchRun {
             CliBatchObserver observer(table);
             BatchEngine engine(std::move(selection.items), Settings(range ? &*range : nullptr, false), Platforms(),
                                observer);
+            const StopOnSignal stopOnSignal(m_endSignal);
             engine.Start();
-            WaitFor([&] { return engine.Finished(); }, INT_MAX);
+            WaitFor([&] { return engine.Finished() || m_endSignal != 0; }, INT_MAX);
+            StopAndJoin(engine);
             fatal = Collect(engine, outcomes);
         }
         discovery.Stop();
@@ -276,6 +281,30 @@ class BatchRun {
         outcomes.insert(outcomes.end(), results.begin(), results.end());
     }
 
+    // Ctrl-C or a termination while installations run: they end as stopped, with their cleanup, and the results
+    // and state are still written; a second signal ends the process at once.
+    class StopOnSignal {
+      public:
+        explicit StopOnSignal(std::atomic<int>& signal) {
+            SetFirstEndSignalHandler([&signal](int number) {
+                signal = number;
+                static constexpr char kText[] = "camera-setup batch: stopping the installations (again to end now)\n";
+                [[maybe_unused]] const ssize_t written = ::write(STDERR_FILENO, kText, sizeof kText - 1);
+            });
+        }
+        ~StopOnSignal() { SetFirstEndSignalHandler(nullptr); }
+        StopOnSignal(const StopOnSignal&) = delete;
+        StopOnSignal& operator=(const StopOnSignal&) = delete;
+    };
+
+    // Asks the unfinished installations to stop and serves the event loop until they have.
+    static void StopAndJoin(BatchEngine& engine) {
+        if (!engine.Finished()) {
+            engine.RequestStop();
+            WaitFor([&] { return engine.Finished(); }, INT_MAX);
+        }
+    }
+
     // Joins the engine (the event loop has served it until it finished); true after a fatal failure.
     static bool Collect(BatchEngine& engine, std::vector<BatchEngine::Result>& outcomes) {
         engine.Join();
@@ -303,6 +332,7 @@ class BatchRun {
         }
         CliBatchObserver observer(table);
         BatchEngine engine({}, Settings(range ? &*range : nullptr, true), Platforms(), observer);
+        const StopOnSignal stopOnSignal(m_endSignal);
         engine.Start();
         std::vector<CameraRecord> seen;  // every camera offered, for the results' old addresses
         const auto offer = [&] {
@@ -321,14 +351,11 @@ class BatchRun {
             if (watch->AllNamedHandled()) {
                 engine.Close();
             }
-            return engine.Finished();
+            return engine.Finished() || m_endSignal != 0;
         };
         const bool limited = m_options.secondsGiven && m_options.seconds > 0;
         WaitFor(offer, limited ? m_options.seconds * 1000 : INT_MAX);
-        if (!engine.Finished()) {
-            engine.RequestStop();
-            WaitFor([&] { return engine.Finished(); }, INT_MAX);
-        }
+        StopAndJoin(engine);
         LeaveOut(watch->Unhandled(), seen, outcomes);
         return Collect(engine, outcomes);
     }
@@ -367,6 +394,9 @@ class BatchRun {
         if (fatal) {
             return InstallWorker::kFatalExitCode & 0xFF;
         }
+        if (m_endSignal != 0) {
+            return 128 + m_endSignal;
+        }
         return AllInstalled(outcomes) && written ? kExitOk : kExitFailed;
     }
 
@@ -375,6 +405,7 @@ class BatchRun {
     StdDiagnostics m_diagnostics{/*everythingToStderr=*/true};
     BatchStateFile m_state{m_options.state.value_or("")};
     std::vector<PlanRow> m_rows;
+    std::atomic<int> m_endSignal{0};  // the end signal that stopped the installations
 };
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "PrivilegedHelper.h"
 
@@ -18,6 +19,15 @@ int g_signalPipe[2] = {-1, -1};
 constexpr int kHelperCleanupMs = 1000;
 
 constexpr unsigned char kQuit = 0;  // no signal has this number
+
+std::mutex g_firstMutex;
+std::function<void(int)> g_first;
+
+// The handler for this signal, taken so that only the first signal goes to it.
+std::function<void(int)> TakeFirstHandler() {
+    std::lock_guard lock(g_firstMutex);
+    return std::exchange(g_first, nullptr);
+}
 
 void OnEndSignal(int signal) {
     const int saved = errno;
@@ -38,12 +48,19 @@ class Watcher {
   private:
     static void Watch(PrivilegedHelper& helper) {
         unsigned char number = 0;
-        ssize_t got = 0;
-        do {
-            got = ::read(g_signalPipe[0], &number, 1);
-        } while (got < 0 && errno == EINTR);
-        if (got != 1 || number == kQuit) {
-            return;
+        for (;;) {
+            ssize_t got = 0;
+            do {
+                got = ::read(g_signalPipe[0], &number, 1);
+            } while (got < 0 && errno == EINTR);
+            if (got != 1 || number == kQuit) {
+                return;
+            }
+            const std::function<void(int)> first = TakeFirstHandler();
+            if (!first) {
+                break;
+            }
+            first(number);
         }
         helper.Shutdown(kHelperCleanupMs);
         std::fflush(nullptr);
@@ -71,4 +88,9 @@ void CleanUpOnEndSignals(PrivilegedHelper& helper) {
             ::sigaction(signal, &action, nullptr);
         }
     });
+}
+
+void SetFirstEndSignalHandler(std::function<void(int signal)> stop) {
+    std::lock_guard lock(g_firstMutex);
+    g_first = std::move(stop);
 }

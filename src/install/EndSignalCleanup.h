@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 class PrivilegedHelper;
 
 // The helper removes its neighbour entries and routes however this process ends; Ctrl-C, hang-up and
@@ -10,3 +12,8 @@ class PrivilegedHelper;
 // second to remove what it added, and ends the process with 128 + the signal. Handlers, unlike a blocked signal mask,
 // are not inherited by programs the process starts.
 void CleanUpOnEndSignals(PrivilegedHelper& helper);
+
+// While set, the first end signal only calls `stop` (on the signal thread) and the process goes on, so that a
+// long run can end its work cleanly and keep its results; a second signal ends the process as above. An empty
+// function restores ending at the first signal.
+void SetFirstEndSignalHandler(std::function<void(int signal)> stop);

@@ -107,7 +107,8 @@ class BatchLab(userlab.UserLabCase):
         with open(plan, "w") as f:
             f.write("mac,ip\r\n" + "".join(f"{dashed(n)},10.213.7.{40 + i}\r\n" for i, n in enumerate(names)))
         args = ["batch", "--plan", plan, "--jobs", "1", "--state", os.path.join(self.work, "state.json")]
-        process = self.start("camera-setup", *args, stderr=subprocess.DEVNULL)  # only stdout is read
+        results = os.path.join(self.work, "stopped.csv")
+        process = self.start("camera-setup", *args, "--results", results, stderr=subprocess.DEVNULL)
         seen = []
         try:
             self.assertTrue(batchlab.wait_listening(PREFIX + "-pc", process))
@@ -123,6 +124,10 @@ class BatchLab(userlab.UserLabCase):
                 process.kill()
                 process.communicate()
         self.assertEqual(process.returncode, 128 + signal.SIGTERM, "".join(seen))
+        # The signal stopped the running installation cleanly: every camera has its result.
+        reasons = {row[0]: row[5] for row in batchlab.read_results(results)[1:]}
+        self.assertEqual(reasons[dashed("r1")], "installed")
+        self.assertEqual(sorted(reasons), sorted(dashed(n) for n in names))
         # Run again: every camera boots (and so is found) again; the one installed before is left alone.
         code, out, err = self.run_booting(names, "camera-setup", *args)
         self.assertEqual(code, 0, out + err)
