@@ -1,16 +1,20 @@
 // One packet as camera-setup-helper receives it, and the same bytes as a reply the program receives. A request
 // that parses formats back to text that parses to the same request; a refused one is answered with a reply that
-// the program reads back unchanged; nothing longer than 256 bytes ever parses.
+// the program reads back unchanged; nothing longer than 256 bytes ever parses. The same bytes as a relay record: a
+// record that parses formats back to the same bytes (reserved byte aside) and its payload stays inside the packet.
 #include "FuzzSupport.h"
 #include "HelperProtocol.h"
 
+#include <algorithm>
 #include <span>
+#include <vector>
 
 namespace {
 
 bool SameRequest(const HelperRequest& a, const HelperRequest& b) {
     return a.token == b.token && a.verb == b.verb && a.port == b.port && a.interfaceIndex == b.interfaceIndex &&
-           a.address == b.address && a.mac == b.mac;
+           a.address == b.address && a.mac == b.mac && a.identifier == b.identifier && a.sequence == b.sequence &&
+           a.payload == b.payload;
 }
 
 void CheckReplyRoundTrip(uint32_t token, int code, const std::string& text) {
@@ -55,6 +59,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            helloAgain->netAdmin == hello->netAdmin,
                        "a hello text formats back to the same capabilities");
         }
+    }
+    if (const auto record = ParseRelayRecord(bytes)) {
+        FUZZ_CHECK(size >= kRelayHeaderSize && record->payload.data() == data + kRelayHeaderSize &&
+                       record->payload.size() == size - kRelayHeaderSize,
+                   "a relay record's payload is the rest of its packet");
+        std::vector<uint8_t> again = FormatRelayRecord(*record);
+        again[1] = data[1];
+        FUZZ_CHECK(std::equal(again.begin(), again.end(), bytes.begin(), bytes.end()),
+                   "a parsed relay record formats back to its bytes");
     }
     return 0;
 }

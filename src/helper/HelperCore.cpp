@@ -102,6 +102,13 @@ HelperResponse HelperCore::Handle(const HelperRequest& request) {
             }
             return Done("removed " + std::to_string(removed));
         }
+        case HelperVerb::DhcpRelay:
+        case HelperVerb::ArpRelay:
+        case HelperVerb::EchoOpen:
+        case HelperVerb::InstallBegin:
+        case HelperVerb::AssignEcho:
+        case HelperVerb::InstallEnd:
+            return Refuse(ENOSYS, "not offered by this helper yet");
     }
     return Refuse(EINVAL, "unknown verb");
 }

@@ -1,5 +1,6 @@
 #include "HelperProtocol.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdio>
 #include <vector>
@@ -76,6 +77,12 @@ struct VerbShape {
 
 constexpr VerbShape kVerbs[] = {
     {"hello", HelperVerb::Hello, 0},
+    {"dhcp-relay", HelperVerb::DhcpRelay, 1},
+    {"arp-relay", HelperVerb::ArpRelay, 0},
+    {"echo-open", HelperVerb::EchoOpen, 1},
+    {"install-begin", HelperVerb::InstallBegin, 3},
+    {"assign-echo", HelperVerb::AssignEcho, 4},
+    {"install-end", HelperVerb::InstallEnd, 1},
     {"dhcp-socket", HelperVerb::DhcpSocket, 1},
     {"icmp-socket", HelperVerb::IcmpSocket, 0},
     {"neigh-add", HelperVerb::NeighAdd, 3},
@@ -104,15 +111,79 @@ const VerbShape* FindVerb(std::string_view name) {
     return nullptr;
 }
 
+int HexDigit(char c) {
+    if (c >= '0' && c <= '9') {
+        return c - '0';
+    }
+    if (c >= 'a' && c <= 'f') {
+        return c - 'a' + 10;
+    }
+    if (c >= 'A' && c <= 'F') {
+        return c - 'A' + 10;
+    }
+    return -1;
+}
+
+std::optional<std::vector<uint8_t>> HexBytes(std::string_view text) {
+    if (text.size() % 2 != 0 || text.size() > 2 * kHelperMaxAssignPayload) {
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes;
+    for (size_t i = 0; i < text.size(); i += 2) {
+        const int high = HexDigit(text[i]);
+        const int low = HexDigit(text[i + 1]);
+        if (high < 0 || low < 0) {
+            return std::nullopt;
+        }
+        bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+    }
+    return bytes;
+}
+
 // Fills the verb's fields of request from its arguments (as many as its shape says); the refusal text on failure.
-std::optional<std::string> ReadArguments(const std::string_view* argument, HelperRequest& request) {
+std::optional<std::string> ReadArguments(const std::string_view* argument, size_t count, HelperRequest& request) {
     switch (request.verb) {
+        case HelperVerb::EchoOpen: {
+            const auto identifier = Decimal(argument[0], 5, UINT16_MAX);
+            if (!identifier) {
+                return "identifier must be 0..65535";
+            }
+            request.identifier = static_cast<uint16_t>(*identifier);
+            break;
+        }
+        case HelperVerb::AssignEcho: {
+            const auto address = Address(argument[0]);
+            if (!address) {
+                return "address is not an IPv4 dotted quad";
+            }
+            request.address = *address;
+            const auto identifier = Decimal(argument[1], 5, UINT16_MAX);
+            if (!identifier) {
+                return "identifier must be 0..65535";
+            }
+            request.identifier = static_cast<uint16_t>(*identifier);
+            const auto sequence = Decimal(argument[2], 5, UINT16_MAX);
+            if (!sequence) {
+                return "sequence must be 0..65535";
+            }
+            request.sequence = static_cast<uint16_t>(*sequence);
+            if (count == 4) {
+                auto payload = HexBytes(argument[3]);
+                if (!payload) {
+                    return "payload must be 2 to 128 hex digits, an even count";
+                }
+                request.payload = std::move(*payload);
+            }
+            break;
+        }
+        case HelperVerb::DhcpRelay:
         case HelperVerb::DhcpSocket:
             if (argument[0] != "67" && argument[0] != "68") {
                 return "port must be 67 or 68";
             }
             request.port = argument[0] == "67" ? 67 : 68;
             break;
+        case HelperVerb::InstallBegin:
         case HelperVerb::NeighAdd:
         case HelperVerb::RouteAdd:
         case HelperVerb::RouteDel: {
@@ -124,6 +195,7 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, Helpe
             ++argument;
             [[fallthrough]];
         }
+        case HelperVerb::InstallEnd:
         case HelperVerb::NeighFlush:
         case HelperVerb::NeighDel: {
             const auto address = Address(argument[0]);
@@ -131,7 +203,7 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, Helpe
                 return "address is not an IPv4 dotted quad";
             }
             request.address = *address;
-            if (request.verb == HelperVerb::NeighAdd) {
+            if (request.verb == HelperVerb::NeighAdd || request.verb == HelperVerb::InstallBegin) {
                 const auto mac = MacAddress::Parse(argument[1], ":");
                 if (!mac) {
                     return "MAC is not six hex pairs joined by ':'";
@@ -141,6 +213,7 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, Helpe
             break;
         }
         case HelperVerb::Hello:
+        case HelperVerb::ArpRelay:
         case HelperVerb::IcmpSocket:
         case HelperVerb::Cleanup:
             break;
@@ -195,14 +268,17 @@ HelperRequestParse ParseHelperRequest(std::string_view packet) {
     if (shape == nullptr) {
         return Refuse(tokenValue, "unknown verb");
     }
-    if (fields->size() - 2 != shape->arguments) {
+    const size_t count = fields->size() - 2;
+    // assign-echo leaves its payload out when it is empty.
+    const bool optionalLast = shape->verb == HelperVerb::AssignEcho && count + 1 == shape->arguments;
+    if (count != shape->arguments && !optionalLast) {
         return Refuse(tokenValue, std::string(name) + " takes " + std::to_string(shape->arguments) + " argument" +
                                       (shape->arguments == 1 ? "" : "s"));
     }
     HelperRequest request;
     request.token = tokenValue;
     request.verb = shape->verb;
-    if (auto error = ReadArguments(fields->data() + 2, request)) {
+    if (auto error = ReadArguments(fields->data() + 2, count, request)) {
         return Refuse(tokenValue, std::move(*error));
     }
     HelperRequestParse parse;
@@ -231,9 +307,29 @@ std::string FormatHelperRequest(const HelperRequest& request) {
     };
     field(VerbName(request.verb));
     switch (request.verb) {
+        case HelperVerb::DhcpRelay:
         case HelperVerb::DhcpSocket:
             field(std::to_string(request.port));
             break;
+        case HelperVerb::EchoOpen:
+            field(std::to_string(request.identifier));
+            break;
+        case HelperVerb::AssignEcho: {
+            field(HelperAddressText(request.address));
+            field(std::to_string(request.identifier));
+            field(std::to_string(request.sequence));
+            static constexpr char kDigits[] = "0123456789abcdef";
+            std::string hex;
+            for (size_t i = 0; i < request.payload.size() && i < kHelperMaxAssignPayload; ++i) {
+                hex += kDigits[request.payload[i] >> 4];
+                hex += kDigits[request.payload[i] & 0x0f];
+            }
+            if (!hex.empty()) {
+                field(hex);
+            }
+            break;
+        }
+        case HelperVerb::InstallBegin:
         case HelperVerb::NeighAdd:
             field(std::to_string(request.interfaceIndex));
             field(HelperAddressText(request.address));
@@ -244,11 +340,13 @@ std::string FormatHelperRequest(const HelperRequest& request) {
             field(std::to_string(request.interfaceIndex));
             field(HelperAddressText(request.address));
             break;
+        case HelperVerb::InstallEnd:
         case HelperVerb::NeighFlush:
         case HelperVerb::NeighDel:
             field(HelperAddressText(request.address));
             break;
         case HelperVerb::Hello:
+        case HelperVerb::ArpRelay:
         case HelperVerb::IcmpSocket:
         case HelperVerb::Cleanup:
             break;
@@ -269,6 +367,50 @@ HelperRequest Make(uint32_t token, HelperVerb verb) {
 
 std::string FormatHello(uint32_t token) {
     return FormatHelperRequest(Make(token, HelperVerb::Hello));
+}
+
+bool HelperVerbTakesDescriptor(HelperVerb verb) {
+    return verb == HelperVerb::DhcpRelay || verb == HelperVerb::ArpRelay || verb == HelperVerb::EchoOpen;
+}
+
+std::string FormatDhcpRelay(uint32_t token, uint16_t port) {
+    HelperRequest request = Make(token, HelperVerb::DhcpRelay);
+    request.port = port;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatArpRelay(uint32_t token) {
+    return FormatHelperRequest(Make(token, HelperVerb::ArpRelay));
+}
+
+std::string FormatEchoOpen(uint32_t token, uint16_t identifier) {
+    HelperRequest request = Make(token, HelperVerb::EchoOpen);
+    request.identifier = identifier;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatInstallBegin(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac) {
+    HelperRequest request = Make(token, HelperVerb::InstallBegin);
+    request.interfaceIndex = interfaceIndex;
+    request.address = address;
+    request.mac = mac;
+    return FormatHelperRequest(request);
+}
+
+std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifier, uint16_t sequence,
+                             std::span<const uint8_t> payload) {
+    HelperRequest request = Make(token, HelperVerb::AssignEcho);
+    request.address = address;
+    request.identifier = identifier;
+    request.sequence = sequence;
+    request.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kHelperMaxAssignPayload));
+    return FormatHelperRequest(request);
+}
+
+std::string FormatInstallEnd(uint32_t token, uint32_t address) {
+    HelperRequest request = Make(token, HelperVerb::InstallEnd);
+    request.address = address;
+    return FormatHelperRequest(request);
 }
 
 std::string FormatDhcpSocket(uint32_t token, uint16_t port) {
@@ -426,4 +568,53 @@ std::optional<HelperHello> ParseHelperHello(std::string_view text) {
         }
         list.remove_prefix(comma + 1);
     }
+}
+
+namespace {
+
+void Put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
+    out[at] = static_cast<uint8_t>(value >> 8);
+    out[at + 1] = static_cast<uint8_t>(value);
+}
+
+void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
+    Put16(out, at, static_cast<uint16_t>(value >> 16));
+    Put16(out, at + 2, static_cast<uint16_t>(value));
+}
+
+uint16_t Get16(std::span<const uint8_t> in, size_t at) {
+    return static_cast<uint16_t>(in[at] << 8 | in[at + 1]);
+}
+
+uint32_t Get32(std::span<const uint8_t> in, size_t at) {
+    return uint32_t{Get16(in, at)} << 16 | Get16(in, at + 2);
+}
+
+}  // namespace
+
+std::vector<uint8_t> FormatRelayRecord(const RelayRecord& record) {
+    std::vector<uint8_t> packet(kRelayHeaderSize + record.payload.size());
+    packet[0] = record.kind;
+    Put16(packet, 2, record.sequence);
+    Put32(packet, 4, record.interfaceIndex);
+    Put32(packet, 8, record.address);
+    Put16(packet, 12, record.sourcePort);
+    Put16(packet, 14, record.destinationPort);
+    std::copy(record.payload.begin(), record.payload.end(), packet.begin() + kRelayHeaderSize);
+    return packet;
+}
+
+std::optional<RelayRecord> ParseRelayRecord(std::span<const uint8_t> packet) {
+    if (packet.size() < kRelayHeaderSize || packet[0] < kRelayDhcp || packet[0] > kRelayError) {
+        return std::nullopt;
+    }
+    RelayRecord record;
+    record.kind = packet[0];
+    record.sequence = Get16(packet, 2);
+    record.interfaceIndex = Get32(packet, 4);
+    record.address = Get32(packet, 8);
+    record.sourcePort = Get16(packet, 12);
+    record.destinationPort = Get16(packet, 14);
+    record.payload = packet.subspan(kRelayHeaderSize);
+    return record;
 }

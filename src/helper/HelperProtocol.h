@@ -7,9 +7,15 @@
 //
 // Request: ASCII "TOKEN VERB [ARG...]", fields separated by single spaces, one optional trailing "\n".
 //   TOKEN    1 to 10 decimal digits, value 1..4294967295 (leading zeros tolerated within the ten digits).
-//   VERB     hello | dhcp-socket PORT | icmp-socket | neigh-add IFINDEX ADDRESS MAC | neigh-flush ADDRESS |
-//            neigh-del ADDRESS | route-add IFINDEX ADDRESS | route-del IFINDEX ADDRESS | cleanup
+//   VERB     hello | dhcp-relay PORT | arp-relay | echo-open IDENT | install-begin IFINDEX ADDRESS MAC |
+//            assign-echo ADDRESS IDENT SEQUENCE [HEX] | install-end ADDRESS | cleanup
+//            (and, until the program has moved over, the older dhcp-socket PORT | icmp-socket |
+//            neigh-add IFINDEX ADDRESS MAC | neigh-flush ADDRESS | neigh-del ADDRESS | route-add IFINDEX ADDRESS |
+//            route-del IFINDEX ADDRESS)
 //   PORT     "67" or "68", nothing else.
+//   IDENT, SEQUENCE  1 to 5 decimal digits, value 0..65535.
+//   HEX      the echo payload: 2 to 128 hex digits (either case), an even count; left out for an empty payload
+//            (a field may not be empty).
 //   IFINDEX  1 to 10 decimal digits, value 1..2147483647.
 //   ADDRESS  exactly four decimal octets 0..255 joined by "."; an octet is "0" or has no leading zero (so that
 //            "010" cannot be read as octal by one side and decimal by the other).
@@ -38,6 +44,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "MacAddress.h"
 
@@ -49,16 +56,41 @@ constexpr std::string_view kHelperName = "camera-setup-helper";
 // At most this many neighbour entries and routes, together, are recorded by the helper at a time.
 constexpr size_t kHelperMaxRecords = 256;
 
-enum class HelperVerb { Hello, DhcpSocket, IcmpSocket, NeighAdd, NeighFlush, NeighDel, RouteAdd, RouteDel, Cleanup };
+// The largest payload of an assign-echo request.
+constexpr size_t kHelperMaxAssignPayload = 64;
+
+enum class HelperVerb {
+    Hello,
+    DhcpRelay,
+    ArpRelay,
+    EchoOpen,
+    InstallBegin,
+    AssignEcho,
+    InstallEnd,
+    Cleanup,
+    DhcpSocket,
+    IcmpSocket,
+    NeighAdd,
+    NeighFlush,
+    NeighDel,
+    RouteAdd,
+    RouteDel,
+};
+
+// True for the verbs whose request carries exactly one descriptor (SCM_RIGHTS): dhcp-relay, arp-relay, echo-open.
+bool HelperVerbTakesDescriptor(HelperVerb verb);
 
 // One parsed request. Only the fields its verb takes are meaningful; addresses are IPv4 in host order.
 struct HelperRequest {
     uint32_t token = 0;
     HelperVerb verb = HelperVerb::Hello;
-    uint16_t port = 0;       // dhcp-socket
-    int interfaceIndex = 0;  // neigh-add, route-add, route-del
-    uint32_t address = 0;    // neigh-add, neigh-flush, neigh-del, route-add, route-del
-    MacAddress mac;          // neigh-add
+    uint16_t port = 0;             // dhcp-relay
+    int interfaceIndex = 0;        // install-begin
+    uint32_t address = 0;          // install-begin, assign-echo, install-end
+    MacAddress mac;                // install-begin
+    uint16_t identifier = 0;       // echo-open, assign-echo
+    uint16_t sequence = 0;         // assign-echo
+    std::vector<uint8_t> payload;  // assign-echo, at most kHelperMaxAssignPayload bytes
 };
 
 // A request or the reason it was refused. token is the request's token when it could be read, otherwise 0
@@ -75,6 +107,14 @@ HelperRequestParse ParseHelperRequest(std::string_view packet);
 // The request text, without a trailing "\n"; at most kHelperMaxRequest bytes for any token.
 std::string FormatHelperRequest(const HelperRequest& request);
 std::string FormatHello(uint32_t token);
+std::string FormatDhcpRelay(uint32_t token, uint16_t port);
+std::string FormatArpRelay(uint32_t token);
+std::string FormatEchoOpen(uint32_t token, uint16_t identifier);
+std::string FormatInstallBegin(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac);
+// payload: at most kHelperMaxAssignPayload bytes (more is a programming error and is cut).
+std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifier, uint16_t sequence,
+                             std::span<const uint8_t> payload);
+std::string FormatInstallEnd(uint32_t token, uint32_t address);
 std::string FormatDhcpSocket(uint32_t token, uint16_t port);
 std::string FormatIcmpSocket(uint32_t token);
 std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac);
@@ -114,3 +154,33 @@ std::string FormatHelperHello(const HelperHello& hello);
 
 // Dotted-quad text of a host-order IPv4 address.
 std::string HelperAddressText(uint32_t address);
+
+// Relay records: what the helper writes into a descriptor the program attached (dhcp-relay, arp-relay, echo-open),
+// and the echo requests the program writes into an echo channel. One record per packet: a 16-byte header, all
+// multi-byte fields in network byte order, then the payload up to the end of the packet.
+//   0 kind, 1 reserved (0), 2 sequence, 4 interface index or errno, 8 IPv4 address, 12 source port, 14 dest port.
+constexpr size_t kRelayHeaderSize = 16;
+// The largest echo payload the program may put into an echo request record.
+constexpr size_t kRelayMaxEchoPayload = 1024;
+
+enum RelayKind : uint8_t {
+    kRelayDhcp = 1,         // interface: arrival; address: IPv4 source; ports: UDP source and 67/68; payload: UDP
+    kRelayArp = 2,          // interface: arrival; payload: the ARP packet from its header on
+    kRelayIcmp = 3,         // address: the message's sender; payload: the ICMP message without the IP header
+    kRelayEchoRequest = 4,  // program to helper: sequence; address: destination; payload: echo data
+    kRelayError = 5,        // interface: the errno; address: the destination the request was for
+};
+
+struct RelayRecord {
+    uint8_t kind = 0;
+    uint16_t sequence = 0;
+    uint32_t interfaceIndex = 0;  // kind 5: the errno
+    uint32_t address = 0;         // host order
+    uint16_t sourcePort = 0;
+    uint16_t destinationPort = 0;
+    std::span<const uint8_t> payload;
+};
+
+std::vector<uint8_t> FormatRelayRecord(const RelayRecord& record);
+// Nothing for a packet shorter than the header or of an unknown kind. payload views into packet.
+std::optional<RelayRecord> ParseRelayRecord(std::span<const uint8_t> packet);

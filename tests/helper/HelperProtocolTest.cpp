@@ -2,7 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -14,9 +16,19 @@ TEST(HelperProtocol, EveryVerbParsesToItsFieldsAndFormatsBack) {
         uint16_t port;
         int interfaceIndex;
         uint32_t address;
+        uint16_t identifier = 0;
+        uint16_t sequence = 0;
+        std::vector<uint8_t> payload = {};
     };
     const Case cases[] = {
         {"1 hello", HelperVerb::Hello, 0, 0, 0},
+        {"2 dhcp-relay 67", HelperVerb::DhcpRelay, 67, 0, 0},
+        {"3 arp-relay", HelperVerb::ArpRelay, 0, 0, 0},
+        {"4 echo-open 65535", HelperVerb::EchoOpen, 0, 0, 0, 65535},
+        {"5 install-begin 4 10.213.7.50 00:1a:2b:c3:d4:ef", HelperVerb::InstallBegin, 0, 4, 0x0AD50732},
+        {"6 assign-echo 10.0.0.5 0 65535", HelperVerb::AssignEcho, 0, 0, 0x0A000005, 0, 65535},
+        {"6 assign-echo 10.0.0.5 7 1 00ff7f", HelperVerb::AssignEcho, 0, 0, 0x0A000005, 7, 1, {0x00, 0xff, 0x7f}},
+        {"6 install-end 10.0.0.5", HelperVerb::InstallEnd, 0, 0, 0x0A000005},
         {"4294967295 dhcp-socket 67", HelperVerb::DhcpSocket, 67, 0, 0},
         {"7 dhcp-socket 68", HelperVerb::DhcpSocket, 68, 0, 0},
         {"8 icmp-socket", HelperVerb::IcmpSocket, 0, 0, 0},
@@ -36,7 +48,10 @@ TEST(HelperProtocol, EveryVerbParsesToItsFieldsAndFormatsBack) {
             EXPECT_EQ(parse.request->port, c.port);
             EXPECT_EQ(parse.request->interfaceIndex, c.interfaceIndex);
             EXPECT_EQ(parse.request->address, c.address);
-            if (c.verb == HelperVerb::NeighAdd) {
+            EXPECT_EQ(parse.request->identifier, c.identifier);
+            EXPECT_EQ(parse.request->sequence, c.sequence);
+            EXPECT_EQ(parse.request->payload, c.payload);
+            if (c.verb == HelperVerb::NeighAdd || c.verb == HelperVerb::InstallBegin) {
                 EXPECT_EQ(parse.request->mac, mac);
             }
             EXPECT_EQ(FormatHelperRequest(*parse.request), c.text);
@@ -47,6 +62,12 @@ TEST(HelperProtocol, EveryVerbParsesToItsFieldsAndFormatsBack) {
     ASSERT_TRUE(upper.request);
     EXPECT_EQ(upper.token, 42u);
     EXPECT_EQ(upper.request->mac, mac);
+    const auto upperHex = ParseHelperRequest("1 assign-echo 10.0.0.5 1 2 " + std::string(128, 'F'));
+    ASSERT_TRUE(upperHex.request) << upperHex.error;
+    EXPECT_EQ(upperHex.request->payload, std::vector<uint8_t>(kHelperMaxAssignPayload, 0xff));
+    const std::vector<uint8_t> payload = {0xde, 0xad};
+    EXPECT_EQ(FormatAssignEcho(9, 0x0A000005, 3, 4, payload), "9 assign-echo 10.0.0.5 3 4 dead");
+    EXPECT_EQ(FormatAssignEcho(9, 0x0A000005, 3, 4, {}), "9 assign-echo 10.0.0.5 3 4");
 }
 
 TEST(HelperProtocol, MalformedRequestsAreRefusedWithTheTokenWhenReadable) {
@@ -96,6 +117,20 @@ TEST(HelperProtocol, MalformedRequestsAreRefusedWithTheTokenWhenReadable) {
         {"5 neigh-add 2 10.0.0.5 00:1a:2b:c3:d4", 5, "MAC is not six hex pairs joined by ':'"},
         {"5 neigh-add 2 10.0.0.5 00:1a:2b:c3:d4:ef:01", 5, "MAC is not six hex pairs joined by ':'"},
         {"5 neigh-add 2 10.0.0.5 00:1a:2b:c3:d4:eg", 5, "MAC is not six hex pairs joined by ':'"},
+        {"5 dhcp-relay 69", 5, "port must be 67 or 68"},
+        {"5 arp-relay 1", 5, "arp-relay takes 0 arguments"},
+        {"5 echo-open 65536", 5, "identifier must be 0..65535"},
+        {"5 echo-open -1", 5, "identifier must be 0..65535"},
+        {"5 install-begin 2 10.0.0.5", 5, "install-begin takes 3 arguments"},
+        {"5 install-begin 2 10.0.0.5 00-1a-2b-c3-d4-ef", 5, "MAC is not six hex pairs joined by ':'"},
+        {"5 assign-echo 10.0.0.5 1", 5, "assign-echo takes 4 arguments"},
+        {"5 assign-echo 10.0.0.5 1 2 ab cd", 5, "assign-echo takes 4 arguments"},
+        {"5 assign-echo 10.0.0.5 1 65536", 5, "sequence must be 0..65535"},
+        {"5 assign-echo 10.0.0.5 1 2 abc", 5, "payload must be 2 to 128 hex digits, an even count"},
+        {"5 assign-echo 10.0.0.5 1 2 0g", 5, "payload must be 2 to 128 hex digits, an even count"},
+        {"5 assign-echo 10.0.0.5 1 2 " + std::string(130, '0'), 5,
+         "payload must be 2 to 128 hex digits, an even count"},
+        {"5 install-end 10.0.0", 5, "address is not an IPv4 dotted quad"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -172,6 +207,38 @@ TEST(HelperProtocol, HelloNamesVersionAndCapabilities) {
             EXPECT_EQ(FormatHelperHello(*hello), c.text);
         }
     }
+}
+
+TEST(HelperProtocol, RelayRecordsRoundTripAndShortOrUnknownPacketsAreIgnored) {
+    const std::vector<uint8_t> payload = {1, 2, 3};
+    RelayRecord record;
+    record.kind = kRelayDhcp;
+    record.sequence = 0x0102;
+    record.interfaceIndex = 0x03040506;
+    record.address = 0x0A000005;
+    record.sourcePort = 68;
+    record.destinationPort = 67;
+    record.payload = payload;
+    const std::vector<uint8_t> packet = FormatRelayRecord(record);
+    const std::vector<uint8_t> header = {1, 0, 1, 2, 3, 4, 5, 6, 10, 0, 0, 5, 0, 68, 0, 67};
+    ASSERT_EQ(packet.size(), kRelayHeaderSize + payload.size());
+    EXPECT_TRUE(std::equal(header.begin(), header.end(), packet.begin()));
+    const auto parsed = ParseRelayRecord(packet);
+    ASSERT_TRUE(parsed);
+    EXPECT_EQ(parsed->sequence, record.sequence);
+    EXPECT_EQ(parsed->interfaceIndex, record.interfaceIndex);
+    EXPECT_EQ(parsed->address, record.address);
+    EXPECT_EQ(parsed->sourcePort, 68);
+    EXPECT_EQ(parsed->destinationPort, 67);
+    EXPECT_EQ(std::vector<uint8_t>(parsed->payload.begin(), parsed->payload.end()), payload);
+
+    std::vector<uint8_t> bad = packet;
+    for (const uint8_t kind : {0, 6, 255}) {
+        bad[0] = kind;
+        EXPECT_FALSE(ParseRelayRecord(bad)) << int{kind};
+    }
+    EXPECT_FALSE(ParseRelayRecord(std::span(packet).first(kRelayHeaderSize - 1)));
+    EXPECT_TRUE(ParseRelayRecord(std::span(packet).first(kRelayHeaderSize))->payload.empty());
 }
 
 }  // namespace
