@@ -126,7 +126,7 @@ struct Fakes : InstallPlatformSource {
     Gate* gate;
     Log log;
     FakeClock clock{log};
-    FakeNeighbours neighbours{log};
+    FakeAssignment neighbours{log};
     FakeTransfer transfer{log};
     RecordingDiagnostics diagnostics;
     std::vector<int> waits;
@@ -296,8 +296,7 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
             EXPECT_EQ(record->state, c.expected[i].state);
             EXPECT_EQ(record->attempts, c.expected[i].attempts);
             // Nothing is left behind, and nobody ends the process.
-            EXPECT_TRUE(fakes[i]->neighbours.m_entries.empty());
-            EXPECT_TRUE(fakes[i]->neighbours.m_routes.empty());
+            EXPECT_TRUE(fakes[i]->neighbours.m_begun.empty());
             EXPECT_TRUE(fakes[i]->exitCodes.empty());
             if (c.expected[i].attempts == 0) {
                 EXPECT_TRUE(fakes[i]->log.events.empty());

@@ -36,11 +36,12 @@ TEST(PrivilegedHelperTest, UnusableHelpersFailClearly) {
         EXPECT_NE(helper.Shortfall().find(c.fix), std::string::npos) << helper.Shortfall();
         EXPECT_NE(helper.Shortfall().find("the XRM search works"), std::string::npos) << helper.Shortfall();
         HelperRequest request;
-        request.verb = HelperVerb::DhcpSocket;
+        request.verb = HelperVerb::DhcpRelay;
         request.port = 67;
-        const PrivilegedHelper::Reply reply = helper.Call(request);
+        int fd = 0;
+        const PrivilegedHelper::Reply reply = helper.OpenChannel(request, &fd);
         EXPECT_EQ(reply.code, c.code) << c.path;
-        EXPECT_EQ(reply.fd, -1);
+        EXPECT_EQ(fd, -1);
     }
     unlink(notExecutable.c_str());
     rmdir(directory);
