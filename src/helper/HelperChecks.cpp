@@ -1,9 +1,13 @@
 #include "HelperChecks.h"
 
-std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const HelperLocalAddress> local,
-                                            std::span<const uint32_t> gateways) {
+#include <algorithm>
+
+namespace {
+
+// The address classes that are never one host; nothing for a unicast address.
+std::optional<std::string> CheckUnicast(uint32_t address) {
     const std::string text = "address " + HelperAddressText(address);
-    if (address == 0) {
+    if ((address >> 24) == 0) {
         return text + " is not a host address";
     }
     if (address == 0xFFFFFFFF) {
@@ -18,11 +22,12 @@ std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const He
     if ((address >> 24) == 127) {
         return text + " is loopback";
     }
-    for (const HelperLocalAddress& entry : local) {
-        if (entry.address == address) {
-            return text + " is an address of this PC";
-        }
-    }
+    return std::nullopt;
+}
+
+// The network or broadcast address of a local subnet; nothing for other addresses.
+std::optional<std::string> CheckSubnetEdges(uint32_t address, std::span<const HelperLocalAddress> local) {
+    const std::string text = "address " + HelperAddressText(address);
     for (const HelperLocalAddress& entry : local) {
         if (entry.prefixLength < 1 || entry.prefixLength >= 31) {
             continue;
@@ -40,12 +45,38 @@ std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const He
             return text + " is the network address" + subnet;
         }
     }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const HelperLocalAddress> local,
+                                            std::span<const uint32_t> gateways) {
+    if (auto why = CheckUnicast(address)) {
+        return why;
+    }
+    const std::string text = "address " + HelperAddressText(address);
+    for (const HelperLocalAddress& entry : local) {
+        if (entry.address == address) {
+            return text + " is an address of this PC";
+        }
+    }
+    if (auto why = CheckSubnetEdges(address, local)) {
+        return why;
+    }
     for (const uint32_t gateway : gateways) {
         if (gateway == address) {
             return text + " is the gateway of a route";
         }
     }
     return std::nullopt;
+}
+
+std::optional<std::string> CheckEchoDestination(uint32_t address, std::span<const HelperLocalAddress> local) {
+    if (auto why = CheckUnicast(address)) {
+        return why;
+    }
+    return CheckSubnetEdges(address, local);
 }
 
 std::optional<std::string> CheckMac(const MacAddress& mac) {
@@ -70,4 +101,24 @@ std::optional<std::string> CheckInterface(int index, const std::optional<HelperI
         return name + " is not Ethernet";
     }
     return std::nullopt;
+}
+
+std::optional<uint32_t> SourceAddress(int index, uint32_t address, std::span<const HelperLocalAddress> local,
+                                      bool& sameSubnet) {
+    std::optional<uint32_t> first;
+    sameSubnet = false;
+    for (const HelperLocalAddress& entry : local) {
+        if (entry.interfaceIndex != index) {
+            continue;
+        }
+        const uint32_t mask = entry.prefixLength <= 0 ? 0 : 0xFFFFFFFFu << (32 - std::min(entry.prefixLength, 32));
+        if ((address & mask) == (entry.address & mask)) {
+            sameSubnet = true;
+            return entry.address;
+        }
+        if (!first) {
+            first = entry.address;
+        }
+    }
+    return first;
 }

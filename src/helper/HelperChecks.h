@@ -11,11 +11,20 @@
 // The helper's checks on what the program asks for. Each returns nothing when the value is acceptable, otherwise
 // the reason, as the text of the refusal. Addresses are IPv4 in host order.
 
-// A unicast host address that may get a neighbour entry or host route: not 0.0.0.0, the limited broadcast,
+// A unicast host address that may be installed: not 0/8, the limited broadcast,
 // multicast (224/4), loopback (127/8) or 240/4; not the network or broadcast address of a local subnet whose
 // prefix is shorter than 31; not an address of this PC; not the gateway of any route.
 std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const HelperLocalAddress> local,
                                             std::span<const uint32_t> gateways);
+
+// A destination of an echo request: unicast (not 0/8, loopback, multicast, 240/4, the limited broadcast), not the
+// network or broadcast address of a local subnet.
+std::optional<std::string> CheckEchoDestination(uint32_t address, std::span<const HelperLocalAddress> local);
+
+// The source address of a frame to address out of interface index: the interface's address in address's subnet
+// (sameSubnet set), else its first IPv4 address; nothing when it has none.
+std::optional<uint32_t> SourceAddress(int index, uint32_t address, std::span<const HelperLocalAddress> local,
+                                      bool& sameSubnet);
 
 // A non-zero unicast MAC (bit 0 of the first byte clear).
 std::optional<std::string> CheckMac(const MacAddress& mac);

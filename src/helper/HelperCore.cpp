@@ -1,25 +1,21 @@
 #include "HelperCore.h"
 
+#include "CameraAddressFilter.h"
 #include "HelperChecks.h"
 
 #include <linux/neighbour.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
 namespace {
 
+// assign-echo: a burst of this many, then this many per second, per address.
+constexpr double kAssignBurst = 20;
+
 std::string ErrorText(int error) {
     return std::string(std::strerror(error));
-}
-
-std::string NeighbourText(const HelperRecord::Entry& entry) {
-    return HelperAddressText(entry.address) + " lladdr " + entry.mac.ColonText() + " dev " +
-           std::to_string(entry.interfaceIndex);
-}
-
-std::string RouteText(const HelperRecord::Entry& entry) {
-    return HelperAddressText(entry.address) + "/32 dev " + std::to_string(entry.interfaceIndex);
 }
 
 }  // namespace
@@ -36,79 +32,93 @@ std::string_view HelperCapabilityName(HelperCapability capability) {
     return "?";
 }
 
-HelperCore::HelperCore(HelperSystem& system, HelperPrivileges& privileges, Log log, std::string version)
-    : m_system(system), m_privileges(privileges), m_log(std::move(log)), m_version(std::move(version)) {}
+HelperCore::HelperCore(HelperSystem& system, HelperRelays& relays, HelperPrivileges& privileges, Log log,
+                       std::string version, uint32_t uid, Clock clock)
+    : m_system(system),
+      m_relays(relays),
+      m_privileges(privileges),
+      m_log(std::move(log)),
+      m_version(std::move(version)),
+      m_uid(uid),
+      m_clock(std::move(clock)) {}
 
 HelperResponse HelperCore::Refuse(int code, const std::string& why) {
     m_log("refused " + m_request + ": " + why);
-    return {code, why, -1};
+    return {code, why};
 }
 
 HelperResponse HelperCore::Done(const std::string& what) {
-    return {0, what, -1};
+    return {0, what};
 }
 
-HelperResponse HelperCore::Handle(const HelperRequest& request) {
-    // Appended, not `"\"" + std::string`: GCC 12 at -O3 misreads that insert (-Wrestrict).
+HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
     m_request = '"';
     m_request += FormatHelperRequest(request);
     m_request += '"';
-    const auto needs = [&](HelperCapability capability) -> std::optional<HelperResponse> {
-        if (m_privileges.Holds(capability)) {
-            return std::nullopt;
+    const auto needs = [&](std::initializer_list<HelperCapability> capabilities) -> std::optional<HelperResponse> {
+        for (const HelperCapability capability : capabilities) {
+            if (!m_privileges.Holds(capability)) {
+                return Refuse(EPERM,
+                              std::string(kHelperName) + " lacks " + std::string(HelperCapabilityName(capability)));
+            }
         }
-        return Refuse(EPERM, std::string(kHelperName) + " lacks " + std::string(HelperCapabilityName(capability)));
+        return std::nullopt;
     };
+    if (HelperVerbTakesDescriptor(request.verb) != (channel >= 0)) {
+        return Refuse(EBADF, channel >= 0 ? "this request takes no descriptor"
+                                          : "this request needs one AF_UNIX SOCK_SEQPACKET socket attached");
+    }
+    std::optional<HelperResponse> refused;
     switch (request.verb) {
         case HelperVerb::Hello:
             return Hello();
-        case HelperVerb::DhcpSocket:
-            if (auto refused = needs(HelperCapability::NetBindService)) {
-                return *refused;
-            }
-            return DhcpSocket(request.port);
-        case HelperVerb::IcmpSocket:
-            if (auto refused = needs(HelperCapability::NetRaw)) {
-                return *refused;
-            }
-            return IcmpSocket();
-        case HelperVerb::NeighAdd:
-            if (auto refused = needs(HelperCapability::NetAdmin)) {
-                return *refused;
-            }
-            return NeighAdd(request);
-        case HelperVerb::NeighFlush:
-            if (auto refused = needs(HelperCapability::NetAdmin)) {
-                return *refused;
-            }
-            return NeighFlush(request.address);
-        case HelperVerb::NeighDel:
-            return NeighDel(request.address);
-        case HelperVerb::RouteAdd:
-            if (auto refused = needs(HelperCapability::NetAdmin)) {
-                return *refused;
-            }
-            return RouteAdd(request.interfaceIndex, request.address);
-        case HelperVerb::RouteDel:
-            return RouteDel(request.interfaceIndex, request.address);
-        case HelperVerb::Cleanup: {
-            const size_t before = m_record.Entries().size();
-            const size_t removed = Cleanup();
-            if (removed < before) {
-                return {EBUSY,
-                        "removed " + std::to_string(removed) + ", " + std::to_string(before - removed) +
-                            " could not be removed",
-                        -1};
-            }
-            return Done("removed " + std::to_string(removed));
-        }
         case HelperVerb::DhcpRelay:
+            if ((request.port == 67 && m_dhcp67) || (request.port == 68 && m_dhcp68)) {
+                return Refuse(EALREADY, "port " + std::to_string(request.port) + " is already relayed");
+            }
+            if ((refused = needs({HelperCapability::NetBindService}))) {
+                return *refused;
+            }
+            return DhcpRelay(request.port, channel);
         case HelperVerb::ArpRelay:
+            if (m_arp) {
+                return Refuse(EALREADY, "ARP is already relayed");
+            }
+            if ((refused = needs({HelperCapability::NetRaw}))) {
+                return *refused;
+            }
+            return ArpRelay(channel);
         case HelperVerb::EchoOpen:
+            if ((refused = needs({HelperCapability::NetRaw}))) {
+                return *refused;
+            }
+            return EchoOpen(request.identifier, channel);
         case HelperVerb::InstallBegin:
+            if ((refused = needs({HelperCapability::NetAdmin, HelperCapability::NetRaw}))) {
+                return *refused;
+            }
+            return InstallBegin(request);
         case HelperVerb::AssignEcho:
+            return AssignEcho(request);
         case HelperVerb::InstallEnd:
-            return Refuse(ENOSYS, "not offered by this helper yet");
+            return InstallEnd(request.address);
+        case HelperVerb::Cleanup: {
+            const size_t before = m_installs.size();
+            const size_t failed = Cleanup();
+            if (failed > 0) {
+                return {EBUSY, "removed " + std::to_string(before - failed) + ", " + std::to_string(failed) +
+                                   " could not be removed"};
+            }
+            return Done("removed " + std::to_string(before));
+        }
+        case HelperVerb::DhcpSocket:
+        case HelperVerb::IcmpSocket:
+        case HelperVerb::NeighAdd:
+        case HelperVerb::NeighFlush:
+        case HelperVerb::NeighDel:
+        case HelperVerb::RouteAdd:
+        case HelperVerb::RouteDel:
+            return Refuse(ENOSYS, "no longer offered: the helper relays and installs itself");
     }
     return Refuse(EINVAL, "unknown verb");
 }
@@ -122,54 +132,52 @@ HelperResponse HelperCore::Hello() {
     return Done(FormatHelperHello(hello));
 }
 
-HelperResponse HelperCore::DhcpSocket(uint16_t port) {
-    int fd = -1;
-    const int error = m_system.OpenDhcpSocket(port, fd);
+HelperResponse HelperCore::DhcpRelay(uint16_t port, int channel) {
+    const int error = m_relays.StartDhcp(port, channel);
     if (error != 0) {
-        return Refuse(error, "binding UDP port " + std::to_string(port) + ": " + ErrorText(error));
+        return Refuse(error, "relaying UDP port " + std::to_string(port) + ": " + ErrorText(error));
     }
-    (port == 67 ? m_handed67 : m_handed68) = true;
-    if (m_handed67 && m_handed68) {
+    (port == 67 ? m_dhcp67 : m_dhcp68) = true;
+    m_log("relaying DHCP port " + std::to_string(port) + " (camera hardware addresses only)");
+    if (m_dhcp67 && m_dhcp68) {
         // Nothing else ever needs a privileged port.
         m_privileges.Drop(HelperCapability::NetBindService);
-        m_log("both DHCP sockets handed over; dropped CAP_NET_BIND_SERVICE");
+        m_log("both DHCP ports relayed; dropped CAP_NET_BIND_SERVICE");
     }
-    return {0, "bound " + std::to_string(port), fd};
+    return Done("relaying port " + std::to_string(port));
 }
 
-HelperResponse HelperCore::IcmpSocket() {
-    int fd = -1;
-    const int error = m_system.OpenIcmpSocket(fd);
+HelperResponse HelperCore::ArpRelay(int channel) {
+    const int error = m_relays.StartArp(channel);
     if (error != 0) {
-        return Refuse(error, "opening a raw ICMP socket: " + ErrorText(error));
+        return Refuse(error, "relaying ARP: " + ErrorText(error));
     }
-    return {0, "raw icmp", fd};
+    m_arp = true;
+    m_log("relaying ARP of camera hardware addresses");
+    return Done("relaying ARP");
 }
 
-std::optional<HelperResponse> HelperCore::CheckTarget(int index, uint32_t address) {
-    if (index != 0) {
-        if (auto why = CheckInterface(index, m_system.Interface(index))) {
-            return Refuse(EINVAL, *why);
-        }
+HelperResponse HelperCore::EchoOpen(uint16_t identifier, int channel) {
+    const int error = m_relays.OpenEcho(identifier, channel);
+    if (error == EEXIST) {
+        return Refuse(error, "identifier " + std::to_string(identifier) + " is already open");
     }
-    const auto local = m_system.LocalAddresses();
-    if (!local) {
-        return Refuse(EIO, "cannot read the addresses of this PC");
+    if (error == EMFILE) {
+        return Refuse(error, "too many echo channels");
     }
-    const auto gateways = m_system.Gateways();
-    if (!gateways) {
-        return Refuse(EIO, "cannot read the routes");
+    if (error != 0) {
+        return Refuse(error, "opening the echo channel: " + ErrorText(error));
     }
-    if (auto why = CheckHostAddress(address, *local, *gateways)) {
-        return Refuse(EINVAL, *why);
-    }
-    return std::nullopt;
+    return Done("echo channel " + std::to_string(identifier));
 }
 
-int HelperCore::FlushDynamic(const std::vector<HelperNeighbour>& entries, int index, uint32_t address,
-                             size_t& flushed) {
-    for (const HelperNeighbour& entry : entries) {
-        if ((entry.state & NUD_PERMANENT) != 0 || (index != 0 && entry.interfaceIndex != index)) {
+int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
+    const auto entries = m_system.Neighbours(address);
+    if (!entries) {
+        return EIO;
+    }
+    for (const HelperNeighbour& entry : *entries) {
+        if ((entry.state & (NUD_PERMANENT | NUD_NOARP)) != 0 || (entry.flags & NTF_EXT_LEARNED) != 0) {
             continue;
         }
         const int error = m_system.DeleteNeighbour(entry.interfaceIndex, address);
@@ -178,174 +186,186 @@ int HelperCore::FlushDynamic(const std::vector<HelperNeighbour>& entries, int in
         }
         if (error == 0) {
             ++flushed;
-            m_log("removed the kernel's entry for " + HelperAddressText(address) + " dev " +
+            m_log("removed the kernel's dynamic entry for " + HelperAddressText(address) + " dev " +
                   std::to_string(entry.interfaceIndex));
         }
     }
     return 0;
 }
 
-HelperResponse HelperCore::NeighAdd(const HelperRequest& request) {
-    if (auto refused = CheckTarget(request.interfaceIndex, request.address)) {
-        return *refused;
+HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
+    const int index = request.interfaceIndex;
+    const uint32_t address = request.address;
+    const std::string addressText = HelperAddressText(address);
+    const auto facts = m_system.Interface(index);
+    if (!facts) {
+        return Refuse(ENODEV, "no interface " + std::to_string(index));
+    }
+    if (auto why = CheckInterface(index, facts)) {
+        return Refuse(facts->up ? EPROTOTYPE : ENETDOWN, *why);
+    }
+    const auto local = m_system.LocalAddresses();
+    if (!local) {
+        return Refuse(EIO, "cannot read the addresses of this PC");
+    }
+    bool sameSubnet = false;
+    const auto source = SourceAddress(index, address, *local, sameSubnet);
+    if (!source) {
+        return Refuse(EADDRNOTAVAIL, "interface " + std::to_string(index) + " has no IPv4 address");
     }
     if (auto why = CheckMac(request.mac)) {
         return Refuse(EINVAL, *why);
     }
-    const HelperRecord::Entry* own = m_record.Find(HelperRecord::Kind::Neighbour, request.address);
-    if (own == nullptr && m_record.Full()) {
-        return Refuse(ENOSPC, "too many entries");
+    if (!CameraAddressFilter(request.mac)) {
+        return Refuse(EPERM, "MAC " + request.mac.ColonText() + " is not a camera's");
     }
-    const auto entries = m_system.Neighbours(request.address);
-    if (!entries) {
-        return Refuse(EIO, "cannot read the neighbour table");
+    const auto gateways = m_system.Gateways();
+    if (!gateways) {
+        return Refuse(EIO, "cannot read the routes");
     }
-    for (const HelperNeighbour& entry : *entries) {
-        const bool ours = own != nullptr && entry.interfaceIndex == own->interfaceIndex && entry.lladdr == own->mac;
-        if ((entry.state & NUD_PERMANENT) != 0 && !ours) {
-            return Refuse(EEXIST, "a permanent entry for " + HelperAddressText(request.address) + " exists that " +
-                                      std::string(kHelperName) + " did not add");
-        }
+    if (auto why = CheckHostAddress(address, *local, *gateways)) {
+        return Refuse(why->ends_with("gateway of a route") ? EPERM : EINVAL, *why);
     }
-    if (own != nullptr && own->interfaceIndex != request.interfaceIndex) {
-        const HelperRecord::Entry previous = *own;
-        if (const int error = RemoveNeighbour(previous); error != 0) {
-            return Refuse(error, "removing the previous entry " + NeighbourText(previous) + ": " + ErrorText(error));
-        }
+    if (m_installs.contains(address)) {
+        return Refuse(EALREADY, addressText + " is already being installed by this helper");
     }
-    size_t flushed = 0;
-    if (const int error = FlushDynamic(*entries, request.interfaceIndex, request.address, flushed); error != 0) {
-        return Refuse(
-            error, "removing the kernel's entry for " + HelperAddressText(request.address) + ": " + ErrorText(error));
+    if (!sameSubnet && m_uid > kHelperMaxUid) {
+        return Refuse(EOVERFLOW, "uid " + std::to_string(m_uid) + " has no private routing table");
     }
-    const HelperRecord::Entry entry{HelperRecord::Kind::Neighbour, request.interfaceIndex, request.address,
-                                    request.mac};
-    if (const int error = m_system.AddNeighbour(entry.interfaceIndex, entry.address, entry.mac); error != 0) {
-        return Refuse(error, "adding the neighbour entry " + NeighbourText(entry) + ": " + ErrorText(error));
+    const auto registered = m_system.TaggedRoutes(kHelperRegisterTable);
+    if (!registered) {
+        return Refuse(EIO, "cannot read the routes");
     }
-    m_record.Put(entry);
-    m_log("added permanent neighbour entry " + NeighbourText(entry));
-    return Done("added " + HelperAddressText(entry.address));
-}
-
-HelperResponse HelperCore::NeighFlush(uint32_t address) {
-    if (auto refused = CheckTarget(0, address)) {
-        return *refused;
+    if (*registered >= kHelperMaxInstalls) {
+        return Refuse(ENOSPC, "already " + std::to_string(*registered) + " addresses being installed on this PC");
     }
-    const auto entries = m_system.Neighbours(address);
-    if (!entries) {
-        return Refuse(EIO, "cannot read the neighbour table");
-    }
-    size_t flushed = 0;
-    if (const int error = FlushDynamic(*entries, 0, address, flushed); error != 0) {
-        return Refuse(error, "removing the kernel's entry for " + HelperAddressText(address) + ": " + ErrorText(error));
-    }
-    return Done("flushed " + std::to_string(flushed));
-}
-
-int HelperCore::RemoveNeighbour(const HelperRecord::Entry& entry) {
-    if (const auto entries = m_system.Neighbours(entry.address)) {
-        bool stillOurs = false;
-        for (const HelperNeighbour& current : *entries) {
-            if (current.interfaceIndex == entry.interfaceIndex) {
-                stillOurs = (current.state & NUD_PERMANENT) != 0 && current.lladdr == entry.mac;
-                if (!stillOurs) {
-                    m_log("left " + HelperAddressText(entry.address) + " dev " + std::to_string(entry.interfaceIndex) +
-                          " alone: its entry was replaced since it was added");
-                }
-            }
-        }
-        if (!stillOurs) {
-            m_record.Remove(HelperRecord::Kind::Neighbour, entry.address);
-            return 0;
-        }
-    }
-    const int error = m_system.DeleteNeighbour(entry.interfaceIndex, entry.address);
-    if (error != 0 && error != ENOENT) {
-        m_log("removing neighbour entry " + NeighbourText(entry) + " failed: " + ErrorText(error));
-        return error;
-    }
-    m_log("removed neighbour entry " + NeighbourText(entry));
-    m_record.Remove(HelperRecord::Kind::Neighbour, entry.address);
-    return 0;
-}
-
-HelperResponse HelperCore::NeighDel(uint32_t address) {
-    const HelperRecord::Entry* own = m_record.Find(HelperRecord::Kind::Neighbour, address);
-    if (own == nullptr) {
-        return Refuse(ENOENT, "no entry of " + std::string(kHelperName) + " for " + HelperAddressText(address));
-    }
-    const HelperRecord::Entry entry = *own;
-    if (const int error = RemoveNeighbour(entry); error != 0) {
-        return Refuse(error, "removing neighbour entry " + NeighbourText(entry) + ": " + ErrorText(error));
-    }
-    return Done("removed " + HelperAddressText(address));
-}
-
-HelperResponse HelperCore::RouteAdd(int index, uint32_t address) {
-    if (auto refused = CheckTarget(index, address)) {
-        return *refused;
-    }
-    const std::string route = HelperAddressText(address) + "/32";
-    if (const HelperRecord::Entry* own = m_record.Find(HelperRecord::Kind::Route, address)) {
-        if (own->interfaceIndex == index) {
-            return Done("route to " + route + " exists");
-        }
-        return Refuse(EEXIST, "the route to " + route + " of " + std::string(kHelperName) + " leaves by interface " +
-                                  std::to_string(own->interfaceIndex));
-    }
-    if (m_record.Full()) {
-        return Refuse(ENOSPC, "too many entries");
-    }
-    const HelperRecord::Entry entry{HelperRecord::Kind::Route, index, address, {}};
-    const int error = m_system.AddRoute(index, address);
+    // The register entry first: it is what makes a second helper's begin of the same address fail.
+    int error = m_system.AddRoute(kHelperRegisterTable, 0, address);
     if (error == EEXIST) {
-        return Refuse(EEXIST, "a route to " + route + " exists that " + std::string(kHelperName) + " did not add");
+        return Refuse(EBUSY, addressText + " is being installed by another helper");
     }
     if (error != 0) {
-        return Refuse(error, "adding route " + RouteText(entry) + ": " + ErrorText(error));
+        return Refuse(error, "registering " + addressText + ": " + ErrorText(error));
     }
-    m_record.Put(entry);
-    m_log("added route " + RouteText(entry));
-    return Done("added route to " + route);
+    Install install;
+    install.interfaceIndex = index;
+    install.mac = request.mac;
+    install.source = *source;
+    install.allowance = kAssignBurst;
+    install.refilled = m_clock();
+    const auto fail = [&](int code, const std::string& why) {
+        End(address, install);
+        return Refuse(code, why);
+    };
+    const HelperProbe probe = m_system.Probe(index, address);
+    if (probe.error != 0) {
+        return fail(probe.error, "probing for " + addressText + ": " + ErrorText(probe.error));
+    }
+    for (const MacAddress& claimant : probe.claimedBy) {
+        if (claimant != request.mac) {
+            return fail(EADDRINUSE, addressText + " is in use by " + claimant.ColonText());
+        }
+    }
+    size_t flushed = 0;
+    error = FlushDynamic(address, flushed);
+    if (error != 0) {
+        return fail(error, "removing the dynamic entries for " + addressText + ": " + ErrorText(error));
+    }
+    std::string text = "begun " + addressText + " for " + request.mac.ColonText() + " on interface " +
+                       std::to_string(index) + "; removed " + std::to_string(flushed) + " dynamic entries";
+    if (!sameSubnet) {
+        error = m_system.AddRoute(UidTable(), index, address);
+        if (error != 0) {
+            return fail(error, "adding the route to " + addressText + ": " + ErrorText(error));
+        }
+        install.routed = true;
+        error = m_system.AddUidRule(m_uid, UidTable());
+        if (error != 0) {
+            return fail(error, "adding the rule for uid " + std::to_string(m_uid) + ": " + ErrorText(error));
+        }
+        text += "; route " + addressText + "/32 dev " + std::to_string(index) + " for uid " + std::to_string(m_uid) +
+                " only";
+    }
+    m_installs.emplace(address, install);
+    m_log(text);
+    return Done(text);
 }
 
-int HelperCore::RemoveRoute(const HelperRecord::Entry& entry) {
-    const int error = m_system.DeleteRoute(entry.interfaceIndex, entry.address);
-    if (error != 0 && error != ESRCH && error != ENOENT) {
-        m_log("removing route " + RouteText(entry) + " failed: " + ErrorText(error));
-        return error;
+HelperResponse HelperCore::AssignEcho(const HelperRequest& request) {
+    const auto found = m_installs.find(request.address);
+    if (found == m_installs.end()) {
+        return Refuse(ENOENT, HelperAddressText(request.address) + " is not being installed by this helper");
     }
-    m_log("removed route " + RouteText(entry));
-    m_record.Remove(HelperRecord::Kind::Route, entry.address);
-    return 0;
+    Install& install = found->second;
+    const int64_t now = m_clock();
+    install.allowance = std::min(kAssignBurst, install.allowance + (now - install.refilled) * kAssignBurst / 1000.0);
+    install.refilled = now;
+    if (install.allowance < 1) {
+        return Refuse(EBUSY, "too many echo requests to " + HelperAddressText(request.address));
+    }
+    install.allowance -= 1;
+    m_relays.ExpectEchoFrom(request.identifier, request.address);
+    HelperEchoFrame frame;
+    frame.interfaceIndex = install.interfaceIndex;
+    frame.destinationMac = install.mac;
+    frame.source = install.source;
+    frame.destination = request.address;
+    frame.identifier = request.identifier;
+    frame.sequence = request.sequence;
+    frame.payload = request.payload;
+    const int error = m_system.SendEchoFrame(frame);
+    if (error != 0) {
+        return Refuse(error, "sending to " + install.mac.ColonText() + ": " + ErrorText(error));
+    }
+    return Done("sent");
 }
 
-HelperResponse HelperCore::RouteDel(int index, uint32_t address) {
-    const HelperRecord::Entry* own = m_record.Find(HelperRecord::Kind::Route, address);
-    if (own == nullptr || own->interfaceIndex != index) {
-        return Refuse(ENOENT, "no route of " + std::string(kHelperName) + " to " + HelperAddressText(address) +
-                                  "/32 dev " + std::to_string(index));
+int HelperCore::End(uint32_t address, const Install& install) {
+    int first = 0;
+    const std::string addressText = HelperAddressText(address);
+    const auto note = [&](int error, const std::string& what) {
+        if (error == 0 || error == ESRCH || error == ENOENT) {
+            m_log("removed " + what);
+            return;
+        }
+        m_log("could not remove " + what + ": " + ErrorText(error));
+        if (first == 0) {
+            first = error;
+        }
+    };
+    if (install.routed) {
+        note(m_system.DeleteRoute(UidTable(), install.interfaceIndex, address),
+             "the route to " + addressText + " for uid " + std::to_string(m_uid));
+        const auto left = m_system.TaggedRoutes(UidTable());
+        if (left && *left == 0) {
+            note(m_system.DeleteUidRule(m_uid, UidTable()), "the rule for uid " + std::to_string(m_uid));
+        }
     }
-    const HelperRecord::Entry entry = *own;
-    if (const int error = RemoveRoute(entry); error != 0) {
-        return Refuse(error, "removing route " + RouteText(entry) + ": " + ErrorText(error));
+    note(m_system.DeleteRoute(kHelperRegisterTable, 0, address), "the register entry of " + addressText);
+    return first;
+}
+
+HelperResponse HelperCore::InstallEnd(uint32_t address) {
+    const auto found = m_installs.find(address);
+    if (found == m_installs.end()) {
+        return Refuse(ENOENT, HelperAddressText(address) + " is not being installed by this helper");
     }
-    return Done("removed route to " + HelperAddressText(address) + "/32");
+    const int error = End(address, found->second);
+    m_installs.erase(found);
+    if (error != 0) {
+        return {error,
+                "ended " + HelperAddressText(address) + ", but the kernel refused a removal: " + ErrorText(error)};
+    }
+    return Done("ended " + HelperAddressText(address));
 }
 
 size_t HelperCore::Cleanup() {
-    // Routes first, newest first: the reverse of how an installation builds them up.
-    const std::vector<HelperRecord::Entry> entries = m_record.Entries();
-    size_t removed = 0;
-    for (const HelperRecord::Kind kind : {HelperRecord::Kind::Route, HelperRecord::Kind::Neighbour}) {
-        for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
-            if (entry->kind != kind) {
-                continue;
-            }
-            const int error = kind == HelperRecord::Kind::Route ? RemoveRoute(*entry) : RemoveNeighbour(*entry);
-            removed += error == 0 ? 1 : 0;
+    size_t failed = 0;
+    for (const auto& [address, install] : m_installs) {
+        if (End(address, install) != 0) {
+            ++failed;
         }
     }
-    return removed;
+    m_installs.clear();
+    return failed;
 }

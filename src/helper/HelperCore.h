@@ -1,62 +1,81 @@
 #pragma once
 
 #include "HelperProtocol.h"
-#include "HelperRecord.h"
 #include "HelperSystem.h"
 
+#include <cstdint>
 #include <functional>
+#include <map>
+#include <optional>
 #include <string>
 #include <string_view>
 
-// The helper's answer to one request: code 0 or a positive errno value, the reply text, and for the socket verbs
-// the descriptor to hand over (owned by the caller, -1 when none).
+// The helper's answer to one request: code 0 or a positive errno value and the reply text.
 struct HelperResponse {
     int code = 0;
     std::string text;
-    int fd = -1;
 };
 
-// Carries out requests after the checks, keeps the record of what it added and removes it again. Every change
-// of the neighbour table or routes and every refusal goes to the log, one line each.
+// Carries out requests after the checks and keeps the installations it has begun, so that it removes exactly what
+// it added. Every change and every refusal goes to the log, one line each.
 class HelperCore {
   public:
     using Log = std::function<void(std::string_view line)>;
+    // Milliseconds of a monotonic clock.
+    using Clock = std::function<int64_t()>;
 
-    HelperCore(HelperSystem& system, HelperPrivileges& privileges, Log log, std::string version);
+    // uid: the caller's, whose private routing table carries the routes this helper adds.
+    HelperCore(HelperSystem& system, HelperRelays& relays, HelperPrivileges& privileges, Log log, std::string version,
+               uint32_t uid, Clock clock);
 
-    HelperResponse Handle(const HelperRequest& request);
-    // Removes every entry and route it added; returns how many are gone.
+    // channel: the descriptor attached to the request, -1 when none. It passes to the relays when the verb takes
+    // one and the response is a success; otherwise the caller still owns (and closes) it.
+    HelperResponse Handle(const HelperRequest& request, int channel);
+    // Ends every installation begun here; returns how many could not be ended.
     size_t Cleanup();
 
-    const HelperRecord& Record() const { return m_record; }
+    size_t Installs() const { return m_installs.size(); }
 
   private:
-    HelperResponse Hello();
-    HelperResponse DhcpSocket(uint16_t port);
-    HelperResponse IcmpSocket();
-    HelperResponse NeighAdd(const HelperRequest& request);
-    HelperResponse NeighFlush(uint32_t address);
-    HelperResponse NeighDel(uint32_t address);
-    HelperResponse RouteAdd(int index, uint32_t address);
-    HelperResponse RouteDel(int index, uint32_t address);
+    struct Install {
+        int interfaceIndex = 0;
+        MacAddress mac;
+        uint32_t source = 0;
+        bool routed = false;
+        // Echo requests allowed before the next refill (a bucket of kAssignBurst refilled over a second).
+        double allowance = 0;
+        int64_t refilled = 0;
+    };
 
-    // The checks shared by the verbs that change the kernel's tables; nothing when they pass.
-    std::optional<HelperResponse> CheckTarget(int index, uint32_t address);
-    // Removes a recorded entry unless someone else has replaced it since; 0 or the kernel's errno.
-    int RemoveNeighbour(const HelperRecord::Entry& entry);
-    int RemoveRoute(const HelperRecord::Entry& entry);
-    // Deletes the kernel's own (not permanent) entries for address, on one interface or, with index 0, on all.
-    int FlushDynamic(const std::vector<HelperNeighbour>& entries, int index, uint32_t address, size_t& flushed);
+    HelperResponse Hello();
+    HelperResponse DhcpRelay(uint16_t port, int channel);
+    HelperResponse ArpRelay(int channel);
+    HelperResponse EchoOpen(uint16_t identifier, int channel);
+    HelperResponse InstallBegin(const HelperRequest& request);
+    HelperResponse AssignEcho(const HelperRequest& request);
+    HelperResponse InstallEnd(uint32_t address);
+
+    // 0 or the first errno of the kernel's refusals; the installation is forgotten either way unless the register
+    // entry could not be removed.
+    int End(uint32_t address, const Install& install);
+    // Deletes the kernel's own dynamic entries for address; administrators' (permanent, NOARP, externally learned)
+    // ones stay.
+    int FlushDynamic(uint32_t address, size_t& flushed);
+    uint32_t UidTable() const { return kHelperUidTableBase + m_uid; }
 
     HelperResponse Refuse(int code, const std::string& why);
     HelperResponse Done(const std::string& what);
 
     HelperSystem& m_system;
+    HelperRelays& m_relays;
     HelperPrivileges& m_privileges;
     Log m_log;
     std::string m_version;
+    uint32_t m_uid;
+    Clock m_clock;
     std::string m_request;  // the one being handled, for the log
-    HelperRecord m_record;
-    bool m_handed67 = false;
-    bool m_handed68 = false;
+    std::map<uint32_t, Install> m_installs;
+    bool m_dhcp67 = false;
+    bool m_dhcp68 = false;
+    bool m_arp = false;
 };

@@ -4,12 +4,28 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string_view>
 #include <vector>
 
-// What the helper reads from and does to the kernel, behind one interface so that its checks and its record are
-// tested against a fake. Addresses are IPv4 in host order; interfaces are kernel interface indexes. Operations
-// return 0 or a positive errno value.
+// What the helper reads from and does to the kernel, behind one interface so that its checks and its bookkeeping
+// are tested against a fake. Addresses are IPv4 in host order; interfaces are kernel interface indexes; tables are
+// routing table ids. Operations return 0 or a positive errno value.
+
+// The netlink protocol tag (rtm_protocol, FRA_PROTOCOL, NDA_PROTOCOL) of everything the helper adds; the start-up
+// sweep removes whatever carries it.
+constexpr uint8_t kHelperProtocolTag = 0xC3;
+// One blackhole /32 route per address being installed, by any helper on the PC. No rule looks this table up, so it
+// changes nobody's traffic; it is the shared, kernel-kept register that the limit and the "already being installed"
+// check read.
+constexpr uint32_t kHelperRegisterTable = 0x43530000;
+// The private table of uid U is kHelperUidTableBase + U, looked up through a rule for uidrange U-U only.
+constexpr uint32_t kHelperUidTableBase = 0x10000000;
+constexpr uint32_t kHelperMaxUid = 0x2FFFFFFF;
+// Ahead of the main table and of the rules VPN clients add, so that the member's own camera route is found first.
+constexpr uint32_t kHelperRulePriority = 100;
+// At most this many addresses are being installed at once, by all helpers on the PC together.
+constexpr size_t kHelperMaxInstalls = 256;
 
 struct HelperInterface {
     bool up = false;
@@ -19,13 +35,32 @@ struct HelperInterface {
 struct HelperLocalAddress {
     uint32_t address = 0;
     int prefixLength = 32;
+    int interfaceIndex = 0;
 };
 
-// One neighbour entry for an address; state holds the kernel's NUD_* bits.
+// One neighbour entry for an address; state holds the kernel's NUD_* bits, flags its NTF_* bits.
 struct HelperNeighbour {
     int interfaceIndex = 0;
     uint16_t state = 0;
     std::optional<MacAddress> lladdr;
+    uint8_t flags = 0;
+};
+
+// What an ARP probe for an address heard: the hardware addresses that claimed it.
+struct HelperProbe {
+    int error = 0;
+    std::vector<MacAddress> claimedBy;
+};
+
+// One echo request the helper builds; addresses in host order.
+struct HelperEchoFrame {
+    int interfaceIndex = 0;
+    MacAddress destinationMac;
+    uint32_t source = 0;
+    uint32_t destination = 0;
+    uint16_t identifier = 0;
+    uint16_t sequence = 0;
+    std::span<const uint8_t> payload;
 };
 
 class HelperSystem {
@@ -36,21 +71,41 @@ class HelperSystem {
     virtual std::optional<HelperInterface> Interface(int index) = 0;
     // The IPv4 addresses of every interface; nothing when they cannot be read.
     virtual std::optional<std::vector<HelperLocalAddress>> LocalAddresses() = 0;
-    // The gateway of every IPv4 route in every table (multipath next hops included); nothing when unreadable.
+    // Every IPv4 gateway the kernel knows: of routes in every table (RTA_GATEWAY, RTA_VIA, multipath next hops)
+    // and of nexthop objects; nothing when unreadable.
     virtual std::optional<std::vector<uint32_t>> Gateways() = 0;
     // Every neighbour entry for address, on any interface; nothing when the table cannot be read.
     virtual std::optional<std::vector<HelperNeighbour>> Neighbours(uint32_t address) = 0;
-
-    // Adds or replaces a permanent entry.
-    virtual int AddNeighbour(int index, uint32_t address, const MacAddress& mac) = 0;
     virtual int DeleteNeighbour(int index, uint32_t address) = 0;
-    // A /32 scope-link route in the main table; EEXIST when a route to address/32 is already there.
-    virtual int AddRoute(int index, uint32_t address) = 0;
-    virtual int DeleteRoute(int index, uint32_t address) = 0;
 
-    // Bound, configured sockets; fd is set on success and owned by the caller.
-    virtual int OpenDhcpSocket(uint16_t port, int& fd) = 0;
-    virtual int OpenIcmpSocket(int& fd) = 0;
+    // How many tagged routes table holds; nothing when unreadable.
+    virtual std::optional<size_t> TaggedRoutes(uint32_t table) = 0;
+    // A tagged /32 route in table: scope link via index, or, with index 0, a blackhole. EEXIST when table already
+    // has a route to address/32.
+    virtual int AddRoute(uint32_t table, int index, uint32_t address) = 0;
+    virtual int DeleteRoute(uint32_t table, int index, uint32_t address) = 0;
+    // The tagged rule "uidrange uid-uid lookup table" at kHelperRulePriority; adding succeeds when it is there.
+    virtual int AddUidRule(uint32_t uid, uint32_t table) = 0;
+    virtual int DeleteUidRule(uint32_t uid, uint32_t table) = 0;
+
+    // Asks on index who holds address (ARP request from 0.0.0.0) and listens for a short while.
+    virtual HelperProbe Probe(int index, uint32_t address) = 0;
+    // One echo request as an Ethernet frame to frame.destinationMac; no neighbour entry is involved.
+    virtual int SendEchoFrame(const HelperEchoFrame& frame) = 0;
+};
+
+// The relays and echo channels, driven by the helper's loop. channel is the program's descriptor (an AF_UNIX
+// SOCK_SEQPACKET socket); on success the relay owns it, on failure the caller closes it.
+class HelperRelays {
+  public:
+    virtual ~HelperRelays() = default;
+
+    virtual int StartDhcp(uint16_t port, int channel) = 0;
+    virtual int StartArp(int channel) = 0;
+    // EEXIST for an identifier already open, EMFILE beyond the channel limit.
+    virtual int OpenEcho(uint16_t identifier, int channel) = 0;
+    // Lets the echo channel of identifier, if one is open, receive the replies of address.
+    virtual void ExpectEchoFrom(uint16_t identifier, uint32_t address) = 0;
 };
 
 enum class HelperCapability { NetBindService, NetRaw, NetAdmin };

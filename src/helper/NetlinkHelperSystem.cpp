@@ -1,25 +1,30 @@
 #include "NetlinkHelperSystem.h"
 
+#include "HelperPackets.h"
 #include "RtNetlink.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>
+#include <linux/fib_rules.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
 #include <linux/neighbour.h>
+#include <linux/nexthop.h>
 #include <linux/rtnetlink.h>
 #include <net/if.h>
 #include <net/if_arp.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <bit>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 
 namespace {
-
-constexpr int kDhcpReceiveBuffer = 1 << 20;
 
 std::optional<uint32_t> AddressOf(std::span<const uint8_t> data) {
     if (data.size() != 4) {
@@ -28,6 +33,32 @@ std::optional<uint32_t> AddressOf(std::span<const uint8_t> data) {
     uint32_t networkOrder;
     std::memcpy(&networkOrder, data.data(), sizeof networkOrder);
     return ntohl(networkOrder);
+}
+
+// How long an ARP probe listens for a holder of the address: a host on the link answers within a millisecond.
+constexpr int kProbeWaitMs = 100;
+
+// An IPv4 RTA_VIA (struct rtvia: a 16-bit family, then the address).
+std::optional<uint32_t> ViaAddress(std::span<const uint8_t> data) {
+    if (data.size() != 2 + 4) {
+        return std::nullopt;
+    }
+    uint16_t family;
+    std::memcpy(&family, data.data(), sizeof family);
+    return family == AF_INET ? AddressOf(data.subspan(2)) : std::nullopt;
+}
+
+// The gateways among one route's or next hop's attributes.
+void GatewayOf(uint16_t type, std::span<const uint8_t> data, std::vector<uint32_t>& gateways) {
+    std::optional<uint32_t> gateway;
+    if (type == RTA_GATEWAY) {
+        gateway = AddressOf(data);
+    } else if (type == RTA_VIA) {
+        gateway = ViaAddress(data);
+    }
+    if (gateway) {
+        gateways.push_back(*gateway);
+    }
 }
 
 // The payload's fixed header and the attributes after it; nothing when the payload is too short.
@@ -53,53 +84,104 @@ void MultipathGateways(std::span<const uint8_t> bytes, std::vector<uint32_t>& ga
         const size_t header = RTNH_ALIGN(sizeof(rtnexthop));
         if (hop.rtnh_len > header) {
             ForEachAttribute(bytes.subspan(offset + header, hop.rtnh_len - header),
-                             [&](uint16_t type, std::span<const uint8_t> data) {
-                                 if (type == RTA_GATEWAY) {
-                                     if (const auto gateway = AddressOf(data)) {
-                                         gateways.push_back(*gateway);
-                                     }
-                                 }
-                             });
+                             [&](uint16_t type, std::span<const uint8_t> data) { GatewayOf(type, data, gateways); });
         }
         offset += RTNH_ALIGN(hop.rtnh_len);
     }
 }
 
-int Neighbour(uint16_t type, uint16_t flags, int index, uint32_t address, const MacAddress* mac) {
+uint32_t TableOf(const rtmsg& route, std::span<const uint8_t> attributes) {
+    uint32_t table = route.rtm_table;
+    ForEachAttribute(attributes, [&](uint16_t type, std::span<const uint8_t> data) {
+        if (type == RTA_TABLE && data.size() == 4) {
+            std::memcpy(&table, data.data(), sizeof table);
+        }
+    });
+    return table;
+}
+
+int Route(uint16_t type, uint16_t flags, uint32_t table, int index, uint32_t address, uint8_t dstLength = 32) {
     NetlinkRequest request;
-    auto* body = request.Start<ndmsg>(type, flags);
-    body->ndm_family = AF_INET;
-    body->ndm_ifindex = index;
-    body->ndm_state = NUD_PERMANENT;
+    auto* body = request.Start<rtmsg>(type, flags);
+    body->rtm_family = AF_INET;
+    body->rtm_dst_len = dstLength;
+    body->rtm_table = table < 256 ? static_cast<uint8_t>(table) : static_cast<uint8_t>(RT_TABLE_UNSPEC);
+    body->rtm_protocol = kHelperProtocolTag;
+    if (type == RTM_DELROUTE) {
+        body->rtm_scope = RT_SCOPE_NOWHERE;
+    } else {
+        body->rtm_scope = index != 0 ? RT_SCOPE_LINK : RT_SCOPE_UNIVERSE;
+        body->rtm_type = index != 0 ? RTN_UNICAST : RTN_BLACKHOLE;
+    }
+    request.Attribute(RTA_TABLE, &table, sizeof table);
     const uint32_t destination = htonl(address);
-    request.Attribute(NDA_DST, &destination, sizeof destination);
-    if (mac != nullptr) {
-        request.Attribute(NDA_LLADDR, mac->Octets().data(), mac->Octets().size());
+    if (dstLength > 0) {
+        request.Attribute(RTA_DST, &destination, sizeof destination);
+    }
+    if (index != 0) {
+        const uint32_t oif = static_cast<uint32_t>(index);
+        request.Attribute(RTA_OIF, &oif, sizeof oif);
     }
     return NetlinkTransact(request);
 }
 
-int Route(uint16_t type, uint16_t flags, int index, uint32_t address) {
+int UidRule(uint16_t type, uint16_t flags, uint32_t uid, uint32_t table, uint32_t priority) {
     NetlinkRequest request;
-    auto* body = request.Start<rtmsg>(type, flags);
-    body->rtm_family = AF_INET;
-    body->rtm_dst_len = 32;
-    body->rtm_table = RT_TABLE_MAIN;
-    body->rtm_protocol = RTPROT_STATIC;
-    body->rtm_scope = RT_SCOPE_LINK;
-    body->rtm_type = RTN_UNICAST;
-    const uint32_t destination = htonl(address);
-    request.Attribute(RTA_DST, &destination, sizeof destination);
-    const uint32_t oif = static_cast<uint32_t>(index);
-    request.Attribute(RTA_OIF, &oif, sizeof oif);
+    auto* body = request.Start<fib_rule_hdr>(type, flags);
+    body->family = AF_INET;
+    body->action = FR_ACT_TO_TBL;
+    request.Attribute(FRA_TABLE, &table, sizeof table);
+    request.Attribute(FRA_PRIORITY, &priority, sizeof priority);
+    const fib_rule_uid_range range{uid, uid};
+    request.Attribute(FRA_UID_RANGE, &range, sizeof range);
+    const uint8_t protocol = kHelperProtocolTag;
+    request.Attribute(FRA_PROTOCOL, &protocol, sizeof protocol);
     return NetlinkTransact(request);
 }
 
-int SetOption(int fd, int level, int name, int value) {
-    return setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
+struct TaggedRoute {
+    uint32_t table = 0;
+    uint32_t address = 0;
+    uint8_t length = 0;
+    int index = 0;
+};
+
+std::optional<std::vector<TaggedRoute>> DumpTaggedRoutes() {
+    NetlinkRequest request;
+    request.Start<rtmsg>(RTM_GETROUTE, 0)->rtm_family = AF_INET;
+    std::vector<TaggedRoute> found;
+    const int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto route = Split<rtmsg>(payload, attributes);
+        if (type != RTM_NEWROUTE || !route || route->rtm_family != AF_INET ||
+            route->rtm_protocol != kHelperProtocolTag) {
+            return;
+        }
+        TaggedRoute tagged;
+        tagged.table = TableOf(*route, attributes);
+        tagged.length = route->rtm_dst_len;
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == RTA_DST) {
+                tagged.address = AddressOf(data).value_or(0);
+            } else if (attribute == RTA_OIF && data.size() == 4) {
+                std::memcpy(&tagged.index, data.data(), sizeof tagged.index);
+            }
+        });
+        found.push_back(tagged);
+    });
+    if (error != 0) {
+        return std::nullopt;
+    }
+    return found;
 }
 
 }  // namespace
+
+NetlinkHelperSystem::~NetlinkHelperSystem() {
+    if (m_frames >= 0) {
+        close(m_frames);
+    }
+}
 
 std::optional<HelperInterface> NetlinkHelperSystem::Interface(int index) {
     ifreq request{};
@@ -135,6 +217,7 @@ std::optional<std::vector<HelperLocalAddress>> NetlinkHelperSystem::LocalAddress
             local.prefixLength =
                 std::popcount(reinterpret_cast<const sockaddr_in*>(entry->ifa_netmask)->sin_addr.s_addr);
         }
+        local.interfaceIndex = static_cast<int>(if_nametoindex(entry->ifa_name));
         addresses.push_back(local);
     }
     freeifaddrs(list);
@@ -145,23 +228,42 @@ std::optional<std::vector<uint32_t>> NetlinkHelperSystem::Gateways() {
     NetlinkRequest request;
     request.Start<rtmsg>(RTM_GETROUTE, 0)->rtm_family = AF_INET;
     std::vector<uint32_t> gateways;
-    const int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+    int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
         std::span<const uint8_t> attributes;
         const auto route = Split<rtmsg>(payload, attributes);
         if (type != RTM_NEWROUTE || !route || route->rtm_family != AF_INET) {
             return;
         }
         ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
-            if (attribute == RTA_GATEWAY) {
-                if (const auto gateway = AddressOf(data)) {
-                    gateways.push_back(*gateway);
-                }
-            } else if (attribute == RTA_MULTIPATH) {
+            if (attribute == RTA_MULTIPATH) {
                 MultipathGateways(data, gateways);
+            } else {
+                GatewayOf(attribute, data, gateways);
             }
         });
     });
     if (error != 0) {
+        return std::nullopt;
+    }
+    // Routes that name a nexthop object (RTA_NH_ID) carry no gateway of their own: the objects hold them.
+    NetlinkRequest objects;
+    objects.Start<nhmsg>(RTM_GETNEXTHOP, 0)->nh_family = AF_UNSPEC;
+    error = NetlinkDump(objects, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto object = Split<nhmsg>(payload, attributes);
+        if (type != RTM_NEWNEXTHOP || !object || object->nh_family != AF_INET) {
+            return;
+        }
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == NHA_GATEWAY) {
+                if (const auto gateway = AddressOf(data)) {
+                    gateways.push_back(*gateway);
+                }
+            }
+        });
+    });
+    // Kernels without nexthop objects refuse the dump; they have none to read.
+    if (error != 0 && error != EOPNOTSUPP && error != EINVAL) {
         return std::nullopt;
     }
     return gateways;
@@ -180,6 +282,7 @@ std::optional<std::vector<HelperNeighbour>> NetlinkHelperSystem::Neighbours(uint
         HelperNeighbour entry;
         entry.interfaceIndex = body->ndm_ifindex;
         entry.state = body->ndm_state;
+        entry.flags = body->ndm_flags;
         bool matches = false;
         ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
             if (attribute == NDA_DST) {
@@ -198,73 +301,228 @@ std::optional<std::vector<HelperNeighbour>> NetlinkHelperSystem::Neighbours(uint
     return found;
 }
 
-int NetlinkHelperSystem::AddNeighbour(int index, uint32_t address, const MacAddress& mac) {
-    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Neighbour(RTM_NEWNEIGH, NLM_F_CREATE | NLM_F_REPLACE, index, address, &mac);
-}
-
 int NetlinkHelperSystem::DeleteNeighbour(int index, uint32_t address) {
+    NetlinkRequest request;
+    auto* body = request.Start<ndmsg>(RTM_DELNEIGH, 0);
+    body->ndm_family = AF_INET;
+    body->ndm_ifindex = index;
+    const uint32_t destination = htonl(address);
+    request.Attribute(NDA_DST, &destination, sizeof destination);
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Neighbour(RTM_DELNEIGH, 0, index, address, nullptr);
+    return NetlinkTransact(request);
 }
 
-int NetlinkHelperSystem::AddRoute(int index, uint32_t address) {
-    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, index, address);
+std::optional<size_t> NetlinkHelperSystem::TaggedRoutes(uint32_t table) {
+    const auto routes = DumpTaggedRoutes();
+    if (!routes) {
+        return std::nullopt;
+    }
+    return static_cast<size_t>(
+        std::count_if(routes->begin(), routes->end(), [table](const TaggedRoute& r) { return r.table == table; }));
 }
 
-int NetlinkHelperSystem::DeleteRoute(int index, uint32_t address) {
+int NetlinkHelperSystem::AddRoute(uint32_t table, int index, uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_DELROUTE, 0, index, address);
+    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, table, index, address);
 }
 
-int NetlinkHelperSystem::OpenDhcpSocket(uint16_t port, int& fd) {
-    const int socketFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (socketFd < 0) {
+int NetlinkHelperSystem::DeleteRoute(uint32_t table, int index, uint32_t address) {
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    return Route(RTM_DELROUTE, 0, table, index, address);
+}
+
+int NetlinkHelperSystem::AddUidRule(uint32_t uid, uint32_t table) {
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    const int error = UidRule(RTM_NEWRULE, NLM_F_CREATE | NLM_F_EXCL, uid, table, kHelperRulePriority);
+    return error == EEXIST ? 0 : error;
+}
+
+int NetlinkHelperSystem::DeleteUidRule(uint32_t uid, uint32_t table) {
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    return UidRule(RTM_DELRULE, 0, uid, table, kHelperRulePriority);
+}
+
+HelperProbe NetlinkHelperSystem::Probe(int index, uint32_t address) {
+    HelperProbe probe;
+    ifreq hardware{};
+    if (if_indextoname(static_cast<unsigned>(index), hardware.ifr_name) == nullptr) {
+        probe.error = ENODEV;
+        return probe;
+    }
+    int fd;
+    {
+        RaisedCapability raised(m_privileges, HelperCapability::NetRaw);
+        fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
+    }
+    if (fd < 0) {
+        probe.error = errno;
+        return probe;
+    }
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(ETH_P_ARP);
+    link.sll_ifindex = index;
+    if (bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
+        ioctl(fd, SIOCGIFHWADDR, &hardware) != 0) {
+        probe.error = errno;
+        close(fd);
+        return probe;
+    }
+    std::array<uint8_t, 6> own;
+    std::memcpy(own.data(), hardware.ifr_hwaddr.sa_data, own.size());
+    const auto request = BuildArpProbe(own, address);
+    link.sll_halen = 6;
+    std::memset(link.sll_addr, 0xff, 6);
+    if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link) < 0) {
+        probe.error = errno;
+        close(fd);
+        return probe;
+    }
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(kProbeWaitMs);
+    while (true) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd ready{fd, POLLIN, 0};
+        if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0) {
+            break;
+        }
+        std::array<uint8_t, 128> packet;
+        ssize_t received;
+        while ((received = recv(fd, packet.data(), packet.size(), 0)) > 0) {
+            const std::span<const uint8_t> arp(packet.data(), static_cast<size_t>(received));
+            if (ArpSenderAddress(arp) == address) {
+                const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
+                if (sender &&
+                    std::find(probe.claimedBy.begin(), probe.claimedBy.end(), *sender) == probe.claimedBy.end()) {
+                    probe.claimedBy.push_back(*sender);
+                }
+            }
+        }
+    }
+    close(fd);
+    return probe;
+}
+
+int NetlinkHelperSystem::SendEchoFrame(const HelperEchoFrame& frame) {
+    if (m_frames < 0) {
+        RaisedCapability raised(m_privileges, HelperCapability::NetRaw);
+        // Protocol 0: the socket only sends, nothing is queued to it.
+        m_frames = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        if (m_frames < 0) {
+            return errno;
+        }
+    }
+    const auto icmp = BuildEchoRequest(frame.identifier, frame.sequence, frame.payload);
+    const auto packet = BuildIpv4Icmp(frame.source, frame.destination, m_ipId++, icmp);
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(ETH_P_IP);
+    link.sll_ifindex = frame.interfaceIndex;
+    link.sll_halen = 6;
+    std::memcpy(link.sll_addr, frame.destinationMac.Octets().data(), 6);
+    if (sendto(m_frames, packet.data(), packet.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link) < 0) {
         return errno;
     }
-    int error = SetOption(socketFd, SOL_SOCKET, SO_REUSEADDR, 1);
-    if (error == 0) {
-        error = SetOption(socketFd, SOL_SOCKET, SO_BROADCAST, 1);
-    }
-    if (error == 0) {
-        // Past net.core.rmem_max only with CAP_NET_ADMIN; otherwise whatever the limit allows.
-        int forced = EPERM;
-        if (m_privileges.Holds(HelperCapability::NetAdmin)) {
-            RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-            forced = SetOption(socketFd, SOL_SOCKET, SO_RCVBUFFORCE, kDhcpReceiveBuffer);
+    return 0;
+}
+
+size_t NetlinkHelperSystem::SweepTagged(size_t& failed) {
+    size_t removed = 0;
+    failed = 0;
+    const auto count = [&](int error) {
+        if (error == 0) {
+            ++removed;
+        } else if (error != ENOENT && error != ESRCH) {
+            ++failed;
         }
-        if (forced != 0) {
-            error = SetOption(socketFd, SOL_SOCKET, SO_RCVBUF, kDhcpReceiveBuffer);
+    };
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    if (const auto routes = DumpTaggedRoutes()) {
+        for (const TaggedRoute& route : *routes) {
+            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length));
         }
+    } else {
+        ++failed;
     }
-    if (error == 0) {
-        error = SetOption(socketFd, IPPROTO_IP, IP_PKTINFO, 1);
-    }
-    if (error == 0) {
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        any.sin_port = htons(port);
-        any.sin_addr.s_addr = htonl(INADDR_ANY);
-        RaisedCapability raised(m_privileges, HelperCapability::NetBindService);
-        if (bind(socketFd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
-            error = errno;
+    struct Rule {
+        fib_rule_hdr header;
+        uint32_t table = 0;
+        uint32_t priority = 0;
+        std::optional<fib_rule_uid_range> uids;
+    };
+    std::vector<Rule> rules;
+    NetlinkRequest request;
+    request.Start<fib_rule_hdr>(RTM_GETRULE, 0)->family = AF_INET;
+    int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto header = Split<fib_rule_hdr>(payload, attributes);
+        if (type != RTM_NEWRULE || !header) {
+            return;
         }
-    }
+        Rule rule{*header, 0, 0, std::nullopt};
+        rule.table = header->table;
+        bool tagged = false;
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == FRA_PROTOCOL && data.size() == 1) {
+                tagged = data[0] == kHelperProtocolTag;
+            } else if (attribute == FRA_TABLE && data.size() == 4) {
+                std::memcpy(&rule.table, data.data(), 4);
+            } else if (attribute == FRA_PRIORITY && data.size() == 4) {
+                std::memcpy(&rule.priority, data.data(), 4);
+            } else if (attribute == FRA_UID_RANGE && data.size() == sizeof(fib_rule_uid_range)) {
+                fib_rule_uid_range range;
+                std::memcpy(&range, data.data(), sizeof range);
+                rule.uids = range;
+            }
+        });
+        if (tagged) {
+            rules.push_back(rule);
+        }
+    });
     if (error != 0) {
-        close(socketFd);
-        return error;
+        ++failed;
     }
-    fd = socketFd;
-    return 0;
-}
-
-int NetlinkHelperSystem::OpenIcmpSocket(int& fd) {
-    RaisedCapability raised(m_privileges, HelperCapability::NetRaw);
-    const int socketFd = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC, IPPROTO_ICMP);
-    if (socketFd < 0) {
-        return errno;
+    for (const Rule& rule : rules) {
+        if (rule.uids && rule.uids->start == rule.uids->end) {
+            count(UidRule(RTM_DELRULE, 0, rule.uids->start, rule.table, rule.priority));
+        } else {
+            ++failed;
+        }
     }
-    fd = socketFd;
-    return 0;
+    // The helper adds no neighbour entries; any that carry its tag are an older helper's.
+    std::vector<std::pair<int, uint32_t>> entries;
+    NetlinkRequest neighbours;
+    neighbours.Start<ndmsg>(RTM_GETNEIGH, 0)->ndm_family = AF_INET;
+    error = NetlinkDump(neighbours, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto body = Split<ndmsg>(payload, attributes);
+        if (type != RTM_NEWNEIGH || !body) {
+            return;
+        }
+        bool tagged = false;
+        std::optional<uint32_t> destination;
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == NDA_PROTOCOL && data.size() == 1) {
+                tagged = data[0] == kHelperProtocolTag;
+            } else if (attribute == NDA_DST) {
+                destination = AddressOf(data);
+            }
+        });
+        if (tagged && destination) {
+            entries.emplace_back(body->ndm_ifindex, *destination);
+        }
+    });
+    if (error != 0) {
+        ++failed;
+    }
+    for (const auto& [index, address] : entries) {
+        NetlinkRequest remove;
+        auto* body = remove.Start<ndmsg>(RTM_DELNEIGH, 0);
+        body->ndm_family = AF_INET;
+        body->ndm_ifindex = index;
+        const uint32_t destination = htonl(address);
+        remove.Attribute(NDA_DST, &destination, sizeof destination);
+        count(NetlinkTransact(remove));
+    }
+    return removed;
 }

@@ -2,24 +2,35 @@
 
 #include "HelperSystem.h"
 
-// The real kernel: interface facts by ioctl, local addresses by getifaddrs, gateways, neighbour entries and
-// changes by rtnetlink. Raises CAP_NET_ADMIN, CAP_NET_RAW and CAP_NET_BIND_SERVICE only around the calls that
-// need them.
+// The real kernel: interface facts by ioctl, local addresses by getifaddrs, routes, rules, nexthop objects and
+// neighbour entries by rtnetlink (on the socket kept since start), ARP probes and echo frames by AF_PACKET. Raises
+// CAP_NET_ADMIN and CAP_NET_RAW only around the calls that need them.
 class NetlinkHelperSystem : public HelperSystem {
   public:
     explicit NetlinkHelperSystem(HelperPrivileges& privileges) : m_privileges(privileges) {}
+    ~NetlinkHelperSystem() override;
+    NetlinkHelperSystem(const NetlinkHelperSystem&) = delete;
+    NetlinkHelperSystem& operator=(const NetlinkHelperSystem&) = delete;
 
     std::optional<HelperInterface> Interface(int index) override;
     std::optional<std::vector<HelperLocalAddress>> LocalAddresses() override;
     std::optional<std::vector<uint32_t>> Gateways() override;
     std::optional<std::vector<HelperNeighbour>> Neighbours(uint32_t address) override;
-    int AddNeighbour(int index, uint32_t address, const MacAddress& mac) override;
     int DeleteNeighbour(int index, uint32_t address) override;
-    int AddRoute(int index, uint32_t address) override;
-    int DeleteRoute(int index, uint32_t address) override;
-    int OpenDhcpSocket(uint16_t port, int& fd) override;
-    int OpenIcmpSocket(int& fd) override;
+    std::optional<size_t> TaggedRoutes(uint32_t table) override;
+    int AddRoute(uint32_t table, int index, uint32_t address) override;
+    int DeleteRoute(uint32_t table, int index, uint32_t address) override;
+    int AddUidRule(uint32_t uid, uint32_t table) override;
+    int DeleteUidRule(uint32_t uid, uint32_t table) override;
+    HelperProbe Probe(int index, uint32_t address) override;
+    int SendEchoFrame(const HelperEchoFrame& frame) override;
+
+    // Removes every route, rule and neighbour entry that carries kHelperProtocolTag, in every table; returns how
+    // many were removed, and in failed how many the kernel refused.
+    size_t SweepTagged(size_t& failed);
 
   private:
     HelperPrivileges& m_privileges;
+    int m_frames = -1;  // AF_PACKET, send only
+    uint16_t m_ipId = 1;
 };

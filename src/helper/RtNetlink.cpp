@@ -12,16 +12,25 @@
 namespace {
 
 std::atomic<uint32_t> g_sequence{1};
+std::atomic<int> g_socket{-1};
 
 // Sends the request and walks the replies to it; visit returns true when the exchange is over, setting result.
 int Exchange(NetlinkRequest& request,
              const std::function<bool(const nlmsghdr&, std::span<const uint8_t> payload, int& result)>& visit) {
-    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    const int kept = g_socket.load();
+    const int fd = kept >= 0 ? kept : NetlinkOpen();
     if (fd < 0) {
         return errno;
     }
-    const timeval timeout{2, 0};
-    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    struct Closer {
+        int fd;
+        bool owned;
+        ~Closer() {
+            if (owned) {
+                close(fd);
+            }
+        }
+    } closer{fd, kept < 0};
     const uint32_t sequence = g_sequence.fetch_add(1);
     request.Header()->nlmsg_seq = sequence;
     sockaddr_nl kernel{};
@@ -29,9 +38,7 @@ int Exchange(NetlinkRequest& request,
     const auto bytes = request.Bytes();
     int result = EPROTO;
     if (sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&kernel), sizeof kernel) < 0) {
-        result = errno;
-        close(fd);
-        return result;
+        return errno;
     }
     std::vector<uint8_t> reply(32768);
     for (bool done = false; !done;) {
@@ -57,6 +64,7 @@ int Exchange(NetlinkRequest& request,
         if (from.nl_pid != 0) {
             continue;  // only the kernel answers
         }
+        // Replies to an earlier exchange that timed out on a kept socket are skipped by their sequence.
         const size_t length = static_cast<size_t>(received);
         for (size_t offset = 0; offset + sizeof(nlmsghdr) <= length && !done;) {
             nlmsghdr header;
@@ -72,7 +80,6 @@ int Exchange(NetlinkRequest& request,
             offset += NLMSG_ALIGN(header.nlmsg_len);
         }
     }
-    close(fd);
     return result;
 }
 
@@ -87,6 +94,20 @@ int ErrorOf(std::span<const uint8_t> payload) {
 }
 
 }  // namespace
+
+int NetlinkOpen() {
+    const int fd = socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE);
+    if (fd < 0) {
+        return -1;
+    }
+    const timeval timeout{2, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+    return fd;
+}
+
+void NetlinkKeepSocket(int fd) {
+    g_socket.store(fd);
+}
 
 bool NetlinkRequest::Attribute(uint16_t type, const void* data, size_t size) {
     nlmsghdr* header = Header();

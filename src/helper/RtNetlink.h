@@ -31,6 +31,12 @@ class NetlinkRequest {
     alignas(NLMSG_ALIGNTO) uint8_t m_bytes[256] = {};
 };
 
+// A NETLINK_ROUTE socket with a receive time-out; -1 (errno set) on failure. The kernel checks the capabilities of
+// the socket's opener as well as of the sender, so a socket for changes is opened with CAP_NET_ADMIN raised.
+int NetlinkOpen();
+// From now on every exchange uses fd (never closed here) instead of a socket of its own.
+void NetlinkKeepSocket(int fd);
+
 // Sends a change request with NLM_F_ACK and waits for the acknowledgement. Returns 0 or the kernel's errno.
 int NetlinkTransact(NetlinkRequest& request);
 

@@ -1,33 +1,49 @@
 // camera-setup-helper: started by camera-setup with one end of a SOCK_SEQPACKET socket pair as descriptor 3.
-// Answers one request per packet (HelperProtocol.h) and removes everything it added when the socket reaches end of
-// file, on a cleanup request and on SIGTERM, SIGHUP and SIGINT.
+// Answers one request per packet (HelperProtocol.h), relays through the sockets the program attached, and removes
+// everything it added when the socket reaches end of file, on a cleanup request and on SIGTERM, SIGHUP and SIGINT.
+// What a killed helper left is removed by the next one that starts while no other helper runs in the network
+// namespace (a lock file per namespace in the runtime directory).
 
 #include "HelperCore.h"
 #include "HelperProtocol.h"
+#include "HelperRelay.h"
 #include "LibcapPrivileges.h"
 #include "NetlinkHelperSystem.h"
+#include "RtNetlink.h"
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <thread>
+#include <vector>
 
 namespace {
+
+// Created by the package (tmpfiles.d) and by cmake --install: root:camera-setup, mode 1770.
+constexpr const char* kRuntimeDirectory = CAMERA_SETUP_RUNTIME_DIRECTORY;
 
 void Log(std::string_view line) {
     // One write per line, so that lines of concurrent writers to the same stderr do not interleave.
     const std::string text = std::string(kHelperName) + ": " + std::string(line) + "\n";
     [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text.data(), text.size());
+    // The caller may throw its stderr away; the system log keeps who changed what.
+    const std::string entry(line);
+    syslog(LOG_NOTICE, "uid=%u: %s", static_cast<unsigned>(getuid()), entry.c_str());
 }
 
 // A closed standard descriptor would otherwise be reused by the next socket, and the log would go into it.
@@ -69,9 +85,12 @@ Wait WaitFor(int fd, short events, int signals) {
 struct Received {
     enum { Request, Refused, Nothing, EndOfFile } kind = EndOfFile;
     HelperRequestParse parse;
+    int code = EINVAL;  // of a refusal
+    int channel = -1;   // the one descriptor of a verb that takes one
 };
 
-void CloseDescriptors(msghdr& message) {
+std::vector<int> Descriptors(msghdr& message) {
+    std::vector<int> fds;
     for (cmsghdr* control = CMSG_FIRSTHDR(&message); control != nullptr; control = CMSG_NXTHDR(&message, control)) {
         if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS) {
             continue;
@@ -80,9 +99,10 @@ void CloseDescriptors(msghdr& message) {
         for (size_t i = 0; i < count; ++i) {
             int fd;
             std::memcpy(&fd, CMSG_DATA(control) + i * sizeof(int), sizeof fd);
-            close(fd);
+            fds.push_back(fd);
         }
     }
+    return fds;
 }
 
 Received Receive(int fd) {
@@ -107,9 +127,7 @@ Received Receive(int fd) {
     }
     const size_t length = static_cast<size_t>(received);
     const bool hasControl = message.msg_controllen > 0 || (message.msg_flags & MSG_CTRUNC) != 0;
-    if (hasControl) {
-        CloseDescriptors(message);
-    }
+    std::vector<int> fds = hasControl ? Descriptors(message) : std::vector<int>{};
     if (length == 0 && !hasControl) {
         // An empty packet reads as 0 too; only a hang-up is the end.
         pollfd hangUp{fd, POLLIN | POLLRDHUP, 0};
@@ -119,11 +137,24 @@ Received Receive(int fd) {
     }
     result.parse = ParseHelperRequest(std::span<const uint8_t>(data, std::min(length, kHelperMaxRequest)));
     result.kind = Received::Request;
-    if (hasControl) {
+    const bool wantsOne = result.parse.request && HelperVerbTakesDescriptor(result.parse.request->verb);
+    if (wantsOne && fds.size() == 1 && (message.msg_flags & MSG_CTRUNC) == 0 && IsSeqPacketPair(fds[0])) {
+        result.channel = fds[0];
+        fds.clear();
+    } else if (hasControl) {
         result.kind = Received::Refused;
+        result.code = EBADF;
         result.parse.request.reset();
-        result.parse.error = "descriptors are not accepted";
-    } else if ((message.msg_flags & MSG_TRUNC) != 0 || length > kHelperMaxRequest) {
+        result.parse.error = wantsOne ? "exactly one AF_UNIX SOCK_SEQPACKET socket must be attached"
+                                      : "descriptors are not accepted with this request";
+    }
+    for (const int fd : fds) {
+        close(fd);
+    }
+    if (result.kind == Received::Refused) {
+        return result;
+    }
+    if ((message.msg_flags & MSG_TRUNC) != 0 || length > kHelperMaxRequest) {
         result.kind = Received::Refused;
         result.parse.request.reset();
         result.parse.error = "request too long";
@@ -133,22 +164,13 @@ Received Receive(int fd) {
     return result;
 }
 
-// False when the program can no longer be reached or an end signal arrived while waiting to send.
-bool Send(int fd, int signals, const std::string& reply, int attached) {
+// False when the program can no longer be reached or an end signal arrived while waiting to send. Nothing but the
+// reply text ever goes out: no descriptor leaves the helper.
+bool Send(int fd, int signals, const std::string& reply) {
     iovec vector{const_cast<char*>(reply.data()), reply.size()};
     msghdr message{};
     message.msg_iov = &vector;
     message.msg_iovlen = 1;
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-    if (attached >= 0) {
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        cmsghdr* header = CMSG_FIRSTHDR(&message);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(header), &attached, sizeof attached);
-    }
     while (sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
         if (errno == EINTR) {
             continue;
@@ -172,9 +194,47 @@ int EndSignals(sigset_t& set) {
 }
 
 void CleanUp(HelperCore& core, const std::string& why) {
-    const size_t before = core.Record().Entries().size();
-    const size_t removed = core.Cleanup();
-    Log(why + ": removed " + std::to_string(removed) + " of " + std::to_string(before) + " entries and routes");
+    const size_t before = core.Installs();
+    const size_t failed = core.Cleanup();
+    Log(why + ": ended " + std::to_string(before - failed) + " of " + std::to_string(before) + " installations");
+}
+
+// Takes this network namespace's lock. The first helper to start (an exclusive lock) removes every tagged object
+// a killed helper left before it serves; every running helper then holds a shared lock, so that no later one sweeps
+// what it has added. Returns the lock's descriptor, kept open for the helper's life, or -1.
+int LockNamespace(NetlinkHelperSystem& system) {
+    struct stat space {};
+    if (stat("/proc/self/ns/net", &space) != 0) {
+        Log(std::string("cannot identify the network namespace, so what killed helpers left cannot be removed: ") +
+            std::strerror(errno));
+        return -1;
+    }
+    const std::string path =
+        std::string(kRuntimeDirectory) + "/netns-" + std::to_string(static_cast<unsigned long>(space.st_ino)) + ".lock";
+    // Read-only suffices for flock, so a lock file that another member created serves every member.
+    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
+    if (fd < 0) {
+        Log("cannot open " + path + " (" + std::strerror(errno) +
+            "), so what killed helpers left cannot be removed; going on");
+        return -1;
+    }
+    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+        size_t failed = 0;
+        const size_t removed = system.SweepTagged(failed);
+        if (removed > 0 || failed > 0) {
+            Log("no other helper runs: removed " + std::to_string(removed) + " routes and rules that helpers left" +
+                (failed > 0 ? "; " + std::to_string(failed) + " could not be removed" : ""));
+        }
+    }
+    // From exclusive to shared; a helper that is sweeping holds the exclusive lock only for a moment.
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
+            return fd;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    Log("cannot take the shared lock " + path + "; going on");
+    return fd;
 }
 
 }  // namespace
@@ -213,18 +273,61 @@ int main(int argc, char** argv) {
         return 1;
     }
 
+    openlog(kHelperName.data(), LOG_PID, LOG_AUTHPRIV);
+    // Opened now, with CAP_NET_ADMIN (the kernel checks the opener too), so that cleanup never needs a descriptor
+    // that a descriptor limit could refuse.
+    int netlink;
+    {
+        RaisedCapability raised(privileges, HelperCapability::NetAdmin);
+        netlink = NetlinkOpen();
+    }
+    if (netlink < 0) {
+        Log(std::string("cannot open a netlink socket: ") + std::strerror(errno));
+        return 1;
+    }
+    NetlinkKeepSocket(netlink);
     NetlinkHelperSystem system(privileges);
-    HelperCore core(system, privileges, Log, CAMERA_SETUP_VERSION);
+    if (privileges.Holds(HelperCapability::NetAdmin)) {
+        LockNamespace(system);
+    }
+    HelperRelay relay(privileges, Log, [&system] { return system.LocalAddresses(); });
+    const auto now = [] {
+        return std::chrono::duration_cast<std::chrono::milliseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    };
+    HelperCore core(system, relay, privileges, Log, CAMERA_SETUP_VERSION, getuid(), now);
+    int64_t lastDropReport = 0;
     while (true) {
-        const Wait wait = WaitFor(kHelperSocketFd, POLLIN, signals);
-        if (wait == Wait::Signal) {
+        std::vector<pollfd> fds = {{kHelperSocketFd, POLLIN, 0}, {signals, POLLIN, 0}};
+        const std::vector<pollfd> relays = relay.PollSet();
+        fds.insert(fds.end(), relays.begin(), relays.end());
+        // Drops are reported at most once a second, so a storm cannot flood the log.
+        const int timeout = relay.HasDrops() ? 1000 : -1;
+        if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
+            CleanUp(core, std::string("cannot wait: ") + std::strerror(errno));
+            return 0;
+        }
+        if (relay.HasDrops() && now() - lastDropReport >= 1000) {
+            relay.ReportDrops();
+            lastDropReport = now();
+        }
+        if ((fds[1].revents & POLLIN) != 0) {
             signalfd_siginfo info{};
             [[maybe_unused]] const ssize_t read = ::read(signals, &info, sizeof info);
             CleanUp(core, std::string("ended by signal ") + std::to_string(info.ssi_signo));
             return 0;
         }
+        for (size_t i = 2; i < fds.size(); ++i) {
+            if (fds[i].revents != 0) {
+                relay.Ready(fds[i]);
+            }
+        }
+        if (fds[0].revents == 0) {
+            continue;
+        }
         const Received received = Receive(kHelperSocketFd);
-        if (wait == Wait::Failed || received.kind == Received::EndOfFile) {
+        if (received.kind == Received::EndOfFile) {
             CleanUp(core, "camera-setup is gone");
             return 0;
         }
@@ -234,16 +337,14 @@ int main(int argc, char** argv) {
         HelperResponse response;
         if (received.kind == Received::Refused) {
             Log("refused request " + std::to_string(received.parse.token) + ": " + received.parse.error);
-            response = {EINVAL, received.parse.error, -1};
+            response = {received.code, received.parse.error};
         } else {
-            response = core.Handle(*received.parse.request);
+            response = core.Handle(*received.parse.request, received.channel);
+            if (response.code != 0 && received.channel >= 0) {
+                close(received.channel);
+            }
         }
-        const bool sent = Send(kHelperSocketFd, signals,
-                               FormatHelperReply(received.parse.token, response.code, response.text), response.fd);
-        if (response.fd >= 0) {
-            close(response.fd);
-        }
-        if (!sent) {
+        if (!Send(kHelperSocketFd, signals, FormatHelperReply(received.parse.token, response.code, response.text))) {
             CleanUp(core, "cannot answer camera-setup");
             return 0;
         }

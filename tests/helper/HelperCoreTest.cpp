@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 #include <linux/neighbour.h>
 
-#include <algorithm>
 #include <cerrno>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <tuple>
@@ -16,23 +16,28 @@ namespace {
 constexpr int kEth = 2;
 constexpr int kDown = 3;
 constexpr int kLoopback = 1;
-constexpr int kEth2 = 4;
+constexpr int kBare = 4;  // Ethernet, up, no IPv4 address
+constexpr int kStale = 5;
+constexpr uint32_t kUid = 1000;
+const uint32_t kUidTable = kHelperUidTableBase + kUid;
 
 struct Neighbour {
     int index;
     uint32_t address;
     uint16_t state;
-    MacAddress mac;
+    uint8_t flags;
     bool operator==(const Neighbour&) const = default;
 };
 
-// A PC on 10.213.7.2/24 (gateway .1) and 10.9.9.0/31, with a second Ethernet interface.
+using Route = std::tuple<uint32_t, int, uint32_t>;  // table, interface (0: blackhole), address
+
+// A PC on 10.213.7.2/24 (gateway .1, a nexthop object's gateway .9) and 10.9.9.0/31.
 class FakeSystem : public HelperSystem {
   public:
     std::optional<HelperInterface> Interface(int index) override {
         switch (index) {
             case kEth:
-            case kEth2:
+            case kBare:
                 return HelperInterface{true, true};
             case kDown:
                 return HelperInterface{false, true};
@@ -43,54 +48,79 @@ class FakeSystem : public HelperSystem {
     }
     std::optional<std::vector<HelperLocalAddress>> LocalAddresses() override { return local; }
     std::optional<std::vector<uint32_t>> Gateways() override {
-        if (!routesReadable) {
-            return std::nullopt;
-        }
-        return gateways;
+        return routesReadable ? std::optional(gateways) : std::nullopt;
     }
     std::optional<std::vector<HelperNeighbour>> Neighbours(uint32_t address) override {
         std::vector<HelperNeighbour> found;
         for (const Neighbour& n : neighbours) {
             if (n.address == address) {
-                found.push_back({n.index, n.state, n.mac});
+                found.push_back({n.index, n.state, std::nullopt, n.flags});
             }
         }
         return found;
-    }
-    int AddNeighbour(int index, uint32_t address, const MacAddress& mac) override {
-        std::erase_if(neighbours, [&](const Neighbour& n) { return n.index == index && n.address == address; });
-        neighbours.push_back({index, address, NUD_PERMANENT, mac});
-        return 0;
     }
     int DeleteNeighbour(int index, uint32_t address) override {
         return std::erase_if(neighbours, [&](const Neighbour& n) { return n.index == index && n.address == address; })
                    ? 0
                    : ENOENT;
     }
-    int AddRoute(int index, uint32_t address) override {
-        for (const auto& route : routes) {
-            if (std::get<1>(route) == address) {
+    std::optional<size_t> TaggedRoutes(uint32_t table) override {
+        if (!routesReadable) {
+            return std::nullopt;
+        }
+        return std::count_if(routes.begin(), routes.end(), [&](const Route& r) { return std::get<0>(r) == table; });
+    }
+    int AddRoute(uint32_t table, int index, uint32_t address) override {
+        for (const Route& route : routes) {
+            if (std::get<0>(route) == table && std::get<2>(route) == address) {
                 return EEXIST;
             }
         }
-        routes.insert({index, address});
+        routes.insert({table, index, address});
         return 0;
     }
-    int DeleteRoute(int index, uint32_t address) override { return routes.erase({index, address}) ? 0 : ESRCH; }
-    int OpenDhcpSocket(uint16_t port, int& fd) override {
-        fd = 1000 + port;
+    int DeleteRoute(uint32_t table, int index, uint32_t address) override {
+        if (refuseRemovals) {
+            return EPERM;
+        }
+        return routes.erase({table, index, address}) ? 0 : ESRCH;
+    }
+    int AddUidRule(uint32_t uid, uint32_t table) override {
+        rules.insert({uid, table});
         return 0;
     }
-    int OpenIcmpSocket(int& fd) override {
-        fd = 1001;
+    int DeleteUidRule(uint32_t uid, uint32_t table) override { return rules.erase({uid, table}) ? 0 : ENOENT; }
+    HelperProbe Probe(int, uint32_t address) override { return {0, claims[address]}; }
+    int SendEchoFrame(const HelperEchoFrame& frame) override {
+        frames.push_back({frame.interfaceIndex, frame.destinationMac, frame.source, frame.destination, frame.identifier,
+                          frame.sequence});
         return 0;
     }
 
-    std::vector<HelperLocalAddress> local{{0x0AD50702, 24}, {0x0A090900, 31}, {0x7F000001, 8}};
-    std::vector<uint32_t> gateways{0x0AD50701};
+    std::vector<HelperLocalAddress> local{{0x0AD50702, 24, kEth}, {0x0A090900, 31, kEth}, {0x7F000001, 8, kLoopback}};
+    std::vector<uint32_t> gateways{0x0AD50701, 0x0AD50709};
     bool routesReadable = true;
+    bool refuseRemovals = false;
     std::vector<Neighbour> neighbours;
-    std::set<std::tuple<int, uint32_t>> routes;
+    std::set<Route> routes;
+    std::set<std::tuple<uint32_t, uint32_t>> rules;
+    std::map<uint32_t, std::vector<MacAddress>> claims;
+    std::vector<std::tuple<int, MacAddress, uint32_t, uint32_t, uint16_t, uint16_t>> frames;
+};
+
+class FakeRelays : public HelperRelays {
+  public:
+    int StartDhcp(uint16_t port, int) override {
+        dhcp.push_back(port);
+        return 0;
+    }
+    int StartArp(int) override { return 0; }
+    int OpenEcho(uint16_t, int) override { return echoError; }
+    void ExpectEchoFrom(uint16_t identifier, uint32_t address) override { expected.insert({identifier, address}); }
+
+    std::vector<uint16_t> dhcp;
+    int echoError = 0;
+    std::set<std::tuple<uint16_t, uint32_t>> expected;
 };
 
 class FakePrivileges : public HelperPrivileges {
@@ -103,93 +133,93 @@ class FakePrivileges : public HelperPrivileges {
                                     HelperCapability::NetAdmin};
 };
 
-const MacAddress kCameraMac({0x00, 0x1a, 0x2b, 0xc3, 0xd4, 0xef});
+const MacAddress kCameraMac({0x02, 0x5e, 0xa1, 0xcc, 0x55, 0xc8});
 const MacAddress kOtherMac({0x02, 0, 0, 0, 0, 9});
+const std::string kCamera = " 02:5e:a1:cc:55:c8";
 
 struct Helper {
+    explicit Helper(uint32_t callerUid = kUid) : uid(callerUid) {}
+
+    uint32_t uid;
     FakeSystem system;
+    FakeRelays relays;
     FakePrivileges privileges;
     std::vector<std::string> log;
-    HelperCore core{system, privileges, [this](std::string_view line) { log.emplace_back(line); }, "3.01"};
+    int64_t now = 0;
+    HelperCore core{system,
+                    relays,
+                    privileges,
+                    [this](std::string_view line) { log.emplace_back(line); },
+                    "3.01",
+                    uid,
+                    [this] { return now; }};
 
-    HelperResponse Ask(const std::string& text) {
+    HelperResponse Ask(const std::string& text, int channel = -1) {
         const auto parse = ParseHelperRequest(text);
         EXPECT_TRUE(parse.request) << text << ": " << parse.error;
-        return parse.request ? core.Handle(*parse.request) : HelperResponse{EINVAL, parse.error, -1};
+        return parse.request ? core.Handle(*parse.request, channel) : HelperResponse{EINVAL, parse.error};
     }
 };
 
-TEST(HelperCore, RefusedRequestsNameTheirCheckAndChangeNothing) {
+TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
     struct Case {
         std::string request;
         int code;
         std::string text;
         std::function<void(Helper&)> setUp;
     };
-    const auto lacks = [](HelperCapability capability) {
-        return [capability](Helper& helper) { helper.privileges.held.erase(capability); };
-    };
-    const std::string add = " 00:1a:2b:c3:d4:ef";
     const Case cases[] = {
-        {"1 neigh-add 9 10.213.7.50" + add, EINVAL, "no interface 9", {}},
-        {"1 neigh-add 3 10.213.7.50" + add, EINVAL, "interface 3 is down", {}},
-        {"1 route-add 1 10.213.7.50", EINVAL, "interface 1 is not Ethernet", {}},
-        {"1 neigh-add 2 0.0.0.0" + add, EINVAL, "address 0.0.0.0 is not a host address", {}},
-        {"1 neigh-add 2 255.255.255.255" + add, EINVAL, "address 255.255.255.255 is the limited broadcast", {}},
-        {"1 route-add 2 224.0.0.1", EINVAL, "address 224.0.0.1 is multicast", {}},
-        {"1 neigh-add 2 239.255.255.250" + add, EINVAL, "address 239.255.255.250 is multicast", {}},
-        {"1 neigh-add 2 127.0.0.2" + add, EINVAL, "address 127.0.0.2 is loopback", {}},
-        {"1 neigh-add 2 240.0.0.1" + add, EINVAL, "address 240.0.0.1 is reserved (240/4)", {}},
-        {"1 neigh-add 2 10.213.7.255" + add,
+        {"1 install-begin 9 10.213.7.50" + kCamera, ENODEV, "no interface 9", {}},
+        {"1 install-begin 3 10.213.7.50" + kCamera, ENETDOWN, "interface 3 is down", {}},
+        {"1 install-begin 1 10.213.7.50" + kCamera, EPROTOTYPE, "interface 1 is not Ethernet", {}},
+        {"1 install-begin 4 10.213.7.50" + kCamera, EADDRNOTAVAIL, "interface 4 has no IPv4 address", {}},
+        {"1 install-begin 2 10.213.7.50 00:00:00:00:00:00", EINVAL, "MAC 00:00:00:00:00:00 is zero", {}},
+        {"1 install-begin 2 10.213.7.50 03:5e:a1:cc:55:c8", EINVAL, "MAC 03:5e:a1:cc:55:c8 is not unicast", {}},
+        {"1 install-begin 2 10.213.7.50 02:00:00:00:00:09", EPERM, "MAC 02:00:00:00:00:09 is not a camera's", {}},
+        {"1 install-begin 2 0.1.2.3" + kCamera, EINVAL, "address 0.1.2.3 is not a host address", {}},
+        {"1 install-begin 2 255.255.255.255" + kCamera, EINVAL, "address 255.255.255.255 is the limited broadcast", {}},
+        {"1 install-begin 2 224.0.0.1" + kCamera, EINVAL, "address 224.0.0.1 is multicast", {}},
+        {"1 install-begin 2 127.0.0.2" + kCamera, EINVAL, "address 127.0.0.2 is loopback", {}},
+        {"1 install-begin 2 240.0.0.1" + kCamera, EINVAL, "address 240.0.0.1 is reserved (240/4)", {}},
+        {"1 install-begin 2 10.213.7.255" + kCamera,
          EINVAL,
          "address 10.213.7.255 is the broadcast address of the local subnet 10.213.7.0/24",
          {}},
-        {"1 route-add 2 10.213.7.0",
+        {"1 install-begin 2 10.213.7.0" + kCamera,
          EINVAL,
          "address 10.213.7.0 is the network address of the local subnet 10.213.7.0/24",
          {}},
-        {"1 neigh-add 2 10.213.7.2" + add, EINVAL, "address 10.213.7.2 is an address of this PC", {}},
-        {"1 neigh-flush 10.9.9.0", EINVAL, "address 10.9.9.0 is an address of this PC", {}},
-        {"1 neigh-add 2 10.213.7.1" + add, EINVAL, "address 10.213.7.1 is the gateway of a route", {}},
-        {"1 route-add 4 172.16.5.5", EINVAL, "address 172.16.5.5 is the gateway of a route",
-         [](Helper& h) { h.system.gateways.push_back(0xAC100505); }},
-        {"1 neigh-add 2 10.213.7.50 00:00:00:00:00:00", EINVAL, "MAC 00:00:00:00:00:00 is zero", {}},
-        {"1 neigh-add 2 10.213.7.50 01:00:5e:00:00:01", EINVAL, "MAC 01:00:5e:00:00:01 is not unicast", {}},
-        {"1 neigh-add 2 10.213.7.50 ff:ff:ff:ff:ff:ff", EINVAL, "MAC ff:ff:ff:ff:ff:ff is not unicast", {}},
-        {"1 neigh-add 2 10.213.7.50" + add, EEXIST,
-         "a permanent entry for 10.213.7.50 exists that camera-setup-helper did not add",
+        {"1 install-begin 2 10.9.9.0" + kCamera, EINVAL, "address 10.9.9.0 is an address of this PC", {}},
+        {"1 install-begin 2 10.213.7.1" + kCamera, EPERM, "address 10.213.7.1 is the gateway of a route", {}},
+        {"1 install-begin 2 10.213.7.9" + kCamera, EPERM, "address 10.213.7.9 is the gateway of a route", {}},
+        {"1 install-begin 2 10.213.7.50" + kCamera, EADDRINUSE, "10.213.7.50 is in use by 02:00:00:00:00:09",
          [](Helper& h) {
-             h.system.neighbours.push_back({kEth2, 0x0AD50732, NUD_PERMANENT, kOtherMac});
+             h.system.claims[0x0AD50732] = {kCameraMac, kOtherMac};
          }},
-        {"1 route-add 2 192.168.5.9", EEXIST, "a route to 192.168.5.9/32 exists that camera-setup-helper did not add",
+        {"1 install-begin 2 10.213.7.50" + kCamera, EBUSY, "10.213.7.50 is being installed by another helper",
          [](Helper& h) {
-             h.system.routes.insert({kEth2, 0xC0A80509});
+             h.system.routes.insert({kHelperRegisterTable, 0, 0x0AD50732});
          }},
-        {"1 neigh-del 10.213.7.50", ENOENT, "no entry of camera-setup-helper for 10.213.7.50",
+        {"1 install-begin 2 10.213.7.50" + kCamera, ENOSPC, "already 256 addresses being installed on this PC",
          [](Helper& h) {
-             h.system.neighbours.push_back({kEth, 0x0AD50732, NUD_PERMANENT, kOtherMac});
+             for (uint32_t i = 0; i < kHelperMaxInstalls; ++i) {
+                 h.system.routes.insert({kHelperRegisterTable, 0, 0xAC100000 + i});
+             }
          }},
-        {"1 route-del 2 192.168.5.9", ENOENT, "no route of camera-setup-helper to 192.168.5.9/32 dev 2",
-         [](Helper& h) {
-             h.system.routes.insert({kEth, 0xC0A80509});
-         }},
-        {"1 route-add 2 192.168.5.9", EIO, "cannot read the routes",
+        {"1 install-begin 2 10.213.7.50" + kCamera, EIO, "cannot read the routes",
          [](Helper& h) { h.system.routesReadable = false; }},
-        {"1 neigh-add 2 10.213.7.50" + add, EPERM, "camera-setup-helper lacks CAP_NET_ADMIN",
-         lacks(HelperCapability::NetAdmin)},
-        {"1 neigh-flush 10.213.7.50", EPERM, "camera-setup-helper lacks CAP_NET_ADMIN",
-         lacks(HelperCapability::NetAdmin)},
-        {"1 route-add 2 192.168.5.9", EPERM, "camera-setup-helper lacks CAP_NET_ADMIN",
-         lacks(HelperCapability::NetAdmin)},
-        {"1 icmp-socket", EPERM, "camera-setup-helper lacks CAP_NET_RAW", lacks(HelperCapability::NetRaw)},
-        {"1 dhcp-socket 67", EPERM, "camera-setup-helper lacks CAP_NET_BIND_SERVICE",
-         lacks(HelperCapability::NetBindService)},
+        {"1 install-begin 2 10.213.7.50" + kCamera, EPERM, "camera-setup-helper lacks CAP_NET_ADMIN",
+         [](Helper& h) { h.privileges.held.erase(HelperCapability::NetAdmin); }},
+        {"1 install-begin 2 10.213.7.50" + kCamera, EPERM, "camera-setup-helper lacks CAP_NET_RAW",
+         [](Helper& h) { h.privileges.held.erase(HelperCapability::NetRaw); }},
+        {"1 assign-echo 10.213.7.50 1 1", ENOENT, "10.213.7.50 is not being installed by this helper", {}},
+        {"1 install-end 10.213.7.50", ENOENT, "10.213.7.50 is not being installed by this helper", {}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.request);
         Helper helper;
-        // A dynamic entry that a passing neigh-add or neigh-flush would remove.
-        helper.system.neighbours.push_back({kEth, 0x0AD50732, NUD_REACHABLE, kCameraMac});
+        // A dynamic entry that a passing install-begin would remove.
+        helper.system.neighbours.push_back({kEth, 0x0AD50732, NUD_REACHABLE, 0});
         if (c.setUp) {
             c.setUp(helper);
         }
@@ -198,84 +228,93 @@ TEST(HelperCore, RefusedRequestsNameTheirCheckAndChangeNothing) {
         const HelperResponse response = helper.Ask(c.request);
         EXPECT_EQ(response.code, c.code);
         EXPECT_EQ(response.text, c.text);
-        EXPECT_EQ(response.fd, -1);
         EXPECT_EQ(helper.system.neighbours, neighbours);
         EXPECT_EQ(helper.system.routes, routes);
-        EXPECT_TRUE(helper.core.Record().Entries().empty());
-        ASSERT_EQ(helper.log.size(), 1u);
-        EXPECT_EQ(helper.log[0], "refused \"" + c.request + "\": " + c.text);
+        EXPECT_TRUE(helper.system.rules.empty());
+        EXPECT_EQ(helper.core.Installs(), 0u);
+        ASSERT_FALSE(helper.log.empty());
+        EXPECT_EQ(helper.log.back(), "refused \"" + c.request + "\": " + c.text);
     }
 }
 
-TEST(HelperCore, OnlyWhatItAddedIsRemovedAndAtMost256AreRecorded) {
+TEST(HelperCore, InstallationFlushesOnlyDynamicEntriesAndRoutesOtherSubnetsForTheUidAlone) {
     Helper helper;
     auto& kernel = helper.system;
-    // Someone else's permanent entry and route, and the kernel's own entries, on addresses it never asked for.
-    const Neighbour foreign{kEth, 0x0AD50733, NUD_PERMANENT, kOtherMac};
-    const Neighbour dynamic{kEth, 0x0AD50734, NUD_STALE, kOtherMac};
+    const Neighbour administrators[] = {{kEth, 0x0AD50732, NUD_PERMANENT, 0},
+                                        {kBare, 0x0AD50732, NUD_NOARP, 0},
+                                        {kDown, 0x0AD50732, NUD_REACHABLE, NTF_EXT_LEARNED}};
+    const Neighbour elsewhere{kEth, 0x0AD50733, NUD_REACHABLE, 0};
     kernel.neighbours = {
-        foreign, dynamic, {kEth, 0x0AD50732, NUD_STALE, kOtherMac}, {kEth2, 0x0AD50732, NUD_REACHABLE, kOtherMac}};
-    kernel.routes.insert({kEth, 0xC0A80101});
+        administrators[0], administrators[1], administrators[2], elsewhere, {kStale, 0x0AD50732, NUD_STALE, 0}};
+    kernel.claims[0x0AD50732] = {kCameraMac};  // the camera itself may already hold it
+    const HelperResponse begun = helper.Ask("1 install-begin 2 10.213.7.50" + kCamera);
+    EXPECT_EQ(begun.text, "begun 10.213.7.50 for 02:5e:a1:cc:55:c8 on interface 2; removed 1 dynamic entries");
+    EXPECT_EQ(kernel.neighbours,
+              (std::vector<Neighbour>{administrators[0], administrators[1], administrators[2], elsewhere}));
+    EXPECT_EQ(kernel.routes, (std::set<Route>{{kHelperRegisterTable, 0, 0x0AD50732}}));
+    EXPECT_TRUE(kernel.rules.empty());
 
-    // neigh-add drops the kernel's entry on its interface only; neigh-flush drops the rest, never a permanent one.
-    EXPECT_EQ(helper.Ask("1 neigh-add 2 10.213.7.50 00:1a:2b:c3:d4:ef").code, 0);
-    EXPECT_EQ(std::count(kernel.neighbours.begin(), kernel.neighbours.end(),
-                         Neighbour{kEth, 0x0AD50732, NUD_PERMANENT, kCameraMac}),
-              1);
-    EXPECT_EQ(kernel.neighbours.size(), 4u);
-    EXPECT_EQ(helper.Ask("2 neigh-flush 10.213.7.50").text, "flushed 1");
-    EXPECT_EQ(helper.Ask("3 neigh-flush 10.213.7.51").text, "flushed 0");
-    EXPECT_EQ(helper.Ask("4 neigh-add 2 10.213.7.50 00:1a:2b:c3:d4:ef").code, 0);  // its own: replaced
+    EXPECT_EQ(helper.Ask("2 install-begin 2 172.20.0.1" + kCamera).code, 0);
+    EXPECT_EQ(helper.Ask("3 install-begin 2 172.20.0.2" + kCamera).code, 0);
+    EXPECT_TRUE(kernel.routes.contains({kUidTable, kEth, 0xAC140001}));
+    EXPECT_EQ(kernel.rules, (std::set<std::tuple<uint32_t, uint32_t>>{{kUid, kUidTable}}));
+    EXPECT_EQ(helper.Ask("4 install-begin 2 172.20.0.1" + kCamera).code, EALREADY);
+    // The rule stays while the table holds a route of an installation still going on.
+    EXPECT_EQ(helper.Ask("5 install-end 172.20.0.1").text, "ended 172.20.0.1");
+    EXPECT_FALSE(kernel.rules.empty());
+    EXPECT_EQ(helper.Ask("6 cleanup").text, "removed 2");
+    EXPECT_TRUE(kernel.routes.empty());
+    EXPECT_TRUE(kernel.rules.empty());
 
-    // Up to 256 entries and routes together, then ENOSPC until one is removed; its own ones can still be renewed.
-    for (uint32_t i = 1; i < 128; ++i) {
-        ASSERT_EQ(helper.Ask("5 neigh-add 2 10.100.0." + std::to_string(i) + " 00:1a:2b:c3:d4:ef").code, 0) << i;
-    }
-    for (uint32_t i = 1; i <= 128; ++i) {
-        ASSERT_EQ(helper.Ask("6 route-add 4 172.20.0." + std::to_string(i)).code, 0) << i;
-    }
-    EXPECT_EQ(helper.core.Record().Entries().size(), kHelperMaxRecords);
-    for (const std::string full : {"7 neigh-add 2 10.100.1.1 00:1a:2b:c3:d4:ef", "7 route-add 2 172.20.1.1"}) {
-        const HelperResponse response = helper.Ask(full);
-        EXPECT_EQ(response.code, ENOSPC);
-        EXPECT_EQ(response.text, "too many entries");
-    }
-    EXPECT_EQ(helper.Ask("8 route-add 4 172.20.0.1").text, "route to 172.20.0.1/32 exists");
-    EXPECT_EQ(helper.Ask("9 neigh-add 2 10.100.0.1 02:00:00:00:00:01").code, 0);
-    EXPECT_EQ(helper.Ask("10 route-del 4 172.20.0.128").code, 0);
-    EXPECT_EQ(helper.Ask("10 route-del 4 172.20.0.128").code, ENOENT);
-    EXPECT_EQ(helper.Ask("11 route-add 2 172.20.1.1").code, 0);
+    Helper other(kHelperMaxUid + 1);
+    EXPECT_EQ(other.Ask("1 install-begin 2 172.20.0.1" + kCamera).text, "uid 805306368 has no private routing table");
+    EXPECT_EQ(other.Ask("1 install-begin 2 10.213.7.50" + kCamera).code, 0);
 
-    // An entry of its own that someone else has since replaced is left alone.
-    for (Neighbour& n : kernel.neighbours) {
-        if (n.address == 0x0A640002) {
-            n.mac = kOtherMac;
-        }
-    }
-    const HelperResponse cleanup = helper.Ask("12 cleanup");
-    EXPECT_EQ(cleanup.code, 0);
-    EXPECT_EQ(cleanup.text, "removed 256");
-    EXPECT_TRUE(helper.core.Record().Entries().empty());
-    const std::vector<Neighbour> left{foreign, dynamic, {kEth, 0x0A640002, NUD_PERMANENT, kOtherMac}};
-    EXPECT_EQ(kernel.neighbours, left);
-    EXPECT_EQ(kernel.routes, (std::set<std::tuple<int, uint32_t>>{{kEth, 0xC0A80101}}));
-    EXPECT_EQ(helper.Ask("13 cleanup").text, "removed 0");
+    Helper stuck;
+    EXPECT_EQ(stuck.Ask("1 install-begin 2 172.20.0.1" + kCamera).code, 0);
+    stuck.system.refuseRemovals = true;
+    const HelperResponse refused = stuck.Ask("2 cleanup");
+    EXPECT_EQ(refused.code, EBUSY);
+    EXPECT_EQ(refused.text, "removed 0, 1 could not be removed");
 }
 
-TEST(HelperCore, SocketsAndHelloFollowTheCapabilities) {
+TEST(HelperCore, AssignmentFramesGoToTheCameraFromTheInterfacesAddressWithinARate) {
     Helper helper;
-    EXPECT_EQ(helper.Ask("1 hello").text, "camera-setup-helper 3.01 caps=net_bind_service,net_raw,net_admin");
-    const HelperResponse icmp = helper.Ask("2 icmp-socket");
-    EXPECT_EQ(icmp.text, "raw icmp");
-    EXPECT_EQ(icmp.fd, 1001);
-    EXPECT_EQ(helper.Ask("3 dhcp-socket 67").fd, 1067);
-    EXPECT_EQ(helper.Ask("4 dhcp-socket 67").fd, 1067);
+    ASSERT_EQ(helper.Ask("1 install-begin 2 10.213.7.50" + kCamera).code, 0);
+    ASSERT_EQ(helper.Ask("1 install-begin 2 172.20.0.1" + kCamera).code, 0);
+    EXPECT_EQ(helper.Ask("2 assign-echo 10.213.7.50 77 3 abcd").code, 0);
+    EXPECT_EQ(helper.Ask("2 assign-echo 172.20.0.1 77 4").code, 0);
+    using Frame = std::tuple<int, MacAddress, uint32_t, uint32_t, uint16_t, uint16_t>;
+    EXPECT_EQ(helper.system.frames, (std::vector<Frame>{{kEth, kCameraMac, 0x0AD50702, 0x0AD50732, 77, 3},
+                                                        {kEth, kCameraMac, 0x0AD50702, 0xAC140001, 77, 4}}));
+    EXPECT_TRUE(helper.relays.expected.contains({77, 0x0AD50732}));
+    for (int i = 2; i <= 20; ++i) {
+        ASSERT_EQ(helper.Ask("3 assign-echo 10.213.7.50 77 5").code, 0) << i;
+    }
+    EXPECT_EQ(helper.Ask("4 assign-echo 10.213.7.50 77 6").code, EBUSY);
+    EXPECT_EQ(helper.Ask("4 assign-echo 172.20.0.1 77 6").code, 0);
+    helper.now += 50;
+    EXPECT_EQ(helper.Ask("5 assign-echo 10.213.7.50 77 7").code, 0);
+    EXPECT_EQ(helper.Ask("5 assign-echo 10.213.7.50 77 8").code, EBUSY);
+}
+
+TEST(HelperCore, RelaysNeedTheirDescriptorAndThePortCapabilityGoesOnceBothAreRelayed) {
+    Helper helper;
+    EXPECT_EQ(helper.Ask("1 dhcp-relay 67").code, EBADF);
+    EXPECT_EQ(helper.Ask("2 hello", 5).code, EBADF);
+    EXPECT_EQ(helper.Ask("3 dhcp-relay 67", 5).code, 0);
+    EXPECT_EQ(helper.Ask("4 dhcp-relay 67", 5).code, EALREADY);
     EXPECT_TRUE(helper.privileges.Holds(HelperCapability::NetBindService));
-    const HelperResponse dhcp = helper.Ask("5 dhcp-socket 68");
-    EXPECT_EQ(dhcp.text, "bound 68");
-    EXPECT_EQ(dhcp.fd, 1068);
+    EXPECT_EQ(helper.Ask("5 dhcp-relay 68", 5).code, 0);
+    EXPECT_EQ(helper.relays.dhcp, (std::vector<uint16_t>{67, 68}));
     EXPECT_EQ(helper.Ask("6 hello").text, "camera-setup-helper 3.01 caps=net_raw,net_admin");
-    EXPECT_EQ(helper.Ask("7 dhcp-socket 68").code, EPERM);
+    helper.relays.echoError = EEXIST;
+    EXPECT_EQ(helper.Ask("7 echo-open 9", 5).text, "identifier 9 is already open");
+    helper.relays.echoError = EMFILE;
+    EXPECT_EQ(helper.Ask("8 echo-open 10", 5).text, "too many echo channels");
+    for (const std::string gone : {"9 dhcp-socket 67", "9 icmp-socket", "9 neigh-flush 10.213.7.50"}) {
+        EXPECT_EQ(helper.Ask(gone).code, ENOSYS) << gone;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,142 @@
+#include "HelperPackets.h"
+
+#include "CameraAddressFilter.h"
+
+#include <algorithm>
+
+namespace {
+
+constexpr size_t kBootpFixed = 236;
+constexpr size_t kChaddrOffset = 28;
+constexpr size_t kArpSize = 28;
+
+uint16_t Get16(std::span<const uint8_t> in, size_t at) {
+    return static_cast<uint16_t>(in[at] << 8 | in[at + 1]);
+}
+
+uint32_t Get32(std::span<const uint8_t> in, size_t at) {
+    return uint32_t{Get16(in, at)} << 16 | Get16(in, at + 2);
+}
+
+void Put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
+    out[at] = static_cast<uint8_t>(value >> 8);
+    out[at + 1] = static_cast<uint8_t>(value);
+}
+
+void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
+    Put16(out, at, static_cast<uint16_t>(value >> 16));
+    Put16(out, at + 2, static_cast<uint16_t>(value));
+}
+
+bool IsEthernetIpv4Arp(std::span<const uint8_t> arp) {
+    return arp.size() >= kArpSize && Get16(arp, 0) == 1 && Get16(arp, 2) == 0x0800 && arp[4] == 6 && arp[5] == 4;
+}
+
+// The IP header length of an IPv4 packet carrying ICMP; nothing when it is not one.
+std::optional<size_t> IcmpHeaderOffset(std::span<const uint8_t> ip) {
+    if (ip.size() < 20 || (ip[0] >> 4) != 4 || ip[9] != 1) {
+        return std::nullopt;
+    }
+    const size_t length = size_t{ip[0] & 0x0fu} * 4;
+    if (length < 20 || ip.size() < length) {
+        return std::nullopt;
+    }
+    return length;
+}
+
+}  // namespace
+
+bool IsCameraDhcp(std::span<const uint8_t> udpPayload) {
+    if (udpPayload.size() < kBootpFixed || (udpPayload[0] != 1 && udpPayload[0] != 2) || udpPayload[1] != 1 ||
+        udpPayload[2] != 6) {
+        return false;
+    }
+    const auto chaddr = MacAddress::FromBytes(udpPayload.subspan(kChaddrOffset, 6));
+    return chaddr && CameraAddressFilter(*chaddr);
+}
+
+bool IsCameraArp(std::span<const uint8_t> arp) {
+    if (!IsEthernetIpv4Arp(arp)) {
+        return false;
+    }
+    const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
+    return sender && CameraAddressFilter(*sender);
+}
+
+std::optional<uint32_t> ArpSenderAddress(std::span<const uint8_t> arp) {
+    if (!IsEthernetIpv4Arp(arp)) {
+        return std::nullopt;
+    }
+    return Get32(arp, 14);
+}
+
+uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
+    uint32_t sum = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); i += 2) {
+        sum += Get16(bytes, i);
+    }
+    if (bytes.size() % 2 != 0) {
+        sum += uint32_t{bytes.back()} << 8;
+    }
+    while (sum >> 16 != 0) {
+        sum = (sum & 0xffff) + (sum >> 16);
+    }
+    return static_cast<uint16_t>(~sum);
+}
+
+std::vector<uint8_t> BuildEchoRequest(uint16_t identifier, uint16_t sequence, std::span<const uint8_t> payload) {
+    std::vector<uint8_t> icmp(8 + payload.size());
+    icmp[0] = 8;
+    Put16(icmp, 4, identifier);
+    Put16(icmp, 6, sequence);
+    std::copy(payload.begin(), payload.end(), icmp.begin() + 8);
+    Put16(icmp, 2, InternetChecksum(icmp));
+    return icmp;
+}
+
+std::vector<uint8_t> BuildIpv4Icmp(uint32_t source, uint32_t destination, uint16_t id, std::span<const uint8_t> icmp) {
+    std::vector<uint8_t> packet(20 + icmp.size());
+    packet[0] = 0x45;
+    Put16(packet, 2, static_cast<uint16_t>(packet.size()));
+    Put16(packet, 4, id);
+    packet[8] = 64;
+    packet[9] = 1;
+    Put32(packet, 12, source);
+    Put32(packet, 16, destination);
+    Put16(packet, 10, InternetChecksum(std::span(packet).first(20)));
+    std::copy(icmp.begin(), icmp.end(), packet.begin() + 20);
+    return packet;
+}
+
+std::vector<uint8_t> BuildArpProbe(std::span<const uint8_t, 6> sender, uint32_t target) {
+    std::vector<uint8_t> arp(kArpSize);
+    Put16(arp, 0, 1);
+    Put16(arp, 2, 0x0800);
+    arp[4] = 6;
+    arp[5] = 4;
+    Put16(arp, 6, 1);
+    std::copy(sender.begin(), sender.end(), arp.begin() + 8);
+    Put32(arp, 24, target);
+    return arp;
+}
+
+std::optional<IcmpAbout> ReadIcmpAbout(std::span<const uint8_t> ip) {
+    const auto offset = IcmpHeaderOffset(ip);
+    if (!offset || ip.size() < *offset + 8) {
+        return std::nullopt;
+    }
+    const std::span<const uint8_t> icmp = ip.subspan(*offset);
+    const uint8_t type = icmp[0];
+    if (type == 0 && icmp[1] == 0) {
+        return IcmpAbout{Get16(icmp, 4), Get32(ip, 12), *offset};
+    }
+    if (type != 3 && type != 11 && type != 12) {
+        return std::nullopt;
+    }
+    const std::span<const uint8_t> quoted = icmp.subspan(8);
+    const auto inner = IcmpHeaderOffset(quoted);
+    if (!inner || quoted.size() < *inner + 8 || quoted[*inner] != 8) {
+        return std::nullopt;
+    }
+    return IcmpAbout{Get16(quoted, *inner + 4), Get32(quoted, 16), *offset};
+}

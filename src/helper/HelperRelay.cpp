@@ -1,0 +1,366 @@
+#include "HelperRelay.h"
+
+#include "HelperChecks.h"
+#include "HelperPackets.h"
+#include "HelperProtocol.h"
+
+#include <arpa/inet.h>
+#include <linux/icmp.h>
+#include <linux/if_ether.h>
+#include <linux/if_packet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+namespace {
+
+// Datagrams per recvmmsg: a storm's packets are taken in batches rather than one poll round each.
+constexpr unsigned kBatch = 64;
+constexpr size_t kDatagramMax = 2048;
+constexpr int kSocketBuffer = 4 << 20;
+constexpr size_t kMaxEchoChannels = 256;
+
+int SetOption(int fd, int level, int name, int value) {
+    return setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
+}
+
+// A batch of receive buffers for recvmmsg, with room for the source address and IP_PKTINFO.
+struct Batch {
+    std::array<std::array<uint8_t, kDatagramMax>, kBatch> data;
+    std::array<sockaddr_storage, kBatch> from;
+    std::array<std::array<uint8_t, CMSG_SPACE(sizeof(in_pktinfo))>, kBatch> control;
+    std::array<iovec, kBatch> vectors;
+    std::array<mmsghdr, kBatch> messages;
+
+    int Receive(int fd) {
+        for (unsigned i = 0; i < kBatch; ++i) {
+            vectors[i] = {data[i].data(), data[i].size()};
+            messages[i] = {};
+            messages[i].msg_hdr.msg_name = &from[i];
+            messages[i].msg_hdr.msg_namelen = sizeof from[i];
+            messages[i].msg_hdr.msg_iov = &vectors[i];
+            messages[i].msg_hdr.msg_iovlen = 1;
+            messages[i].msg_hdr.msg_control = control[i].data();
+            messages[i].msg_hdr.msg_controllen = control[i].size();
+        }
+        return recvmmsg(fd, messages.data(), kBatch, MSG_DONTWAIT, nullptr);
+    }
+    std::span<const uint8_t> Bytes(int i) const {
+        const auto& header = messages[static_cast<size_t>(i)].msg_hdr;
+        if ((header.msg_flags & MSG_TRUNC) != 0) {
+            return {};
+        }
+        return {data[static_cast<size_t>(i)].data(), messages[static_cast<size_t>(i)].msg_len};
+    }
+};
+
+Batch& SharedBatch() {
+    static Batch batch;
+    return batch;
+}
+
+uint32_t ArrivalInterface(const msghdr& header) {
+    for (const cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
+         control = CMSG_NXTHDR(const_cast<msghdr*>(&header), const_cast<cmsghdr*>(control))) {
+        if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
+            in_pktinfo info;
+            std::memcpy(&info, CMSG_DATA(control), sizeof info);
+            return static_cast<uint32_t>(info.ipi_ifindex);
+        }
+    }
+    return 0;
+}
+
+}  // namespace
+
+HelperRelay::HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local)
+    : m_privileges(privileges), m_log(std::move(log)), m_local(std::move(local)) {}
+
+HelperRelay::~HelperRelay() {
+    for (const Relay& relay : {m_dhcp[0], m_dhcp[1], m_arp}) {
+        if (relay.socket >= 0) {
+            close(relay.socket);
+            close(relay.channel);
+        }
+    }
+    for (const auto& [identifier, echo] : m_echo) {
+        close(echo.channel);
+    }
+    if (m_icmp >= 0) {
+        close(m_icmp);
+    }
+}
+
+void HelperRelay::EnlargeSendBuffer(int channel) {
+    // Past net.core.wmem_max only with CAP_NET_ADMIN, so that a storm's burst waits in the channel, not in drops.
+    if (m_privileges.Holds(HelperCapability::NetAdmin)) {
+        RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+        if (SetOption(channel, SOL_SOCKET, SO_SNDBUFFORCE, kSocketBuffer) == 0) {
+            return;
+        }
+    }
+    SetOption(channel, SOL_SOCKET, SO_SNDBUF, kSocketBuffer);
+}
+
+int HelperRelay::StartDhcp(uint16_t port, int channel) {
+    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (fd < 0) {
+        return errno;
+    }
+    int error = SetOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+    if (error == 0) {
+        int forced = EPERM;
+        if (m_privileges.Holds(HelperCapability::NetAdmin)) {
+            RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+            forced = SetOption(fd, SOL_SOCKET, SO_RCVBUFFORCE, kSocketBuffer);
+        }
+        if (forced != 0) {
+            error = SetOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketBuffer);
+        }
+    }
+    if (error == 0) {
+        error = SetOption(fd, IPPROTO_IP, IP_PKTINFO, 1);
+    }
+    if (error == 0) {
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_port = htons(port);
+        any.sin_addr.s_addr = htonl(INADDR_ANY);
+        RaisedCapability raised(m_privileges, HelperCapability::NetBindService);
+        if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
+            error = errno;
+        }
+    }
+    if (error != 0) {
+        close(fd);
+        return error;
+    }
+    // The program only reads: anything it writes would fill our receive queue, so that direction is closed.
+    shutdown(channel, SHUT_RD);
+    EnlargeSendBuffer(channel);
+    m_dhcp[port == 67 ? 0 : 1] = {fd, channel, port};
+    return 0;
+}
+
+int HelperRelay::StartArp(int channel) {
+    RaisedCapability raised(m_privileges, HelperCapability::NetRaw);
+    const int fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
+    if (fd < 0) {
+        return errno;
+    }
+    SetOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketBuffer);
+    shutdown(channel, SHUT_RD);
+    EnlargeSendBuffer(channel);
+    m_arp = {fd, channel, 0};
+    return 0;
+}
+
+int HelperRelay::OpenIcmp() {
+    if (m_icmp >= 0) {
+        return 0;
+    }
+    RaisedCapability raised(m_privileges, HelperCapability::NetRaw);
+    m_icmp = socket(AF_INET, SOCK_RAW | SOCK_CLOEXEC | SOCK_NONBLOCK, IPPROTO_ICMP);
+    if (m_icmp < 0) {
+        return errno;
+    }
+    SetOption(m_icmp, SOL_SOCKET, SO_RCVBUF, kSocketBuffer);
+    // Only echo replies and the errors that can quote an echo request reach the socket.
+    const icmp_filter wanted{
+        ~(1u << ICMP_ECHOREPLY | 1u << ICMP_DEST_UNREACH | 1u << ICMP_TIME_EXCEEDED | 1u << ICMP_PARAMETERPROB)};
+    setsockopt(m_icmp, SOL_RAW, ICMP_FILTER, &wanted, sizeof wanted);
+    return 0;
+}
+
+int HelperRelay::OpenEcho(uint16_t identifier, int channel) {
+    if (m_echo.contains(identifier)) {
+        return EEXIST;
+    }
+    if (m_echo.size() >= kMaxEchoChannels) {
+        return EMFILE;
+    }
+    if (const int error = OpenIcmp(); error != 0) {
+        return error;
+    }
+    EnlargeSendBuffer(channel);
+    m_echo[identifier].channel = channel;
+    m_echoByChannel[channel] = identifier;
+    m_log("echo channel " + std::to_string(identifier) + " open");
+    return 0;
+}
+
+void HelperRelay::ExpectEchoFrom(uint16_t identifier, uint32_t address) {
+    const auto found = m_echo.find(identifier);
+    if (found != m_echo.end()) {
+        found->second.sentTo.insert(address);
+    }
+}
+
+std::vector<pollfd> HelperRelay::PollSet() const {
+    std::vector<pollfd> set;
+    for (const Relay& relay : {m_dhcp[0], m_dhcp[1], m_arp}) {
+        if (relay.socket >= 0) {
+            set.push_back({relay.socket, POLLIN, 0});
+        }
+    }
+    if (m_icmp >= 0 && !m_echo.empty()) {
+        set.push_back({m_icmp, POLLIN, 0});
+    }
+    for (const auto& [identifier, echo] : m_echo) {
+        set.push_back({echo.channel, POLLIN, 0});
+    }
+    return set;
+}
+
+void HelperRelay::Ready(const pollfd& ready) {
+    for (Relay& relay : m_dhcp) {
+        if (ready.fd == relay.socket && relay.socket >= 0) {
+            return ServeDhcp(relay);
+        }
+    }
+    if (ready.fd == m_arp.socket && m_arp.socket >= 0) {
+        return ServeArp();
+    }
+    if (ready.fd == m_icmp && m_icmp >= 0) {
+        return ServeIcmp();
+    }
+    if (const auto found = m_echoByChannel.find(ready.fd); found != m_echoByChannel.end()) {
+        ServeEchoChannel(found->second);
+    }
+}
+
+bool HelperRelay::Write(int channel, std::span<const uint8_t> record) {
+    while (send(channel, record.data(), record.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+        if (errno != EINTR) {
+            ++m_dropped;
+            return false;
+        }
+    }
+    return true;
+}
+
+void HelperRelay::ReportDrops() {
+    if (m_dropped > 0) {
+        m_log("dropped " + std::to_string(m_dropped) + " relayed packets that camera-setup did not read in time");
+        m_dropped = 0;
+    }
+}
+
+void HelperRelay::ServeDhcp(Relay& relay) {
+    Batch& batch = SharedBatch();
+    const int count = batch.Receive(relay.socket);
+    for (int i = 0; i < count; ++i) {
+        const auto bytes = batch.Bytes(i);
+        const auto& header = batch.messages[static_cast<size_t>(i)].msg_hdr;
+        if (!IsCameraDhcp(bytes) || header.msg_namelen < sizeof(sockaddr_in)) {
+            continue;
+        }
+        sockaddr_in from;
+        std::memcpy(&from, &batch.from[static_cast<size_t>(i)], sizeof from);
+        RelayRecord record;
+        record.kind = kRelayDhcp;
+        record.interfaceIndex = ArrivalInterface(header);
+        record.address = ntohl(from.sin_addr.s_addr);
+        record.sourcePort = ntohs(from.sin_port);
+        record.destinationPort = relay.port;
+        record.payload = bytes;
+        Write(relay.channel, FormatRelayRecord(record));
+    }
+}
+
+void HelperRelay::ServeArp() {
+    Batch& batch = SharedBatch();
+    const int count = batch.Receive(m_arp.socket);
+    for (int i = 0; i < count; ++i) {
+        const auto bytes = batch.Bytes(i);
+        if (!IsCameraArp(bytes)) {
+            continue;
+        }
+        sockaddr_ll from;
+        std::memcpy(&from, &batch.from[static_cast<size_t>(i)], sizeof from);
+        RelayRecord record;
+        record.kind = kRelayArp;
+        record.interfaceIndex = static_cast<uint32_t>(from.sll_ifindex);
+        record.payload = bytes;
+        Write(m_arp.channel, FormatRelayRecord(record));
+    }
+}
+
+void HelperRelay::ServeIcmp() {
+    Batch& batch = SharedBatch();
+    const int count = batch.Receive(m_icmp);
+    for (int i = 0; i < count; ++i) {
+        const auto bytes = batch.Bytes(i);
+        const auto about = ReadIcmpAbout(bytes);
+        if (!about) {
+            continue;
+        }
+        const auto found = m_echo.find(about->identifier);
+        if (found == m_echo.end() || !found->second.sentTo.contains(about->peer)) {
+            continue;
+        }
+        RelayRecord record;
+        record.kind = kRelayIcmp;
+        record.address = uint32_t{bytes[12]} << 24 | uint32_t{bytes[13]} << 16 | uint32_t{bytes[14]} << 8 | bytes[15];
+        record.payload = bytes.subspan(about->icmpOffset);
+        Write(found->second.channel, FormatRelayRecord(record));
+    }
+}
+
+void HelperRelay::ServeEchoChannel(uint16_t identifier) {
+    EchoChannel& echo = m_echo[identifier];
+    std::array<uint8_t, kRelayHeaderSize + kRelayMaxEchoPayload + 1> packet;
+    for (int round = 0; round < static_cast<int>(kBatch); ++round) {
+        const ssize_t received = recv(echo.channel, packet.data(), packet.size(), MSG_DONTWAIT);
+        if (received < 0 && (errno == EAGAIN || errno == EINTR)) {
+            return;
+        }
+        if (received <= 0) {
+            return CloseEcho(identifier);  // the program closed its end
+        }
+        const auto record = ParseRelayRecord(std::span(packet.data(), static_cast<size_t>(received)));
+        if (!record || record->kind != kRelayEchoRequest || record->payload.size() > kRelayMaxEchoPayload) {
+            continue;
+        }
+        int error = 0;
+        const auto local = m_local();
+        if (!local) {
+            error = EIO;
+        } else if (CheckEchoDestination(record->address, *local)) {
+            error = EACCES;
+        } else {
+            const auto icmp = BuildEchoRequest(identifier, record->sequence, record->payload);
+            sockaddr_in to{};
+            to.sin_family = AF_INET;
+            to.sin_addr.s_addr = htonl(record->address);
+            if (sendto(m_icmp, icmp.data(), icmp.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to),
+                       sizeof to) < 0) {
+                error = errno;
+            }
+        }
+        if (error == 0) {
+            echo.sentTo.insert(record->address);
+            continue;
+        }
+        RelayRecord refusal;
+        refusal.kind = kRelayError;
+        refusal.interfaceIndex = static_cast<uint32_t>(error);
+        refusal.address = record->address;
+        Write(echo.channel, FormatRelayRecord(refusal));
+    }
+}
+
+void HelperRelay::CloseEcho(uint16_t identifier) {
+    const auto found = m_echo.find(identifier);
+    if (found == m_echo.end()) {
+        return;
+    }
+    m_echoByChannel.erase(found->second.channel);
+    close(found->second.channel);
+    m_echo.erase(found);
+    m_log("echo channel " + std::to_string(identifier) + " closed");
+}
