@@ -43,6 +43,8 @@ gid=$(getent group camera-setup | cut -d: -f3)
 [ "$(stat -c '%U:%G %a' "$helper")" = "root:camera-setup 750" ] || fail "helper: $(stat -c '%U:%G %a' "$helper")"
 caps=$(getcap "$helper" | sed 's/.* //')
 [ "$caps" = "cap_net_bind_service,cap_net_admin,cap_net_raw=p" ] || fail "helper capabilities: '$caps'"
+[ "$(stat -c '%U:%G %a' /run/camera-setup)" = "root:camera-setup 1770" ] ||
+    fail "lock directory: $(stat -c '%U:%G %a' /run/camera-setup)"
 [ -z "$(getcap "$program")" ] || fail "camera-setup holds capabilities: $(getcap "$program")"
 [ -z "$(find $files -perm /6000)" ] || fail "set-user-ID or set-group-ID files: $(find $files -perm /6000)"
 [ -f /usr/share/applications/org.camerasetup.CameraSetup.desktop ] || fail "no desktop entry"
@@ -72,6 +74,7 @@ DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq camera-setup >/dev/null || f
 installed=
 for f in $files; do [ -e "$f" ] && fail "left after purge: $f"; done
 [ -e "$(dirname "$helper")" ] && fail "left after purge: $(dirname "$helper")"
+[ -e /run/camera-setup ] && fail "left after purge: /run/camera-setup"
 getent group camera-setup >/dev/null && fail "group camera-setup left after purge"
 dpkg-statoverride --list | grep -q camera-setup && fail "statoverride left after purge"
 
