@@ -38,7 +38,7 @@ const std::string kPeer = kPrefix + "-b";
 constexpr uint32_t kPeerAddress = 0x0A4D0002;  // 10.77.0.2
 constexpr const char* kPeerText = "10.77.0.2";
 // The peer plays a camera (its MAC lies in the camera ranges) that already holds 10.77.0.60 as well.
-const std::string kPeerMacText = "02:5e:a1:cc:55:bb";
+const std::string kPeerMacText = "02:5e:a1:cd:e1:77";
 constexpr uint32_t kCameraHeld = 0x0A4D003C;  // 10.77.0.60
 
 bool Shell(const std::string& command) {
@@ -290,7 +290,7 @@ TEST_F(PlatformLabTest, CameraAssignmentAndRelaysThroughTheHelper) {
     // Another MAC answers the probe for the peer's address; a camera answering for its own address is no refusal.
     const MacAddress camera = *MacAddress::Parse(kPeerMacText);
     std::string error;
-    EXPECT_EQ(assignment.Begin(index, kPeerAddress, MacAddress({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA}), error),
+    EXPECT_EQ(assignment.Begin(index, kPeerAddress, MacAddress({0x02, 0x5E, 0xA1, 0xCD, 0xE1, 0x78}), error),
               EADDRINUSE);
     ASSERT_EQ(assignment.Begin(index, kCameraHeld, camera, error), 0) << error;
     // The camera's ARP answers came through the relay, with their interface.
