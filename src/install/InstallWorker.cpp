@@ -391,6 +391,10 @@ InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence,
             m_p.diagnostics.Print(Stream::Err, "recvfrom failed: %d\n", received.error);
             return Echo::Failed;
         }
+        if (received.status == EchoChannel::Status::SendFailed) {
+            m_p.diagnostics.Print(Stream::Err, "sendto failed: %d\n", received.error);
+            return Echo::Failed;
+        }
         const std::optional<uint16_t> replied =
             DecodeEchoReply(std::span<const uint8_t>(m_reply.data(), received.bytes), m_channel->DeliversIpHeader(),
                             sender, m_channel->ReplyIdentifier(), m_p.clock.TickCountMs(), m_p.diagnostics);

@@ -10,7 +10,8 @@
 // One ICMP endpoint for echo requests and whatever ICMP comes back. Addresses are IPv4 in host order.
 class EchoChannel {
   public:
-    enum class Status { Ok, TimedOut, Error };
+    // SendFailed: a Receive learns that an earlier request could not be sent (a channel that sends later).
+    enum class Status { Ok, TimedOut, Error, SendFailed };
     struct Result {
         Status status = Status::Ok;
         int error = 0;     // errno when status is Error

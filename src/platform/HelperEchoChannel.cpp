@@ -117,7 +117,8 @@ EchoChannel::Result HelperEchoChannel::Receive(std::span<uint8_t> buffer, uint32
             continue;
         }
         if (record->kind == kRelayError) {
-            return {Status::Error, record->interfaceIndex != 0 ? static_cast<int>(record->interfaceIndex) : EIO, 0};
+            const int error = record->interfaceIndex != 0 ? static_cast<int>(record->interfaceIndex) : EIO;
+            return {Status::SendFailed, error, 0};
         }
         if (record->kind != kRelayIcmp) {
             continue;

@@ -9,8 +9,8 @@
 // Echo requests sent by camera-setup-helper, for a user who may not open an ICMP datagram socket. The program
 // writes each request into an echo-open channel as a record; the helper builds and sends it, and writes back
 // only echo replies with this channel's identifier from addresses it sent to, and ICMP errors quoting its
-// requests (without the IP header). A destination the helper refuses, or its failed send, comes back as an
-// error that the next Receive reports.
+// requests (without the IP header). A destination the helper refuses, or its failed send, comes back to the
+// next Receive as SendFailed.
 class HelperEchoChannel : public EchoChannel {
   public:
     // identifier: as the requests carry it (little-endian at offset 4). Failure::Socket with the helper's errno

@@ -74,6 +74,7 @@ struct Step {
         Silence,
         Fail,
         SendFail,
+        SendFailReported,  // the channel learns of a failed send while it waits (the helper's channel)
         SendTimeout,
         OtherSender,
         OtherIdentifier,
@@ -112,6 +113,9 @@ class FakeChannel : public EchoChannel {
         }
         if (step.kind == Step::Fail) {
             return {Status::Error, 104, 0};
+        }
+        if (step.kind == Step::SendFailReported) {
+            return {Status::SendFailed, 101, 0};
         }
         // A reply with another identifier never reaches this socket or channel.
         const uint16_t identifier = ReplyIdentifier();

@@ -335,7 +335,7 @@ TEST_F(PlatformLabTest, CameraAssignmentAndRelaysThroughTheHelper) {
     ASSERT_EQ(channel.channel->Send(0xFFFFFFFFu, own.Bytes()).status, EchoChannel::Status::Ok);
     std::vector<uint8_t> buffer(1024);
     uint32_t sender = 0;
-    EXPECT_EQ(channel.channel->Receive(buffer, sender, 2000).status, EchoChannel::Status::Error);
+    EXPECT_EQ(channel.channel->Receive(buffer, sender, 2000).status, EchoChannel::Status::SendFailed);
 
     EXPECT_TRUE(assignment.End(kCameraHeld, error)) << error;
     EXPECT_TRUE(assignment.End(kCameraHeld, error)) << error;

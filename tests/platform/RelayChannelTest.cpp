@@ -152,12 +152,14 @@ TEST(HelperEchoChannel, ReceivesIcmpMessagesAndReportsErrors) {
     };
     RelayRecord icmp = Record(3, reply);
     icmp.address = 0x0A000005;
-    RelayRecord failure = Record(5, {});
+    const std::vector<uint8_t> none;
+    const std::vector<uint8_t> bootp{1, 2, 3};
+    RelayRecord failure = Record(5, none);
     failure.interfaceIndex = EHOSTUNREACH;
     const std::vector<Case> cases{
         {"an echo reply", {icmp}, EchoChannel::Status::Ok, 0},
-        {"a record of another kind first", {Record(1, {1, 2, 3}), icmp}, EchoChannel::Status::Ok, 0},
-        {"a refused destination", {failure}, EchoChannel::Status::Error, EHOSTUNREACH},
+        {"a record of another kind first", {Record(1, bootp), icmp}, EchoChannel::Status::Ok, 0},
+        {"a refused destination", {failure}, EchoChannel::Status::SendFailed, EHOSTUNREACH},
         {"nothing", {}, EchoChannel::Status::TimedOut, 0},
     };
     for (const Case& c : cases) {
@@ -171,7 +173,7 @@ TEST(HelperEchoChannel, ReceivesIcmpMessagesAndReportsErrors) {
         uint32_t sender = 0;
         const EchoChannel::Result received = channel.Receive(buffer, sender, 50);
         EXPECT_EQ(received.status, c.status);
-        if (c.status == EchoChannel::Status::Error) {
+        if (c.status == EchoChannel::Status::SendFailed) {
             EXPECT_EQ(received.error, c.error);
         }
         if (c.status == EchoChannel::Status::Ok) {
