@@ -22,20 +22,24 @@
 //   MAC      "aa:bb:cc:dd:ee:ff": six pairs of hex digits (either case) joined by ":".
 // Rejected, with a reason: an empty packet, more than 256 bytes, any byte outside printable ASCII except the one
 // final "\n", leading, trailing or doubled spaces, "\r", an unknown verb, a missing or extra argument, and any
-// field that breaks the rules above. Whether an address or MAC is acceptable for the neighbour table (unicast,
-// not local, ...) is the helper's checks, not the parser's.
+// field that breaks the rules above. Whether an address or MAC is acceptable (unicast, not local, ...) is the
+// helper's checks, not the parser's.
 //
 // Reply: "TOKEN CODE TEXT"; CODE 0 is success, otherwise a positive errno value; TEXT is one line without
 // control characters. A request whose token cannot be read is answered with token 0. The reply to hello reads
 // "camera-setup-helper VERSION caps=LIST", LIST being a comma-separated subset of
-// net_bind_service,net_raw,net_admin, or "none". The socket verbs attach one descriptor (SCM_RIGHTS) on success.
+// net_bind_service,net_raw,net_admin, or "none". Replies never carry a descriptor.
 //
-// Codes beyond the obvious ones: neigh-flush runs the same address checks as neigh-add. neigh-del and route-del
-// succeed when the kernel's entry is already gone, and answer ENOENT when the helper has no such entry (route-del
-// also when its route leaves by another interface). route-add of an address whose route of the helper leaves by
-// another interface: EEXIST (delete it first); neigh-add of such an address moves the entry. cleanup answers EBUSY
-// "removed N, M could not be removed" when the kernel refused some removals. When the system's addresses, routes or
-// neighbour table cannot be read, the request is refused with EIO.
+// dhcp-relay, arp-relay and echo-open carry exactly one descriptor (SCM_RIGHTS): one end of an AF_UNIX
+// SOCK_SEQPACKET socket pair the program made; anything else attached, or a descriptor on another request: EBADF.
+// Codes beyond the obvious ones: dhcp-relay of a port already relayed and arp-relay twice: EALREADY; echo-open of
+// an open identifier: EEXIST, beyond 256 channels: EMFILE. install-begin: ENODEV (no interface), ENETDOWN,
+// EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on it), EINVAL (MAC or address class), EPERM (MAC
+// outside the camera ranges, a gateway), EALREADY (begun here), EBUSY (begun by another helper), ENOSPC (256
+// addresses being installed on the PC), EADDRINUSE (another MAC answers for it). assign-echo and install-end of an
+// address not begun here: ENOENT; assign-echo beyond its rate: EBUSY. cleanup answers EBUSY "removed N, M could
+// not be removed" when the kernel refused some removals. When the system's addresses or routes cannot be read, the
+// request is refused with EIO. The older verbs are refused with ENOSYS.
 
 #include <array>
 #include <cstddef>
@@ -53,8 +57,6 @@ constexpr size_t kHelperMaxReply = 512;
 // The descriptor of the helper's end of the socket pair.
 constexpr int kHelperSocketFd = 3;
 constexpr std::string_view kHelperName = "camera-setup-helper";
-// At most this many neighbour entries and routes, together, are recorded by the helper at a time.
-constexpr size_t kHelperMaxRecords = 256;
 
 // The largest payload of an assign-echo request.
 constexpr size_t kHelperMaxAssignPayload = 64;
