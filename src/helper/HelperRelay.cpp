@@ -323,12 +323,14 @@ void HelperRelay::ServeEchoChannel(uint16_t identifier) {
             return CloseEcho(identifier);  // the program closed its end
         }
         const auto record = ParseRelayRecord(std::span(packet.data(), static_cast<size_t>(received)));
-        if (!record || record->kind != kRelayEchoRequest || record->payload.size() > kRelayMaxEchoPayload) {
+        if (!record || record->kind != kRelayEchoRequest) {
             continue;
         }
         int error = 0;
         const auto local = m_local();
-        if (!local) {
+        if (record->payload.size() > kRelayMaxEchoPayload) {
+            error = EMSGSIZE;
+        } else if (!local) {
             error = EIO;
         } else if (CheckEchoDestination(record->address, *local)) {
             error = EACCES;

@@ -393,10 +393,29 @@ TEST_F(HelperLab, EchoRepliesReachOnlyTheChannelOfTheirIdentifier) {
     EXPECT_EQ(helper.descriptorsReceived, 0);
 }
 
-TEST_F(HelperLab, DhcpIsRelayedReadOnlyAndThePortCapabilityDropped) {
+TEST_F(HelperLab, DhcpAndArpOfCamerasAreRelayedReadOnlyAndThePortCapabilityDropped) {
     Helper helper(true, Namespace::capableCopy);
     Channel relay67;
     Channel relay68;
+    Channel arp;
+    ASSERT_EQ(helper.Ask("1 arp-relay", nullptr, arp.fds[1]).code, 0);
+    // The camera's and the other host's ARP requests for the PC: only the camera's comes through.
+    for (const char* device : {"other", "h1"}) {
+        ASSERT_TRUE(Shell("ip -n " + kPeer + " neigh flush all && ip netns exec " + kPeer +
+                          " python3 -c \"import socket;s=socket.socket(2,2);s.setsockopt(1,25,b'" + device +
+                          "');s.sendto(b'x',('10.88.0.1',9))\""));
+    }
+    const auto request = arp.Next();
+    ASSERT_TRUE(request);
+    const auto arpRecord = ParseRelayRecord(*request);
+    ASSERT_TRUE(arpRecord);
+    EXPECT_EQ(arpRecord->kind, kRelayArp);
+    EXPECT_EQ(arpRecord->interfaceIndex, static_cast<uint32_t>(std::stoi(m_h0)));
+    ASSERT_GE(arpRecord->payload.size(), 14u);
+    EXPECT_EQ(arpRecord->payload[13], 0xc8);  // sender hardware address: the camera's
+    while (const auto more = arp.Next(100)) {
+        EXPECT_EQ((*more)[16 + 13], 0xc8);
+    }
     ASSERT_EQ(helper.Ask("1 dhcp-relay 67", nullptr, relay67.fds[1]).code, 0);
     EXPECT_EQ(helper.Ask("2 dhcp-relay 67", nullptr, relay68.fds[1]).code, EALREADY);
     ASSERT_EQ(helper.Ask("3 dhcp-relay 68", nullptr, relay68.fds[1]).code, 0);
