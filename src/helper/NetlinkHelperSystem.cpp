@@ -382,13 +382,28 @@ HelperProbe NetlinkHelperSystem::Probe(int index, uint32_t address) {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kProbeWaitMs);
     while (true) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        pollfd ready{fd, POLLIN, 0};
-        if (left <= 0 || poll(&ready, 1, static_cast<int>(left)) <= 0) {
+        std::vector<pollfd> set = {{fd, POLLIN, 0}};
+        if (m_waitingSet) {
+            const std::vector<pollfd> others = m_waitingSet();
+            set.insert(set.end(), others.begin(), others.end());
+        }
+        if (left <= 0) {
             break;
+        }
+        if (poll(set.data(), set.size(), static_cast<int>(left)) < 0 && errno != EINTR) {
+            break;
+        }
+        for (size_t i = 1; i < set.size(); ++i) {
+            if (set[i].revents != 0) {
+                m_waitingReady(set[i]);
+            }
+        }
+        if (set[0].revents == 0) {
+            continue;
         }
         std::array<uint8_t, 128> packet;
         ssize_t received;
-        while ((received = recv(fd, packet.data(), packet.size(), 0)) > 0) {
+        while ((received = recv(fd, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
             const std::span<const uint8_t> arp(packet.data(), static_cast<size_t>(received));
             if (ArpSenderAddress(arp) == address) {
                 const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));

@@ -2,6 +2,11 @@
 
 #include "HelperSystem.h"
 
+#include <poll.h>
+
+#include <functional>
+#include <vector>
+
 // The real kernel: interface facts by ioctl, local addresses by getifaddrs, routes, rules, nexthop objects and
 // neighbour entries by rtnetlink (on the socket kept since start), ARP probes and echo frames by AF_PACKET. Raises
 // CAP_NET_ADMIN and CAP_NET_RAW only around the calls that need them.
@@ -25,12 +30,21 @@ class NetlinkHelperSystem : public HelperSystem {
     HelperProbe Probe(int index, uint32_t address) override;
     int SendEchoFrame(const HelperEchoFrame& frame) override;
 
+    // Descriptors to keep serving while a probe waits (the relays), so that a storm's datagrams are not left to
+    // pile up behind an installation's ARP probe.
+    void ServeWhileWaiting(std::function<std::vector<pollfd>()> set, std::function<void(const pollfd&)> ready) {
+        m_waitingSet = std::move(set);
+        m_waitingReady = std::move(ready);
+    }
+
     // Removes every route, rule and neighbour entry that carries kHelperProtocolTag, in every table; returns how
     // many were removed, and in failed how many the kernel refused.
     size_t SweepTagged(size_t& failed);
 
   private:
     HelperPrivileges& m_privileges;
+    std::function<std::vector<pollfd>()> m_waitingSet;
+    std::function<void(const pollfd&)> m_waitingReady;
     int m_frames = -1;  // AF_PACKET, send only
     uint16_t m_ipId = 1;
 };

@@ -291,6 +291,8 @@ int main(int argc, char** argv) {
         LockNamespace(system);
     }
     HelperRelay relay(privileges, Log, [&system] { return system.LocalAddresses(); });
+    system.ServeWhileWaiting([&relay] { return relay.PollSet(); },
+                             [&relay](const pollfd& ready) { relay.Ready(ready); });
     const auto now = [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
