@@ -2,7 +2,9 @@
 // that parses formats back to text that parses to the same request; a refused one is answered with a reply that
 // the program reads back unchanged; nothing longer than 256 bytes ever parses. The same bytes as a relay record: a
 // record that parses formats back to the same bytes (reserved byte aside) and its payload stays inside the packet.
+// The same bytes as a datagram, ARP packet or ICMP message the helper relays: its filters read only inside them.
 #include "FuzzSupport.h"
+#include "HelperPackets.h"
 #include "HelperProtocol.h"
 
 #include <algorithm>
@@ -68,6 +70,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         again[1] = data[1];
         FUZZ_CHECK(std::equal(again.begin(), again.end(), bytes.begin(), bytes.end()),
                    "a parsed relay record formats back to its bytes");
+    }
+    [[maybe_unused]] const bool dhcp = IsCameraDhcp(bytes);
+    [[maybe_unused]] const bool arp = IsCameraArp(bytes);
+    if (const auto about = ReadIcmpAbout(bytes)) {
+        FUZZ_CHECK(about->icmpOffset >= 20 && about->icmpOffset + 8 <= size, "the ICMP message lies inside the packet");
     }
     return 0;
 }
