@@ -319,8 +319,16 @@ void HelperRelay::ServeEchoChannel(uint16_t identifier) {
         if (received < 0 && (errno == EAGAIN || errno == EINTR)) {
             return;
         }
-        if (received <= 0) {
-            return CloseEcho(identifier);  // the program closed its end
+        if (received == 0) {
+            // An empty packet reads as 0 too; only a hang-up ends the channel.
+            pollfd hangUp{echo.channel, POLLIN | POLLRDHUP, 0};
+            if (poll(&hangUp, 1, 0) > 0 && (hangUp.revents & (POLLHUP | POLLRDHUP)) != 0) {
+                return CloseEcho(identifier);
+            }
+            continue;
+        }
+        if (received < 0) {
+            return CloseEcho(identifier);
         }
         const auto record = ParseRelayRecord(std::span(packet.data(), static_cast<size_t>(received)));
         if (!record || record->kind != kRelayEchoRequest) {

@@ -218,6 +218,8 @@ int LockNamespace(NetlinkHelperSystem& system) {
             "), so what killed helpers left cannot be removed; going on");
         return -1;
     }
+    // Whatever the member's umask: every member's helper must be able to open it.
+    fchmod(fd, 0644);
     if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
         size_t failed = 0;
         const size_t removed = system.SweepTagged(failed);
