@@ -470,6 +470,39 @@ TEST_F(HelperLab, KilledHelpersObjectsAreSweptByTheNextHelperAlone) {
     EXPECT_EQ(Output("ip route show table all proto 195; ip rule show | grep uidrange"), "");
 }
 
+TEST_F(HelperLab, EndOfFileAndEndSignalsRemoveWhatItAdded) {
+    const auto tagged = [] { return Output("ip route show table all proto 195; ip rule show | grep uidrange"); };
+    for (const int signal : {0, SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        Helper helper(true, Namespace::capableCopy);
+        ASSERT_EQ(helper.Ask(Begin("172.30.0.9")).code, 0);
+        EXPECT_NE(tagged(), "");
+        // Permitted only, effective empty between requests.
+        const std::string status = Output("grep ^Cap /proc/" + std::to_string(helper.Pid()) + "/status");
+        EXPECT_NE(status.find("CapPrm:\t0000000000003400\nCapEff:\t0000000000000000"), std::string::npos) << status;
+        if (signal == 0) {
+            helper.Close();
+        } else {
+            helper.Signal(signal);
+        }
+        EXPECT_EQ(helper.Wait(), 0);
+        EXPECT_EQ(tagged(), "");
+    }
+}
+
+TEST_F(HelperLab, WithoutCapabilitiesEveryOperationIsRefused) {
+    Helper helper(true);
+    EXPECT_EQ(helper.Ask("1 hello").text.substr(20), "3.01 caps=none");
+    Channel channel;
+    const std::string before = Tables();
+    EXPECT_EQ(helper.Ask(Begin("10.88.0.51")).text, "camera-setup-helper lacks CAP_NET_ADMIN");
+    EXPECT_EQ(helper.Ask("2 dhcp-relay 67", nullptr, channel.fds[1]).text,
+              "camera-setup-helper lacks CAP_NET_BIND_SERVICE");
+    EXPECT_EQ(helper.Ask("3 arp-relay", nullptr, channel.fds[1]).text, "camera-setup-helper lacks CAP_NET_RAW");
+    EXPECT_EQ(helper.Ask("4 echo-open 1", nullptr, channel.fds[1]).text, "camera-setup-helper lacks CAP_NET_RAW");
+    EXPECT_EQ(Tables(), before);
+}
+
 TEST_F(HelperLab, HelloRoundTrip) {
     Helper helper(true, Namespace::capableCopy);
     EXPECT_EQ(helper.Ask("1 hello").text.substr(20), "3.01 caps=net_bind_service,net_raw,net_admin");
@@ -482,6 +515,19 @@ TEST_F(HelperLab, HelloRoundTrip) {
     std::sort(micros.begin(), micros.end());
     std::printf("helper hello round trip over 10000: median %.1f us, p99 %.1f us\n", micros[5000], micros[9900]);
     RecordProperty("hello_round_trip_p99_us", std::to_string(micros[9900]));
+    // The installation's own requests: install-begin waits out its ARP probe; assign-echo within its rate.
+    const auto begin = std::chrono::steady_clock::now();
+    ASSERT_EQ(helper.Ask(Begin("10.88.0.50")).code, 0);
+    const double beginMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
+    micros.clear();
+    for (int i = 0; i < 20; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        ASSERT_EQ(helper.Ask("9 assign-echo 10.88.0.50 9 " + std::to_string(i) + " 00").code, 0);
+        micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(micros.begin(), micros.end());
+    std::printf("install-begin %.1f ms; assign-echo over 20: median %.1f us, max %.1f us\n", beginMs, micros[10],
+                micros[19]);
 }
 
 }  // namespace
