@@ -6,7 +6,6 @@
 
 namespace {
 
-constexpr size_t kBootpFixed = 236;
 constexpr size_t kChaddrOffset = 28;
 constexpr size_t kArpSize = 28;
 
@@ -47,7 +46,7 @@ std::optional<size_t> IcmpHeaderOffset(std::span<const uint8_t> ip) {
 }  // namespace
 
 bool IsCameraDhcp(std::span<const uint8_t> udpPayload) {
-    if (udpPayload.size() < kBootpFixed || (udpPayload[0] != 1 && udpPayload[0] != 2) || udpPayload[1] != 1 ||
+    if (udpPayload.size() < kChaddrOffset + 6 || (udpPayload[0] != 1 && udpPayload[0] != 2) || udpPayload[1] != 1 ||
         udpPayload[2] != 6) {
         return false;
     }

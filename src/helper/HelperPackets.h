@@ -8,8 +8,9 @@
 #include <span>
 #include <vector>
 
-// A BOOTP message (op 1 or 2, at least the 236-byte fixed part) of Ethernet hardware (htype 1, hlen 6) whose client
-// hardware address lies in the camera ranges. Everything else is not relayed.
+// A BOOTP message (op 1 or 2) of Ethernet hardware (htype 1, hlen 6) whose client hardware address lies in the
+// camera ranges. Shorter fixed parts pass as long as chaddr is there: the program finds the magic cookie at 44 and
+// 108 too, and judges the rest itself.
 bool IsCameraDhcp(std::span<const uint8_t> udpPayload);
 
 // An Ethernet/IPv4 ARP packet (htype 1, ptype 0x0800, hlen 6, plen 4, from its header on) whose sender hardware
