@@ -232,20 +232,40 @@ HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
     if (!sameSubnet && m_uid > kHelperMaxUid) {
         return Refuse(EOVERFLOW, "uid " + std::to_string(m_uid) + " has no private routing table");
     }
-    const auto registered = m_system.TaggedRoutes(kHelperRegisterTable);
+    const auto registered = m_system.Registrations();
     if (!registered) {
         return Refuse(EIO, "cannot read the routes");
     }
-    if (*registered >= kHelperMaxInstalls) {
-        return Refuse(ENOSPC, "already " + std::to_string(*registered) + " addresses being installed on this PC");
+    size_t others = 0;
+    for (const HelperRegistration& entry : *registered) {
+        if (entry.address != address) {
+            continue;
+        }
+        if (entry.alive) {
+            return Refuse(EBUSY, addressText + " is being installed by another helper");
+        }
+        const int error = m_system.RemoveLeftovers(address, entry.owner);
+        if (error != 0) {
+            return Refuse(error, "removing what a killed helper left for " + addressText + ": " + ErrorText(error));
+        }
+        m_log("removed what killed helper " + std::to_string(entry.owner) + " left for " + addressText);
+        ++others;
+    }
+    if (registered->size() - others >= kHelperMaxInstalls) {
+        return Refuse(
+            ENOSPC, "already " + std::to_string(registered->size() - others) + " addresses being installed on this PC");
     }
     // The register entry first: it is what makes a second helper's begin of the same address fail.
-    int error = m_system.AddRoute(kHelperRegisterTable, 0, address);
-    if (error == EEXIST) {
-        return Refuse(EBUSY, addressText + " is being installed by another helper");
-    }
+    int error = m_system.Register(address);
     if (error != 0) {
         return Refuse(error, "registering " + addressText + ": " + ErrorText(error));
+    }
+    // Two helpers that begin the same address at the same moment both see two entries, and both give way.
+    const auto again = m_system.Registrations();
+    const auto sameAddress = [address](const HelperRegistration& entry) { return entry.address == address; };
+    if (!again || std::count_if(again->begin(), again->end(), sameAddress) != 1) {
+        m_system.Unregister(address);
+        return Refuse(EBUSY, addressText + " is being installed by another helper");
     }
     Install install;
     install.interfaceIndex = index;
@@ -341,7 +361,7 @@ int HelperCore::End(uint32_t address, const Install& install) {
             note(m_system.DeleteUidRule(m_uid, UidTable()), "the rule for uid " + std::to_string(m_uid));
         }
     }
-    note(m_system.DeleteRoute(kHelperRegisterTable, 0, address), "the register entry of " + addressText);
+    note(m_system.Unregister(address), "the register entry of " + addressText);
     return first;
 }
 

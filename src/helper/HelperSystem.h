@@ -15,9 +15,10 @@
 // The netlink protocol tag (rtm_protocol, FRA_PROTOCOL, NDA_PROTOCOL) of everything the helper adds; the start-up
 // sweep removes whatever carries it.
 constexpr uint8_t kHelperProtocolTag = 0xC3;
-// One blackhole /32 route per address being installed, by any helper on the PC. No rule looks this table up, so it
-// changes nobody's traffic; it is the shared, kernel-kept register that the limit and the "already being installed"
-// check read.
+// One blackhole /32 route per address being installed, by any helper on the PC, its metric the helper's process id.
+// No rule looks this table up, so it changes nobody's traffic; it is the shared, kernel-kept register that the limit
+// and the "already being installed" check read, and it names the owner, so that what a killed helper left for an
+// address is removed by the next helper that begins that address.
 constexpr uint32_t kHelperRegisterTable = 0x43530000;
 // The private table of uid U is kHelperUidTableBase + U, looked up through a rule for uidrange U-U only.
 constexpr uint32_t kHelperUidTableBase = 0x10000000;
@@ -44,6 +45,14 @@ struct HelperNeighbour {
     uint16_t state = 0;
     std::optional<MacAddress> lladdr;
     uint8_t flags = 0;
+};
+
+// One entry of the register: an address being installed and the process id of the helper installing it.
+struct HelperRegistration {
+    uint32_t address = 0;
+    uint32_t owner = 0;
+    bool alive = false;  // the owner still runs (or its id has been reused: then it counts as running)
+    bool mine = false;
 };
 
 // What an ARP probe for an address heard: the hardware addresses that claimed it.
@@ -80,6 +89,14 @@ class HelperSystem {
 
     // How many tagged routes table holds; nothing when unreadable.
     virtual std::optional<size_t> TaggedRoutes(uint32_t table) = 0;
+    // The register; nothing when unreadable.
+    virtual std::optional<std::vector<HelperRegistration>> Registrations() = 0;
+    // Adds or removes this helper's register entry for address.
+    virtual int Register(uint32_t address) = 0;
+    virtual int Unregister(uint32_t address) = 0;
+    // Removes what the dead helper owner left for address: its register entry, its tagged routes to address/32 in
+    // any table, and a uid rule whose table that leaves empty.
+    virtual int RemoveLeftovers(uint32_t address, uint32_t owner) = 0;
     // A tagged /32 route in table: scope link via index, or, with index 0, a blackhole. EEXIST when table already
     // has a route to address/32.
     virtual int AddRoute(uint32_t table, int index, uint32_t address) = 0;

@@ -19,9 +19,11 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <bit>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 
 namespace {
@@ -100,7 +102,8 @@ uint32_t TableOf(const rtmsg& route, std::span<const uint8_t> attributes) {
     return table;
 }
 
-int Route(uint16_t type, uint16_t flags, uint32_t table, int index, uint32_t address, uint8_t dstLength = 32) {
+int Route(uint16_t type, uint16_t flags, uint32_t table, int index, uint32_t address, uint8_t dstLength = 32,
+          uint32_t metric = 0) {
     NetlinkRequest request;
     auto* body = request.Start<rtmsg>(type, flags);
     body->rtm_family = AF_INET;
@@ -121,6 +124,9 @@ int Route(uint16_t type, uint16_t flags, uint32_t table, int index, uint32_t add
     if (index != 0) {
         const uint32_t oif = static_cast<uint32_t>(index);
         request.Attribute(RTA_OIF, &oif, sizeof oif);
+    }
+    if (metric != 0) {
+        request.Attribute(RTA_PRIORITY, &metric, sizeof metric);
     }
     return NetlinkTransact(request);
 }
@@ -144,6 +150,7 @@ struct TaggedRoute {
     uint32_t address = 0;
     uint8_t length = 0;
     int index = 0;
+    uint32_t metric = 0;
 };
 
 std::optional<std::vector<TaggedRoute>> DumpTaggedRoutes() {
@@ -165,6 +172,8 @@ std::optional<std::vector<TaggedRoute>> DumpTaggedRoutes() {
                 tagged.address = AddressOf(data).value_or(0);
             } else if (attribute == RTA_OIF && data.size() == 4) {
                 std::memcpy(&tagged.index, data.data(), sizeof tagged.index);
+            } else if (attribute == RTA_PRIORITY && data.size() == 4) {
+                std::memcpy(&tagged.metric, data.data(), sizeof tagged.metric);
             }
         });
         found.push_back(tagged);
@@ -321,6 +330,75 @@ std::optional<size_t> NetlinkHelperSystem::TaggedRoutes(uint32_t table) {
         std::count_if(routes->begin(), routes->end(), [table](const TaggedRoute& r) { return r.table == table; }));
 }
 
+std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registrations() {
+    const auto routes = DumpTaggedRoutes();
+    if (!routes) {
+        return std::nullopt;
+    }
+    const uint32_t self = static_cast<uint32_t>(getpid());
+    std::vector<HelperRegistration> entries;
+    for (const TaggedRoute& route : *routes) {
+        if (route.table != kHelperRegisterTable) {
+            continue;
+        }
+        HelperRegistration entry;
+        entry.address = route.address;
+        entry.owner = route.metric;
+        entry.mine = route.metric == self;
+        // Another user's live helper answers EPERM.
+        entry.alive =
+            entry.mine || (route.metric > 0 && (kill(static_cast<pid_t>(route.metric), 0) == 0 || errno == EPERM));
+        entries.push_back(entry);
+    }
+    return entries;
+}
+
+int NetlinkHelperSystem::Register(uint32_t address) {
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, kHelperRegisterTable, 0, address, 32,
+                 static_cast<uint32_t>(getpid()));
+}
+
+int NetlinkHelperSystem::Unregister(uint32_t address) {
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    return Route(RTM_DELROUTE, 0, kHelperRegisterTable, 0, address, 32, static_cast<uint32_t>(getpid()));
+}
+
+int NetlinkHelperSystem::RemoveLeftovers(uint32_t address, uint32_t owner) {
+    const auto routes = DumpTaggedRoutes();
+    if (!routes) {
+        return EIO;
+    }
+    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
+    int first = 0;
+    const auto note = [&first](int error) {
+        if (error != 0 && error != ESRCH && error != ENOENT && first == 0) {
+            first = error;
+        }
+    };
+    std::vector<uint32_t> tables;
+    for (const TaggedRoute& route : *routes) {
+        if (route.address != address || route.length != 32 ||
+            (route.table == kHelperRegisterTable && route.metric != owner)) {
+            continue;
+        }
+        note(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, 32, route.metric));
+        if (route.table != kHelperRegisterTable) {
+            tables.push_back(route.table);
+        }
+    }
+    // A uid table that now holds nothing else of any helper loses its rule.
+    const auto left = DumpTaggedRoutes();
+    for (const uint32_t table : tables) {
+        const bool empty = left && std::none_of(left->begin(), left->end(),
+                                                [table](const TaggedRoute& r) { return r.table == table; });
+        if (empty && table >= kHelperUidTableBase && table - kHelperUidTableBase <= kHelperMaxUid) {
+            note(UidRule(RTM_DELRULE, 0, table - kHelperUidTableBase, table, kHelperRulePriority));
+        }
+    }
+    return first;
+}
+
 int NetlinkHelperSystem::AddRoute(uint32_t table, int index, uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
     return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, table, index, address);
@@ -454,7 +532,7 @@ size_t NetlinkHelperSystem::SweepTagged(size_t& failed) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
     if (const auto routes = DumpTaggedRoutes()) {
         for (const TaggedRoute& route : *routes) {
-            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length));
+            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length, route.metric));
         }
     } else {
         ++failed;

@@ -23,6 +23,10 @@ class NetlinkHelperSystem : public HelperSystem {
     std::optional<std::vector<HelperNeighbour>> Neighbours(uint32_t address) override;
     int DeleteNeighbour(int index, uint32_t address) override;
     std::optional<size_t> TaggedRoutes(uint32_t table) override;
+    std::optional<std::vector<HelperRegistration>> Registrations() override;
+    int Register(uint32_t address) override;
+    int Unregister(uint32_t address) override;
+    int RemoveLeftovers(uint32_t address, uint32_t owner) override;
     int AddRoute(uint32_t table, int index, uint32_t address) override;
     int DeleteRoute(uint32_t table, int index, uint32_t address) override;
     int AddUidRule(uint32_t uid, uint32_t table) override;

@@ -19,6 +19,7 @@ constexpr int kLoopback = 1;
 constexpr int kBare = 4;  // Ethernet, up, no IPv4 address
 constexpr int kStale = 5;
 constexpr uint32_t kUid = 1000;
+constexpr uint32_t kSelf = 4242;  // the helper's process id
 const uint32_t kUidTable = kHelperUidTableBase + kUid;
 
 struct Neighbour {
@@ -70,6 +71,25 @@ class FakeSystem : public HelperSystem {
         }
         return std::count_if(routes.begin(), routes.end(), [&](const Route& r) { return std::get<0>(r) == table; });
     }
+    std::optional<std::vector<HelperRegistration>> Registrations() override {
+        return routesReadable ? std::optional(registrations) : std::nullopt;
+    }
+    int Register(uint32_t address) override {
+        registrations.push_back({address, kSelf, true, true});
+        return 0;
+    }
+    int Unregister(uint32_t address) override {
+        if (refuseRemovals) {
+            return EPERM;
+        }
+        return std::erase_if(registrations, [&](const auto& r) { return r.address == address && r.mine; }) ? 0 : ESRCH;
+    }
+    int RemoveLeftovers(uint32_t address, uint32_t owner) override {
+        std::erase_if(registrations, [&](const auto& r) { return r.address == address && r.owner == owner; });
+        std::erase_if(routes, [&](const Route& r) { return std::get<2>(r) == address; });
+        std::erase_if(rules, [&](const auto& rule) { return TaggedRoutes(std::get<1>(rule)) == 0u; });
+        return 0;
+    }
     int AddRoute(uint32_t table, int index, uint32_t address) override {
         for (const Route& route : routes) {
             if (std::get<0>(route) == table && std::get<2>(route) == address) {
@@ -104,6 +124,7 @@ class FakeSystem : public HelperSystem {
     std::vector<Neighbour> neighbours;
     std::set<Route> routes;
     std::set<std::tuple<uint32_t, uint32_t>> rules;
+    std::vector<HelperRegistration> registrations;
     std::map<uint32_t, std::vector<MacAddress>> claims;
     std::vector<std::tuple<int, MacAddress, uint32_t, uint32_t, uint16_t, uint16_t>> frames;
 };
@@ -198,12 +219,12 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, EBUSY, "10.213.7.50 is being installed by another helper",
          [](Helper& h) {
-             h.system.routes.insert({kHelperRegisterTable, 0, 0x0AD50732});
+             h.system.registrations.push_back({0x0AD50732, 77, true, false});
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, ENOSPC, "already 256 addresses being installed on this PC",
          [](Helper& h) {
              for (uint32_t i = 0; i < kHelperMaxInstalls; ++i) {
-                 h.system.routes.insert({kHelperRegisterTable, 0, 0xAC100000 + i});
+                 h.system.registrations.push_back({0xAC100000 + i, 77, true, false});
              }
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, EIO, "cannot read the routes",
@@ -251,7 +272,9 @@ TEST(HelperCore, InstallationFlushesOnlyDynamicEntriesAndRoutesOtherSubnetsForTh
     EXPECT_EQ(begun.text, "begun 10.213.7.50 for 02:5e:a1:cc:55:c8 on interface 2; removed 1 dynamic entries");
     EXPECT_EQ(kernel.neighbours,
               (std::vector<Neighbour>{administrators[0], administrators[1], administrators[2], elsewhere}));
-    EXPECT_EQ(kernel.routes, (std::set<Route>{{kHelperRegisterTable, 0, 0x0AD50732}}));
+    ASSERT_EQ(kernel.registrations.size(), 1u);
+    EXPECT_TRUE(kernel.registrations[0].mine);
+    EXPECT_TRUE(kernel.routes.empty());
     EXPECT_TRUE(kernel.rules.empty());
 
     EXPECT_EQ(helper.Ask("2 install-begin 2 172.20.0.1" + kCamera).code, 0);
@@ -265,6 +288,20 @@ TEST(HelperCore, InstallationFlushesOnlyDynamicEntriesAndRoutesOtherSubnetsForTh
     EXPECT_EQ(helper.Ask("6 cleanup").text, "removed 2");
     EXPECT_TRUE(kernel.routes.empty());
     EXPECT_TRUE(kernel.rules.empty());
+    EXPECT_TRUE(kernel.registrations.empty());
+
+    // What a killed helper (of another uid) left for an address goes when the address is begun again; what a
+    // killed helper left for other addresses, and live helpers' entries, stay.
+    const uint32_t otherTable = kHelperUidTableBase + 5;
+    kernel.registrations = {
+        {0xAC140001, 77, false, false}, {0xAC140002, 77, false, false}, {0xAC140003, 78, true, false}};
+    kernel.routes = {{otherTable, kEth, 0xAC140001}, {otherTable, kEth, 0xAC140002}};
+    kernel.rules = {{5, otherTable}};
+    EXPECT_EQ(helper.Ask("7 install-begin 2 172.20.0.1" + kCamera).code, 0);
+    EXPECT_EQ(helper.log[helper.log.size() - 2], "removed what killed helper 77 left for 172.20.0.1");
+    EXPECT_EQ(kernel.registrations.size(), 3u);
+    EXPECT_EQ(kernel.routes, (std::set<Route>{{otherTable, kEth, 0xAC140002}, {kUidTable, kEth, 0xAC140001}}));
+    EXPECT_EQ(kernel.rules, (std::set<std::tuple<uint32_t, uint32_t>>{{5, otherTable}, {kUid, kUidTable}}));
 
     Helper other(kHelperMaxUid + 1);
     EXPECT_EQ(other.Ask("1 install-begin 2 172.20.0.1" + kCamera).text, "uid 805306368 has no private routing table");
