@@ -55,7 +55,7 @@ class CCameraSetupDlg : public QDialog {
         std::function<bool(const QUrl&)> openUrl;                 // default: QDesktopServices::openUrl
         std::function<void(const QString& text, const QString& caption)> showMessage;  // default: QMessageBox
         int searchDurationMs = kSearchDurationMs;
-        // The privileged operations (DHCP sockets, the installation's neighbour entry); without a helper and
+        // The privileged operations (the DHCP relay, the installation's assignment); without a helper and
         // without an environment seam they fail as for a user the helper refuses.
         PrivilegedHelper* helper = nullptr;
         // The export's file and the filter chosen for it; an empty name cancels. Default: QFileDialog.

@@ -586,7 +586,7 @@ class BatchEngine::Impl {
         // A fatal failure would end the process in the middle of the others: the batch stops them cleanly
         // instead, and its owner ends the process afterwards.
         InstallWorker::Platform watched{std::move(platform.openEcho),
-                                        platform.neighbours,
+                                        platform.assignment,
                                         transfer,
                                         platform.clock,
                                         platform.diagnostics,

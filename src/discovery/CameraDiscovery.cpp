@@ -83,21 +83,13 @@ CameraDiscovery::Environment CameraDiscovery::DefaultEnvironment(PrivilegedHelpe
 
 CameraDiscovery::SocketOpenResult CameraDiscovery::OpenDhcpSocket(PrivilegedHelper& helper, uint16_t port) {
     SocketOpenResult result;
-    HelperRequest request;
-    request.verb = HelperVerb::DhcpSocket;
-    request.port = port;
-    const PrivilegedHelper::Reply reply = helper.Call(request);
-    if (reply.fd < 0) {
+    RelayOpened opened = OpenDhcpRelay(helper, port);
+    if (!opened.socket) {
         result.failure = SocketOpenResult::Failure::Bind;
-        result.error = reply.code != 0 ? reply.code : EPROTO;
+        result.error = opened.error;
         return result;
     }
-    int error = 0;
-    result.socket = UdpSocket::Adopt(reply.fd, &error);
-    if (!result.socket) {
-        result.failure = SocketOpenResult::Failure::Create;
-        result.error = error;
-    }
+    result.socket = std::move(opened.socket);
     return result;
 }
 
@@ -208,7 +200,7 @@ void CameraDiscovery::OpenListener(uint16_t port, bool client, StartReport& repo
         m_ui.ShowMessage("Error on WSAAsyncSelect()", caption);
         return;
     }
-    UdpSocket* socket = opened.socket.get();
+    DatagramSource* socket = opened.socket.get();
     connect(notifier.get(), &QSocketNotifier::activated, this,
             [this, socket, client] { ReadDatagram(*socket, client); });
     if (client) {
@@ -222,14 +214,18 @@ void CameraDiscovery::OpenListener(uint16_t port, bool client, StartReport& repo
     }
 }
 
-void CameraDiscovery::ReadDatagram(UdpSocket& socket, bool client) {
+void CameraDiscovery::ReadDatagram(DatagramSource& socket, bool client) {
     // A bounded batch per notification: a DHCP storm costs one pass of the event loop per batch, not per
     // packet, and the loop still gets back to the window within a fraction of a millisecond.
     std::array<uint8_t, DiscoveryCore::kDhcpBufferSize> buffer;
     for (int i = 0; i < kDatagramsPerNotification; ++i) {
         buffer.fill(0);
-        UdpSocket::Datagram datagram;
-        if (socket.Receive(buffer, &datagram) != 0) {
+        DatagramSource::Datagram datagram;
+        if (const int error = socket.Receive(buffer, &datagram); error != 0) {
+            // A source that has ended stays readable: stop listening rather than spin.
+            if (error == EPIPE) {
+                (client ? m_clientNotifier : m_serverNotifier)->setEnabled(false);
+            }
             return;
         }
         const std::span<const uint8_t> bytes(buffer.data(), datagram.length);

@@ -5,6 +5,7 @@
 #include "DiscoveryCore.h"
 #include "DiscoveryUi.h"
 #include "PrivilegedHelper.h"
+#include "RelaySocket.h"
 #include "UdpSocket.h"
 #include "XrmSearch.h"
 
@@ -37,12 +38,12 @@ class CameraDiscovery : public QObject {
     // How a DHCP socket came to be, or at which step it failed.
     struct SocketOpenResult {
         enum class Failure { None, Create, Bind };
-        std::unique_ptr<UdpSocket> socket;  // bound, non-blocking, packet info on
+        std::unique_ptr<DatagramSource> socket;  // non-blocking, with the arrival interface of each datagram
         Failure failure = Failure::None;
         int error = 0;  // errno of the failure
     };
 
-    // The seams. Defaults: getifaddrs, sockets on 0.0.0.0 ports 67/68 from the helper, XRM from port 9000 to
+    // The seams. Defaults: getifaddrs, what the helper receives on 0.0.0.0 ports 67/68, XRM from port 9000 to
     // 255.255.255.255:10000, time-seeded random numbers.
     struct Environment {
         std::function<std::optional<std::vector<AdapterInfo>>()> enumerateAdapters;
@@ -52,8 +53,8 @@ class CameraDiscovery : public QObject {
     };
     // `helper` must outlive the discovery.
     static Environment DefaultEnvironment(PrivilegedHelper& helper);
-    // One listening socket on 0.0.0.0:port from the helper (SO_REUSEADDR, 1 MiB receive buffer, packet info).
-    // A refusal, or a helper that cannot be run, is a bind failure with the helper's errno.
+    // The cameras' datagrams that the helper receives on 0.0.0.0:port, relayed. A refusal, or a helper that
+    // cannot be run, is a bind failure with the helper's errno.
     static SocketOpenResult OpenDhcpSocket(PrivilegedHelper& helper, uint16_t port);
 
     struct StartReport {
@@ -106,7 +107,7 @@ class CameraDiscovery : public QObject {
     };
 
     void OpenListener(uint16_t port, bool client, StartReport& report);
-    void ReadDatagram(UdpSocket& socket, bool client);
+    void ReadDatagram(DatagramSource& socket, bool client);
 
     DiscoveryUi& m_ui;
     Diagnostics& m_diagnostics;
@@ -114,8 +115,8 @@ class CameraDiscovery : public QObject {
     QTimer m_requeryQtTimer;
     TimerControl m_timerControl;
     DiscoveryCore m_core;
-    std::unique_ptr<UdpSocket> m_clientSocket;
-    std::unique_ptr<UdpSocket> m_serverSocket;
+    std::unique_ptr<DatagramSource> m_clientSocket;
+    std::unique_ptr<DatagramSource> m_serverSocket;
     std::unique_ptr<QSocketNotifier> m_clientNotifier;
     std::unique_ptr<QSocketNotifier> m_serverNotifier;
     std::shared_ptr<XrmHandover> m_handover;

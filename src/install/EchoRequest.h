@@ -17,6 +17,7 @@ class Diagnostics;
 class EchoRequest {
   public:
     static constexpr size_t kSize = 44;
+    static constexpr size_t kHeaderSize = 8;  // type to sequence; the payload follows
     static constexpr uint8_t kFill = 0x45;
 
     explicit EchoRequest(uint16_t identifier);

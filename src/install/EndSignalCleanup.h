@@ -4,7 +4,7 @@
 
 class PrivilegedHelper;
 
-// The helper removes its neighbour entries and routes however this process ends; Ctrl-C, hang-up and
+// The helper removes what it prepared for an installation however this process ends; Ctrl-C, hang-up and
 // termination only let the helper finish before the exit status shows.
 //
 // CleanUpOnEndSignals installs handlers for SIGINT, SIGTERM and SIGHUP once per process. A handler only writes

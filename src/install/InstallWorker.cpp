@@ -10,6 +10,7 @@
 
 #include "ConfigFileRewrite.h"
 #include "EchoRequest.h"
+#include "HelperEchoChannel.h"
 #include "NeighbourLookup.h"
 
 namespace {
@@ -39,7 +40,8 @@ class InstallWorker::Session {
     InstallOutcome Run();
 
   private:
-    enum class Echo { Reply, TimedOut, SendTimedOut, Failed, Stopped };
+    // Ended: the installation was cleaned up from outside before the request could go.
+    enum class Echo { Reply, TimedOut, SendTimedOut, Failed, Stopped, Ended };
     // A phase either goes on (nullopt) or ends the installation.
     using Step = std::optional<InstallOutcome>;
 
@@ -78,10 +80,13 @@ class InstallWorker::Session {
 
     // Sends the request with this sequence number and waits up to the echo time-out for its answer: an echo
     // reply from the destination with our identifier and, unless anySequence, this sequence number. Anything
-    // else is decoded for its diagnostic lines and the wait goes on for the rest of the time.
-    Echo Exchange(uint16_t sequence, bool anySequence);
+    // else is decoded for its diagnostic lines and the wait goes on for the rest of the time. toCamera: the
+    // helper sends it straight to the camera's MAC (the assignment); otherwise the channel sends it, routed.
+    Echo Exchange(uint16_t sequence, bool anySequence, bool toCamera = false);
+    // Nothing once sent, otherwise how the exchange ends.
+    std::optional<Echo> Send(bool toCamera);
     // One paced attempt of the two echo loops.
-    Echo Attempt(uint16_t sequence);
+    Echo Attempt(uint16_t sequence, bool toCamera);
     std::string Rewrite(const std::string& original) const;
 
     InstallWorker& m_worker;
@@ -93,7 +98,6 @@ class InstallWorker::Session {
     std::vector<uint8_t> m_reply = std::vector<uint8_t>(kReplyBufferSize);
     uint32_t m_destination = 0;
     std::string m_dotted;
-    int m_interface = 0;  // where the neighbour entry goes
     int m_progress = 40;  // the bar during the echo loops and the transfer
 };
 
@@ -116,65 +120,60 @@ InstallOutcome InstallWorker::Run() {
 }
 
 void InstallWorker::CleanUp() {
-    m_made.CleanUp(m_platform.neighbours, m_platform.diagnostics);
+    m_made.CleanUp(m_platform.assignment, m_platform.diagnostics);
 }
 
-bool InstallWorker::Made::AddHostRoute(NeighbourTable& table, int interface, uint32_t address, std::string& error) {
+int InstallWorker::Made::Begin(CameraAssignment& assignment, int interface, uint32_t address, const MacAddress& mac,
+                               std::string& error) {
     std::lock_guard lock(m_mutex);
     if (m_cleanedUp) {
         error = "the installation has ended";
-        return false;
+        return ECANCELED;
     }
-    if (!table.AddHostRoute(interface, address, error)) {
-        return false;
+    const int code = assignment.Begin(interface, address, mac, error);
+    // An unanswered request may still have been carried out.
+    if (code == 0 || code == ETIMEDOUT) {
+        m_begun = address;
     }
-    m_routeInterface = interface;
-    m_routeAddress = address;
-    return true;
+    return code;
 }
 
-bool InstallWorker::Made::AddPermanent(NeighbourTable& table, int interface, uint32_t address, const MacAddress& mac,
-                                       std::string& error) {
+int InstallWorker::Made::SendAssignEcho(CameraAssignment& assignment, uint32_t address, uint16_t identifier,
+                                        uint16_t sequence, std::span<const uint8_t> payload, std::string& error) {
     std::lock_guard lock(m_mutex);
     if (m_cleanedUp) {
         error = "the installation has ended";
-        return false;
+        return ECANCELED;
     }
-    m_neighbour = address;  // even a failed addition may have left an entry
-    return table.AddPermanent(interface, address, mac, error);
+    return assignment.SendAssignEcho(address, identifier, sequence, payload, error);
 }
 
-void InstallWorker::Made::CleanUp(NeighbourTable& table, Diagnostics& diagnostics) {
+void InstallWorker::Made::CleanUp(CameraAssignment& assignment, Diagnostics& diagnostics) {
     std::lock_guard lock(m_mutex);
     m_cleanedUp = true;
     std::string error;
-    if (m_neighbour && !table.Remove(*m_neighbour, error)) {
+    if (m_begun && !assignment.End(*m_begun, error)) {
         diagnostics.Print(Stream::Err, "%s\n", error.c_str());
     }
-    m_neighbour.reset();
-    if (m_routeInterface && !table.RemoveHostRoute(*m_routeInterface, m_routeAddress, error)) {
-        diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-    }
-    m_routeInterface.reset();
+    m_begun.reset();
 }
 
 uint16_t InstallWorker::ProcessIdentifier() {
     return static_cast<uint16_t>(getpid() & 0xFFFF);
 }
 
-std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper,
-                                                                       bool ownRepliesOnly) {
-    return [identifier, &helper, ownRepliesOnly] {
-        return IcmpEchoChannel::OpenDatagramThenRaw(
-            identifier, kEchoTimeoutMs,
-            [&helper](int* error) {
-                HelperRequest request;
-                request.verb = HelperVerb::IcmpSocket;
-                const PrivilegedHelper::Reply reply = helper.Call(request);
-                *error = reply.code;
-                return reply.fd;
-            },
-            ownRepliesOnly);
+std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper) {
+    return [identifier, &helper] {
+        IcmpEchoChannel::Opened opened =
+            IcmpEchoChannel::Open(identifier, kEchoTimeoutMs, IcmpEchoChannel::Mode::DatagramOnly);
+        if (opened.failure != IcmpEchoChannel::Failure::Socket || (opened.error != EPERM && opened.error != EACCES)) {
+            return opened;
+        }
+        // Without a helper to ask, the datagram socket's refusal says what to change.
+        if (helper.GetState() != PrivilegedHelper::State::Running) {
+            return opened;
+        }
+        return HelperEchoChannel::Open(helper, identifier, kEchoTimeoutMs);
     };
 }
 
@@ -218,8 +217,8 @@ InstallWorker::Session::Step InstallWorker::Session::OpenChannel() {
         case IcmpEchoChannel::Failure::Socket:
             if (opened.error == EPERM || opened.error == EACCES) {
                 m_p.diagnostics.Print(Stream::Err,
-                                      "An ICMP socket needs camera-setup-helper with CAP_NET_RAW, or "
-                                      "net.ipv4.ping_group_range must include the user's group\n");
+                                      "Echo requests need net.ipv4.ping_group_range to include the "
+                                      "user's group, or camera-setup-helper with CAP_NET_RAW\n");
             }
             return Fatal("Initial WinSock Failed: %d\n", opened.error);
         case IcmpEchoChannel::Failure::ReceiveTimeout:
@@ -234,33 +233,29 @@ InstallWorker::Session::Step InstallWorker::Session::OpenChannel() {
     return std::nullopt;
 }
 
-// Is the new address free? Also finds the interface for the neighbour entry.
+// Is the new address free? Begins the installation with the helper on the interface that reaches the camera.
 InstallWorker::Session::Step InstallWorker::Session::CheckAddress() {
     const CameraRecord& target = m_worker.m_target;
     std::string error;
-    if (!m_p.neighbours.FlushDynamic(m_destination, error)) {
-        m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+    // The camera is reached where the new address lives; an address of another site through the interface that
+    // reaches the camera now (the helper routes it there for as long as the installation lasts).
+    std::optional<int> interface = m_p.assignment.InterfaceForSubnet(m_destination);
+    if (!interface && HasAddress(target.address)) {
+        interface = m_p.assignment.InterfaceForSubnet(target.address);
     }
-    // The entry goes where the new address lives; an address of another site is reached through the
-    // interface that reaches the camera now, with a host route for as long as the installation lasts.
-    std::optional<int> interface = m_p.neighbours.InterfaceForSubnet(m_destination);
     if (!interface) {
-        if (HasAddress(target.address)) {
-            interface = m_p.neighbours.InterfaceForSubnet(target.address);
-        }
-        if (!interface) {
-            interface = target.arrivalInterface;
-        }
-        if (!interface) {
-            m_p.diagnostics.Print(Stream::Err, "no interface reaches %s or the camera\n", m_dotted.c_str());
-            return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
-        }
-        if (!m_worker.m_made.AddHostRoute(m_p.neighbours, *interface, m_destination, error)) {
-            m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-            return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
-        }
+        interface = target.arrivalInterface;
     }
-    m_interface = *interface;
+    if (!interface) {
+        m_p.diagnostics.Print(Stream::Err, "no interface reaches %s or the camera\n", m_dotted.c_str());
+        return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
+    }
+    if (const int code = m_worker.m_made.Begin(m_p.assignment, *interface, m_destination, target.mac, error);
+        code != 0) {
+        m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+        return code == EADDRINUSE ? End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption)
+                                  : End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
+    }
 
     m_ui.SetStatusProgress(10);
     switch (Exchange(0, true)) {
@@ -270,6 +265,7 @@ InstallWorker::Session::Step InstallWorker::Session::CheckAddress() {
             m_p.diagnostics.Print(Stream::Err, "sendto timed out\n");
             return NetworkFailed();
         case Echo::Failed:
+        case Echo::Ended:
             return NetworkFailed();
         case Echo::Stopped:
             return Stopped();
@@ -277,7 +273,7 @@ InstallWorker::Session::Step InstallWorker::Session::CheckAddress() {
             break;
     }
     // A host that drops echo requests still answers ARP for its address.
-    if (const std::optional<NeighbourEntry> entry = m_p.neighbours.Lookup(m_destination);
+    if (const std::optional<NeighbourEntry> entry = m_p.assignment.Lookup(m_destination);
         entry && entry->mac && IsAnsweredState(entry->state) && entry->mac != target.mac) {
         m_p.diagnostics.Print(Stream::Err, "%s is held by %s\n", m_dotted.c_str(), entry->mac->Text().c_str());
         return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
@@ -293,11 +289,6 @@ InstallWorker::Session::Step InstallWorker::Session::CheckAddress() {
 // Gives the camera the new address: it takes whatever address an echo request to its MAC carries.
 InstallWorker::Session::Step InstallWorker::Session::Assign() {
     const CameraRecord& target = m_worker.m_target;
-    std::string error;
-    if (!m_worker.m_made.AddPermanent(m_p.neighbours, m_interface, m_destination, target.mac, error)) {
-        m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-        return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
-    }
     if (!Pause(1000)) {
         return Stopped();
     }
@@ -305,9 +296,12 @@ InstallWorker::Session::Step InstallWorker::Session::Assign() {
 
     bool answered = false;
     for (uint16_t sequence = 1; sequence <= kAssignAttempts && !answered; ++sequence) {
-        const Echo echo = Attempt(sequence);
+        const Echo echo = Attempt(sequence, true);
         if (echo == Echo::Failed) {
             return NetworkFailed();
+        }
+        if (echo == Echo::Ended) {
+            return End(InstallOutcome::AssignFailed, kInstallFailText, kErrorCaption);
         }
         if (echo == Echo::Stopped) {
             return Stopped();
@@ -326,8 +320,9 @@ InstallWorker::Session::Step InstallWorker::Session::Assign() {
 InstallWorker::Session::Step InstallWorker::Session::AwaitRestart() {
     bool wentDown = false;
     for (uint16_t sequence = 0; sequence < kRestartAttempts; ++sequence) {
-        switch (Attempt(sequence)) {
+        switch (Attempt(sequence, false)) {
             case Echo::Failed:
+            case Echo::Ended:
                 return NetworkFailed();
             case Echo::Stopped:
                 return Stopped();
@@ -346,9 +341,25 @@ InstallWorker::Session::Step InstallWorker::Session::AwaitRestart() {
     return End(InstallOutcome::RestartFailed, kInstallFailText, kErrorCaption);
 }
 
-InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence, bool anySequence) {
-    m_request->Prepare(sequence, m_p.clock.TickCountMs());
-    const EchoChannel::Result sent = m_channel->Send(m_destination, m_request->Bytes());
+std::optional<InstallWorker::Session::Echo> InstallWorker::Session::Send(bool toCamera) {
+    const std::span<const uint8_t> bytes = m_request->Bytes();
+    if (toCamera) {
+        // The reply must reach the channel: the identifier it listens for, spelt as the helper reads the wire.
+        const uint16_t identifier = HelperEchoChannel::WireIdentifier(m_channel->ReplyIdentifier());
+        const uint16_t sequence = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+        std::string error;
+        const int code = m_worker.m_made.SendAssignEcho(m_p.assignment, m_destination, identifier, sequence,
+                                                        bytes.subspan(EchoRequest::kHeaderSize), error);
+        if (code == ECANCELED) {
+            return Echo::Ended;
+        }
+        if (code != 0) {
+            m_p.diagnostics.Print(Stream::Err, "%s\nsendto failed: %d\n", error.c_str(), code);
+            return Echo::Failed;
+        }
+        return std::nullopt;
+    }
+    const EchoChannel::Result sent = m_channel->Send(m_destination, bytes);
     if (sent.status == EchoChannel::Status::TimedOut) {
         return Echo::SendTimedOut;
     }
@@ -358,6 +369,14 @@ InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence,
     }
     if (sent.bytes < EchoRequest::kSize) {
         m_p.diagnostics.Print(Stream::Out, "Wrote %d bytes\n", static_cast<int>(sent.bytes));
+    }
+    return std::nullopt;
+}
+
+InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence, bool anySequence, bool toCamera) {
+    m_request->Prepare(sequence, m_p.clock.TickCountMs());
+    if (const std::optional<Echo> ending = Send(toCamera)) {
+        return *ending;
     }
     const uint32_t start = m_p.clock.TickCountMs();
     for (uint32_t waited = 0; waited < static_cast<uint32_t>(kEchoTimeoutMs);
@@ -370,6 +389,10 @@ InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence,
         }
         if (received.status == EchoChannel::Status::Error) {
             m_p.diagnostics.Print(Stream::Err, "recvfrom failed: %d\n", received.error);
+            return Echo::Failed;
+        }
+        if (received.status == EchoChannel::Status::SendFailed) {
+            m_p.diagnostics.Print(Stream::Err, "sendto failed: %d\n", received.error);
             return Echo::Failed;
         }
         const std::optional<uint16_t> replied =
@@ -386,13 +409,13 @@ InstallWorker::Session::Echo InstallWorker::Session::Exchange(uint16_t sequence,
     return m_worker.m_stop.Requested() ? Echo::Stopped : Echo::TimedOut;
 }
 
-InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence) {
+InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence, bool toCamera) {
     if (!Pause(1000)) {
         return Echo::Stopped;
     }
     m_ui.SetStatusProgress(m_progress);
     m_progress += 10;
-    const Echo echo = Exchange(sequence, false);
+    const Echo echo = Exchange(sequence, false, toCamera);
     if (echo == Echo::TimedOut || echo == Echo::SendTimedOut) {
         m_p.diagnostics.Print(Stream::Out, "timed out\n");
     }

@@ -1,16 +1,16 @@
 #pragma once
 
-// One whole installation of one camera: Setup Wizard, address check, address assignment by a permanent
-// neighbour entry and echo requests, config.ini rewrite over FTP, restart wait. Runs on a thread of its own
+// One whole installation of one camera: Setup Wizard, address check, address assignment by echo requests sent
+// straight to the camera's MAC, config.ini rewrite over FTP, restart wait. Runs on a thread of its own
 // (an InstallSession); talks to the user only through InstallUi.
 //
 // Whoever holds the installation may ask it to stop (a StopSignal): its pauses, echo waits and FTP transfers end
 // early and it ends as Stopped, with the same cleanup and no message.
 //
-// Every ending removes what the installation made: the neighbour entry for the new address and the temporary
-// host route. config.ini is held in memory only. A send or receive error ends only the installation ("Install
-// Fail"). A fatal failure (the echo socket or its options) shows its message and then calls exitProcess(65535),
-// after that cleanup.
+// Every ending removes what the installation made: whatever the helper prepared for the new address (a route to
+// an address of another site). config.ini is held in memory only. A send or receive error ends only the installation
+// ("Install Fail"). A fatal failure (the echo socket or its options) shows its message and then calls
+// exitProcess(65535), after that cleanup.
 
 #include <cstdint>
 #include <functional>
@@ -18,19 +18,19 @@
 #include <optional>
 #include <string>
 
+#include "CameraAssignment.h"
 #include "Clock.h"
 #include "Diagnostics.h"
 #include "EchoChannel.h"
 #include "FileTransfer.h"
 #include "InstallUi.h"
-#include "NeighbourTable.h"
 #include "PrivilegedHelper.h"
 #include "StopSignal.h"
 
 enum class InstallOutcome {
     WizardCancelled,     // nothing was sent
     AddressInUse,        // another host answers for the new address (echo or ARP)
-    AssignFailed,        // the camera did not take the address (or the entry/route could not be made)
+    AssignFailed,        // the camera did not take the address (or the helper would not prepare for it)
     SettingsNotChanged,  // address taken, config.ini not rewritten
     SettingsIncomplete,  // address taken, an upload broke off and the original could not be put back
     RestartFailed,       // rewritten, but the camera did not come back
@@ -44,7 +44,7 @@ class InstallWorker {
   public:
     struct Platform {
         std::function<IcmpEchoChannel::Opened()> openEcho;
-        NeighbourTable& neighbours;
+        CameraAssignment& assignment;
         FileTransfer& transfer;
         Clock& clock;
         Diagnostics& diagnostics;
@@ -54,10 +54,8 @@ class InstallWorker {
     };
 
     // The real platform pieces of this process.
-    // The datagram socket first; a raw one from the helper when the user may not open that, filtered to this
-    // identifier's echo replies when ownRepliesOnly.
-    static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper,
-                                                                   bool ownRepliesOnly = false);
+    // An ICMP datagram socket; where the user may not open one, an echo channel of the helper's.
+    static std::function<IcmpEchoChannel::Opened()> RealEchoOpener(uint16_t identifier, PrivilegedHelper& helper);
     static uint16_t ProcessIdentifier();
 
     InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform);
@@ -66,8 +64,8 @@ class InstallWorker {
 
     InstallOutcome Run();
 
-    // Removes what the running installation has made so far: the neighbour entry and the host route; it adds
-    // nothing after that. Safe from another thread; every ending of Run does the same, and a second call finds
+    // Ends what the running installation has begun with the helper; nothing is begun or sent to the camera after
+    // that. Safe from another thread; every ending of Run does the same, and a second call finds
     // nothing left to do.
     void CleanUp();
 
@@ -79,21 +77,22 @@ class InstallWorker {
   private:
     class Session;
 
-    // What exists outside the process because of this installation. Additions and the cleanup take turns under one
-    // lock, and after the cleanup nothing more is added, so a cleanup from another thread never misses an addition.
+    // What exists outside the process because of this installation. The beginning, the echo requests to the
+    // camera and the cleanup take turns under one lock, and after the cleanup nothing more is begun or sent, so a
+    // cleanup from another thread never misses a beginning.
     class Made {
       public:
-        bool AddHostRoute(NeighbourTable& table, int interface, uint32_t address, std::string& error);
-        bool AddPermanent(NeighbourTable& table, int interface, uint32_t address, const MacAddress& mac,
-                          std::string& error);
-        void CleanUp(NeighbourTable& table, Diagnostics& diagnostics);
+        // 0 or the errno; ECANCELED once cleaned up.
+        int Begin(CameraAssignment& assignment, int interface, uint32_t address, const MacAddress& mac,
+                  std::string& error);
+        int SendAssignEcho(CameraAssignment& assignment, uint32_t address, uint16_t identifier, uint16_t sequence,
+                           std::span<const uint8_t> payload, std::string& error);
+        void CleanUp(CameraAssignment& assignment, Diagnostics& diagnostics);
 
       private:
         std::mutex m_mutex;
         bool m_cleanedUp = false;
-        std::optional<uint32_t> m_neighbour;  // an entry for this address may exist
-        std::optional<int> m_routeInterface;  // a host route to m_routeAddress on this interface
-        uint32_t m_routeAddress = 0;
+        std::optional<uint32_t> m_begun;  // the helper may hold this address as being installed
     };
 
     CameraRecord m_target;  // the camera as the list showed it when the user pressed Install

@@ -5,9 +5,7 @@
 #include <utility>
 
 RealInstallPlatform::RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName)
-    : RealInstallPlatform(diagnostics, helper, std::move(remoteFileName), InstallWorker::ProcessIdentifier()) {
-    m_ownRepliesOnly = false;
-}
+    : RealInstallPlatform(diagnostics, helper, std::move(remoteFileName), InstallWorker::ProcessIdentifier()) {}
 
 RealInstallPlatform::RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName,
                                          uint16_t identifier)
@@ -15,12 +13,11 @@ RealInstallPlatform::RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHel
       m_remoteFileName(std::move(remoteFileName)),
       m_helper(helper),
       m_identifier(identifier),
-      m_ownRepliesOnly(true),
-      m_neighbours(helper) {}
+      m_assignment(helper) {}
 
 InstallWorker::Platform RealInstallPlatform::Platform() {
-    return {InstallWorker::RealEchoOpener(m_identifier, m_helper, m_ownRepliesOnly),
-            m_neighbours,
+    return {InstallWorker::RealEchoOpener(m_identifier, m_helper),
+            m_assignment,
             m_transfer,
             m_clock,
             m_diagnostics,

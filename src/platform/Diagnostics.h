@@ -8,7 +8,7 @@
 // Where the network code's diagnostic lines go. Nothing reads them; they exist for whoever watches a terminal.
 // Lines are printf-formatted by the caller and keep their own "\n".
 class Diagnostics {
-public:
+  public:
     enum class Stream { Out, Err };
 
     virtual ~Diagnostics() = default;
@@ -20,18 +20,18 @@ public:
 // The process's standard streams. The GUI keeps each line on the stream it names; the headless commands
 // reserve stdout for their results and pass everything to stderr. Safe to call from any thread.
 class StdDiagnostics : public Diagnostics {
-public:
+  public:
     explicit StdDiagnostics(bool everythingToStderr = false) : m_everythingToStderr(everythingToStderr) {}
     void Write(Stream stream, std::string_view text) override;
 
-private:
+  private:
     bool m_everythingToStderr;
     std::mutex m_mutex;
 };
 
 // Keeps every line, for tests and for callers that want to show them later. Safe to call from any thread.
 class RecordingDiagnostics : public Diagnostics {
-public:
+  public:
     struct Line {
         Stream stream;
         std::string text;
@@ -43,7 +43,7 @@ public:
     std::string Text(Stream stream) const;
     void Clear();
 
-private:
+  private:
     mutable std::mutex m_mutex;
     std::vector<Line> m_lines;
 };

@@ -1,7 +1,6 @@
 #include "EchoChannel.h"
 
 #include <arpa/inet.h>
-#include <linux/filter.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -75,64 +74,11 @@ IcmpEchoChannel::Opened IcmpEchoChannel::Open(uint16_t identifier, int timeoutMs
         }
         if (fd < 0) {
             opened.failure = Failure::Socket;
-            opened.error = rawError;
+            opened.error = mode == Mode::DatagramOnly ? errno : rawError;
             return opened;
         }
     }
     return Finish(fd, raw, replyIdentifier, timeoutMs);
-}
-
-IcmpEchoChannel::Opened IcmpEchoChannel::OpenDatagramThenRaw(uint16_t identifier, int timeoutMs,
-                                                             const std::function<int(int* error)>& openRaw,
-                                                             bool ownRepliesOnly) {
-    uint16_t replyIdentifier = identifier;
-    int fd = OpenDatagram(identifier, replyIdentifier);
-    if (fd >= 0) {
-        return Finish(fd, false, replyIdentifier, timeoutMs);
-    }
-    const int datagramError = errno;
-    Opened opened;
-    if (datagramError != EPERM && datagramError != EACCES) {
-        opened.failure = Failure::Socket;
-        opened.error = datagramError;
-        return opened;
-    }
-    int rawError = 0;
-    fd = openRaw(&rawError);
-    if (fd < 0) {
-        opened.failure = Failure::Socket;
-        opened.error = rawError;
-        return opened;
-    }
-    if (ownRepliesOnly) {
-        // Without the filter the worker still drops the others' replies, one diagnostic line each.
-        PassOnlyEchoReplies(fd, identifier);
-    }
-    return Finish(fd, true, identifier, timeoutMs);
-}
-
-bool IcmpEchoChannel::PassOnlyEchoReplies(int fd, uint16_t identifier) {
-    // A raw ICMP socket's filter sees the packet from its IP header on. The identifier is written
-    // little-endian; BPF loads halfwords in network order, hence the swapped bytes.
-    const uint32_t wire = static_cast<uint32_t>(((identifier & 0xFF) << 8) | (identifier >> 8));
-    sock_filter code[] = {
-        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),        // X = IP header length
-        BPF_STMT(BPF_LD | BPF_B | BPF_IND, 0),         // ICMP type
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 0, 3),  // echo reply?
-        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 4),         // identifier
-        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, wire, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, 0xFFFFFFFFu),
-        BPF_STMT(BPF_RET | BPF_K, 0),
-    };
-    const sock_fprog program{static_cast<unsigned short>(sizeof code / sizeof code[0]), code};
-    if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0) {
-        return false;
-    }
-    // What arrived before the filter is nobody's answer yet: nothing has been sent.
-    uint8_t discard[1];
-    while (recv(fd, discard, sizeof discard, MSG_DONTWAIT) >= 0) {
-    }
-    return true;
 }
 
 IcmpEchoChannel::Opened IcmpEchoChannel::Finish(int fd, bool raw, uint16_t replyIdentifier, int timeoutMs) {

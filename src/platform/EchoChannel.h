@@ -2,7 +2,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <span>
 
@@ -11,7 +10,8 @@
 // One ICMP endpoint for echo requests and whatever ICMP comes back. Addresses are IPv4 in host order.
 class EchoChannel {
   public:
-    enum class Status { Ok, TimedOut, Error };
+    // SendFailed: a Receive learns that an earlier request could not be sent (a channel that sends later).
+    enum class Status { Ok, TimedOut, Error, SendFailed };
     struct Result {
         Status status = Status::Ok;
         int error = 0;     // errno when status is Error
@@ -35,8 +35,8 @@ class EchoChannel {
     virtual void InterruptOn(const StopSignal&) {}
 };
 
-// The real thing: a raw ICMP socket, or where the process may not open one, an unprivileged ICMP datagram
-// socket (allowed by net.ipv4.ping_group_range). Both time-outs are set on the socket.
+// The real thing: an unprivileged ICMP datagram socket (allowed by net.ipv4.ping_group_range), or for a
+// privileged process, a raw ICMP socket. Both time-outs are set on the socket.
 class IcmpEchoChannel : public EchoChannel {
   public:
     enum class Failure { None, Socket, ReceiveTimeout, SendTimeout };
@@ -49,17 +49,8 @@ class IcmpEchoChannel : public EchoChannel {
     enum class Mode { RawThenDatagram, RawOnly, DatagramOnly };
 
     // identifier: the value the requests will carry (little-endian at offset 4). The datagram socket is tried
-    // when the raw one is refused for want of privilege.
+    // when the raw one is refused for want of privilege; a failure is the errno of the last socket tried.
     static Opened Open(uint16_t identifier, int timeoutMs, Mode mode = Mode::RawThenDatagram);
-    // The unprivileged datagram socket first; only when that is refused, a raw socket from openRaw, which
-    // returns the descriptor (ownership passes) or -1 with its errno in *error. ownRepliesOnly: a raw socket gets
-    // a socket filter that passes only echo replies carrying `identifier`, so that many installations at once
-    // do not each see every other's replies (a datagram socket gets only its own anyway).
-    static Opened OpenDatagramThenRaw(uint16_t identifier, int timeoutMs, const std::function<int(int* error)>& openRaw,
-                                      bool ownRepliesOnly = false);
-    // On a raw socket: from now on the kernel hands over only echo replies with this identifier. False when the
-    // filter could not be attached (the socket then goes on receiving everything).
-    static bool PassOnlyEchoReplies(int fd, uint16_t identifier);
     ~IcmpEchoChannel() override;
     IcmpEchoChannel(const IcmpEchoChannel&) = delete;
     IcmpEchoChannel& operator=(const IcmpEchoChannel&) = delete;

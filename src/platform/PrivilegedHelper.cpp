@@ -18,7 +18,7 @@
 namespace {
 
 constexpr std::string_view kLibexec = "libexec/camera-setup/";
-// Room for a few descriptors: more than the one expected are received only to be closed.
+// Room for a few descriptors: the helper never sends one, and any that come are received only to be closed.
 constexpr size_t kMaxDescriptors = 4;
 
 std::string OwnDirectory() {
@@ -60,21 +60,8 @@ std::vector<int> PassedDescriptors(msghdr& message) {
     return fds;
 }
 
-// The caller's reply; keeps the one descriptor a successful socket verb brings and closes any other.
-PrivilegedHelper::Reply ResultOf(const HelperReply& reply, HelperVerb verb, const std::vector<int>& fds) {
-    PrivilegedHelper::Reply result{reply.code, reply.text, -1};
-    const bool wantsFd = verb == HelperVerb::DhcpSocket || verb == HelperVerb::IcmpSocket;
-    if (wantsFd && reply.code == 0 && fds.size() == 1) {
-        result.fd = fds.front();
-    } else {
-        CloseAll(fds);
-        if (wantsFd && reply.code == 0) {
-            result.code = EPROTO;
-            result.text = "camera-setup-helper sent no descriptor";
-        }
-    }
-    return result;
-}
+// The helper's end of a relay or echo channel: room for a storm's worth of records before it has to wait.
+constexpr int kChannelBufferBytes = 1 << 20;
 
 }  // namespace
 
@@ -164,7 +151,7 @@ PrivilegedHelper::State PrivilegedHelper::Start(const std::string& path) {
     m_state = State::Running;
     HelperRequest hello;
     hello.verb = HelperVerb::Hello;
-    const Reply reply = CallLocked(hello, kCallTimeoutMs);
+    const Reply reply = CallLocked(hello, -1, kCallTimeoutMs);
     const std::optional<HelperHello> parsed = reply.code == 0 ? ParseHelperHello(reply.text) : std::nullopt;
     if (!parsed) {
         m_startError = reply.code != 0 ? reply.code : EPROTO;
@@ -206,10 +193,8 @@ std::string PrivilegedHelper::Shortfall() const {
         }
     };
     missing(m_hello.netBindService, "CAP_NET_BIND_SERVICE", "finding cameras by their DHCP requests");
-    missing(m_hello.netRaw, "CAP_NET_RAW",
-            "the echo requests of an installation (unless net.ipv4.ping_group_range "
-            "lets this user send them)");
-    missing(m_hello.netAdmin, "CAP_NET_ADMIN", "installing (neighbour entries and routes)");
+    missing(m_hello.netRaw, "CAP_NET_RAW", "installing (the ARP probe and the echo requests to the camera)");
+    missing(m_hello.netAdmin, "CAP_NET_ADMIN", "installing (the way to the camera's new address)");
     if (lacks.empty()) {
         return {};
     }
@@ -220,20 +205,44 @@ std::string PrivilegedHelper::Shortfall() const {
 PrivilegedHelper::Reply PrivilegedHelper::NotRunning() const {
     switch (m_state) {
         case State::Missing:
-            return {ENOENT, "camera-setup-helper was not found", -1};
+            return {ENOENT, "camera-setup-helper was not found"};
         case State::NotExecutable:
-            return {EACCES, "this user may not run " + m_path, -1};
+            return {EACCES, "this user may not run " + m_path};
         default:
-            return {EPIPE, "camera-setup-helper is not running", -1};
+            return {EPIPE, "camera-setup-helper is not running"};
     }
 }
 
 PrivilegedHelper::Reply PrivilegedHelper::Call(HelperRequest request, int timeoutMs) {
     std::lock_guard lock(m_mutex);
-    return CallLocked(request, timeoutMs);
+    return CallLocked(request, -1, timeoutMs);
 }
 
-PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int timeoutMs) {
+PrivilegedHelper::Reply PrivilegedHelper::CallWith(HelperRequest request, int fd, int timeoutMs) {
+    std::lock_guard lock(m_mutex);
+    return CallLocked(request, fd, timeoutMs);
+}
+
+PrivilegedHelper::Reply PrivilegedHelper::OpenChannel(HelperRequest request, int* fd) {
+    *fd = -1;
+    int pair[2];
+    if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
+        return {errno, std::string("socketpair: ") + std::strerror(errno)};
+    }
+    // Best effort: beyond net.core.wmem_max only the helper itself may raise it.
+    const int bytes = kChannelBufferBytes;
+    setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
+    const Reply reply = CallWith(std::move(request), pair[1]);
+    close(pair[1]);
+    if (reply.code != 0) {
+        close(pair[0]);
+        return reply;
+    }
+    *fd = pair[0];
+    return reply;
+}
+
+PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int attachedFd, int timeoutMs) {
     const int fd = m_fd;
     if (m_state != State::Running || fd < 0) {
         return NotRunning();
@@ -242,9 +251,23 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
     if (m_nextToken == 0) {
         m_nextToken = 1;
     }
-    const std::string packet = FormatHelperRequest(request);
-    if (send(fd, packet.data(), packet.size(), MSG_NOSIGNAL) < 0) {
-        return {errno == EPIPE || errno == ECONNRESET ? EPIPE : errno, "camera-setup-helper has ended", -1};
+    std::string packet = FormatHelperRequest(request);
+    iovec outgoing{packet.data(), packet.size()};
+    msghdr sent{};
+    sent.msg_iov = &outgoing;
+    sent.msg_iovlen = 1;
+    alignas(cmsghdr) uint8_t attached[CMSG_SPACE(sizeof(int))] = {};
+    if (attachedFd >= 0) {
+        sent.msg_control = attached;
+        sent.msg_controllen = sizeof attached;
+        cmsghdr* header = CMSG_FIRSTHDR(&sent);
+        header->cmsg_level = SOL_SOCKET;
+        header->cmsg_type = SCM_RIGHTS;
+        header->cmsg_len = CMSG_LEN(sizeof(int));
+        std::memcpy(CMSG_DATA(header), &attachedFd, sizeof attachedFd);
+    }
+    if (sendmsg(fd, &sent, MSG_NOSIGNAL) < 0) {
+        return {errno == EPIPE || errno == ECONNRESET ? EPIPE : errno, "camera-setup-helper has ended"};
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
@@ -256,7 +279,7 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
             continue;
         }
         if (ready <= 0) {
-            return {ETIMEDOUT, "camera-setup-helper did not answer", -1};
+            return {ETIMEDOUT, "camera-setup-helper did not answer"};
         }
         uint8_t bytes[kHelperMaxReply + 1];
         alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int) * kMaxDescriptors)];
@@ -270,24 +293,24 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
         if (received < 0 && errno == EINTR) {
             continue;
         }
-        const std::vector<int> fds = received > 0 ? PassedDescriptors(message) : std::vector<int>{};
         if (received <= 0) {
+            return {EPIPE, "camera-setup-helper has ended"};
+        }
+        if (const std::vector<int> fds = PassedDescriptors(message); !fds.empty()) {
             CloseAll(fds);
-            return {EPIPE, "camera-setup-helper has ended", -1};
+            return {EPROTO, "camera-setup-helper sent a descriptor"};
         }
         const std::optional<HelperReply> reply =
             (message.msg_flags & MSG_TRUNC) != 0
                 ? std::nullopt
                 : ParseHelperReply(std::span<const uint8_t>(bytes, static_cast<size_t>(received)));
         if (!reply) {
-            CloseAll(fds);
-            return {EPROTO, "camera-setup-helper sent a reply that is not one", -1};
+            return {EPROTO, "camera-setup-helper sent a reply that is not one"};
         }
         if (reply->token != request.token) {
-            CloseAll(fds);  // the late reply to a call that timed out
-            continue;
+            continue;  // the late reply to a call that timed out
         }
-        return ResultOf(*reply, request.verb, fds);
+        return {reply->code, reply->text};
     }
 }
 

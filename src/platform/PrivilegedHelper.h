@@ -10,10 +10,11 @@
 
 #include "HelperProtocol.h"
 
-// The program's side of camera-setup-helper, the small separate process that holds the capabilities: it binds
-// the DHCP ports, opens a raw ICMP socket and changes the neighbour table and routes after its own checks, and
-// removes what it added once its socket closes, however this process ends. One object per process, started
-// once; calls are safe from any thread and are answered in order.
+// The program's side of camera-setup-helper, the small separate process that holds the capabilities: it relays
+// what arrives on the DHCP ports and the camera's ARP packets, sends echo requests on the program's behalf, and
+// prepares the way to a camera being installed after its own checks; it removes what it added once its socket
+// closes, however this process ends. Descriptors only ever go to the helper, never come back. One object per
+// process, started once; calls are safe from any thread and are answered in order.
 class PrivilegedHelper {
   public:
     enum class State { NotStarted, Missing, NotExecutable, Failed, Running };
@@ -21,7 +22,6 @@ class PrivilegedHelper {
     struct Reply {
         int code = 0;      // 0 or a positive errno value
         std::string text;  // the helper's result or reason, or why it could not be asked
-        int fd = -1;       // the descriptor that came with a successful socket request; the caller owns it
     };
 
     PrivilegedHelper() = default;
@@ -47,6 +47,11 @@ class PrivilegedHelper {
     // answers ENOENT (missing), EACCES (not executable) or EPIPE (ended); one that is silent for `timeoutMs`,
     // ETIMEDOUT.
     Reply Call(HelperRequest request, int timeoutMs = kCallTimeoutMs);
+    // The same with `fd` attached (SCM_RIGHTS); the helper gets its own copy, the caller keeps `fd`.
+    Reply CallWith(HelperRequest request, int fd, int timeoutMs = kCallTimeoutMs);
+    // Creates a SOCK_SEQPACKET pair and hands one end over with the request. On success *fd is the other end
+    // (close-on-exec, the caller owns it); otherwise *fd is -1.
+    Reply OpenChannel(HelperRequest request, int* fd);
 
     // For an ending process (any thread, even while another thread waits for a reply): closes the connection
     // and gives the helper up to `waitMs` to remove what it added and exit.
@@ -55,7 +60,7 @@ class PrivilegedHelper {
     static constexpr int kCallTimeoutMs = 5000;
 
   private:
-    Reply CallLocked(HelperRequest request, int timeoutMs);
+    Reply CallLocked(HelperRequest request, int attachedFd, int timeoutMs);
     Reply NotRunning() const;
     void Reap(int waitMs);
 

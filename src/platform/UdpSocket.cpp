@@ -1,7 +1,6 @@
 #include "UdpSocket.h"
 
 #include <arpa/inet.h>
-#include <fcntl.h>
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
@@ -31,21 +30,6 @@ std::unique_ptr<UdpSocket> UdpSocket::Create(int* error) {
         if (error) {
             *error = errno;
         }
-        return nullptr;
-    }
-    if (error) {
-        *error = 0;
-    }
-    return std::unique_ptr<UdpSocket>(new UdpSocket(fd));
-}
-
-std::unique_ptr<UdpSocket> UdpSocket::Adopt(int fd, int* error) {
-    const int flags = ::fcntl(fd, F_GETFL);
-    if (flags < 0 || ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) != 0 || ::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
-        if (error) {
-            *error = errno;
-        }
-        ::close(fd);
         return nullptr;
     }
     if (error) {

@@ -6,29 +6,20 @@
 #include <optional>
 #include <span>
 
+#include "DatagramSource.h"
+
 // An IPv4 UDP socket over the POSIX API. Addresses are 32-bit host order (first octet most significant),
 // ports host order. Functions that can fail return 0 or the errno value of the failure. The socket is
 // non-blocking: a send or receive that cannot proceed at once fails with EAGAIN.
-class UdpSocket {
+class UdpSocket : public DatagramSource {
   public:
-    struct Datagram {
-        size_t length = 0;             // bytes copied into the caller's buffer (excess is discarded)
-        bool truncated = false;        // the datagram was longer than the buffer (MSG_TRUNC)
-        uint32_t sourceAddress = 0;    // host order
-        uint16_t sourcePort = 0;       // host order
-        std::optional<int> interface;  // arrival interface index, when packet info is enabled
-    };
-
     // Creates the socket; returns the socket or nothing with the errno in *error.
     static std::unique_ptr<UdpSocket> Create(int* error);
-    // Takes over a datagram socket opened elsewhere (the helper's bound DHCP sockets) and makes it
-    // non-blocking; on failure the descriptor is closed and the errno is in *error.
-    static std::unique_ptr<UdpSocket> Adopt(int fd, int* error);
-    ~UdpSocket();
+    ~UdpSocket() override;
     UdpSocket(const UdpSocket&) = delete;
     UdpSocket& operator=(const UdpSocket&) = delete;
 
-    int Fd() const { return m_fd; }
+    int Fd() const override { return m_fd; }
 
     int SetBroadcast();
     // SO_REUSEADDR only: SO_REUSEPORT would share unicast datagrams with another owner of the port.
@@ -41,8 +32,8 @@ class UdpSocket {
     // The bound port (useful after binding port 0); 0 when unknown.
     uint16_t LocalPort() const;
 
-    // Fails with EAGAIN when nothing is waiting.
-    int Receive(std::span<uint8_t> buffer, Datagram* datagram);
+    // Fails with EAGAIN when nothing is waiting. The interface is known when packet info is enabled.
+    int Receive(std::span<uint8_t> buffer, Datagram* datagram) override;
     // `interface`, when given, sends out of that interface with `sourceAddress` as the source (IP_PKTINFO);
     // this also reaches 255.255.255.255 on an interface that no route points to.
     int SendTo(std::span<const uint8_t> data, uint32_t address, uint16_t port, std::optional<int> interface = {},

@@ -26,12 +26,13 @@ inline CameraDiscovery::Environment LoopbackEnvironment() {
     environment.openDhcpSocket = [](uint16_t) {
         CameraDiscovery::SocketOpenResult result;
         int error = 0;
-        result.socket = UdpSocket::Create(&error);
-        if (!result.socket || (error = result.socket->Bind(0x7F000001u, 0)) != 0) {
-            result.socket.reset();
+        std::unique_ptr<UdpSocket> socket = UdpSocket::Create(&error);
+        if (!socket || (error = socket->Bind(0x7F000001u, 0)) != 0) {
             result.failure = CameraDiscovery::SocketOpenResult::Failure::Bind;
             result.error = error;
+            return result;
         }
+        result.socket = std::move(socket);
         return result;
     };
     environment.xrm.localPort = 0;

@@ -208,8 +208,7 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
             EXPECT_EQ(record->attempts, c.expected[i].attempts);
             EXPECT_EQ(record->reason, c.expected[i].reason);
             // Nothing is left behind, and nobody ends the process.
-            EXPECT_TRUE(fakes[i]->neighbours.m_entries.empty());
-            EXPECT_TRUE(fakes[i]->neighbours.m_routes.empty());
+            EXPECT_TRUE(fakes[i]->assignment.m_begun.empty());
             EXPECT_TRUE(fakes[i]->exitCodes.empty());
             if (c.expected[i].attempts == 0) {
                 EXPECT_TRUE(fakes[i]->log.events.empty());

@@ -126,7 +126,7 @@ struct Fakes : InstallPlatformSource {
                     }
                     return opened;
                 },
-                neighbours,
+                assignment,
                 transfer,
                 clock,
                 diagnostics,
@@ -140,7 +140,7 @@ struct Fakes : InstallPlatformSource {
     Gate* gate;
     Log log;
     FakeClock clock{log};
-    FakeNeighbours neighbours{log};
+    FakeAssignment assignment{log};
     FakeTransfer transfer{log};
     RecordingDiagnostics diagnostics;
     std::vector<int> waits;
@@ -154,7 +154,7 @@ struct Borrowed : InstallPlatformSource {
     InstallWorker::Platform Platform() override {
         InstallWorker::Platform p = fakes.Platform();
         return {std::move(p.openEcho),
-                p.neighbours,
+                p.assignment,
                 p.transfer,
                 p.clock,
                 lines != nullptr ? *lines : p.diagnostics,

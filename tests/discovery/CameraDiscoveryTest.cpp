@@ -35,11 +35,12 @@ class CameraDiscoveryTest : public testing::Test {
         environment.openDhcpSocket = [this](uint16_t port) {
             CameraDiscovery::SocketOpenResult result;
             int error = 0;
-            result.socket = UdpSocket::Create(&error);
-            result.socket->EnablePacketInfo();
-            result.socket->SetReceiveBuffer(CameraDiscovery::kReceiveBufferBytes);
-            EXPECT_EQ(result.socket->Bind(kLoopback, 0), 0);
-            ports[port] = result.socket->LocalPort();
+            std::unique_ptr<UdpSocket> socket = UdpSocket::Create(&error);
+            socket->EnablePacketInfo();
+            socket->SetReceiveBuffer(CameraDiscovery::kReceiveBufferBytes);
+            EXPECT_EQ(socket->Bind(kLoopback, 0), 0);
+            ports[port] = socket->LocalPort();
+            result.socket = std::move(socket);
             return result;
         };
         environment.xrm.localPort = 0;

@@ -4,6 +4,7 @@
 // One set per installation: they are not shared between threads.
 
 #include <algorithm>
+#include <cerrno>
 #include <deque>
 #include <functional>
 #include <map>
@@ -27,6 +28,10 @@ constexpr uint16_t kKernelIdentifier = 0x4321;  // what a datagram socket puts o
 struct Log {
     std::vector<std::string> events;
     std::function<void(const std::string&)> onEvent;  // a test's hook, run as each event happens
+    // The last echo request on the wire, whichever way it went; the fake camera answers it.
+    std::vector<uint8_t> request;
+    uint32_t destination = 0;
+    bool toCamera = false;  // sent by the helper straight to the camera: its identifier is as asked for
     void Add(std::string event) {
         events.push_back(std::move(event));
         if (onEvent) {
@@ -69,6 +74,7 @@ struct Step {
         Silence,
         Fail,
         SendFail,
+        SendFailReported,  // the channel learns of a failed send while it waits (the helper's channel)
         SendTimeout,
         OtherSender,
         OtherIdentifier,
@@ -85,8 +91,9 @@ class FakeChannel : public EchoChannel {
         : m_log(log), m_script(std::move(script)), m_clock(clock), m_datagram(datagram), m_waits(waits) {}
     Result Send(uint32_t destination, std::span<const uint8_t> message) override {
         m_log.Add("send " + DottedAddress(destination) + " seq " + std::to_string(message[6] | (message[7] << 8)));
-        m_lastRequest.assign(message.begin(), message.end());
-        m_lastDestination = destination;
+        m_log.request.assign(message.begin(), message.end());
+        m_log.destination = destination;
+        m_log.toCamera = false;
         if (!m_script.empty() && m_script.front().kind == Step::SendFail) {
             m_script.pop_front();
             return {Status::Error, 101, 0};
@@ -107,7 +114,14 @@ class FakeChannel : public EchoChannel {
         if (step.kind == Step::Fail) {
             return {Status::Error, 104, 0};
         }
-        if (step.kind == Step::Silence || step.kind == Step::SendFail || step.kind == Step::SendTimeout) {
+        if (step.kind == Step::SendFailReported) {
+            return {Status::SendFailed, 101, 0};
+        }
+        // A reply with another identifier never reaches this socket or channel.
+        const uint16_t identifier = ReplyIdentifier();
+        const bool delivered =
+            !m_log.toCamera || (m_log.request[4] == (identifier & 0xFF) && m_log.request[5] == (identifier >> 8));
+        if (step.kind == Step::Silence || step.kind == Step::SendFail || step.kind == Step::SendTimeout || !delivered) {
             m_clock.m_now += static_cast<uint32_t>(timeoutMs);
             return {Status::TimedOut, 11, 0};
         }
@@ -116,11 +130,10 @@ class FakeChannel : public EchoChannel {
         const size_t header = m_datagram ? 0 : 20;
         std::vector<uint8_t> packet(header + EchoRequest::kSize, 0);
         packet[0] = m_datagram ? 0 : 0x45;  // type 0, or the IP header's version and length
-        std::copy(m_lastRequest.begin() + 1, m_lastRequest.end(), packet.begin() + static_cast<long>(header) + 1);
-        const uint16_t identifier = ReplyIdentifier();
+        std::copy(m_log.request.begin() + 1, m_log.request.end(), packet.begin() + static_cast<long>(header) + 1);
         packet[header + 4] = static_cast<uint8_t>(identifier & 0xFF);
         packet[header + 5] = static_cast<uint8_t>(identifier >> 8);
-        sender = m_lastDestination;
+        sender = m_log.destination;
         switch (step.kind) {
             case Step::OtherSender:
                 sender = kCameraAddress;
@@ -159,61 +172,67 @@ class FakeChannel : public EchoChannel {
     FakeClock& m_clock;
     bool m_datagram;
     std::vector<int>& m_waits;
-    std::vector<uint8_t> m_lastRequest;
-    uint32_t m_lastDestination = 0;
 };
 
-class FakeNeighbours : public NeighbourTable {
+// The helper's side of the assignment: an address must be begun before echo requests go to its camera.
+class FakeAssignment : public CameraAssignment {
   public:
-    explicit FakeNeighbours(Log& log) : m_log(log) {}
+    explicit FakeAssignment(Log& log) : m_log(log) {}
     std::optional<int> InterfaceForSubnet(uint32_t address) override {
         if ((address & 0xFFFFFF00u) == 0xC0A80A00u) {
             return kLanInterface;
         }
         return std::nullopt;
     }
-    bool AddPermanent(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) override {
-        m_log.Add("neigh add " + std::to_string(interfaceIndex) + " " + DottedAddress(address) + " " +
-                  std::to_string(mac.Octets()[5]));
-        if (m_failAdd) {
-            error = "refused";
-            return false;
-        }
-        m_entries[address] = interfaceIndex;
-        return true;
-    }
-    bool Remove(uint32_t address, std::string&) override {
-        m_log.Add("neigh del " + DottedAddress(address));
-        m_entries.erase(address);
-        return true;
-    }
-    bool FlushDynamic(uint32_t address, std::string&) override {
-        m_log.Add("neigh flush " + DottedAddress(address));
-        return true;
-    }
-    bool AddHostRoute(int interfaceIndex, uint32_t address, std::string& error) override {
-        m_log.Add("route add " + std::to_string(interfaceIndex) + " " + DottedAddress(address));
-        if (m_failRoute) {
-            error = "refused";
-            return false;
-        }
-        m_routes[address] = interfaceIndex;
-        return true;
-    }
-    bool RemoveHostRoute(int interfaceIndex, uint32_t address, std::string&) override {
-        m_log.Add("route del " + std::to_string(interfaceIndex) + " " + DottedAddress(address));
-        m_routes.erase(address);
-        return true;
-    }
     std::optional<NeighbourEntry> Lookup(uint32_t address) override {
         m_log.Add("neigh get " + DottedAddress(address));
         return m_kernelEntry;
     }
+    int Begin(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) override {
+        m_log.Add("install begin " + std::to_string(interfaceIndex) + " " + DottedAddress(address) + " " +
+                  std::to_string(mac.Octets()[5]));
+        if (m_beginRefusal != 0) {
+            error = "refused";
+            return m_beginRefusal;
+        }
+        m_begun[address] = interfaceIndex;
+        return 0;
+    }
+    int SendAssignEcho(uint32_t address, uint16_t identifier, uint16_t sequence, std::span<const uint8_t> payload,
+                       std::string& error) override {
+        // The helper's frame: type 8, code 0, then identifier and sequence as given, in network order.
+        // Sized first: GCC 12 misreads an insert of a span at the end of a small vector (-Warray-bounds).
+        std::vector<uint8_t> message(8 + payload.size());
+        message[0] = 8;
+        message[4] = static_cast<uint8_t>(identifier >> 8);
+        message[5] = static_cast<uint8_t>(identifier & 0xFF);
+        message[6] = static_cast<uint8_t>(sequence >> 8);
+        message[7] = static_cast<uint8_t>(sequence & 0xFF);
+        std::copy(payload.begin(), payload.end(), message.begin() + 8);
+        m_log.Add("send " + DottedAddress(address) + " seq " + std::to_string(message[6] | (message[7] << 8)) +
+                  " to the camera");
+        if (!m_begun.contains(address)) {
+            error = "not begun";
+            return ENOENT;
+        }
+        if (m_echoRefusal != 0) {
+            error = "refused";
+            return m_echoRefusal;
+        }
+        m_log.request = std::move(message);
+        m_log.destination = address;
+        m_log.toCamera = true;
+        return 0;
+    }
+    bool End(uint32_t address, std::string&) override {
+        m_log.Add("install end " + DottedAddress(address));
+        m_begun.erase(address);
+        return true;
+    }
     std::optional<NeighbourEntry> m_kernelEntry;
-    std::map<uint32_t, int> m_entries;
-    std::map<uint32_t, int> m_routes;
-    bool m_failAdd = false;
-    bool m_failRoute = false;
+    std::map<uint32_t, int> m_begun;
+    int m_beginRefusal = 0;
+    int m_echoRefusal = 0;
 
   private:
     Log& m_log;

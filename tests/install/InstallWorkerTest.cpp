@@ -54,8 +54,7 @@ class InstallWorkerTest : public testing::Test {
 
     void TearDown() override {
         // No ending leaves anything behind.
-        EXPECT_TRUE(m_neighbours.m_entries.empty());
-        EXPECT_TRUE(m_neighbours.m_routes.empty());
+        EXPECT_TRUE(m_assignment.m_begun.empty());
         DIR* dir = opendir(m_tmp.c_str());
         ASSERT_NE(dir, nullptr);
         int entries = 0;
@@ -86,7 +85,7 @@ class InstallWorkerTest : public testing::Test {
                                              }
                                              return opened;
                                          },
-                                         m_neighbours,
+                                         m_assignment,
                                          m_transfer,
                                          m_clock,
                                          m_diagnostics,
@@ -120,7 +119,7 @@ class InstallWorkerTest : public testing::Test {
 
     Log m_log;
     FakeClock m_clock{m_log};
-    FakeNeighbours m_neighbours{m_log};
+    FakeAssignment m_assignment{m_log};
     FakeTransfer m_transfer{m_log};
     FakeUi m_ui{m_log};
     RecordingDiagnostics m_diagnostics;
@@ -141,18 +140,18 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
     script.push_back({Step::Silence});  // restarting
     script.push_back({Step::Answer});   // back
     EXPECT_EQ(Run(script), InstallOutcome::Installed);
-    EXPECT_THAT(m_log.events,
-                ElementsAre("wizard", "sleep 300", "echo open", "status open", "neigh flush 192.168.10.100",
-                            "progress 10", "send 192.168.10.100 seq 0", "neigh get 192.168.10.100", "sleep 10",
-                            "text This IP is valid.\nSetting and waiting for response from server.", "progress 20",
-                            "neigh add 4 192.168.10.100 94", "sleep 1000", "progress 30", "sleep 1000", "progress 40",
-                            "send 192.168.10.100 seq 1", "row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned",
-                            "text This IP is assigned. Changing settings...", "ftp open", "sleep 1000",
-                            "ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", "progress 50", "ftp get config.ini",
-                            "ftp put config.ini", "sleep 1000", "progress 60", "send 192.168.10.100 seq 0",
-                            "sleep 1000", "progress 70", "send 192.168.10.100 seq 1", "sleep 1000", "progress 80",
-                            "send 192.168.10.100 seq 2", "status close", "box Message: Install OK",
-                            "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait", "neigh del 192.168.10.100"));
+    EXPECT_THAT(
+        m_log.events,
+        ElementsAre("wizard", "sleep 300", "echo open", "status open", "install begin 4 192.168.10.100 94",
+                    "progress 10", "send 192.168.10.100 seq 0", "neigh get 192.168.10.100", "sleep 10",
+                    "text This IP is valid.\nSetting and waiting for response from server.", "progress 20",
+                    "sleep 1000", "progress 30", "sleep 1000", "progress 40", "send 192.168.10.100 seq 1 to the camera",
+                    "row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned", "text This IP is assigned. Changing settings...",
+                    "ftp open", "sleep 1000", "ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", "progress 50",
+                    "ftp get config.ini", "ftp put config.ini", "sleep 1000", "progress 60",
+                    "send 192.168.10.100 seq 0", "sleep 1000", "progress 70", "send 192.168.10.100 seq 1", "sleep 1000",
+                    "progress 80", "send 192.168.10.100 seq 2", "status close", "box Message: Install OK",
+                    "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait", "install end 192.168.10.100"));
     // The wizard started from the row, the upload is the rewrite of the download.
     EXPECT_EQ(m_ui.m_request, m_target);
     std::istringstream in(m_transfer.m_remoteFile);
@@ -175,11 +174,10 @@ TEST_F(InstallWorkerTest, CancelledWizardLeavesNoTrace) {
 
 TEST_F(InstallWorkerTest, AnsweredAddressIsInUse) {
     EXPECT_EQ(Run({{Step::Answer}}), InstallOutcome::AddressInUse);
-    const std::vector<std::string> tail(m_log.events.end() - 4, m_log.events.end());
+    const std::vector<std::string> tail(m_log.events.end() - 5, m_log.events.end());
     EXPECT_THAT(tail, ElementsAre("send 192.168.10.100 seq 0", "status close",
                                   "box Error: This IP address is invalid.\nPlease enter an valid IP then try again !",
-                                  "end wait"));
-    EXPECT_TRUE(m_log.Matching("neigh add").empty());
+                                  "end wait", "install end 192.168.10.100"));
     EXPECT_TRUE(m_log.Matching("row").empty());
 }
 
@@ -244,7 +242,7 @@ TEST_F(InstallWorkerTest, AddressHeldByAnotherHardwareAddressIsInUse) {
     };
     for (const Case& c : cases) {
         m_log.events.clear();
-        m_neighbours.m_kernelEntry = c.entry;
+        m_assignment.m_kernelEntry = c.entry;
         std::deque<Step> script = Assigned();
         script.push_back({Step::Silence});
         script.push_back({Step::Answer});
@@ -253,7 +251,6 @@ TEST_F(InstallWorkerTest, AddressHeldByAnotherHardwareAddressIsInUse) {
                   c.inUse)
             << c.name;
         if (c.inUse) {
-            EXPECT_TRUE(m_log.Matching("neigh add").empty()) << c.name;
             EXPECT_EQ(m_log.Matching("send").size(), 1u) << c.name;
         }
     }
@@ -273,7 +270,7 @@ TEST_F(InstallWorkerTest, AssignmentTakesUpToNineRequests) {
     EXPECT_EQ(m_log.Matching("send").size(), 10u);
     EXPECT_THAT(Progress(), ElementsAre(10, 20, 30, 40, 50, 60, 70, 80, 90, 100, 110, 120));
     const std::vector<std::string> tail(m_log.events.end() - 4, m_log.events.end());
-    EXPECT_THAT(tail, ElementsAre("status close", "box Error: Install Fail", "end wait", "neigh del 192.168.10.100"));
+    EXPECT_THAT(tail, ElementsAre("status close", "box Error: Install Fail", "end wait", "install end 192.168.10.100"));
     EXPECT_TRUE(m_log.Matching("row").empty());
     EXPECT_EQ(m_diagnostics.Text(Stream::Out).find("timed out\n"), 0u);
 }
@@ -313,7 +310,7 @@ TEST_F(InstallWorkerTest, RestartWaitNeedsSilenceThenAnAnswer) {
         EXPECT_EQ(m_log.Matching("send").size(), 2 + c.restartSends) << c.name;
         if (c.outcome == InstallOutcome::RestartFailed) {
             EXPECT_TRUE(m_log.Has("box Error: Install Fail")) << c.name;
-            EXPECT_EQ(m_log.events.back(), "neigh del 192.168.10.100") << c.name;
+            EXPECT_EQ(m_log.events.back(), "install end 192.168.10.100") << c.name;
             // The failure after the camera took the address keeps its row showing the new address.
             EXPECT_TRUE(m_log.Has("row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned")) << c.name;
             EXPECT_EQ(Progress().back(), 60 + 140) << c.name;  // grows by 10 per attempt, uncapped
@@ -452,7 +449,7 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
         script.push_back({Step::Answer});
         EXPECT_EQ(Run(script), c.outcome) << c.name;
         EXPECT_TRUE(m_log.Has(c.box)) << c.name;
-        EXPECT_EQ(m_log.events.back(), "neigh del 192.168.10.100") << c.name;
+        EXPECT_EQ(m_log.events.back(), "install end 192.168.10.100") << c.name;
         EXPECT_TRUE(m_log.Has("row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned")) << c.name;
         EXPECT_EQ(m_transfer.m_puts, c.puts) << c.name;
     }
@@ -484,69 +481,114 @@ TEST_F(InstallWorkerTest, NetworkErrorsEndTheInstallationNotTheProcess) {
         const char* name;
         std::deque<Step> script;
         std::string line;  // on stderr
-        bool entryMade;    // the neighbour entry existed and was removed at the end
+        int echoRefusal = 0;
     };
     const std::vector<Case> cases{
-        {"address check send", {{Step::SendFail}}, "sendto failed: 101\n", false},
-        {"address check send time-out", {{Step::SendTimeout}}, "sendto timed out\n", false},
-        {"address check receive", {{Step::Fail}}, "recvfrom failed: 104\n", false},
-        {"assignment send", {{Step::Silence}, {Step::SendFail}}, "sendto failed: 101\n", true},
-        {"assignment receive", {{Step::Silence}, {Step::Silence}, {Step::Fail}}, "recvfrom failed: 104\n", true},
-        {"restart wait send", {{Step::Silence}, {Step::Answer}, {Step::SendFail}}, "sendto failed: 101\n", true},
+        {"address check send", {{Step::SendFail}}, "sendto failed: 101\n"},
+        {"address check send time-out", {{Step::SendTimeout}}, "sendto timed out\n"},
+        {"address check receive", {{Step::Fail}}, "recvfrom failed: 104\n"},
+        {"assignment send refused by the helper", {{Step::Silence}}, "sendto failed: 16\n", EBUSY},
+        {"assignment receive", {{Step::Silence}, {Step::Silence}, {Step::Fail}}, "recvfrom failed: 104\n"},
+        {"restart wait send", {{Step::Silence}, {Step::Answer}, {Step::SendFail}}, "sendto failed: 101\n"},
+        {"restart wait send reported late",
+         {{Step::Silence}, {Step::Answer}, {Step::SendFailReported}},
+         "sendto failed: 101\n"},
         {"restart wait receive",
          {{Step::Silence}, {Step::Answer}, {Step::Silence}, {Step::Fail}},
-         "recvfrom failed: 104\n",
-         true},
+         "recvfrom failed: 104\n"},
     };
     for (const Case& c : cases) {
         m_log.events.clear();
         m_diagnostics.Clear();
+        m_assignment.m_echoRefusal = c.echoRefusal;
         EXPECT_EQ(Run(c.script), InstallOutcome::NetworkFailed) << c.name;
         EXPECT_TRUE(m_exitCodes.empty()) << c.name;
         EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr(c.line)) << c.name;
-        std::vector<std::string> tail{"status close", "box Error: Install Fail", "end wait"};
-        if (c.entryMade) {
-            tail.push_back("neigh del 192.168.10.100");
-        }
-        EXPECT_THAT(std::vector<std::string>(m_log.events.end() - static_cast<long>(tail.size()), m_log.events.end()),
-                    testing::ElementsAreArray(tail))
+        EXPECT_THAT(std::vector<std::string>(m_log.events.end() - 4, m_log.events.end()),
+                    ElementsAre("status close", "box Error: Install Fail", "end wait", "install end 192.168.10.100"))
             << c.name;
     }
 }
 
-TEST_F(InstallWorkerTest, AddressOfAnotherSiteGoesThroughAHostRoute) {
+// The interface that reaches the new address, or else the camera; an address of another site is the helper's
+// to route.
+TEST_F(InstallWorkerTest, InstallationIsBegunOnTheInterfaceThatReachesTheCamera) {
     m_ui.m_wizardResult->m_newAddress = kForeignAddress;
     std::deque<Step> script = Assigned();
     script.push_back({Step::Silence});
     script.push_back({Step::Answer});
     EXPECT_EQ(Run(script), InstallOutcome::Installed);
-    EXPECT_TRUE(m_log.Has("route add 4 10.10.10.10"));
-    EXPECT_TRUE(m_log.Has("neigh add 4 10.10.10.10 94"));
+    EXPECT_TRUE(m_log.Has("install begin 4 10.10.10.10 94"));
     EXPECT_TRUE(m_log.Has("ftp connect 10.10.10.10:21 admin 001A2B3C4D5E"));
-    EXPECT_EQ(m_log.events.back(), "route del 4 10.10.10.10");
+    EXPECT_EQ(m_log.events.back(), "install end 10.10.10.10");
 
     // A camera without an address is reached where its DHCP packets came from; no way to it fails the install.
     m_log.events.clear();
     m_target.address = 0;
     m_target.arrivalInterface = 7;
-    m_neighbours.m_failRoute = true;
-    EXPECT_EQ(Run({}), InstallOutcome::AssignFailed);
-    EXPECT_TRUE(m_log.Has("route add 7 10.10.10.10"));
-    EXPECT_TRUE(m_log.Has("box Error: Install Fail"));
-    EXPECT_TRUE(m_log.Matching("send").empty());
+    EXPECT_EQ(Run(script), InstallOutcome::Installed);
+    EXPECT_TRUE(m_log.Has("install begin 7 10.10.10.10 94"));
 
     m_log.events.clear();
     m_target.arrivalInterface.reset();
     EXPECT_EQ(Run({}), InstallOutcome::AssignFailed);
-    EXPECT_TRUE(m_log.Matching("route add").empty());
+    EXPECT_TRUE(m_log.Matching("install").empty());
+    EXPECT_TRUE(m_log.Matching("send").empty());
 }
 
-TEST_F(InstallWorkerTest, NeighbourEntryFailureEndsLikeNoAnswer) {
-    m_neighbours.m_failAdd = true;
-    EXPECT_EQ(Run(Assigned()), InstallOutcome::AssignFailed);
-    EXPECT_EQ(m_log.Matching("send").size(), 1u);
-    EXPECT_TRUE(m_log.Has("box Error: Install Fail"));
-    EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr("refused"));
+// Whatever ends the installation, what the helper began is ended exactly once, and only when it was begun.
+TEST_F(InstallWorkerTest, EveryEndingEndsWhatWasBegunOnce) {
+    std::deque<Step> installed = Assigned();
+    installed.push_back({Step::Silence});
+    installed.push_back({Step::Answer});
+    const std::string inUse = "box Error: This IP address is invalid.\nPlease enter an valid IP then try again !";
+    const std::string failed = "box Error: Install Fail";
+    struct Case {
+        const char* name;
+        int beginRefusal;
+        std::deque<Step> script;
+        std::string stopAt;  // stop requested after this event
+        InstallOutcome outcome;
+        std::string box;
+        size_t sends;
+        size_t ends;
+    };
+    const std::vector<Case> cases{
+        {"another host answers the probe", EADDRINUSE, installed, "", InstallOutcome::AddressInUse, inUse, 0, 0},
+        {"begin refused", EPERM, installed, "", InstallOutcome::AssignFailed, failed, 0, 0},
+        {"begin unanswered", ETIMEDOUT, installed, "", InstallOutcome::AssignFailed, failed, 0, 1},
+        {"no reply to the assignment", 0, {}, "", InstallOutcome::AssignFailed, failed, 10, 1},
+        {"stopped while assigning",
+         0,
+         {},
+         "send 192.168.10.100 seq 3 to the camera",
+         InstallOutcome::Stopped,
+         "",
+         4,
+         1},
+        {"installed", 0, installed, "", InstallOutcome::Installed, "box Message: Install OK", 4, 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        m_log.events.clear();
+        m_diagnostics.Clear();
+        m_assignment.m_beginRefusal = c.beginRefusal;
+        m_stop = std::make_unique<StopSignal>();
+        StopSignal* stop = m_stop.get();
+        m_log.onEvent = [&c, stop](const std::string& event) {
+            if (event == c.stopAt) {
+                stop->Request();
+            }
+        };
+        EXPECT_EQ(Run(c.script), c.outcome);
+        m_log.onEvent = nullptr;
+        EXPECT_EQ(m_log.Matching("send").size(), c.sends);
+        EXPECT_EQ(m_log.Matching("install end").size(), c.ends);
+        EXPECT_EQ(m_log.Matching("box"), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
+        if (c.beginRefusal != 0) {
+            EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr("refused"));
+        }
+    }
 }
 
 // The holder's stop, whenever it comes, ends the installation without a message and with the usual cleanup; a
@@ -562,11 +604,11 @@ TEST_F(InstallWorkerTest, StopOrOutsideCleanupEndsTheInstallationAndNothingIsAdd
         const char* neverAfter;  // an event that must not follow
     } cases[] = {
         {"wizard", false, InstallOutcome::Stopped, "echo open"},
-        {"send 192.168.10.100 seq 0", false, InstallOutcome::Stopped, "neigh add"},
+        {"send 192.168.10.100 seq 0", false, InstallOutcome::Stopped, "send 192.168.10.100 seq 1"},
         {"sleep 1000", false, InstallOutcome::Stopped, "send"},
         {"ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", false, InstallOutcome::Stopped, "ftp get"},
         {"ftp put config.ini", false, InstallOutcome::Stopped, "send"},
-        {"neigh flush 192.168.10.100", true, InstallOutcome::AssignFailed, "neigh add"},
+        {"send 192.168.10.100 seq 0", true, InstallOutcome::AssignFailed, "send 192.168.10.100 seq 1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.at);
@@ -591,7 +633,7 @@ TEST_F(InstallWorkerTest, StopOrOutsideCleanupEndsTheInstallationAndNothingIsAdd
             EXPECT_TRUE(m_log.Matching("box").empty());
             EXPECT_TRUE(m_exitCodes.empty());
         }
-        EXPECT_TRUE(m_neighbours.m_entries.empty());
+        EXPECT_EQ(m_log.Matching("install end").size(), m_log.Matching("install begin").size());
     }
 }
 

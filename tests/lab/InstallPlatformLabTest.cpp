@@ -24,9 +24,11 @@
 #include "EchoChannel.h"
 #include "EchoRequest.h"
 #include "FileTransfer.h"
-#include "HelperNeighbourTable.h"
+#include "HelperCameraAssignment.h"
+#include "HelperEchoChannel.h"
 #include "NeighbourLookup.h"
 #include "PrivilegedHelper.h"
+#include "RelaySocket.h"
 
 namespace {
 
@@ -35,6 +37,9 @@ const std::string kLocal = kPrefix + "-a";
 const std::string kPeer = kPrefix + "-b";
 constexpr uint32_t kPeerAddress = 0x0A4D0002;  // 10.77.0.2
 constexpr const char* kPeerText = "10.77.0.2";
+// The peer plays a camera (its MAC lies in the camera ranges) that already holds 10.77.0.60 as well.
+const std::string kPeerMacText = "02:5e:a1:cd:e1:77";
+constexpr uint32_t kCameraHeld = 0x0A4D003C;  // 10.77.0.60
 
 bool Shell(const std::string& command) {
     return std::system(command.c_str()) == 0;
@@ -76,7 +81,9 @@ class Namespaces : public testing::Environment {
                   Shell("ip link add inst-va netns " + kLocal + " type veth peer name inst-vb netns " + kPeer) &&
                   Shell(a + "ip addr add 10.77.0.1/24 dev inst-va") && Shell(a + "ip link set inst-va up") &&
                   Shell(a + "ip link set lo up") && Shell(b + "ip addr add 10.77.0.2/24 dev inst-vb") &&
-                  Shell(b + "ip link set inst-vb up") && Shell(b + "ip link set lo up");
+                  Shell(b + "ip link set inst-vb address " + kPeerMacText) &&
+                  Shell(b + "ip addr add 10.77.0.60/24 dev inst-vb") && Shell(b + "ip link set inst-vb up") &&
+                  Shell(b + "ip link set lo up");
         if (!m_ready) {
             return;
         }
@@ -239,56 +246,114 @@ TEST_F(PlatformLabTest, EchoRepliesComeBackOnRawAndDatagramSockets) {
     EXPECT_EQ(result.status, EchoChannel::Status::TimedOut);
 }
 
-TEST_F(PlatformLabTest, NeighbourEntriesAndHostRoutesThroughTheHelper) {
+// Waits for a reply to `request` from `from` on the channel: true once an echo reply with its identifier and
+// sequence bytes arrives (other ICMP, such as the peer's own traffic, is passed over).
+bool AwaitReply(EchoChannel& channel, const EchoRequest& request, uint32_t from) {
+    std::vector<uint8_t> buffer(1024);
+    const size_t header = channel.DeliversIpHeader() ? 20 : 0;
+    for (int packets = 0; packets < 20; ++packets) {
+        uint32_t sender = 0;
+        const EchoChannel::Result received = channel.Receive(buffer, sender, 2000);
+        if (received.status != EchoChannel::Status::Ok) {
+            return false;
+        }
+        const std::span<const uint8_t> bytes = request.Bytes();
+        const uint16_t identifier = channel.ReplyIdentifier();
+        if (sender == from && received.bytes >= header + 8 && buffer[header] == 0 &&
+            buffer[header + 4] == (identifier & 0xFF) && buffer[header + 5] == (identifier >> 8) &&
+            buffer[header + 6] == bytes[6] && buffer[header + 7] == bytes[7]) {
+            return true;
+        }
+    }
+    return false;
+}
+
+int AssignEcho(CameraAssignment& assignment, uint32_t address, const EchoChannel& channel, const EchoRequest& request,
+               std::string& error) {
+    const std::span<const uint8_t> bytes = request.Bytes();
+    return assignment.SendAssignEcho(address, HelperEchoChannel::WireIdentifier(channel.ReplyIdentifier()),
+                                     static_cast<uint16_t>((bytes[6] << 8) | bytes[7]),
+                                     bytes.subspan(EchoRequest::kHeaderSize), error);
+}
+
+TEST_F(PlatformLabTest, CameraAssignmentAndRelaysThroughTheHelper) {
     PrivilegedHelper helper;
     ASSERT_EQ(helper.Start(CAMERA_SETUP_HELPER_PATH), PrivilegedHelper::State::Running) << helper.Shortfall();
-    HelperNeighbourTable table(helper);
+    HelperCameraAssignment assignment(helper);
     const int index = static_cast<int>(if_nametoindex("inst-va"));
     ASSERT_GT(index, 0);
-    EXPECT_EQ(table.InterfaceForSubnet(0x0A4D0063), index);
-    EXPECT_EQ(table.InterfaceForSubnet(0x0A4E0001), std::nullopt);
+    EXPECT_EQ(assignment.InterfaceForSubnet(0x0A4D0063), index);
+    EXPECT_EQ(assignment.InterfaceForSubnet(0x0A4E0001), std::nullopt);
+    RelayOpened arp = OpenArpRelay(helper);
+    ASSERT_TRUE(arp.socket) << arp.text;
 
+    // Another MAC answers the probe for the peer's address; a camera answering for its own address is no refusal.
+    const MacAddress camera = *MacAddress::Parse(kPeerMacText);
     std::string error;
-    const MacAddress mac({0x02, 0x5E, 0xA1, 0xCC, 0x55, 0xBA});
-    ASSERT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;  // 10.77.0.50
-    EXPECT_NE(Output("ip neigh show 10.77.0.50").find("lladdr 02:5e:a1:cc:55:ba PERMANENT"), std::string::npos);
-    // Replacing its own entry is allowed; removing twice is not a failure.
-    EXPECT_TRUE(table.AddPermanent(index, 0x0A4D0032, mac, error)) << error;
-    const std::optional<NeighbourEntry> permanent = table.Lookup(0x0A4D0032);
-    ASSERT_TRUE(permanent.has_value());
-    EXPECT_EQ(permanent->state, NUD_PERMANENT);
-    EXPECT_EQ(permanent->mac, mac);
-    EXPECT_EQ(permanent->interfaceIndex, index);
-    // A host that answered ARP is there with its own hardware address; an address never asked for is not.
-    IcmpEchoChannel::Opened echo = IcmpEchoChannel::Open(1, 2000, IcmpEchoChannel::Mode::RawOnly);
-    ASSERT_TRUE(echo.channel);
-    EchoRequest request(1);
-    request.Prepare(0, 0);
-    ASSERT_EQ(echo.channel->Send(kPeerAddress, request.Bytes()).status, EchoChannel::Status::Ok);
-    std::vector<uint8_t> buffer(1024);
-    uint32_t sender = 0;
-    ASSERT_EQ(echo.channel->Receive(buffer, sender, 2000).status, EchoChannel::Status::Ok);
-    const std::optional<NeighbourEntry> peer = table.Lookup(kPeerAddress);
+    EXPECT_EQ(assignment.Begin(index, kPeerAddress, MacAddress({0x02, 0x5E, 0xA1, 0xCD, 0xE1, 0x78}), error),
+              EADDRINUSE);
+    ASSERT_EQ(assignment.Begin(index, kCameraHeld, camera, error), 0) << error;
+    // The camera's ARP answers came through the relay, with their interface.
+    bool relayed = false;
+    for (int i = 0; i < 200 && !relayed; ++i) {
+        std::vector<uint8_t> packet(64);
+        DatagramSource::Datagram datagram;
+        if (arp.socket->Receive(packet, &datagram) != 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            continue;
+        }
+        relayed = datagram.length == 28 && datagram.interface == index &&
+                  MacAddress::FromBytes(std::span<const uint8_t>(packet).subspan(8, 6)) == camera;
+    }
+    EXPECT_TRUE(relayed);
+
+    // Straight to the camera: the reply reaches a datagram socket with its identifier, and the helper's channel.
+    ASSERT_TRUE(Shell("echo '0 2147483647' > /proc/sys/net/ipv4/ping_group_range"));
+    IcmpEchoChannel::Opened datagram = IcmpEchoChannel::Open(0x2345, 2000, IcmpEchoChannel::Mode::DatagramOnly);
+    Shell("echo '1 0' > /proc/sys/net/ipv4/ping_group_range");
+    ASSERT_TRUE(datagram.channel) << datagram.error;
+    IcmpEchoChannel::Opened channel = HelperEchoChannel::Open(helper, 0x3456, 2000);
+    ASSERT_TRUE(channel.channel) << channel.error;
+    EchoRequest request(0x2345);
+    request.Prepare(3, 0);
+    ASSERT_EQ(AssignEcho(assignment, kCameraHeld, *datagram.channel, request, error), 0) << error;
+    EXPECT_TRUE(AwaitReply(*datagram.channel, request, kCameraHeld));
+    EchoRequest own(0x3456);
+    own.Prepare(4, 0);
+    ASSERT_EQ(AssignEcho(assignment, kCameraHeld, *channel.channel, own, error), 0) << error;
+    EXPECT_TRUE(AwaitReply(*channel.channel, own, kCameraHeld));
+    // Routed through the channel; a host that answered ARP is then in the kernel's table with its own MAC.
+    own.Prepare(5, 0);
+    ASSERT_EQ(channel.channel->Send(kPeerAddress, own.Bytes()).status, EchoChannel::Status::Ok);
+    EXPECT_TRUE(AwaitReply(*channel.channel, own, kPeerAddress));
+    const std::optional<NeighbourEntry> peer = assignment.Lookup(kPeerAddress);
     ASSERT_TRUE(peer.has_value() && peer->mac.has_value());
     EXPECT_TRUE(IsAnsweredState(peer->state)) << peer->state;
-    EXPECT_EQ(Output("ip netns exec " + kPeer + " cat /sys/class/net/inst-vb/address"), peer->mac->ColonText() + "\n");
-    EXPECT_EQ(table.Lookup(0x0A4D0061), std::nullopt);  // 10.77.0.97
-    EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
-    EXPECT_EQ(Output("ip neigh show 10.77.0.50"), "");
-    EXPECT_TRUE(table.Remove(0x0A4D0032, error)) << error;
-    EXPECT_FALSE(table.AddPermanent(99999, 0x0A4D0032, mac, error));
-    EXPECT_NE(error.find("10.77.0.50"), std::string::npos) << error;
+    EXPECT_EQ(peer->mac, camera);
+    EXPECT_EQ(assignment.Lookup(0x0A4D0061), std::nullopt);  // 10.77.0.97
+    // A destination the helper refuses comes back as an error.
+    ASSERT_EQ(channel.channel->Send(0xFFFFFFFFu, own.Bytes()).status, EchoChannel::Status::Ok);
+    std::vector<uint8_t> buffer(1024);
+    uint32_t sender = 0;
+    EXPECT_EQ(channel.channel->Receive(buffer, sender, 2000).status, EchoChannel::Status::SendFailed);
 
-    ASSERT_TRUE(table.AddHostRoute(index, 0xAC1E0505, error)) << error;  // 172.30.5.5
-    EXPECT_NE(Output("ip route show 172.30.5.5").find("dev inst-va"), std::string::npos);
-    EXPECT_TRUE(table.RemoveHostRoute(index, 0xAC1E0505, error)) << error;
+    EXPECT_TRUE(assignment.End(kCameraHeld, error)) << error;
+    EXPECT_TRUE(assignment.End(kCameraHeld, error)) << error;
+    EXPECT_EQ(AssignEcho(assignment, kCameraHeld, *channel.channel, own, error), ENOENT);
+
+    // An address of another site is routed for this user only, and only while it is being installed.
+    ASSERT_EQ(assignment.Begin(index, 0xAC1E0505, camera, error), 0) << error;  // 172.30.5.5
+    EXPECT_NE(Output("ip route show table all 172.30.5.5").find("dev inst-va"), std::string::npos);
     EXPECT_EQ(Output("ip route show 172.30.5.5"), "");
-    EXPECT_TRUE(table.RemoveHostRoute(index, 0xAC1E0505, error)) << error;
+    EXPECT_NE(Output("ip rule show").find("uidrange 0-0"), std::string::npos);
+    EXPECT_TRUE(assignment.End(0xAC1E0505, error)) << error;
+    EXPECT_EQ(Output("ip route show table all 172.30.5.5"), "");
 
     // What the helper added goes when its socket closes.
-    ASSERT_TRUE(table.AddPermanent(index, 0x0A4D0033, mac, error)) << error;  // 10.77.0.51
+    ASSERT_EQ(assignment.Begin(index, 0xAC1E0506, camera, error), 0) << error;
     helper.Shutdown(1000);
-    EXPECT_EQ(Output("ip neigh show 10.77.0.51"), "");
+    EXPECT_EQ(Output("ip route show table all 172.30.5.6"), "");
+    EXPECT_EQ(Output("ip rule show").find("uidrange"), std::string::npos);
 }
 
 TEST_F(PlatformLabTest, FtpLoginTransfersAndTimeOuts) {

@@ -57,11 +57,13 @@ class UserLabCase(unittest.TestCase):
         self.tmp = self.user.private_dir()
 
     def tearDown(self):
-        # After every ending: no neighbour entry, host route or temporary file.
+        # After every ending: no neighbour entry, host route, user's routing rule or temporary file.
         neigh = self.lab("exec", "pc", "ip", "-4", "neigh", "show", "nud", "permanent").stdout
         self.assertEqual(neigh.strip(), "", "neighbour entries left: " + neigh)
         routes = self.lab("exec", "pc", "ip", "-4", "route", "show").stdout
         self.assertNotIn("proto static", routes, "host route left: " + routes)
+        rules = self.lab("exec", "pc", "ip", "-4", "rule", "show").stdout
+        self.assertNotIn("uidrange", rules, "a user's routing rule left: " + rules)
         self.assertEqual(os.listdir(self.tmp), [], "temporary files left")
         shutil.rmtree(self.tmp)
 

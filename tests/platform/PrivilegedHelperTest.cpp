@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +11,21 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+
+namespace {
+
+int OpenDescriptors() {
+    int count = 0;
+    if (DIR* dir = opendir("/proc/self/fd")) {
+        while (readdir(dir) != nullptr) {
+            ++count;
+        }
+        closedir(dir);
+    }
+    return count;
+}
+
+}  // namespace
 
 // A helper that cannot be used must leave the program running with a clear state, a message that names the
 // fix, and calls that fail at once with the matching errno (never a hang, never a descriptor).
@@ -36,12 +53,36 @@ TEST(PrivilegedHelperTest, UnusableHelpersFailClearly) {
         EXPECT_NE(helper.Shortfall().find(c.fix), std::string::npos) << helper.Shortfall();
         EXPECT_NE(helper.Shortfall().find("the XRM search works"), std::string::npos) << helper.Shortfall();
         HelperRequest request;
-        request.verb = HelperVerb::DhcpSocket;
+        request.verb = HelperVerb::DhcpRelay;
         request.port = 67;
-        const PrivilegedHelper::Reply reply = helper.Call(request);
+        int fd = 0;
+        const PrivilegedHelper::Reply reply = helper.OpenChannel(request, &fd);
         EXPECT_EQ(reply.code, c.code) << c.path;
-        EXPECT_EQ(reply.fd, -1);
+        EXPECT_EQ(fd, -1);
     }
     unlink(notExecutable.c_str());
     rmdir(directory);
+}
+
+// Descriptors go only to the helper: exactly one with the requests that need one, none with the others, and a
+// reply that brings one is refused (and the descriptor closed).
+TEST(PrivilegedHelperTest, DescriptorsOnlyEverGoToTheHelper) {
+    PrivilegedHelper helper;
+    ASSERT_EQ(helper.Start(FAKE_HELPER_PATH), PrivilegedHelper::State::Running) << helper.Shortfall();
+    HelperRequest request;
+    request.verb = HelperVerb::EchoOpen;
+    int fd = -1;
+    PrivilegedHelper::Reply reply = helper.OpenChannel(request, &fd);
+    EXPECT_EQ(reply.code, 0);
+    EXPECT_EQ(reply.text, "fds=1 type=" + std::to_string(SOCK_SEQPACKET));
+    EXPECT_GE(fd, 0);
+    close(fd);
+    request.verb = HelperVerb::InstallEnd;
+    EXPECT_EQ(helper.Call(request).text, "fds=0 type=0");
+
+    const int before = OpenDescriptors();
+    request.verb = HelperVerb::Cleanup;
+    reply = helper.Call(request);
+    EXPECT_EQ(reply.code, EPROTO) << reply.text;
+    EXPECT_EQ(OpenDescriptors(), before);
 }
