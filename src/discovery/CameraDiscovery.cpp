@@ -4,8 +4,10 @@
 #include <QEvent>
 #include <QThread>
 
+#include <array>
 #include <cerrno>
 #include <condition_variable>
+#include <cstring>
 #include <mutex>
 
 namespace {
@@ -76,6 +78,13 @@ CameraDiscovery::Environment CameraDiscovery::DefaultEnvironment(PrivilegedHelpe
     Environment environment;
     environment.enumerateAdapters = [] { return EnumerateAdapters(); };
     environment.openDhcpSocket = [&helper](uint16_t port) { return OpenDhcpSocket(helper, port); };
+    environment.openArpSource = [&helper](std::string* error) -> std::unique_ptr<DatagramSource> {
+        RelayOpened opened = OpenArpRelay(helper);
+        if (!opened.socket) {
+            *error = opened.text.empty() ? std::strerror(opened.error) : opened.text;
+        }
+        return std::move(opened.socket);
+    };
     environment.xrm.localPort = kXrmLocalPort;
     environment.random = TimeSeededRandom();
     return environment;
@@ -134,6 +143,7 @@ CameraDiscovery::StartReport CameraDiscovery::Start() {
 
     OpenListener(kClientPort, true, report);
     OpenListener(kServerPort, false, report);
+    OpenArpListener();
 
     XrmSearch::Config config = m_environment.xrm;
     config.adapters = m_core.Adapters();
@@ -237,6 +247,41 @@ void CameraDiscovery::ReadDatagram(DatagramSource& socket, bool client) {
     }
 }
 
+// A camera whose server answers its MAC only shows its address in its own ARP announcements; without them the
+// list still works, so a missing relay is only a diagnostic line.
+void CameraDiscovery::OpenArpListener() {
+    if (!m_environment.openArpSource) {
+        return;
+    }
+    std::string error;
+    std::unique_ptr<DatagramSource> source = m_environment.openArpSource(&error);
+    if (!source) {
+        m_diagnostics.Print(Stream::Err, "no ARP packets of cameras: %s\n", error.c_str());
+        return;
+    }
+    auto notifier = std::make_unique<QSocketNotifier>(source->Fd(), QSocketNotifier::Read);
+    if (!notifier->isValid()) {
+        return;
+    }
+    connect(notifier.get(), &QSocketNotifier::activated, this, [this] { ReadArp(); });
+    m_arpSocket = std::move(source);
+    m_arpNotifier = std::move(notifier);
+}
+
+void CameraDiscovery::ReadArp() {
+    std::array<uint8_t, 64> buffer;  // an Ethernet/IPv4 ARP packet is 28 bytes
+    for (int i = 0; i < kDatagramsPerNotification; ++i) {
+        DatagramSource::Datagram datagram;
+        if (const int error = m_arpSocket->Receive(buffer, &datagram); error != 0) {
+            if (error == EPIPE) {
+                m_arpNotifier->setEnabled(false);
+            }
+            return;
+        }
+        m_core.HandleArp(std::span<const uint8_t>(buffer.data(), datagram.length), datagram.interface.value_or(0));
+    }
+}
+
 void CameraDiscovery::Stop() {
     m_handover->Close();
     m_xrm.reset();  // posts stop and joins; the worker is never left blocked on this thread
@@ -244,6 +289,8 @@ void CameraDiscovery::Stop() {
     m_serverNotifier.reset();
     m_clientSocket.reset();
     m_serverSocket.reset();
+    m_arpNotifier.reset();
+    m_arpSocket.reset();
     m_requeryQtTimer.stop();
 }
 

@@ -48,6 +48,8 @@ class CameraDiscovery : public QObject {
     struct Environment {
         std::function<std::optional<std::vector<AdapterInfo>>()> enumerateAdapters;
         std::function<SocketOpenResult(uint16_t port)> openDhcpSocket;
+        // The cameras' ARP packets, from the ARP header on; nothing when they cannot be had (why, in *error).
+        std::function<std::unique_ptr<DatagramSource>(std::string* error)> openArpSource;
         XrmSearch::Config xrm;  // adapters and diagnostics are filled in by Start()
         std::function<uint32_t()> random;
     };
@@ -108,6 +110,8 @@ class CameraDiscovery : public QObject {
 
     void OpenListener(uint16_t port, bool client, StartReport& report);
     void ReadDatagram(DatagramSource& socket, bool client);
+    void OpenArpListener();
+    void ReadArp();
 
     DiscoveryUi& m_ui;
     Diagnostics& m_diagnostics;
@@ -119,6 +123,8 @@ class CameraDiscovery : public QObject {
     std::unique_ptr<DatagramSource> m_serverSocket;
     std::unique_ptr<QSocketNotifier> m_clientNotifier;
     std::unique_ptr<QSocketNotifier> m_serverNotifier;
+    std::unique_ptr<DatagramSource> m_arpSocket;
+    std::unique_ptr<QSocketNotifier> m_arpNotifier;
     std::shared_ptr<XrmHandover> m_handover;
     std::unique_ptr<XrmSearch> m_xrm;
     bool m_started = false;

@@ -43,6 +43,13 @@ class CameraDiscoveryTest : public testing::Test {
             result.socket = std::move(socket);
             return result;
         };
+        environment.openArpSource = [this](std::string*) -> std::unique_ptr<DatagramSource> {
+            int error = 0;
+            std::unique_ptr<UdpSocket> socket = UdpSocket::Create(&error);
+            EXPECT_EQ(socket->Bind(kLoopback, 0), 0);
+            arpPort = socket->LocalPort();
+            return socket;
+        };
         environment.xrm.localPort = 0;
         environment.xrm.destination = kLoopback;
         environment.xrm.destinationPort = camera.Port();
@@ -69,6 +76,7 @@ class CameraDiscoveryTest : public testing::Test {
     LoopbackPeer camera;
     LoopbackPeer sender;
     std::map<uint16_t, uint16_t> ports;
+    uint16_t arpPort = 0;
 };
 
 }  // namespace
@@ -103,6 +111,15 @@ TEST_F(CameraDiscoveryTest, DhcpSightingLeadsToAnXrmAnswerThatMarksTheRowYes) {
     sender.Send(DhcpPacket(2).Mac(kOtherCameraMac).Yiaddr(0x7F000009).Cookie().MessageType(5).End().Bytes(), ports[68]);
     ASSERT_TRUE(SpinUntil([&] { return discovery.Table().RowCount() == 2; }));
     EXPECT_EQ(discovery.Table().Cell(1, kColumnAddress), "127.0.0.9");
+
+    // A camera whose acknowledgement went to its MAC: its ARP announcement names the address it holds.
+    sender.Send(DhcpPacket(1).Mac(kThirdCameraMac).Cookie().MessageType(1).End().Bytes(), ports[67]);
+    ASSERT_TRUE(SpinUntil([&] { return discovery.Table().RowCount() == 3; }));
+    std::vector<uint8_t> announcement{0, 1, 8, 0, 6, 4, 0, 1};
+    announcement.insert(announcement.end(), kThirdCameraMac.begin(), kThirdCameraMac.end());
+    announcement.insert(announcement.end(), {127, 0, 0, 30, 0, 0, 0, 0, 0, 0, 127, 0, 0, 30});
+    sender.Send(announcement, arpPort);
+    EXPECT_TRUE(SpinUntil([&] { return discovery.Table().Cell(2, kColumnAddress) == "127.0.0.30"; }));
 }
 
 TEST_F(CameraDiscoveryTest, EveryStartFailureIsToldAndReported) {
