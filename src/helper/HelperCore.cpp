@@ -111,14 +111,6 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
             }
             return Done("removed " + std::to_string(before));
         }
-        case HelperVerb::DhcpSocket:
-        case HelperVerb::IcmpSocket:
-        case HelperVerb::NeighAdd:
-        case HelperVerb::NeighFlush:
-        case HelperVerb::NeighDel:
-        case HelperVerb::RouteAdd:
-        case HelperVerb::RouteDel:
-            return Refuse(ENOSYS, "no longer offered: the helper relays and installs itself");
     }
     return Refuse(EINVAL, "unknown verb");
 }

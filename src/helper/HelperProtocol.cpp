@@ -83,13 +83,6 @@ constexpr VerbShape kVerbs[] = {
     {"install-begin", HelperVerb::InstallBegin, 3},
     {"assign-echo", HelperVerb::AssignEcho, 4},
     {"install-end", HelperVerb::InstallEnd, 1},
-    {"dhcp-socket", HelperVerb::DhcpSocket, 1},
-    {"icmp-socket", HelperVerb::IcmpSocket, 0},
-    {"neigh-add", HelperVerb::NeighAdd, 3},
-    {"neigh-flush", HelperVerb::NeighFlush, 1},
-    {"neigh-del", HelperVerb::NeighDel, 1},
-    {"route-add", HelperVerb::RouteAdd, 2},
-    {"route-del", HelperVerb::RouteDel, 2},
     {"cleanup", HelperVerb::Cleanup, 0},
 };
 
@@ -177,16 +170,12 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, size_
             break;
         }
         case HelperVerb::DhcpRelay:
-        case HelperVerb::DhcpSocket:
             if (argument[0] != "67" && argument[0] != "68") {
                 return "port must be 67 or 68";
             }
             request.port = argument[0] == "67" ? 67 : 68;
             break;
-        case HelperVerb::InstallBegin:
-        case HelperVerb::NeighAdd:
-        case HelperVerb::RouteAdd:
-        case HelperVerb::RouteDel: {
+        case HelperVerb::InstallBegin: {
             const auto index = Decimal(argument[0], 10, INT_MAX);
             if (!index || *index == 0) {
                 return "bad interface index";
@@ -195,15 +184,13 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, size_
             ++argument;
             [[fallthrough]];
         }
-        case HelperVerb::InstallEnd:
-        case HelperVerb::NeighFlush:
-        case HelperVerb::NeighDel: {
+        case HelperVerb::InstallEnd: {
             const auto address = Address(argument[0]);
             if (!address) {
                 return "address is not an IPv4 dotted quad";
             }
             request.address = *address;
-            if (request.verb == HelperVerb::NeighAdd || request.verb == HelperVerb::InstallBegin) {
+            if (request.verb == HelperVerb::InstallBegin) {
                 const auto mac = MacAddress::Parse(argument[1], ":");
                 if (!mac) {
                     return "MAC is not six hex pairs joined by ':'";
@@ -214,7 +201,6 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, size_
         }
         case HelperVerb::Hello:
         case HelperVerb::ArpRelay:
-        case HelperVerb::IcmpSocket:
         case HelperVerb::Cleanup:
             break;
     }
@@ -308,7 +294,6 @@ std::string FormatHelperRequest(const HelperRequest& request) {
     field(VerbName(request.verb));
     switch (request.verb) {
         case HelperVerb::DhcpRelay:
-        case HelperVerb::DhcpSocket:
             field(std::to_string(request.port));
             break;
         case HelperVerb::EchoOpen:
@@ -330,24 +315,15 @@ std::string FormatHelperRequest(const HelperRequest& request) {
             break;
         }
         case HelperVerb::InstallBegin:
-        case HelperVerb::NeighAdd:
             field(std::to_string(request.interfaceIndex));
             field(HelperAddressText(request.address));
             field(request.mac.ColonText());
             break;
-        case HelperVerb::RouteAdd:
-        case HelperVerb::RouteDel:
-            field(std::to_string(request.interfaceIndex));
-            field(HelperAddressText(request.address));
-            break;
         case HelperVerb::InstallEnd:
-        case HelperVerb::NeighFlush:
-        case HelperVerb::NeighDel:
             field(HelperAddressText(request.address));
             break;
         case HelperVerb::Hello:
         case HelperVerb::ArpRelay:
-        case HelperVerb::IcmpSocket:
         case HelperVerb::Cleanup:
             break;
     }
@@ -409,50 +385,6 @@ std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifi
 
 std::string FormatInstallEnd(uint32_t token, uint32_t address) {
     HelperRequest request = Make(token, HelperVerb::InstallEnd);
-    request.address = address;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatDhcpSocket(uint32_t token, uint16_t port) {
-    HelperRequest request = Make(token, HelperVerb::DhcpSocket);
-    request.port = port;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatIcmpSocket(uint32_t token) {
-    return FormatHelperRequest(Make(token, HelperVerb::IcmpSocket));
-}
-
-std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac) {
-    HelperRequest request = Make(token, HelperVerb::NeighAdd);
-    request.interfaceIndex = interfaceIndex;
-    request.address = address;
-    request.mac = mac;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatNeighFlush(uint32_t token, uint32_t address) {
-    HelperRequest request = Make(token, HelperVerb::NeighFlush);
-    request.address = address;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatNeighDel(uint32_t token, uint32_t address) {
-    HelperRequest request = Make(token, HelperVerb::NeighDel);
-    request.address = address;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatRouteAdd(uint32_t token, int interfaceIndex, uint32_t address) {
-    HelperRequest request = Make(token, HelperVerb::RouteAdd);
-    request.interfaceIndex = interfaceIndex;
-    request.address = address;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatRouteDel(uint32_t token, int interfaceIndex, uint32_t address) {
-    HelperRequest request = Make(token, HelperVerb::RouteDel);
-    request.interfaceIndex = interfaceIndex;
     request.address = address;
     return FormatHelperRequest(request);
 }

@@ -9,9 +9,6 @@
 //   TOKEN    1 to 10 decimal digits, value 1..4294967295 (leading zeros tolerated within the ten digits).
 //   VERB     hello | dhcp-relay PORT | arp-relay | echo-open IDENT | install-begin IFINDEX ADDRESS MAC |
 //            assign-echo ADDRESS IDENT SEQUENCE [HEX] | install-end ADDRESS | cleanup
-//            (and, until the program has moved over, the older dhcp-socket PORT | icmp-socket |
-//            neigh-add IFINDEX ADDRESS MAC | neigh-flush ADDRESS | neigh-del ADDRESS | route-add IFINDEX ADDRESS |
-//            route-del IFINDEX ADDRESS)
 //   PORT     "67" or "68", nothing else.
 //   IDENT, SEQUENCE  1 to 5 decimal digits, value 0..65535.
 //   HEX      the echo payload: 2 to 128 hex digits (either case), an even count; left out for an empty payload
@@ -39,7 +36,7 @@
 // addresses being installed on the PC), EADDRINUSE (another MAC answers for it). assign-echo and install-end of an
 // address not begun here: ENOENT; assign-echo beyond its rate: EBUSY. cleanup answers EBUSY "removed N, M could
 // not be removed" when the kernel refused some removals. When the system's addresses or routes cannot be read, the
-// request is refused with EIO. The older verbs are refused with ENOSYS.
+// request is refused with EIO.
 
 #include <array>
 #include <cstddef>
@@ -70,13 +67,6 @@ enum class HelperVerb {
     AssignEcho,
     InstallEnd,
     Cleanup,
-    DhcpSocket,
-    IcmpSocket,
-    NeighAdd,
-    NeighFlush,
-    NeighDel,
-    RouteAdd,
-    RouteDel,
 };
 
 // True for the verbs whose request carries exactly one descriptor (SCM_RIGHTS): dhcp-relay, arp-relay, echo-open.
@@ -117,13 +107,6 @@ std::string FormatInstallBegin(uint32_t token, int interfaceIndex, uint32_t addr
 std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifier, uint16_t sequence,
                              std::span<const uint8_t> payload);
 std::string FormatInstallEnd(uint32_t token, uint32_t address);
-std::string FormatDhcpSocket(uint32_t token, uint16_t port);
-std::string FormatIcmpSocket(uint32_t token);
-std::string FormatNeighAdd(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac);
-std::string FormatNeighFlush(uint32_t token, uint32_t address);
-std::string FormatNeighDel(uint32_t token, uint32_t address);
-std::string FormatRouteAdd(uint32_t token, int interfaceIndex, uint32_t address);
-std::string FormatRouteDel(uint32_t token, int interfaceIndex, uint32_t address);
 std::string FormatCleanup(uint32_t token);
 
 struct HelperReply {

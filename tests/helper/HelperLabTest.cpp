@@ -289,11 +289,6 @@ TEST_F(HelperLab, InstallationChecksRefuseWhatWouldRedirectOthersTraffic) {
         {Begin("10.88.0.60"), EADDRINUSE, "10.88.0.60 is in use by 02:00:00:00:00:60"},
         {"1 assign-echo 10.88.0.51 1 1", ENOENT, "10.88.0.51 is not being installed by this helper"},
         {"1 install-end 10.88.0.51", ENOENT, "10.88.0.51 is not being installed by this helper"},
-        {"1 dhcp-socket 67", ENOSYS, "no longer offered: the helper relays and installs itself"},
-        {"1 icmp-socket", ENOSYS, "no longer offered: the helper relays and installs itself"},
-        {"1 neigh-add " + m_h0 + " 10.88.0.51 " + kCameraMac, ENOSYS,
-         "no longer offered: the helper relays and installs itself"},
-        {"1 route-add " + m_h0 + " 172.30.0.9", ENOSYS, "no longer offered: the helper relays and installs itself"},
         {"1 arp-relay", EBADF, "this request needs one AF_UNIX SOCK_SEQPACKET socket attached"},
     };
     Helper helper(true, Namespace::capableCopy);
