@@ -269,15 +269,6 @@ HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
         End(address, install);
         return Refuse(code, why);
     };
-    const HelperProbe probe = m_system.Probe(index, address);
-    if (probe.error != 0) {
-        return fail(probe.error, "probing for " + addressText + ": " + ErrorText(probe.error));
-    }
-    for (const MacAddress& claimant : probe.claimedBy) {
-        if (claimant != request.mac) {
-            return fail(EADDRINUSE, addressText + " is in use by " + claimant.ColonText());
-        }
-    }
     size_t flushed = 0;
     error = FlushDynamic(address, flushed);
     if (error != 0) {
@@ -298,6 +289,14 @@ HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
         text += "; route " + addressText + "/32 dev " + std::to_string(index) + " for uid " + std::to_string(m_uid) +
                 " only";
     }
+    // Answered without waiting for the probe's answers: the first assign-echo decides it, by when they are in.
+    const int probe = m_system.StartProbe(index, address);
+    if (probe < 0) {
+        return fail(-probe, "probing for " + addressText + ": " + ErrorText(-probe));
+    }
+    install.probe = probe;
+    install.probeDeadline = m_clock() + kHelperProbeWaitMs;
+    text += "; probing";
     m_installs.emplace(address, install);
     m_log(text);
     return Done(text);
@@ -309,6 +308,9 @@ HelperResponse HelperCore::AssignEcho(const HelperRequest& request) {
         return Refuse(ENOENT, HelperAddressText(request.address) + " is not being installed by this helper");
     }
     Install& install = found->second;
+    if (!DecideProbe(request.address, install)) {
+        return Refuse(install.refusal, install.refusalText);
+    }
     const int64_t now = m_clock();
     install.allowance = std::min(kAssignBurst, install.allowance + (now - install.refilled) * kAssignBurst / 1000.0);
     install.refilled = now;
@@ -332,7 +334,34 @@ HelperResponse HelperCore::AssignEcho(const HelperRequest& request) {
     return Done("sent");
 }
 
-int HelperCore::End(uint32_t address, const Install& install) {
+bool HelperCore::DecideProbe(uint32_t address, Install& install) {
+    if (install.probe >= 0) {
+        const HelperProbe probe = m_system.FinishProbe(install.probe, install.probeDeadline - m_clock());
+        install.probe = -1;
+        const std::string addressText = HelperAddressText(address);
+        if (probe.error != 0) {
+            install.refusal = probe.error;
+            install.refusalText = "probing for " + addressText + ": " + ErrorText(probe.error);
+        }
+        for (const MacAddress& claimant : probe.claimedBy) {
+            if (claimant != install.mac) {
+                install.refusal = EADDRINUSE;
+                install.refusalText = addressText + " is in use by " + claimant.ColonText();
+                break;
+            }
+        }
+        if (install.refusal == 0) {
+            m_log("probe for " + addressText + " heard no other host");
+        }
+    }
+    return install.refusal == 0;
+}
+
+int HelperCore::End(uint32_t address, Install& install) {
+    if (install.probe >= 0) {
+        m_system.AbandonProbe(install.probe);
+        install.probe = -1;
+    }
     int first = 0;
     const std::string addressText = HelperAddressText(address);
     const auto note = [&](int error, const std::string& what) {
@@ -373,7 +402,7 @@ HelperResponse HelperCore::InstallEnd(uint32_t address) {
 
 size_t HelperCore::Cleanup() {
     size_t failed = 0;
-    for (const auto& [address, install] : m_installs) {
+    for (auto& [address, install] : m_installs) {
         if (End(address, install) != 0) {
             ++failed;
         }

@@ -42,6 +42,12 @@ class HelperCore {
         MacAddress mac;
         uint32_t source = 0;
         bool routed = false;
+        // The ARP probe sent by install-begin, undecided until the first assign-echo (-1 once decided).
+        int probe = -1;
+        int64_t probeDeadline = 0;
+        // Once decided: the refusal every assign-echo gets (EADDRINUSE naming the claimant), or none.
+        int refusal = 0;
+        std::string refusalText;
         // Echo requests allowed before the next refill (a bucket of kAssignBurst refilled over a second).
         double allowance = 0;
         int64_t refilled = 0;
@@ -54,10 +60,12 @@ class HelperCore {
     HelperResponse InstallBegin(const HelperRequest& request);
     HelperResponse AssignEcho(const HelperRequest& request);
     HelperResponse InstallEnd(uint32_t address);
+    // Waits out an undecided probe and reads its answers; false when the address may not be sent to.
+    bool DecideProbe(uint32_t address, Install& install);
 
     // 0 or the first errno of the kernel's refusals; the installation is forgotten either way unless the register
     // entry could not be removed.
-    int End(uint32_t address, const Install& install);
+    int End(uint32_t address, Install& install);
     // Deletes the kernel's own dynamic entries for address; administrators' (permanent, NOARP, externally learned)
     // ones stay.
     int FlushDynamic(uint32_t address, size_t& flushed);

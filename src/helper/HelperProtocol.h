@@ -33,10 +33,12 @@
 // an open identifier: EEXIST, beyond 256 channels: EMFILE. install-begin: ENODEV (no interface), ENETDOWN,
 // EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on it), EINVAL (MAC or address class), EPERM (MAC
 // outside the camera ranges, a gateway), EALREADY (begun here), EBUSY (begun by another helper), ENOSPC (256
-// addresses being installed on the PC), EADDRINUSE (another MAC answers for it). assign-echo and install-end of an
-// address not begun here: ENOENT; assign-echo beyond its rate: EBUSY. cleanup answers EBUSY "removed N, M could
-// not be removed" when the kernel refused some removals. When the system's addresses or routes cannot be read, the
-// request is refused with EIO.
+// addresses being installed on the PC). install-begin sends an ARP probe for the address and answers without
+// waiting for it; the first assign-echo waits out what is left of the probe's 100 ms, and when another MAC
+// answered it, that and every later assign-echo for the address is refused with EADDRINUSE naming the MAC, and no
+// frame goes to the camera. assign-echo and install-end of an address not begun here: ENOENT; assign-echo beyond
+// its rate: EBUSY. cleanup answers EBUSY "removed N, M could not be removed" when the kernel refused some
+// removals. When the system's addresses or routes cannot be read, the request is refused with EIO.
 
 #include <array>
 #include <cstddef>

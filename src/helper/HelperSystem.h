@@ -27,6 +27,8 @@ constexpr uint32_t kHelperMaxUid = 0x2FFFFFFF;
 constexpr uint32_t kHelperRulePriority = 100;
 // At most this many addresses are being installed at once, by all helpers on the PC together.
 constexpr size_t kHelperMaxInstalls = 256;
+// How long after its ARP probe an installation's first echo request waits for other hosts' answers.
+constexpr int64_t kHelperProbeWaitMs = 100;
 
 struct HelperInterface {
     bool up = false;
@@ -105,8 +107,13 @@ class HelperSystem {
     virtual int AddUidRule(uint32_t uid, uint32_t table) = 0;
     virtual int DeleteUidRule(uint32_t uid, uint32_t table) = 0;
 
-    // Asks on index who holds address (ARP request from 0.0.0.0) and listens for a short while.
-    virtual HelperProbe Probe(int index, uint32_t address) = 0;
+    // Asks on index who holds address (ARP request from 0.0.0.0) and keeps listening for the answers without
+    // waiting; returns the probe's id (>= 0) or a negative errno value.
+    virtual int StartProbe(int index, uint32_t address) = 0;
+    // Waits up to waitMs more, then returns who claimed the address since the probe was sent, and ends it.
+    virtual HelperProbe FinishProbe(int probe, int64_t waitMs) = 0;
+    // Ends a probe nobody asks about any more.
+    virtual void AbandonProbe(int probe) = 0;
     // One echo request as an Ethernet frame to frame.destinationMac; no neighbour entry is involved.
     virtual int SendEchoFrame(const HelperEchoFrame& frame) = 0;
 };

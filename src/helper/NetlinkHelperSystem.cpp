@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <ifaddrs.h>
 #include <linux/fib_rules.h>
+#include <linux/filter.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <linux/neighbour.h>
@@ -38,7 +39,6 @@ std::optional<uint32_t> AddressOf(std::span<const uint8_t> data) {
 }
 
 // How long an ARP probe listens for a holder of the address: a host on the link answers within a millisecond.
-constexpr int kProbeWaitMs = 100;
 
 // An IPv4 RTA_VIA (struct rtvia: a 16-bit family, then the address).
 std::optional<uint32_t> ViaAddress(std::span<const uint8_t> data) {
@@ -187,6 +187,9 @@ std::optional<std::vector<TaggedRoute>> DumpTaggedRoutes() {
 }  // namespace
 
 NetlinkHelperSystem::~NetlinkHelperSystem() {
+    for (const auto& [fd, address] : m_probes) {
+        close(fd);
+    }
     if (m_frames >= 0) {
         close(m_frames);
     }
@@ -420,12 +423,10 @@ int NetlinkHelperSystem::DeleteUidRule(uint32_t uid, uint32_t table) {
     return UidRule(RTM_DELRULE, 0, uid, table, kHelperRulePriority);
 }
 
-HelperProbe NetlinkHelperSystem::Probe(int index, uint32_t address) {
-    HelperProbe probe;
+int NetlinkHelperSystem::StartProbe(int index, uint32_t address) {
     ifreq hardware{};
     if (if_indextoname(static_cast<unsigned>(index), hardware.ifr_name) == nullptr) {
-        probe.error = ENODEV;
-        return probe;
+        return -ENODEV;
     }
     int fd;
     {
@@ -433,18 +434,27 @@ HelperProbe NetlinkHelperSystem::Probe(int index, uint32_t address) {
         fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, htons(ETH_P_ARP));
     }
     if (fd < 0) {
-        probe.error = errno;
-        return probe;
+        return -errno;
     }
+    // Only answers for this address are queued, so that a busy link cannot crowd a claim out of the buffer
+    // while the probe waits for the installation's first echo request.
+    std::array<sock_filter, 4> code = {{
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, 14),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, address, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0xFFFF),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+    }};
+    const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
     sockaddr_ll link{};
     link.sll_family = AF_PACKET;
     link.sll_protocol = htons(ETH_P_ARP);
     link.sll_ifindex = index;
-    if (bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
+    if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
         ioctl(fd, SIOCGIFHWADDR, &hardware) != 0) {
-        probe.error = errno;
+        const int error = errno;
         close(fd);
-        return probe;
+        return -error;
     }
     std::array<uint8_t, 6> own;
     std::memcpy(own.data(), hardware.ifr_hwaddr.sa_data, own.size());
@@ -452,21 +462,35 @@ HelperProbe NetlinkHelperSystem::Probe(int index, uint32_t address) {
     link.sll_halen = 6;
     std::memset(link.sll_addr, 0xff, 6);
     if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link) < 0) {
-        probe.error = errno;
+        const int error = errno;
         close(fd);
-        return probe;
+        return -error;
     }
+    m_probes[fd] = address;
+    return fd;
+}
+
+HelperProbe NetlinkHelperSystem::FinishProbe(int probe, int64_t waitMs) {
+    HelperProbe result;
+    const auto found = m_probes.find(probe);
+    if (found == m_probes.end()) {
+        result.error = ENOENT;
+        return result;
+    }
+    const int fd = found->first;
+    const uint32_t address = found->second;
+    m_probes.erase(found);
     using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(kProbeWaitMs);
+    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<int64_t>(waitMs, 0));
     while (true) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        std::vector<pollfd> set = {{fd, POLLIN, 0}};
+        if (left <= 0) {
+            break;
+        }
+        std::vector<pollfd> set = {{fd, 0, 0}};
         if (m_waitingSet) {
             const std::vector<pollfd> others = m_waitingSet();
             set.insert(set.end(), others.begin(), others.end());
-        }
-        if (left <= 0) {
-            break;
         }
         if (poll(set.data(), set.size(), static_cast<int>(left)) < 0 && errno != EINTR) {
             break;
@@ -476,24 +500,27 @@ HelperProbe NetlinkHelperSystem::Probe(int index, uint32_t address) {
                 m_waitingReady(set[i]);
             }
         }
-        if (set[0].revents == 0) {
-            continue;
-        }
-        std::array<uint8_t, 128> packet;
-        ssize_t received;
-        while ((received = recv(fd, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
-            const std::span<const uint8_t> arp(packet.data(), static_cast<size_t>(received));
-            if (ArpSenderAddress(arp) == address) {
-                const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
-                if (sender &&
-                    std::find(probe.claimedBy.begin(), probe.claimedBy.end(), *sender) == probe.claimedBy.end()) {
-                    probe.claimedBy.push_back(*sender);
-                }
+    }
+    std::array<uint8_t, 128> packet;
+    ssize_t received;
+    while ((received = recv(fd, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
+        const std::span<const uint8_t> arp(packet.data(), static_cast<size_t>(received));
+        if (ArpSenderAddress(arp) == address) {
+            const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
+            if (sender &&
+                std::find(result.claimedBy.begin(), result.claimedBy.end(), *sender) == result.claimedBy.end()) {
+                result.claimedBy.push_back(*sender);
             }
         }
     }
     close(fd);
-    return probe;
+    return result;
+}
+
+void NetlinkHelperSystem::AbandonProbe(int probe) {
+    if (m_probes.erase(probe) > 0) {
+        close(probe);
+    }
 }
 
 int NetlinkHelperSystem::SendEchoFrame(const HelperEchoFrame& frame) {

@@ -5,6 +5,7 @@
 #include <poll.h>
 
 #include <functional>
+#include <map>
 #include <vector>
 
 // The real kernel: interface facts by ioctl, local addresses by getifaddrs, routes, rules, nexthop objects and
@@ -31,11 +32,13 @@ class NetlinkHelperSystem : public HelperSystem {
     int DeleteRoute(uint32_t table, int index, uint32_t address) override;
     int AddUidRule(uint32_t uid, uint32_t table) override;
     int DeleteUidRule(uint32_t uid, uint32_t table) override;
-    HelperProbe Probe(int index, uint32_t address) override;
+    int StartProbe(int index, uint32_t address) override;
+    HelperProbe FinishProbe(int probe, int64_t waitMs) override;
+    void AbandonProbe(int probe) override;
     int SendEchoFrame(const HelperEchoFrame& frame) override;
 
-    // Descriptors to keep serving while a probe waits (the relays), so that a storm's datagrams are not left to
-    // pile up behind an installation's ARP probe.
+    // Descriptors to keep serving while a probe's answers are awaited (the relays), so that a storm's datagrams are
+    // not left to pile up behind an installation's ARP probe.
     void ServeWhileWaiting(std::function<std::vector<pollfd>()> set, std::function<void(const pollfd&)> ready) {
         m_waitingSet = std::move(set);
         m_waitingReady = std::move(ready);
@@ -50,5 +53,7 @@ class NetlinkHelperSystem : public HelperSystem {
     std::function<std::vector<pollfd>()> m_waitingSet;
     std::function<void(const pollfd&)> m_waitingReady;
     int m_frames = -1;  // AF_PACKET, send only
+    // The undecided probes: their AF_PACKET sockets (one per address being installed, so bounded) and addresses.
+    std::map<int, uint32_t> m_probes;
     uint16_t m_ipId = 1;
 };

@@ -41,7 +41,8 @@ class InstallWorker::Session {
 
   private:
     // Ended: the installation was cleaned up from outside before the request could go.
-    enum class Echo { Reply, TimedOut, SendTimedOut, Failed, Stopped, Ended };
+    // InUse: the helper heard another host answer its ARP probe for the address; nothing was sent.
+    enum class Echo { Reply, TimedOut, SendTimedOut, Failed, Stopped, Ended, InUse };
     // A phase either goes on (nullopt) or ends the installation.
     using Step = std::optional<InstallOutcome>;
 
@@ -260,6 +261,7 @@ InstallWorker::Session::Step InstallWorker::Session::CheckAddress() {
     m_ui.SetStatusProgress(10);
     switch (Exchange(0, true)) {
         case Echo::Reply:
+        case Echo::InUse:
             return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
         case Echo::SendTimedOut:
             m_p.diagnostics.Print(Stream::Err, "sendto timed out\n");
@@ -306,6 +308,9 @@ InstallWorker::Session::Step InstallWorker::Session::Assign() {
         if (echo == Echo::Stopped) {
             return Stopped();
         }
+        if (echo == Echo::InUse) {
+            return End(InstallOutcome::AddressInUse, kAddressInUseText, kErrorCaption);
+        }
         answered = echo == Echo::Reply;
     }
     if (!answered) {
@@ -323,6 +328,7 @@ InstallWorker::Session::Step InstallWorker::Session::AwaitRestart() {
         switch (Attempt(sequence, false)) {
             case Echo::Failed:
             case Echo::Ended:
+            case Echo::InUse:
                 return NetworkFailed();
             case Echo::Stopped:
                 return Stopped();
@@ -352,6 +358,10 @@ std::optional<InstallWorker::Session::Echo> InstallWorker::Session::Send(bool to
                                                         bytes.subspan(EchoRequest::kHeaderSize), error);
         if (code == ECANCELED) {
             return Echo::Ended;
+        }
+        if (code == EADDRINUSE) {
+            m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+            return Echo::InUse;
         }
         if (code != 0) {
             m_p.diagnostics.Print(Stream::Err, "%s\nsendto failed: %d\n", error.c_str(), code);

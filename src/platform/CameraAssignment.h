@@ -21,11 +21,12 @@ class CameraAssignment {
     // The kernel's neighbour entry for address, read without privilege.
     virtual std::optional<NeighbourEntry> Lookup(uint32_t address) = 0;
 
-    // Starts installing address for the camera mac on the interface. 0, or the errno of the refusal
-    // (EADDRINUSE: another host answers ARP for the address) with the reason in error.
+    // Starts installing address for the camera mac on the interface. 0, or the errno of the refusal with the
+    // reason in error (EADDRINUSE from helpers that wait for their ARP probe here).
     virtual int Begin(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) = 0;
     // One echo request to the camera begun for address. identifier and sequence: the values of the two bytes
-    // each on the wire, read in network order. 0 or the errno.
+    // each on the wire, read in network order. 0 or the errno; EADDRINUSE: another host answered the ARP probe
+    // for the address, nothing was sent and nothing will be.
     virtual int SendAssignEcho(uint32_t address, uint16_t identifier, uint16_t sequence,
                                std::span<const uint8_t> payload, std::string& error) = 0;
     // Removes what Begin prepared; nothing left to remove is not a failure.

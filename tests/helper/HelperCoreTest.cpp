@@ -110,7 +110,17 @@ class FakeSystem : public HelperSystem {
         return 0;
     }
     int DeleteUidRule(uint32_t uid, uint32_t table) override { return rules.erase({uid, table}) ? 0 : ENOENT; }
-    HelperProbe Probe(int, uint32_t address) override { return {0, claims[address]}; }
+    int StartProbe(int, uint32_t address) override {
+        probes[nextProbe] = address;
+        return nextProbe++;
+    }
+    HelperProbe FinishProbe(int probe, int64_t waitMs) override {
+        const uint32_t address = probes.at(probe);
+        probes.erase(probe);
+        waits.push_back(waitMs);
+        return {0, claims[address]};
+    }
+    void AbandonProbe(int probe) override { probes.erase(probe); }
     int SendEchoFrame(const HelperEchoFrame& frame) override {
         frames.push_back({frame.interfaceIndex, frame.destinationMac, frame.source, frame.destination, frame.identifier,
                           frame.sequence});
@@ -126,6 +136,9 @@ class FakeSystem : public HelperSystem {
     std::set<std::tuple<uint32_t, uint32_t>> rules;
     std::vector<HelperRegistration> registrations;
     std::map<uint32_t, std::vector<MacAddress>> claims;
+    std::map<int, uint32_t> probes;  // the undecided ones
+    int nextProbe = 0;
+    std::vector<int64_t> waits;
     std::vector<std::tuple<int, MacAddress, uint32_t, uint32_t, uint16_t, uint16_t>> frames;
 };
 
@@ -213,10 +226,6 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
         {"1 install-begin 2 10.9.9.0" + kCamera, EINVAL, "address 10.9.9.0 is an address of this PC", {}},
         {"1 install-begin 2 10.213.7.1" + kCamera, EPERM, "address 10.213.7.1 is the gateway of a route", {}},
         {"1 install-begin 2 10.213.7.9" + kCamera, EPERM, "address 10.213.7.9 is the gateway of a route", {}},
-        {"1 install-begin 2 10.213.7.50" + kCamera, EADDRINUSE, "10.213.7.50 is in use by 02:00:00:00:00:09",
-         [](Helper& h) {
-             h.system.claims[0x0AD50732] = {kCameraMac, kOtherMac};
-         }},
         {"1 install-begin 2 10.213.7.50" + kCamera, EBUSY, "10.213.7.50 is being installed by another helper",
          [](Helper& h) {
              h.system.registrations.push_back({0x0AD50732, 77, true, false});
@@ -253,6 +262,7 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
         EXPECT_EQ(helper.system.routes, routes);
         EXPECT_TRUE(helper.system.rules.empty());
         EXPECT_EQ(helper.core.Installs(), 0u);
+        EXPECT_TRUE(helper.system.probes.empty());
         ASSERT_FALSE(helper.log.empty());
         EXPECT_EQ(helper.log.back(), "refused \"" + c.request + "\": " + c.text);
     }
@@ -269,7 +279,7 @@ TEST(HelperCore, InstallationFlushesOnlyDynamicEntriesAndRoutesOtherSubnetsForTh
         administrators[0], administrators[1], administrators[2], elsewhere, {kStale, 0x0AD50732, NUD_STALE, 0}};
     kernel.claims[0x0AD50732] = {kCameraMac};  // the camera itself may already hold it
     const HelperResponse begun = helper.Ask("1 install-begin 2 10.213.7.50" + kCamera);
-    EXPECT_EQ(begun.text, "begun 10.213.7.50 for 02:5e:a1:cc:55:c8 on interface 2; removed 1 dynamic entries");
+    EXPECT_EQ(begun.text, "begun 10.213.7.50 for 02:5e:a1:cc:55:c8 on interface 2; removed 1 dynamic entries; probing");
     EXPECT_EQ(kernel.neighbours,
               (std::vector<Neighbour>{administrators[0], administrators[1], administrators[2], elsewhere}));
     ASSERT_EQ(kernel.registrations.size(), 1u);
@@ -333,6 +343,43 @@ TEST(HelperCore, AssignmentFramesGoToTheCameraFromTheInterfacesAddressWithinARat
     helper.now += 50;
     EXPECT_EQ(helper.Ask("5 assign-echo 10.213.7.50 77 7").code, 0);
     EXPECT_EQ(helper.Ask("5 assign-echo 10.213.7.50 77 8").code, EBUSY);
+}
+
+TEST(HelperCore, TheFirstAssignEchoDecidesTheProbeAndAClaimByAnotherMacRefusesEveryOne) {
+    Helper helper;
+    auto& kernel = helper.system;
+    kernel.claims[0x0AD50732] = {kCameraMac, kOtherMac};
+    kernel.claims[0x0AD50733] = {kCameraMac};
+    ASSERT_EQ(helper.Ask("1 install-begin 2 10.213.7.50" + kCamera).code, 0);
+    ASSERT_EQ(helper.Ask("1 install-begin 2 10.213.7.51" + kCamera).code, 0);
+    EXPECT_EQ(kernel.probes.size(), 2u);
+    EXPECT_TRUE(kernel.waits.empty());
+
+    helper.now += 30;
+    const std::string inUse = "10.213.7.50 is in use by 02:00:00:00:00:09";
+    for (const char* sequence : {"1", "2"}) {
+        const HelperResponse refused = helper.Ask(std::string("2 assign-echo 10.213.7.50 77 ") + sequence);
+        EXPECT_EQ(refused.code, EADDRINUSE);
+        EXPECT_EQ(refused.text, inUse);
+        EXPECT_EQ(helper.log.back(),
+                  "refused \"2 assign-echo 10.213.7.50 77 " + std::string(sequence) + "\": " + inUse);
+    }
+    helper.now += 200;
+    EXPECT_EQ(helper.Ask("3 assign-echo 10.213.7.51 77 1").code, 0);
+    EXPECT_EQ(helper.Ask("3 assign-echo 10.213.7.51 77 2").code, 0);
+    // Waited the rest of the first probe's time, not at all for the second's, and decided each once.
+    EXPECT_EQ(kernel.waits, (std::vector<int64_t>{70, -130}));
+    EXPECT_EQ(kernel.frames.size(), 2u);
+    EXPECT_TRUE(kernel.probes.empty());
+
+    // An undecided probe ends with its installation.
+    ASSERT_EQ(helper.Ask("4 install-begin 2 10.213.7.52" + kCamera).code, 0);
+    ASSERT_EQ(helper.Ask("4 install-begin 2 10.213.7.53" + kCamera).code, 0);
+    EXPECT_EQ(helper.Ask("5 install-end 10.213.7.52").code, 0);
+    EXPECT_EQ(kernel.probes.size(), 1u);
+    EXPECT_EQ(helper.Ask("6 cleanup").code, 0);
+    EXPECT_TRUE(kernel.probes.empty());
+    EXPECT_EQ(kernel.waits.size(), 2u);
 }
 
 TEST(HelperCore, RelaysNeedTheirDescriptorAndThePortCapabilityGoesOnceBothAreRelayed) {

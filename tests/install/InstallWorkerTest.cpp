@@ -546,6 +546,7 @@ TEST_F(InstallWorkerTest, EveryEndingEndsWhatWasBegunOnce) {
     struct Case {
         const char* name;
         int beginRefusal;
+        int echoRefusal;
         std::deque<Step> script;
         std::string stopAt;  // stop requested after this event
         InstallOutcome outcome;
@@ -554,11 +555,14 @@ TEST_F(InstallWorkerTest, EveryEndingEndsWhatWasBegunOnce) {
         size_t ends;
     };
     const std::vector<Case> cases{
-        {"another host answers the probe", EADDRINUSE, installed, "", InstallOutcome::AddressInUse, inUse, 0, 0},
-        {"begin refused", EPERM, installed, "", InstallOutcome::AssignFailed, failed, 0, 0},
-        {"begin unanswered", ETIMEDOUT, installed, "", InstallOutcome::AssignFailed, failed, 0, 1},
-        {"no reply to the assignment", 0, {}, "", InstallOutcome::AssignFailed, failed, 10, 1},
+        {"begin refused in use", EADDRINUSE, 0, installed, "", InstallOutcome::AddressInUse, inUse, 0, 0},
+        // The helper's ARP probe heard another host: the first echo to the camera is refused, no other is tried.
+        {"another host answers the probe", 0, EADDRINUSE, {}, "", InstallOutcome::AddressInUse, inUse, 2, 1},
+        {"begin refused", EPERM, 0, installed, "", InstallOutcome::AssignFailed, failed, 0, 0},
+        {"begin unanswered", ETIMEDOUT, 0, installed, "", InstallOutcome::AssignFailed, failed, 0, 1},
+        {"no reply to the assignment", 0, 0, {}, "", InstallOutcome::AssignFailed, failed, 10, 1},
         {"stopped while assigning",
+         0,
          0,
          {},
          "send 192.168.10.100 seq 3 to the camera",
@@ -566,13 +570,14 @@ TEST_F(InstallWorkerTest, EveryEndingEndsWhatWasBegunOnce) {
          "",
          4,
          1},
-        {"installed", 0, installed, "", InstallOutcome::Installed, "box Message: Install OK", 4, 1},
+        {"installed", 0, 0, installed, "", InstallOutcome::Installed, "box Message: Install OK", 4, 1},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         m_log.events.clear();
         m_diagnostics.Clear();
         m_assignment.m_beginRefusal = c.beginRefusal;
+        m_assignment.m_echoRefusal = c.echoRefusal;
         m_stop = std::make_unique<StopSignal>();
         StopSignal* stop = m_stop.get();
         m_log.onEvent = [&c, stop](const std::string& event) {
@@ -585,7 +590,7 @@ TEST_F(InstallWorkerTest, EveryEndingEndsWhatWasBegunOnce) {
         EXPECT_EQ(m_log.Matching("send").size(), c.sends);
         EXPECT_EQ(m_log.Matching("install end").size(), c.ends);
         EXPECT_EQ(m_log.Matching("box"), c.box.empty() ? std::vector<std::string>{} : std::vector<std::string>{c.box});
-        if (c.beginRefusal != 0) {
+        if (c.beginRefusal != 0 || c.echoRefusal != 0) {
             EXPECT_THAT(m_diagnostics.Text(Stream::Err), HasSubstr("refused"));
         }
     }

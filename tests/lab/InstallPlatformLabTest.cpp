@@ -287,11 +287,15 @@ TEST_F(PlatformLabTest, CameraAssignmentAndRelaysThroughTheHelper) {
     RelayOpened arp = OpenArpRelay(helper);
     ASSERT_TRUE(arp.socket) << arp.text;
 
-    // Another MAC answers the probe for the peer's address; a camera answering for its own address is no refusal.
+    // Another MAC answers the probe for the peer's address: no echo request goes to the camera; a camera
+    // answering for its own address is no refusal.
     const MacAddress camera = *MacAddress::Parse(kPeerMacText);
     std::string error;
-    EXPECT_EQ(assignment.Begin(index, kPeerAddress, MacAddress({0x02, 0x5E, 0xA1, 0xCD, 0xE1, 0x78}), error),
-              EADDRINUSE);
+    ASSERT_EQ(assignment.Begin(index, kPeerAddress, MacAddress({0x02, 0x5E, 0xA1, 0xCD, 0xE1, 0x78}), error), 0)
+        << error;
+    EXPECT_EQ(assignment.SendAssignEcho(kPeerAddress, 1, 1, {}, error), EADDRINUSE);
+    EXPECT_EQ(assignment.SendAssignEcho(kPeerAddress, 1, 2, {}, error), EADDRINUSE);
+    EXPECT_TRUE(assignment.End(kPeerAddress, error)) << error;
     ASSERT_EQ(assignment.Begin(index, kCameraHeld, camera, error), 0) << error;
     // The camera's ARP answers came through the relay, with their interface.
     bool relayed = false;
