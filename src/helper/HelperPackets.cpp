@@ -1,5 +1,6 @@
 #include "HelperPackets.h"
 
+#include "ByteOrder.h"
 #include "CameraAddressFilter.h"
 
 #include <algorithm>
@@ -8,24 +9,6 @@ namespace {
 
 constexpr size_t kChaddrOffset = 28;
 constexpr size_t kArpSize = 28;
-
-uint16_t Get16(std::span<const uint8_t> in, size_t at) {
-    return static_cast<uint16_t>(in[at] << 8 | in[at + 1]);
-}
-
-uint32_t Get32(std::span<const uint8_t> in, size_t at) {
-    return uint32_t{Get16(in, at)} << 16 | Get16(in, at + 2);
-}
-
-void Put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
-    out[at] = static_cast<uint8_t>(value >> 8);
-    out[at + 1] = static_cast<uint8_t>(value);
-}
-
-void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    Put16(out, at, static_cast<uint16_t>(value >> 16));
-    Put16(out, at + 2, static_cast<uint16_t>(value));
-}
 
 bool IsEthernetIpv4Arp(std::span<const uint8_t> arp) {
     return arp.size() >= kArpSize && Get16(arp, 0) == 1 && Get16(arp, 2) == 0x0800 && arp[4] == 6 && arp[5] == 4;

@@ -1,5 +1,7 @@
 #include "HelperProtocol.h"
 
+#include "ByteOrder.h"
+
 #include <algorithm>
 #include <climits>
 #include <cstdio>
@@ -501,28 +503,6 @@ std::optional<HelperHello> ParseHelperHello(std::string_view text) {
         list.remove_prefix(comma + 1);
     }
 }
-
-namespace {
-
-void Put16(std::vector<uint8_t>& out, size_t at, uint16_t value) {
-    out[at] = static_cast<uint8_t>(value >> 8);
-    out[at + 1] = static_cast<uint8_t>(value);
-}
-
-void Put32(std::vector<uint8_t>& out, size_t at, uint32_t value) {
-    Put16(out, at, static_cast<uint16_t>(value >> 16));
-    Put16(out, at + 2, static_cast<uint16_t>(value));
-}
-
-uint16_t Get16(std::span<const uint8_t> in, size_t at) {
-    return static_cast<uint16_t>(in[at] << 8 | in[at + 1]);
-}
-
-uint32_t Get32(std::span<const uint8_t> in, size_t at) {
-    return uint32_t{Get16(in, at)} << 16 | Get16(in, at + 2);
-}
-
-}  // namespace
 
 std::vector<uint8_t> FormatRelayRecord(const RelayRecord& record) {
     std::vector<uint8_t> packet(kRelayHeaderSize + record.payload.size());

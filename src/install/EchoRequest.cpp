@@ -45,20 +45,6 @@ void EchoRequest::Prepare(uint16_t sequence, uint32_t timestampMs) {
     m_bytes[3] = static_cast<uint8_t>(checksum & 0xFF);
 }
 
-uint16_t InternetChecksum(std::span<const uint8_t> bytes) {
-    uint32_t sum = 0;
-    size_t i = 0;
-    for (; i + 1 < bytes.size(); i += 2) {
-        sum += static_cast<uint32_t>((bytes[i] << 8) | bytes[i + 1]);
-    }
-    if (i < bytes.size()) {
-        sum += static_cast<uint32_t>(bytes[i] << 8);
-    }
-    sum = (sum >> 16) + (sum & 0xFFFF);
-    sum += sum >> 16;
-    return static_cast<uint16_t>(~sum & 0xFFFF);
-}
-
 std::optional<uint16_t> DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_t sender,
                                         uint16_t identifier, uint32_t nowMs, Diagnostics& diagnostics) {
     const std::string from = DottedAddress(sender);

@@ -12,6 +12,8 @@
 #include <optional>
 #include <span>
 
+#include "HelperPackets.h"  // InternetChecksum
+
 class Diagnostics;
 
 class EchoRequest {
@@ -29,10 +31,6 @@ class EchoRequest {
   private:
     std::array<uint8_t, kSize> m_bytes{};
 };
-
-// RFC 1071: one's-complement sum of 16-bit words (first byte high; an odd last byte is added unchanged),
-// folded twice, inverted.
-uint16_t InternetChecksum(std::span<const uint8_t> bytes);
 
 // Prints the lines a received packet gives rise to, and says whether it is an echo reply meant for this process.
 // withIpHeader: the packet starts with an IPv4 header (raw sockets). identifier: the one that marks replies to
