@@ -44,13 +44,10 @@ constexpr const char* kResultsFilter = "CSV (*.csv)";
 constexpr int kPollMs = 100;
 constexpr const char* kWatchText = "Install cameras as they appear";
 constexpr const char* kLinesText = "Show diagnostic lines...";
+constexpr const char* kRangeNeededText = "Enter the first and last address of the range and its subnet mask.";
 
 QString Dotted(uint32_t address) {
     return address == 0 ? QStringLiteral("-") : QString::fromStdString(FormatDottedAddress(address));
-}
-
-bool IsFinal(BatchCameraState state) {
-    return state != BatchCameraState::Waiting && state != BatchCameraState::Running;
 }
 
 std::optional<uint32_t> Optional(const IpAddressEdit* field) {
@@ -69,9 +66,9 @@ class CBatchDlg::Observer : public BatchObserver {
           m_listOwner(dialog.parent() != nullptr ? dialog.parent() : &dialog),
           m_addressTaken(dialog.m_seams.addressTaken) {}
 
-    void Changed(const BatchUpdate& update) override {
+    void Changed(const BatchCameraStatus& status) override {
         CBatchDlg* dialog = m_dialog;
-        InvokeLater(dialog, [dialog, update] { dialog->Apply(update); });
+        InvokeLater(dialog, [dialog, status] { dialog->Apply(status); });
     }
 
     void AddressTaken(const MacAddress& mac, uint32_t address, bool installed) override {
@@ -171,7 +168,19 @@ CBatchDlg::~CBatchDlg() {
 
 void CBatchDlg::CreateControls() {
     auto* layout = new QVBoxLayout(this);
+    CreateTable(*layout);
+    CreateRangeFields(*layout);
+    m_overall = new QProgressBar(this);
+    m_overall->setObjectName(QStringLiteral("OverallProgress"));
+    m_overall->setRange(0, 100);
+    layout->addWidget(m_overall);
+    m_summary = new QLabel(this);
+    m_summary->setObjectName(QStringLiteral("Summary"));
+    layout->addWidget(m_summary);
+    CreateButtons(*layout);
+}
 
+void CBatchDlg::CreateTable(QBoxLayout& layout) {
     m_table = new QTreeWidget(this);
     m_table->setObjectName(QStringLiteral("BatchTable"));
     m_table->setRootIsDecorated(false);
@@ -186,7 +195,7 @@ void CBatchDlg::CreateControls() {
     m_table->setColumnWidth(kColumnReason, 110);
     m_table->setMinimumSize(840, 260);
     m_table->setContextMenuPolicy(Qt::CustomContextMenu);
-    layout->addWidget(m_table);
+    layout.addWidget(m_table);
     connect(m_table, &QTreeWidget::itemChanged, this, [this](QTreeWidgetItem*, int column) {
         if (column == kColumnMac && !m_engine) {
             ShowPlannedAddresses();
@@ -212,7 +221,9 @@ void CBatchDlg::CreateControls() {
             ShowDiagnosticLines(*mac);
         }
     });
+}
 
+void CBatchDlg::CreateRangeFields(QBoxLayout& layout) {
     auto* range = new QFormLayout;
     const char* labels[kFieldCount] = {"First IP", "Last IP", "Subnet Mask", "Gateway", "DNS 1", "DNS 2"};
     for (const char* label : labels) {
@@ -229,16 +240,10 @@ void CBatchDlg::CreateControls() {
     connect(m_watch, &QCheckBox::toggled, this, &CBatchDlg::EnableControls);
     m_planLabel = new QLabel(this);
     range->addRow(m_planLabel);
-    layout->addLayout(range);
+    layout.addLayout(range);
+}
 
-    m_overall = new QProgressBar(this);
-    m_overall->setObjectName(QStringLiteral("OverallProgress"));
-    m_overall->setRange(0, 100);
-    layout->addWidget(m_overall);
-    m_summary = new QLabel(this);
-    m_summary->setObjectName(QStringLiteral("Summary"));
-    layout->addWidget(m_summary);
-
+void CBatchDlg::CreateButtons(QBoxLayout& layout) {
     // The faces every dialog of the program uses; each names its command.
     auto* buttons = new QHBoxLayout;
     int id = 1;
@@ -256,7 +261,7 @@ void CBatchDlg::CreateControls() {
     m_export = addButton("Export results", Bitmaps::kExport, Bitmaps::kExportDisabled);
     buttons->addStretch();
     m_close = addButton("Close", Bitmaps::kClose, 0);
-    layout->addLayout(buttons);
+    layout.addLayout(buttons);
 
     connect(m_import, &QPushButton::clicked, this, [this] {
         const QString path = m_seams.openFileName(QStringLiteral("Import plan"), QString::fromLatin1(kPlanFilter));
@@ -301,17 +306,10 @@ void CBatchDlg::ShowPlannedAddresses() {
     if (m_engine || m_plan) {
         return;
     }
-    std::optional<AddressAllocator> range;
-    const bool complete = !m_fields[kFirstIp]->IsBlank() && !m_fields[kLastIp]->IsBlank() &&
-                          !m_fields[kMask]->IsBlank() && m_fields[kFirstIp]->Address() <= m_fields[kLastIp]->Address();
-    if (complete) {
-        RangeRequest request;
-        request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
-        request.mask = m_fields[kMask]->Address();
-        request.gateway = Optional(m_fields[kGateway]);
-        request.dns1 = Optional(m_fields[kDns1]);
-        request.dns2 = Optional(m_fields[kDns2]);
-        range.emplace(request.span, request.mask, AddressesInUse(request, m_cameras, m_adapters));
+    std::unique_ptr<AddressAllocator> range;
+    if (const std::optional<RangeRequest> request = RangeFromFields();
+        request && request->span.first <= request->span.last) {
+        range = AllocatorFor(*request);
     }
     const QSignalBlocker blocker(m_table);
     for (auto& [mac, row] : m_rows) {
@@ -343,6 +341,25 @@ void CBatchDlg::AddCameraRow(const MacAddress& mac) {
     Row& row = m_rows[mac];
     row.item = item;
     row.progress = bar;
+}
+
+std::optional<RangeRequest> CBatchDlg::RangeFromFields() const {
+    if (m_fields[kFirstIp]->IsBlank() || m_fields[kLastIp]->IsBlank() || m_fields[kMask]->IsBlank()) {
+        return std::nullopt;
+    }
+    RangeRequest request;
+    request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
+    request.mask = m_fields[kMask]->Address();
+    request.gateway = Optional(m_fields[kGateway]);
+    request.dns1 = Optional(m_fields[kDns1]);
+    request.dns2 = Optional(m_fields[kDns2]);
+    return request;
+}
+
+// Never hands out an address this PC, a listed camera or one of the servers given holds.
+std::unique_ptr<AddressAllocator> CBatchDlg::AllocatorFor(const RangeRequest& request) const {
+    return std::make_unique<AddressAllocator>(request.span, request.mask,
+                                              AddressesInUse(request, m_cameras, m_adapters));
 }
 
 std::vector<MacAddress> CBatchDlg::CheckedMacs() const {
@@ -407,24 +424,18 @@ std::optional<BatchSelection> CBatchDlg::Select() {
         }
         selection = ItemsForPlan(rows, m_cameras, nullptr);
     } else {
-        if (m_fields[kFirstIp]->IsBlank() || m_fields[kLastIp]->IsBlank() || m_fields[kMask]->IsBlank()) {
-            ShowMessage(QStringLiteral("Enter the first and last address of the range and its subnet mask."), caption);
+        std::optional<RangeRequest> request = RangeFromFields();
+        if (!request) {
+            ShowMessage(QString::fromLatin1(kRangeNeededText), caption);
             return std::nullopt;
         }
-        RangeRequest request;
-        request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
-        request.mask = m_fields[kMask]->Address();
-        request.gateway = Optional(m_fields[kGateway]);
-        request.dns1 = Optional(m_fields[kDns1]);
-        request.dns2 = Optional(m_fields[kDns2]);
-        request.macs = macs;
-        if (request.span.first > request.span.last) {
+        request->macs = macs;
+        if (request->span.first > request->span.last) {
             ShowMessage(QStringLiteral("The first address of the range is above the last."), caption);
             return std::nullopt;
         }
-        m_range = std::make_unique<AddressAllocator>(request.span, request.mask,
-                                                     AddressesInUse(request, m_cameras, m_adapters));
-        selection = ItemsForRange(request, m_cameras, *m_range, nullptr);
+        m_range = AllocatorFor(*request);
+        selection = ItemsForRange(*request, m_cameras, *m_range, nullptr);
     }
     if (selection.error) {
         ShowMessage(QString::fromStdString(PlanErrorText(*selection.error)), caption);
@@ -472,8 +483,8 @@ void CBatchDlg::OnStart() {
     for (const BatchItem& item : selection->items) {
         inBatch.insert(item.camera.mac);
     }
-    for (const BatchUpdate& update : selection->leftOut) {
-        inBatch.insert(update.mac);
+    for (const BatchCameraStatus& status : selection->leftOut) {
+        inBatch.insert(status.mac);
     }
     for (auto it = m_rows.begin(); it != m_rows.end();) {
         if (inBatch.count(it->first) == 0) {
@@ -519,20 +530,13 @@ bool CBatchDlg::StartWatching() {
         m_watcher = std::make_unique<BatchWatch>(std::move(rows), nullptr);
         return true;
     }
-    if (m_fields[kFirstIp]->IsBlank() || m_fields[kLastIp]->IsBlank() || m_fields[kMask]->IsBlank() ||
-        m_fields[kFirstIp]->Address() > m_fields[kLastIp]->Address()) {
-        ShowMessage(QStringLiteral("Enter the first and last address of the range and its subnet mask."), caption);
+    const std::optional<RangeRequest> request = RangeFromFields();
+    if (!request || request->span.first > request->span.last) {
+        ShowMessage(QString::fromLatin1(kRangeNeededText), caption);
         return false;
     }
-    RangeRequest request;
-    request.span = {m_fields[kFirstIp]->Address(), m_fields[kLastIp]->Address()};
-    request.mask = m_fields[kMask]->Address();
-    request.gateway = Optional(m_fields[kGateway]);
-    request.dns1 = Optional(m_fields[kDns1]);
-    request.dns2 = Optional(m_fields[kDns2]);
-    m_range =
-        std::make_unique<AddressAllocator>(request.span, request.mask, AddressesInUse(request, m_cameras, m_adapters));
-    m_watcher = std::make_unique<BatchWatch>(request, *m_range, nullptr);
+    m_range = AllocatorFor(*request);
+    m_watcher = std::make_unique<BatchWatch>(*request, *m_range, nullptr);
     return true;
 }
 
@@ -561,13 +565,13 @@ void CBatchDlg::Watch() {
     }
 }
 
-void CBatchDlg::LeaveOut(const std::vector<BatchUpdate>& leftOut) {
-    for (const BatchUpdate& update : leftOut) {
-        AddCameraRow(update.mac);
-        Row& row = m_rows.at(update.mac);
+void CBatchDlg::LeaveOut(const std::vector<BatchCameraStatus>& leftOut) {
+    for (const BatchCameraStatus& status : leftOut) {
+        AddCameraRow(status.mac);
+        Row& row = m_rows.at(status.mac);
         row.item->setFlags(row.item->flags() & ~Qt::ItemIsUserCheckable);
-        ShowState(row, update.state, update.address, update.text, update.reason);
-        m_leftOut.push_back(update);
+        ShowState(row, status.state, status.newAddress, status.message, status.reason);
+        m_leftOut.push_back(status);
     }
     UpdateOverall();
 }
@@ -583,13 +587,13 @@ bool CBatchDlg::Running() const {
     return m_engine != nullptr && !m_ended;
 }
 
-void CBatchDlg::Apply(const BatchUpdate& update) {
-    const auto found = m_rows.find(update.mac);
+void CBatchDlg::Apply(const BatchCameraStatus& status) {
+    const auto found = m_rows.find(status.mac);
     if (found == m_rows.end() || IsFinal(found->second.state)) {
         return;  // the end already shown is the one the results hold
     }
-    found->second.percent = std::clamp(update.progress, 0, 100);
-    ShowState(found->second, update.state, update.address, update.text, update.reason);
+    found->second.percent = std::clamp(status.progress, 0, 100);
+    ShowState(found->second, status.state, status.newAddress, status.message, status.reason);
     UpdateOverall();
 }
 
@@ -645,7 +649,7 @@ void CBatchDlg::CheckEnded() {
     if (m_watcher) {
         LeaveOut(m_watcher->Unhandled());
     }
-    for (const BatchEngine::Result& result : m_engine->Results()) {
+    for (const BatchCameraStatus& result : m_engine->Results()) {
         if (const auto found = m_rows.find(result.mac); found != m_rows.end()) {
             ShowState(found->second, result.state, result.newAddress, result.message, result.reason);
         }
@@ -673,14 +677,14 @@ void CBatchDlg::EnableControls() {
     m_export->setEnabled(m_ended);
 }
 
-std::vector<BatchEngine::Result> CBatchDlg::Results() const {
-    std::vector<BatchEngine::Result> results;
+std::vector<BatchCameraStatus> CBatchDlg::Results() const {
+    std::vector<BatchCameraStatus> results;
     if (!m_engine) {
         return results;
     }
     results = LeftOutResults(m_leftOut, m_cameras);
     if (m_ended) {
-        std::vector<BatchEngine::Result> ran = m_engine->Results();
+        std::vector<BatchCameraStatus> ran = m_engine->Results();
         results.insert(results.begin(), ran.begin(), ran.end());
     }
     return results;

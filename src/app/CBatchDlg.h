@@ -24,6 +24,7 @@
 
 class Diagnostics;
 class IpAddressEdit;
+class QBoxLayout;
 class QCheckBox;
 class PrivilegedHelper;
 class QLabel;
@@ -78,7 +79,7 @@ class CBatchDlg : public QDialog {
     void ShowDiagnosticLines(const MacAddress& mac);
     // Whether a batch ran and every camera has ended.
     bool Ended() const { return m_ended; }
-    std::vector<BatchEngine::Result> Results() const;
+    std::vector<BatchCameraStatus> Results() const;
 
     QTreeWidget* Table() const { return m_table; }
     IpAddressEdit* RangeField(Field field) const { return m_fields.at(field); }
@@ -102,18 +103,24 @@ class CBatchDlg : public QDialog {
     };
 
     void CreateControls();
+    void CreateTable(QBoxLayout& layout);
+    void CreateRangeFields(QBoxLayout& layout);
+    void CreateButtons(QBoxLayout& layout);
     void PrefillRange();
     void AddCameraRow(const MacAddress& mac);
     void ShowPlannedAddresses();
     bool StartWatching();
     void Watch();
     std::vector<MacAddress> CheckedMacs() const;
+    // The range the fields give; nothing while the first, last or mask field is blank.
+    std::optional<RangeRequest> RangeFromFields() const;
+    std::unique_ptr<AddressAllocator> AllocatorFor(const RangeRequest& request) const;
     std::optional<BatchSelection> Select();
-    void Apply(const BatchUpdate& update);
+    void Apply(const BatchCameraStatus& status);
     void ShowState(Row& row, BatchCameraState state, uint32_t address, const std::string& text, BatchReason reason);
     void UpdateOverall();
     void CheckEnded();
-    void LeaveOut(const std::vector<BatchUpdate>& leftOut);
+    void LeaveOut(const std::vector<BatchCameraStatus>& leftOut);
     void EnableControls();
     void StopAndJoin();
     void ShowMessage(const QString& text, const QString& caption);
@@ -143,7 +150,7 @@ class CBatchDlg : public QDialog {
     std::unique_ptr<AddressAllocator> m_range;
     std::unique_ptr<BatchWatch> m_watcher;  // while cameras are installed as they appear
     std::set<MacAddress> m_unchecked;       // left out by the user: never installed as they appear
-    std::vector<BatchUpdate> m_leftOut;
+    std::vector<BatchCameraStatus> m_leftOut;
     std::unique_ptr<BatchEngine> m_engine;
     bool m_ended = false;
 };

@@ -141,6 +141,6 @@ void StartGuiInstall(CCameraSetupDlg& window) {
         RealInstallPlatform real(diagnostics, helper != nullptr ? *helper : unstarted,
                                  StringTable::Load(StringTable::kConfigFileName));
         InstallWorker worker(target, ui, real.Platform(), stop);
-        return worker.Run();
+        return worker.Run().outcome;
     }));
 }

@@ -2,21 +2,19 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <map>
 #include <mutex>
-#include <thread>
 #include <utility>
 
 #include "InstallSession.h"
 #include "InstallUi.h"
+#include "SerialQueue.h"
 
 namespace {
 
 using Stream = Diagnostics::Stream;
-using SteadyTime = std::chrono::steady_clock::time_point;
 
 constexpr const char* kRangeUsedUpText = "No free address is left in the range";
 
@@ -26,10 +24,6 @@ std::string OneLine(std::string text) {
         text.pop_back();
     }
     return text;
-}
-
-bool Ended(BatchCameraState state) {
-    return state != BatchCameraState::Waiting && state != BatchCameraState::Running;
 }
 
 class DiscardDiagnostics : public Diagnostics {
@@ -63,39 +57,8 @@ class PrefixedDiagnostics : public Diagnostics {
     bool m_atLineStart[2] = {true, true};
 };
 
-// Which FTP step an installation reached last, so that "settings not changed" can say which step refused.
-class WatchedTransfer : public FileTransfer {
-  public:
-    enum class Step { None, Login, Download, Upload };
-
-    explicit WatchedTransfer(FileTransfer& inner) : m_inner(inner) {}
-
-    bool Open(std::string& error) override { return m_inner.Open(error); }
-    Result Connect(const std::string& host, uint16_t port, const std::string& user, const std::string& password,
-                   std::string& error) override {
-        m_last = Step::Login;
-        return m_inner.Connect(host, port, user, password, error);
-    }
-    Result Download(const std::string& remoteName, Fetched& fetched, std::string& error) override {
-        m_last = Step::Download;
-        return m_inner.Download(remoteName, fetched, error);
-    }
-    Result Upload(std::string_view bytes, const std::string& remoteName, std::string& error) override {
-        m_last = Step::Upload;
-        return m_inner.Upload(bytes, remoteName, error);
-    }
-    void Close() override { m_inner.Close(); }
-    void InterruptOn(const StopSignal& stop) override { m_inner.InterruptOn(stop); }
-
-    Step Last() const { return m_last; }
-
-  private:
-    FileTransfer& m_inner;
-    Step m_last = Step::None;
-};
-
-BatchReason ReasonFor(InstallOutcome outcome, WatchedTransfer::Step lastStep) {
-    switch (outcome) {
+BatchReason ReasonFor(const InstallResult& result) {
+    switch (result.outcome) {
         case InstallOutcome::Installed:
             return BatchReason::Installed;
         case InstallOutcome::AddressInUse:
@@ -103,15 +66,16 @@ BatchReason ReasonFor(InstallOutcome outcome, WatchedTransfer::Step lastStep) {
         case InstallOutcome::AssignFailed:
             return BatchReason::NoAnswer;
         case InstallOutcome::SettingsNotChanged:
-            switch (lastStep) {
-                case WatchedTransfer::Step::Login:
+            switch (result.failedStep) {
+                case TransferStep::Login:
                     return BatchReason::FtpLogin;
-                case WatchedTransfer::Step::Download:
+                case TransferStep::Download:
                     return BatchReason::Download;
-                case WatchedTransfer::Step::Upload:
+                case TransferStep::Upload:
                     return BatchReason::Upload;
-                case WatchedTransfer::Step::None:
-                    return BatchReason::Network;  // the transfer library could not start
+                case TransferStep::Open:
+                case TransferStep::None:
+                    return BatchReason::Network;
             }
             return BatchReason::Network;
         case InstallOutcome::SettingsIncomplete:
@@ -129,132 +93,60 @@ BatchReason ReasonFor(InstallOutcome outcome, WatchedTransfer::Step lastStep) {
     return BatchReason::Fatal;
 }
 
-// Writes the state file on a thread of its own: the latest record of every camera, as many changes per write as
+// Writes the state file on a queue of its own: the latest status of every camera, as many changes per write as
 // came in while the last one was under way.
 class StateWriter {
   public:
-    StateWriter(BatchStateFile& file, Diagnostics& diagnostics) : m_file(file), m_diagnostics(diagnostics) {
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~StateWriter() { Finish(); }
+    StateWriter(BatchStateFile& file, Diagnostics& diagnostics) : m_file(file), m_diagnostics(diagnostics) {}
 
     // The change's number, for WaitWritten.
-    uint64_t Post(const MacAddress& mac, const BatchCameraRecord& record) {
+    uint64_t Post(const BatchCameraStatus& status) {
         std::lock_guard lock(m_mutex);
-        m_pending[mac] = record;
-        const uint64_t change = ++m_posted;
-        m_changed.notify_all();
-        return change;
+        m_pending[status.mac] = status;
+        if (!m_scheduled) {
+            m_scheduled = true;
+            m_queue.Post([this] { WritePending(); });
+        }
+        return ++m_posted;
     }
 
     // Until the file holds the change (or a write of it failed).
     void WaitWritten(uint64_t change) {
         std::unique_lock lock(m_mutex);
-        m_changed.wait(lock, [&] { return m_written >= change; });
+        m_written.wait(lock, [&] { return m_covered >= change; });
     }
 
-    // Writes what is left and ends the thread.
-    void Finish() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_finishing = true;
-            m_changed.notify_all();
-        }
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
+    // Writes what is left.
+    void Finish() { m_queue.Finish(); }
 
   private:
-    void Run() {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return !m_pending.empty() || m_finishing; });
-            if (m_pending.empty()) {
-                return;
-            }
-            std::map<MacAddress, BatchCameraRecord> records;
-            records.swap(m_pending);
-            const uint64_t covered = m_posted;
-            lock.unlock();
-            std::string error;
-            if (!m_file.PutAll(records, &error)) {
-                m_diagnostics.Print(Stream::Err, "%s\n", error.c_str());
-            }
-            lock.lock();
-            m_written = covered;
-            m_changed.notify_all();
+    void WritePending() {
+        std::map<MacAddress, BatchCameraStatus> statuses;
+        uint64_t covered = 0;
+        {
+            std::lock_guard lock(m_mutex);
+            statuses.swap(m_pending);
+            covered = m_posted;
+            m_scheduled = false;
         }
+        std::string error;
+        if (!m_file.PutAll(statuses, &error)) {
+            m_diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+        }
+        std::lock_guard lock(m_mutex);
+        m_covered = covered;
+        m_written.notify_all();
     }
 
     BatchStateFile& m_file;
     Diagnostics& m_diagnostics;
     std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::map<MacAddress, BatchCameraRecord> m_pending;
+    std::condition_variable m_written;
+    std::map<MacAddress, BatchCameraStatus> m_pending;
+    bool m_scheduled = false;  // a write is queued that has not taken m_pending yet
     uint64_t m_posted = 0;
-    uint64_t m_written = 0;
-    bool m_finishing = false;
-    std::thread m_thread;  // last: it starts once the rest exists
-};
-
-// Calls the observer on a thread of its own, in order: an observer that writes to a full pipe or waits for the
-// GUI holds up no installation.
-class Reporter {
-  public:
-    Reporter() {
-        m_thread = std::thread([this] { Run(); });
-    }
-    ~Reporter() { Finish(); }
-
-    void Post(std::function<void()> call) {
-        std::lock_guard lock(m_mutex);
-        m_calls.push_back(std::move(call));
-        m_changed.notify_all();
-    }
-
-    // Nothing queued and no call under way.
-    bool Idle() const {
-        std::lock_guard lock(m_mutex);
-        return m_calls.empty() && !m_calling;
-    }
-
-    // Makes the calls left and ends the thread.
-    void Finish() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_finishing = true;
-            m_changed.notify_all();
-        }
-        if (m_thread.joinable()) {
-            m_thread.join();
-        }
-    }
-
-  private:
-    void Run() {
-        std::unique_lock lock(m_mutex);
-        for (;;) {
-            m_changed.wait(lock, [&] { return !m_calls.empty() || m_finishing; });
-            if (m_calls.empty()) {
-                return;
-            }
-            std::function<void()> call = std::move(m_calls.front());
-            m_calls.pop_front();
-            m_calling = true;
-            lock.unlock();
-            call();
-            lock.lock();
-            m_calling = false;
-        }
-    }
-
-    mutable std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::deque<std::function<void()>> m_calls;
-    bool m_calling = false;
-    bool m_finishing = false;
-    std::thread m_thread;  // last
+    uint64_t m_covered = 0;  // changes the file holds
+    SerialQueue m_queue;     // last: its thread uses everything above
 };
 
 }  // namespace
@@ -274,7 +166,6 @@ class BatchEngine::Impl {
         if (m_settings.state != nullptr) {
             m_writer = std::make_unique<StateWriter>(*m_settings.state, *m_settings.diagnostics);
         }
-        m_reporter = std::make_unique<Reporter>();
     }
 
     ~Impl() {
@@ -297,8 +188,11 @@ class BatchEngine::Impl {
         for (Entry* entry : entries) {
             Publish(*entry, BatchCameraState::Waiting, "");
         }
-        std::lock_guard lanes(m_lanesMutex);
-        AddLanesLocked();
+        std::lock_guard lock(m_mutex);
+        const size_t waiting = m_entries.size() - m_next;
+        for (size_t lane = 0; lane < waiting && m_lanesRunning < m_settings.jobs && !m_stopping; ++lane) {
+            StartLaneLocked();
+        }
     }
 
     void Add(BatchItem item) {
@@ -311,37 +205,34 @@ class BatchEngine::Impl {
             entry = &AddLocked(std::move(item));
         }
         Publish(*entry, BatchCameraState::Waiting, "");
-        m_work.notify_one();
-        std::lock_guard lanes(m_lanesMutex);
-        AddLanesLocked();
+        std::lock_guard lock(m_mutex);
+        // Every running lane may be busy with a camera of its own; one that is not takes this one first, and the
+        // new lane then finds nothing and ends.
+        if (m_started && !m_closed && m_lanesRunning < m_settings.jobs) {
+            StartLaneLocked();
+        }
     }
 
     void Close() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_closed = true;
-        }
-        m_work.notify_all();
+        std::lock_guard lock(m_mutex);
+        m_closed = true;
     }
 
     void RequestStop() {
-        {
-            std::lock_guard lock(m_mutex);
-            m_stopping = true;
-            m_closed = true;
-        }
-        m_work.notify_all();
-        std::lock_guard lock(m_lanesMutex);
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_closed = true;
         for (auto& lane : m_lanes) {
             lane->RequestStop();
         }
     }
 
     void Join() {
-        Close();
         std::vector<InstallSession*> lanes;
         {
-            std::lock_guard lock(m_lanesMutex);
+            // Closed: no lane starts (and none is reaped) from now on.
+            std::lock_guard lock(m_mutex);
+            m_closed = true;
             for (auto& lane : m_lanes) {
                 lanes.push_back(lane.get());
             }
@@ -354,7 +245,7 @@ class BatchEngine::Impl {
         {
             std::lock_guard lock(m_mutex);
             for (Entry& entry : m_entries) {
-                if (!Ended(entry.result.state)) {
+                if (!IsFinal(entry.status.state)) {
                     left.push_back(&entry);
                 }
             }
@@ -365,27 +256,27 @@ class BatchEngine::Impl {
         if (m_writer) {
             m_writer->Finish();
         }
-        m_reporter->Finish();
+        m_reporter.Finish();
     }
 
     bool Finished() const {
         {
             std::lock_guard lock(m_mutex);
             if (!m_closed || !std::all_of(m_entries.begin(), m_entries.end(),
-                                          [](const Entry& entry) { return Ended(entry.result.state); })) {
+                                          [](const Entry& entry) { return IsFinal(entry.status.state); })) {
                 return false;
             }
         }
-        return m_reporter->Idle();
+        return m_reporter.Idle();
     }
 
     bool Fatal() const { return m_fatal; }
 
-    std::vector<Result> Results() const {
+    std::vector<BatchCameraStatus> Results() const {
         std::lock_guard lock(m_mutex);
-        std::vector<Result> results;
+        std::vector<BatchCameraStatus> results;
         for (const Entry& entry : m_entries) {
-            results.push_back(entry.result);
+            results.push_back(entry.status);
         }
         return results;
     }
@@ -394,12 +285,11 @@ class BatchEngine::Impl {
     struct Entry {
         size_t index = 0;  // in the order given
         BatchItem item;
-        Result result;
-        BatchCameraRecord record;
+        BatchCameraStatus status;
         bool fromRange = false;  // its address comes from the range, and another one may be taken
-        SteadyTime started;      // claimed by a lane
-        int progress = 0;
+        bool claimed = false;    // by a lane
         bool published = false;
+        uint32_t publishedAddress = 0;  // the new address last handed to the state writer
     };
 
     // The InstallUi of one installation of the batch: the item's settings stand in for the wizard, the status
@@ -442,7 +332,7 @@ class BatchEngine::Impl {
         }
         void UpdateRow(const MacAddress& mac, uint32_t address, bool installed) override {
             BatchObserver& observer = m_impl.m_observer;
-            m_impl.m_reporter->Post(
+            m_impl.m_reporter.Post(
                 [&observer, mac, address, installed] { observer.AddressTaken(mac, address, installed); });
         }
 
@@ -457,50 +347,39 @@ class BatchEngine::Impl {
         bool m_firstAnswerPassword = false;
     };
 
-    // m_mutex held. A deque keeps every entry where it is while more are added.
+    // m_mutex held. A deque keeps every entry where it is while more are added. A camera the state file knows
+    // keeps its attempts and start time from the earlier runs.
     Entry& AddLocked(BatchItem item) {
         Entry& entry = m_entries.emplace_back();
         entry.index = m_entries.size() - 1;
-        entry.result.mac = item.camera.mac;
-        entry.result.oldAddress = item.camera.address;
-        entry.result.newAddress = item.params.m_newAddress;
-        entry.fromRange = item.params.m_newAddress == 0 && m_settings.range != nullptr;
+        BatchCameraStatus& status = entry.status;
         if (m_settings.state != nullptr) {
-            entry.record = m_settings.state->Find(item.camera.mac).value_or(BatchCameraRecord{});
+            status = m_settings.state->Find(item.camera.mac).value_or(BatchCameraStatus{});
         }
-        entry.record.target = item.params.m_newAddress;
-        entry.record.state = BatchCameraState::Waiting;
-        entry.record.reason = BatchReason::None;
-        entry.record.ended.clear();
+        status.mac = item.camera.mac;
+        status.oldAddress = item.camera.address;
+        status.newAddress = item.params.m_newAddress;
+        status.state = BatchCameraState::Waiting;
+        status.reason = BatchReason::None;
+        status.message.clear();
+        status.ended.clear();
+        entry.fromRange = item.params.m_newAddress == 0 && m_settings.range != nullptr;
         entry.item = std::move(item);
-        ++m_unclaimed;
         return entry;
     }
 
-    // m_lanesMutex held: a lane for every camera waiting beyond the idle lanes, up to `jobs`.
-    void AddLanesLocked() {
-        size_t wanted = 0;
-        {
-            std::lock_guard lock(m_mutex);
-            if (!m_started || m_stopping) {
-                return;
-            }
-            wanted = m_unclaimed > m_idleLanes ? m_unclaimed - m_idleLanes : 0;
-        }
-        for (; wanted > 0 && m_lanes.size() < static_cast<size_t>(m_settings.jobs); --wanted) {
-            {
-                std::lock_guard lock(m_mutex);
-                ++m_idleLanes;  // until it claims its camera
-            }
-            m_lanes.push_back(std::make_unique<InstallSession>([this](const StopSignal& stop) {
-                RunLane(stop);
-                return InstallOutcome::Stopped;
-            }));
-        }
+    // m_mutex held: one more of at most `jobs` threads. A lane that has ended is joined here, so that a long watch
+    // keeps no more threads than `jobs`.
+    void StartLaneLocked() {
+        std::erase_if(m_lanes, [](const std::unique_ptr<InstallSession>& lane) { return !lane->Running(); });
+        ++m_lanesRunning;
+        m_lanes.push_back(std::make_unique<InstallSession>([this](const StopSignal& stop) {
+            RunLane(stop);
+            return InstallOutcome::Stopped;
+        }));
     }
 
-    // One of at most `jobs` threads: installs the next waiting camera until none is left (and none can come) or
-    // the batch stops.
+    // Installs the next waiting camera until none is left or the batch stops.
     void RunLane(const StopSignal& stop) {
         while (Entry* entry = Claim()) {
             if (stop.Requested()) {
@@ -508,23 +387,19 @@ class BatchEngine::Impl {
             } else {
                 RunItem(*entry, stop);
             }
-            std::lock_guard lock(m_mutex);
-            ++m_idleLanes;
         }
     }
 
     // The next camera in order, with its address from the range taken now, so that the range goes out in the
-    // cameras' order whichever lane gets there first. Waits while more cameras may come.
+    // cameras' order whichever lane gets there first; nothing (and the lane ends) when none waits.
     Entry* Claim() {
-        std::unique_lock lock(m_mutex);
-        m_work.wait(lock, [&] { return m_next < m_entries.size() || m_closed; });
-        --m_idleLanes;
+        std::lock_guard lock(m_mutex);
         if (m_next >= m_entries.size()) {
+            --m_lanesRunning;
             return nullptr;
         }
         Entry& entry = m_entries[m_next++];
-        --m_unclaimed;
-        entry.started = std::chrono::steady_clock::now();
+        entry.claimed = true;
         if (entry.item.params.m_newAddress == 0 && m_settings.range != nullptr && !m_stopping) {
             entry.item.params.m_newAddress = m_settings.range->Take().value_or(0);
         }
@@ -546,19 +421,17 @@ class BatchEngine::Impl {
             }
             {
                 std::lock_guard lock(m_mutex);
-                entry.result.newAddress = address;
-                entry.record.target = address;
-                entry.record.attempts += 1;
-                entry.record.started = BatchTimestampNow();
-                entry.record.ended.clear();
+                entry.status.newAddress = address;
+                entry.status.attempts += 1;
+                entry.status.started = BatchTimestampNow();
+                entry.status.ended.clear();
             }
             Publish(entry, BatchCameraState::Running, kCheckingAddressText, 0);
 
             std::string message;
-            BatchReason reason = BatchReason::None;
-            const InstallOutcome outcome = InstallOnce(entry, stop, diagnostics, message, reason);
-            const bool retry = outcome == InstallOutcome::AddressInUse && entry.fromRange;
-            if (outcome == InstallOutcome::Stopped || (retry && stop.Requested())) {
+            const InstallResult result = InstallOnce(entry, stop, diagnostics, message);
+            const bool retry = result.outcome == InstallOutcome::AddressInUse && entry.fromRange;
+            if (result.outcome == InstallOutcome::Stopped || (retry && stop.Requested())) {
                 Publish(entry, BatchCameraState::Stopped, "", kKeepProgress, BatchReason::Stopped);
                 return;
             }
@@ -569,85 +442,68 @@ class BatchEngine::Impl {
                 entry.item.params.m_newAddress = m_settings.range->Take().value_or(0);
                 continue;
             }
-            const bool installed = outcome == InstallOutcome::Installed;
+            const bool installed = result.outcome == InstallOutcome::Installed;
             Publish(entry, installed ? BatchCameraState::Installed : BatchCameraState::Failed, message,
-                    installed ? 100 : kKeepProgress, reason);
+                    installed ? 100 : kKeepProgress, ReasonFor(result));
             return;
         }
     }
 
-    // One run of the install worker; its final message in *message, why it ended so in *reason.
-    InstallOutcome InstallOnce(Entry& entry, const StopSignal& stop, Diagnostics& diagnostics, std::string& message,
-                               BatchReason& reason) {
+    // One run of the install worker; its final message in *message.
+    InstallResult InstallOnce(Entry& entry, const StopSignal& stop, Diagnostics& diagnostics, std::string& message) {
         const uint16_t identifier = static_cast<uint16_t>(m_settings.firstIdentifier + entry.index);
         const std::unique_ptr<InstallPlatformSource> source = m_factory(identifier, diagnostics);
         InstallWorker::Platform platform = source->Platform();
-        WatchedTransfer transfer(platform.transfer);
         // A fatal failure would end the process in the middle of the others: the batch stops them cleanly
         // instead, and its owner ends the process afterwards.
-        InstallWorker::Platform watched{std::move(platform.openEcho),
-                                        platform.assignment,
-                                        transfer,
-                                        platform.clock,
-                                        platform.diagnostics,
-                                        [this](int) {
-                                            m_fatal = true;
-                                            RequestStop();
-                                        },
-                                        platform.identifier,
-                                        std::move(platform.remoteFileName)};
+        platform.exitProcess = [this](int) {
+            m_fatal = true;
+            RequestStop();
+        };
         ItemUi ui(*this, entry);
-        InstallWorker worker(entry.item.camera, ui, std::move(watched), stop);
-        const InstallOutcome outcome = worker.Run();
+        InstallWorker worker(entry.item.camera, ui, std::move(platform), stop);
+        const InstallResult result = worker.Run();
         message = ui.Message();
-        reason = ReasonFor(outcome, transfer.Last());
-        return outcome;
+        return result;
     }
 
     static constexpr int kKeepProgress = -1;
 
-    // Records the camera's change; hands it to the state writer when state, address or text changed, and to the
-    // observer. Neither is waited for.
+    // Records the camera's change; hands its status to the state writer when state, address or text changed, and
+    // to the observer. Neither is waited for.
     void Publish(Entry& entry, BatchCameraState state, const std::string& text, int progress = kKeepProgress,
                  BatchReason reason = BatchReason::None) {
-        BatchUpdate update;
-        BatchCameraRecord record;
+        BatchCameraStatus status;
         bool changed = false;
         {
             std::lock_guard lock(m_mutex);
+            BatchCameraStatus& current = entry.status;
             const std::string line = OneLine(text);
-            changed = !entry.published || entry.result.state != state || entry.result.message != line ||
-                      entry.record.target != entry.result.newAddress;
+            changed = !entry.published || current.state != state || current.message != line ||
+                      current.newAddress != entry.publishedAddress;
             entry.published = true;
-            entry.result.state = state;
-            entry.result.message = line;
-            entry.result.reason = reason;
+            entry.publishedAddress = current.newAddress;
+            current.state = state;
+            current.message = line;
+            current.reason = reason;
             if (progress != kKeepProgress) {
-                entry.progress = progress;
+                current.progress = progress;
             }
-            entry.record.state = state;
-            entry.record.message = line;
-            entry.record.reason = reason;
-            if (Ended(state)) {
-                if (entry.started != SteadyTime{}) {
-                    entry.result.seconds =
-                        std::chrono::duration<double>(std::chrono::steady_clock::now() - entry.started).count();
-                    entry.record.ended = BatchTimestampNow();
-                }
+            if (IsFinal(state) && entry.claimed) {
+                current.ended = BatchTimestampNow();
             }
-            update = {entry.item.camera.mac, state, entry.result.newAddress, entry.progress, line, reason};
-            record = entry.record;
+            status = current;
         }
         uint64_t change = 0;
         if (changed && m_writer) {
-            change = m_writer->Post(update.mac, record);
+            change = m_writer->Post(status);
         }
-        StateWriter* writer = Ended(state) ? m_writer.get() : nullptr;
-        m_reporter->Post([this, update, writer, change] {
+        StateWriter* writer = IsFinal(state) ? m_writer.get() : nullptr;
+        m_reporter.Post([this, status = std::move(status), writer, change] {
             if (writer != nullptr) {
                 writer->WaitWritten(change);  // whoever reads the ending may rely on the file
             }
-            m_observer.Changed(update);
+            m_observer.Changed(status);
         });
     }
 
@@ -657,20 +513,17 @@ class BatchEngine::Impl {
     DiscardDiagnostics m_discard;
     std::atomic<bool> m_fatal{false};
 
-    mutable std::mutex m_mutex;  // everything below up to the lanes
-    std::condition_variable m_work;
+    std::unique_ptr<StateWriter> m_writer;
+    SerialQueue m_reporter;  // calls the observer: one that writes to a full pipe or waits for the GUI holds up
+                             // no installation
+
+    mutable std::mutex m_mutex;  // everything below
     std::deque<Entry> m_entries;
-    size_t m_next = 0;
-    size_t m_unclaimed = 0;
-    size_t m_idleLanes = 0;
+    size_t m_next = 0;  // the first entry no lane has claimed
+    int m_lanesRunning = 0;
     bool m_started = false;
     bool m_closed = false;
     bool m_stopping = false;
-
-    std::unique_ptr<StateWriter> m_writer;
-    std::unique_ptr<Reporter> m_reporter;
-
-    std::mutex m_lanesMutex;
     std::vector<std::unique_ptr<InstallSession>> m_lanes;  // last: their threads use everything above
 };
 
@@ -708,6 +561,6 @@ bool BatchEngine::Fatal() const {
     return m_impl->Fatal();
 }
 
-std::vector<BatchEngine::Result> BatchEngine::Results() const {
+std::vector<BatchCameraStatus> BatchEngine::Results() const {
     return m_impl->Results();
 }

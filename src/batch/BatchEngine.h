@@ -7,7 +7,7 @@
 // next one and starts again.
 //
 // No installation ever waits for the disk or an observer: changes are recorded under a short lock, the state file
-// is written by a thread of its own (always the latest record of every camera, changes coalesced) and the
+// is written by a thread of its own (always the latest status of every camera, changes coalesced) and the
 // observer is called on another.
 
 #include <cstdint>
@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "AddressRange.h"
+#include "BatchCameraStatus.h"
 #include "BatchStateFile.h"
 #include "CameraRecord.h"
 #include "Diagnostics.h"
@@ -33,22 +34,13 @@ struct BatchItem {
     std::optional<std::string> ftpPassword;
 };
 
-// A change of one camera: its state, new address, progress or text.
-struct BatchUpdate {
-    MacAddress mac;
-    BatchCameraState state = BatchCameraState::Waiting;
-    uint32_t address = 0;                    // the new address it is being given; 0 while none
-    int progress = 0;                        // the status bar's position, 0..100
-    std::string text;                        // the status text or final message, one line
-    BatchReason reason = BatchReason::None;  // once ended
-};
-
 class BatchObserver {
   public:
     virtual ~BatchObserver() = default;
-    // From the engine's reporting thread, in the order the changes happened. A camera's ending is reported once
-    // the state file holds it (or could not be written).
-    virtual void Changed(const BatchUpdate& update) = 0;
+    // From the engine's reporting thread, in the order the changes happened: the camera's status after a change of
+    // its state, new address, progress or text. A camera's ending is reported once the state file holds it (or
+    // could not be written).
+    virtual void Changed(const BatchCameraStatus& status) = 0;
     // As InstallUi::UpdateRow: the camera holds the address now; installed once the whole installation succeeded.
     virtual void AddressTaken(const MacAddress& mac, uint32_t address, bool installed) = 0;
 };
@@ -66,16 +58,6 @@ class BatchEngine {
         Diagnostics* diagnostics = nullptr;  // every installation's lines, prefixed with the camera's MAC
         uint16_t firstIdentifier = 0;        // installation n uses firstIdentifier + n
         bool watch = false;                  // more cameras may be added with Add until Close
-    };
-
-    struct Result {
-        MacAddress mac;
-        uint32_t oldAddress = 0;  // as the list showed it
-        uint32_t newAddress = 0;  // 0 when none was given
-        BatchCameraState state = BatchCameraState::Waiting;
-        std::string message;
-        double seconds = 0;  // from the camera's start to its end, every attempt included
-        BatchReason reason = BatchReason::None;
     };
 
     // As many as the helper keeps addresses under installation at once.
@@ -104,8 +86,8 @@ class BatchEngine {
     // installation ends the process, the batch stops every other one cleanly first; the owner then ends the process
     // with InstallWorker::kFatalExitCode.
     bool Fatal() const;
-    // One per item, in the order the items were given.
-    std::vector<Result> Results() const;
+    // Every camera's status now, in the order the items were given; final once Finished.
+    std::vector<BatchCameraStatus> Results() const;
 
   private:
     class Impl;

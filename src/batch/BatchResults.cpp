@@ -10,10 +10,10 @@
 #include "FileTransfer.h"
 #include "RealInstallPlatform.h"
 
-std::string FormatBatchResults(const std::vector<BatchEngine::Result>& results) {
+std::string FormatBatchResults(const std::vector<BatchCameraStatus>& results) {
     auto address = [](uint32_t value) { return value == 0 ? std::string() : FormatDottedAddress(value); };
     std::string text = CsvRecord({"mac", "old_address", "new_address", "outcome", "message", "reason"});
-    for (const BatchEngine::Result& result : results) {
+    for (const BatchCameraStatus& result : results) {
         text += CsvRecord({result.mac.Text(), address(result.oldAddress), address(result.newAddress),
                            BatchCameraStateName(result.state), result.message, BatchReasonName(result.reason)});
     }
@@ -52,33 +52,25 @@ std::set<uint32_t> AddressesInUse(const RangeRequest& request, const std::vector
     return inUse;
 }
 
-std::vector<BatchEngine::Result> LeftOutResults(const std::vector<BatchUpdate>& leftOut,
-                                                const std::vector<CameraRecord>& cameras) {
-    std::vector<BatchEngine::Result> results;
-    for (const BatchUpdate& update : leftOut) {
+std::vector<BatchCameraStatus> LeftOutResults(std::vector<BatchCameraStatus> leftOut,
+                                              const std::vector<CameraRecord>& cameras) {
+    for (BatchCameraStatus& status : leftOut) {
         const auto camera =
-            std::find_if(cameras.begin(), cameras.end(), [&](const CameraRecord& c) { return c.mac == update.mac; });
-        BatchEngine::Result result;
-        result.mac = update.mac;
-        result.oldAddress = camera != cameras.end() ? camera->address : 0;
-        result.newAddress = update.address;
-        result.state = update.state;
-        result.message = update.text;
-        result.reason = update.reason;
-        results.push_back(std::move(result));
+            std::find_if(cameras.begin(), cameras.end(), [&](const CameraRecord& c) { return c.mac == status.mac; });
+        status.oldAddress = camera != cameras.end() ? camera->address : 0;
     }
-    return results;
+    return leftOut;
 }
 
-bool AllInstalled(const std::vector<BatchEngine::Result>& results) {
-    return std::all_of(results.begin(), results.end(), [](const BatchEngine::Result& result) {
+bool AllInstalled(const std::vector<BatchCameraStatus>& results) {
+    return std::all_of(results.begin(), results.end(), [](const BatchCameraStatus& result) {
         return result.state == BatchCameraState::Installed || result.state == BatchCameraState::Skipped;
     });
 }
 
-std::string ReasonCounts(const std::vector<BatchEngine::Result>& results) {
+std::string ReasonCounts(const std::vector<BatchCameraStatus>& results) {
     std::map<BatchReason, int> counts;
-    for (const BatchEngine::Result& result : results) {
+    for (const BatchCameraStatus& result : results) {
         ++counts[result.reason];
     }
     std::string text;
@@ -90,8 +82,8 @@ std::string ReasonCounts(const std::vector<BatchEngine::Result>& results) {
     return text;
 }
 
-std::string FatalMessage(const std::vector<BatchEngine::Result>& results) {
-    const auto fatal = std::find_if(results.begin(), results.end(), [](const BatchEngine::Result& result) {
+std::string FatalMessage(const std::vector<BatchCameraStatus>& results) {
+    const auto fatal = std::find_if(results.begin(), results.end(), [](const BatchCameraStatus& result) {
         return result.reason == BatchReason::Fatal && !result.message.empty();
     });
     return fatal != results.end() ? fatal->message : std::string(kInstallFailText);

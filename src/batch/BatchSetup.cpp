@@ -1,6 +1,7 @@
 #include "BatchSetup.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "InstallOptions.h"
 
@@ -20,19 +21,29 @@ std::string NotInstallableText(Assignment assigned) {
                                        : "the camera has not answered the XRM search yet (its row shows \"------\")";
 }
 
+BatchCameraStatus NotFound(const MacAddress& mac, uint32_t newAddress) {
+    return BatchCameraStatus::Final(mac, BatchCameraState::Failed, BatchReason::NotFound, newAddress, kNotFoundText);
+}
+
+BatchCameraStatus NotInstallable(const MacAddress& mac, uint32_t newAddress, std::string why) {
+    return BatchCameraStatus::Final(mac, BatchCameraState::Failed, BatchReason::NotInstallable, newAddress,
+                                    std::move(why));
+}
+
 // Skipped or failed before it starts, or nothing when the camera can be installed.
-std::optional<BatchUpdate> LeftOut(const MacAddress& mac, const CameraRecord* camera, const BatchStateFile* state) {
+std::optional<BatchCameraStatus> LeftOut(const MacAddress& mac, const CameraRecord* camera,
+                                         const BatchStateFile* state) {
     if (state != nullptr) {
         if (const auto record = state->Find(mac); record && record->state == BatchCameraState::Installed) {
-            return BatchUpdate{mac, BatchCameraState::Skipped, record->target, 100, kSkippedText, BatchReason::Skipped};
+            return BatchCameraStatus::Final(mac, BatchCameraState::Skipped, BatchReason::Skipped, record->newAddress,
+                                            kSkippedText);
         }
     }
     if (camera == nullptr) {
-        return BatchUpdate{mac, BatchCameraState::Failed, 0, 0, kNotFoundText, BatchReason::NotFound};
+        return NotFound(mac, 0);
     }
     if (camera->assigned != Assignment::No) {
-        return BatchUpdate{
-            mac, BatchCameraState::Failed, 0, 0, NotInstallableText(camera->assigned), BatchReason::NotInstallable};
+        return NotInstallable(mac, 0, NotInstallableText(camera->assigned));
     }
     return std::nullopt;
 }
@@ -73,7 +84,7 @@ BatchSelection ItemsForPlan(const std::vector<PlanRow>& rows, const std::vector<
         const CameraRecord* camera = FindCamera(cameras, row.options.mac);
         if (auto leftOut = LeftOut(row.options.mac, camera, state)) {
             if (leftOut->state == BatchCameraState::Failed) {
-                leftOut->address = row.options.ip.value_or(0);
+                leftOut->newAddress = row.options.ip.value_or(0);
             }
             selection.leftOut.push_back(std::move(*leftOut));
             continue;
@@ -184,15 +195,14 @@ std::optional<BatchItem> BatchWatch::Offer(const CameraRecord& camera, std::chro
         return std::move(selection.items.front());
     }
     if (selection.error) {
-        m_leftOut.push_back(BatchUpdate{camera.mac, BatchCameraState::Failed, 0, 0, selection.error->message,
-                                        BatchReason::NotInstallable});
+        m_leftOut.push_back(NotInstallable(camera.mac, 0, selection.error->message));
     }
     m_leftOut.insert(m_leftOut.end(), selection.leftOut.begin(), selection.leftOut.end());
     return std::nullopt;
 }
 
-std::vector<BatchUpdate> BatchWatch::TakeLeftOut() {
-    std::vector<BatchUpdate> leftOut;
+std::vector<BatchCameraStatus> BatchWatch::TakeLeftOut() {
+    std::vector<BatchCameraStatus> leftOut;
     leftOut.swap(m_leftOut);
     return leftOut;
 }
@@ -206,12 +216,12 @@ bool BatchWatch::AllNamedHandled() const {
                        [&](const PlanRow& row) { return m_handled.count(row.options.mac) != 0; });
 }
 
-std::vector<BatchUpdate> BatchWatch::Unhandled() const {
+std::vector<BatchCameraStatus> BatchWatch::Unhandled() const {
     std::vector<MacAddress> named = m_request ? m_request->macs : std::vector<MacAddress>{};
     for (const PlanRow& row : m_rows) {
         named.push_back(row.options.mac);
     }
-    std::vector<BatchUpdate> unhandled;
+    std::vector<BatchCameraStatus> unhandled;
     for (const MacAddress& mac : named) {
         if (m_handled.count(mac) != 0) {
             continue;
@@ -220,12 +230,8 @@ std::vector<BatchUpdate> BatchWatch::Unhandled() const {
             std::find_if(m_rows.begin(), m_rows.end(), [&](const PlanRow& r) { return r.options.mac == mac; });
         const uint32_t address = row != m_rows.end() ? row->options.ip.value_or(0) : 0;
         const auto seen = m_seen.find(mac);
-        if (seen == m_seen.end()) {
-            unhandled.push_back({mac, BatchCameraState::Failed, address, 0, kNotFoundText, BatchReason::NotFound});
-        } else {
-            unhandled.push_back({mac, BatchCameraState::Failed, address, 0, NotInstallableText(seen->second),
-                                 BatchReason::NotInstallable});
-        }
+        unhandled.push_back(seen == m_seen.end() ? NotFound(mac, address)
+                                                 : NotInstallable(mac, address, NotInstallableText(seen->second)));
     }
     return unhandled;
 }

@@ -26,7 +26,7 @@ struct BatchSelection {
     std::vector<BatchItem> items;  // in MAC order for a range, in the plan's order for a plan
     // Cameras left out, each with its final state and why: Skipped (the state file records it installed), Failed
     // (not found, or its row is not installable). The others still run.
-    std::vector<BatchUpdate> leftOut;
+    std::vector<BatchCameraStatus> leftOut;
     std::optional<PlanError> error;  // a value a page refuses, or too few addresses: nothing may be sent
 };
 
@@ -58,13 +58,13 @@ class BatchWatch {
     // installed, or whose settings a page refuses, goes to TakeLeftOut instead.
     std::optional<BatchItem> Offer(const CameraRecord& camera, std::chrono::steady_clock::time_point now);
     // The cameras left out since the last call, each with its final state.
-    std::vector<BatchUpdate> TakeLeftOut();
+    std::vector<BatchCameraStatus> TakeLeftOut();
     // Every named camera (plan rows, or a range's MACs) has been handed out or left out; never for a range of
     // every camera.
     bool AllNamedHandled() const;
     // At the end: the named cameras never handed out, failed as not found or (seen, never reading "No") not
     // installable.
-    std::vector<BatchUpdate> Unhandled() const;
+    std::vector<BatchCameraStatus> Unhandled() const;
 
   private:
     std::vector<PlanRow> m_rows;
@@ -74,5 +74,5 @@ class BatchWatch {
     std::set<MacAddress> m_handled;
     std::map<MacAddress, std::chrono::steady_clock::time_point> m_firstOffered;
     std::map<MacAddress, Assignment> m_seen;  // named cameras offered but not handed out: how their row read
-    std::vector<BatchUpdate> m_leftOut;
+    std::vector<BatchCameraStatus> m_leftOut;
 };

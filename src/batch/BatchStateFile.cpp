@@ -5,11 +5,9 @@
 #include <unistd.h>
 
 #include <QByteArray>
-#include <QDateTime>
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <array>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -20,12 +18,6 @@ namespace {
 
 // Far above a record of the largest plan; a bigger file is not one of ours.
 constexpr off_t kMaxStateBytes = 16 * 1024 * 1024;
-
-constexpr std::array<const char*, 6> kStateNames{"waiting", "running", "installed", "failed", "skipped", "stopped"};
-constexpr std::array<const char*, 15> kReasonNames{
-    "",          "installed", "skipped",         "address-in-use",    "no-answer",
-    "ftp-login", "download",  "upload",          "config-incomplete", "no-restart",
-    "network",   "not-found", "not-installable", "stopped",           "fatal"};
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
@@ -130,9 +122,10 @@ bool WriteAtomically(const std::string& path, const std::string& text, std::stri
     return true;
 }
 
-QJsonObject RecordObject(const BatchCameraRecord& record) {
+QJsonObject RecordObject(const BatchCameraStatus& record) {
     QJsonObject object;
-    object.insert("target", record.target ? QString::fromStdString(FormatDottedAddress(record.target)) : QString());
+    object.insert("target",
+                  record.newAddress ? QString::fromStdString(FormatDottedAddress(record.newAddress)) : QString());
     object.insert("state", QString::fromLatin1(BatchCameraStateName(record.state)));
     object.insert("attempts", record.attempts);
     object.insert("reason", QString::fromLatin1(BatchReasonName(record.reason)));
@@ -143,14 +136,15 @@ QJsonObject RecordObject(const BatchCameraRecord& record) {
 }
 
 // Nothing, with the reason, when a field is missing or of the wrong kind.
-std::optional<BatchCameraRecord> ParseRecord(const QJsonObject& object, std::string* reason) {
+std::optional<BatchCameraStatus> ParseRecord(const MacAddress& mac, const QJsonObject& object, std::string* reason) {
     for (const char* field : {"target", "state", "message", "started", "ended"}) {
         if (!object.value(QLatin1String(field)).isString()) {
             *reason = std::string("\"") + field + "\" is not text";
             return std::nullopt;
         }
     }
-    BatchCameraRecord record;
+    BatchCameraStatus record;
+    record.mac = mac;
     const std::string target = object.value("target").toString().toStdString();
     if (!target.empty()) {
         const auto address = ParseStrictDottedAddress(target);
@@ -158,7 +152,7 @@ std::optional<BatchCameraRecord> ParseRecord(const QJsonObject& object, std::str
             *reason = "\"target\" is not an address";
             return std::nullopt;
         }
-        record.target = *address;
+        record.newAddress = *address;
     }
     const auto state = ParseBatchCameraState(object.value("state").toString().toStdString());
     if (!state) {
@@ -185,37 +179,14 @@ std::optional<BatchCameraRecord> ParseRecord(const QJsonObject& object, std::str
     return record;
 }
 
+// What the file keeps of a status.
+BatchCameraStatus Kept(BatchCameraStatus status) {
+    status.oldAddress = 0;
+    status.progress = 0;
+    return status;
+}
+
 }  // namespace
-
-const char* BatchCameraStateName(BatchCameraState state) {
-    return kStateNames.at(static_cast<size_t>(state));
-}
-
-std::optional<BatchCameraState> ParseBatchCameraState(std::string_view name) {
-    for (size_t i = 0; i < kStateNames.size(); ++i) {
-        if (name == kStateNames[i]) {
-            return static_cast<BatchCameraState>(i);
-        }
-    }
-    return std::nullopt;
-}
-
-const char* BatchReasonName(BatchReason reason) {
-    return kReasonNames.at(static_cast<size_t>(reason));
-}
-
-std::optional<BatchReason> ParseBatchReason(std::string_view name) {
-    for (size_t i = 0; i < kReasonNames.size(); ++i) {
-        if (name == kReasonNames[i]) {
-            return static_cast<BatchReason>(i);
-        }
-    }
-    return std::nullopt;
-}
-
-std::string BatchTimestampNow() {
-    return QDateTime::currentDateTimeUtc().toString(Qt::ISODateWithMs).toStdString();
-}
 
 BatchStateFile::BatchStateFile(std::string path) : m_path(std::move(path)) {}
 
@@ -267,7 +238,7 @@ bool BatchStateFile::Load(std::string* error) {
             return refuse("camera \"" + key + "\"");
         }
         std::string reason;
-        const auto record = ParseRecord(it.value().toObject(), &reason);
+        const auto record = ParseRecord(*mac, it.value().toObject(), &reason);
         if (!record) {
             return refuse("camera " + key + ": " + reason);
         }
@@ -277,7 +248,7 @@ bool BatchStateFile::Load(std::string* error) {
     return true;
 }
 
-std::optional<BatchCameraRecord> BatchStateFile::Find(const MacAddress& mac) const {
+std::optional<BatchCameraStatus> BatchStateFile::Find(const MacAddress& mac) const {
     std::lock_guard lock(m_mutex);
     const auto it = m_cameras.find(mac);
     if (it == m_cameras.end()) {
@@ -286,16 +257,16 @@ std::optional<BatchCameraRecord> BatchStateFile::Find(const MacAddress& mac) con
     return it->second;
 }
 
-bool BatchStateFile::Put(const MacAddress& mac, const BatchCameraRecord& record, std::string* error) {
-    return PutAll({{mac, record}}, error);
+bool BatchStateFile::Put(const BatchCameraStatus& status, std::string* error) {
+    return PutAll({{status.mac, status}}, error);
 }
 
-bool BatchStateFile::PutAll(const std::map<MacAddress, BatchCameraRecord>& records, std::string* error) {
+bool BatchStateFile::PutAll(const std::map<MacAddress, BatchCameraStatus>& statuses, std::string* error) {
     uint64_t change = 0;
     {
         std::lock_guard lock(m_mutex);
-        for (const auto& [mac, record] : records) {
-            m_cameras[mac] = record;
+        for (const auto& [mac, status] : statuses) {
+            m_cameras[mac] = Kept(status);
         }
         if (m_path.empty()) {
             return true;

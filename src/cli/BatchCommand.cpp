@@ -79,9 +79,9 @@ class CliBatchObserver : public BatchObserver {
   public:
     explicit CliBatchObserver(DeviceTable& table) : m_table(table) {}
 
-    void Changed(const BatchUpdate& update) override {
+    void Changed(const BatchCameraStatus& update) override {
         std::lock_guard lock(m_mutex);
-        const std::pair<BatchCameraState, std::string> shown{update.state, update.text};
+        const std::pair<BatchCameraState, std::string> shown{update.state, update.message};
         auto [last, added] = m_last.try_emplace(update.mac, shown);
         if (!added && last->second == shown) {
             return;
@@ -101,14 +101,14 @@ class CliBatchObserver : public BatchObserver {
         });
     }
 
-    static void PrintLine(const BatchUpdate& update) {
+    static void PrintLine(const BatchCameraStatus& update) {
         std::string line = update.mac.Text() + " " + BatchCameraStateName(update.state) + " " +
-                           (update.address == 0 ? std::string("-") : DottedAddress(update.address));
+                           (update.newAddress == 0 ? std::string("-") : DottedAddress(update.newAddress));
         if (update.reason != BatchReason::None) {
             line += std::string(" ") + BatchReasonName(update.reason);
         }
-        if (!update.text.empty()) {
-            line += " " + update.text;
+        if (!update.message.empty()) {
+            line += " " + update.message;
         }
         line += "\n";
         std::fwrite(line.data(), 1, line.size(), stdout);
@@ -145,7 +145,7 @@ class BatchRun {
         }
         discovery.Search();
         DeviceTable& table = discovery.Table();
-        std::vector<BatchEngine::Result> outcomes;
+        std::vector<BatchCameraStatus> outcomes;
         bool fatal = false;
         if (m_options.watch) {
             fatal = Watch(table, outcomes);
@@ -260,24 +260,25 @@ class BatchRun {
     }
 
     // Cameras that never reach the engine: their line, their record (when failed) and their result.
-    void LeaveOut(const std::vector<BatchUpdate>& leftOut, const std::vector<CameraRecord>& cameras,
-                  std::vector<BatchEngine::Result>& outcomes) {
-        for (const BatchUpdate& left : leftOut) {
+    void LeaveOut(const std::vector<BatchCameraStatus>& leftOut, const std::vector<CameraRecord>& cameras,
+                  std::vector<BatchCameraStatus>& outcomes) {
+        for (const BatchCameraStatus& left : leftOut) {
             CliBatchObserver::PrintLine(left);
             if (left.state == BatchCameraState::Failed) {
-                BatchCameraRecord record = m_state.Find(left.mac).value_or(BatchCameraRecord{});
-                record.target = left.address;
+                // Its attempts and start from earlier runs stay.
+                BatchCameraStatus record = m_state.Find(left.mac).value_or(left);
+                record.newAddress = left.newAddress;
                 record.state = left.state;
                 record.reason = left.reason;
-                record.message = left.text;
+                record.message = left.message;
                 record.ended = BatchTimestampNow();
                 std::string error;
-                if (!m_state.Put(left.mac, record, &error)) {
+                if (!m_state.Put(record, &error)) {
                     std::fprintf(stderr, "camera-setup batch: %s\n", error.c_str());
                 }
             }
         }
-        const std::vector<BatchEngine::Result> results = LeftOutResults(leftOut, cameras);
+        const std::vector<BatchCameraStatus> results = LeftOutResults(leftOut, cameras);
         outcomes.insert(outcomes.end(), results.begin(), results.end());
     }
 
@@ -306,16 +307,16 @@ class BatchRun {
     }
 
     // Joins the engine (the event loop has served it until it finished); true after a fatal failure.
-    static bool Collect(BatchEngine& engine, std::vector<BatchEngine::Result>& outcomes) {
+    static bool Collect(BatchEngine& engine, std::vector<BatchCameraStatus>& outcomes) {
         engine.Join();
-        const std::vector<BatchEngine::Result> results = engine.Results();
+        const std::vector<BatchCameraStatus> results = engine.Results();
         outcomes.insert(outcomes.end(), results.begin(), results.end());
         return engine.Fatal();
     }
 
     // Installs the cameras as they appear, until every named one has ended or the time is up; true after a
     // fatal failure.
-    bool Watch(DeviceTable& table, std::vector<BatchEngine::Result>& outcomes) {
+    bool Watch(DeviceTable& table, std::vector<BatchCameraStatus>& outcomes) {
         std::optional<AddressAllocator> range;
         std::optional<BatchWatch> watch;
         if (m_options.range) {
@@ -360,22 +361,21 @@ class BatchRun {
         return Collect(engine, outcomes);
     }
 
-    int Finish(std::vector<BatchEngine::Result>& outcomes, std::chrono::steady_clock::duration took, bool fatal) {
+    int Finish(std::vector<BatchCameraStatus>& outcomes, std::chrono::steady_clock::duration took, bool fatal) {
         if (m_options.plan) {
             std::map<MacAddress, size_t> order;
             for (const PlanRow& row : m_rows) {
                 order.emplace(row.options.mac, order.size());
             }
-            std::stable_sort(outcomes.begin(), outcomes.end(),
-                             [&](const BatchEngine::Result& a, const BatchEngine::Result& b) {
-                                 return order[a.mac] < order[b.mac];
-                             });
+            std::stable_sort(
+                outcomes.begin(), outcomes.end(),
+                [&](const BatchCameraStatus& a, const BatchCameraStatus& b) { return order[a.mac] < order[b.mac]; });
         } else {
             std::sort(outcomes.begin(), outcomes.end(),
-                      [](const BatchEngine::Result& a, const BatchEngine::Result& b) { return a.mac < b.mac; });
+                      [](const BatchCameraStatus& a, const BatchCameraStatus& b) { return a.mac < b.mac; });
         }
         std::map<BatchCameraState, int> counts;
-        for (const BatchEngine::Result& o : outcomes) {
+        for (const BatchCameraStatus& o : outcomes) {
             ++counts[o.state];
         }
         std::printf("batch: %d installed, %d skipped, %d failed, %d stopped of %zu cameras in %.1f s (%s)\n",

@@ -206,7 +206,7 @@ InstallOutcome RunInstallSession(const InstallParams& params, const InstallOptio
     RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
     InstallSession session([&](const StopSignal& stop) {
         InstallWorker worker(target, installUi, real.Platform(), stop);
-        const InstallOutcome outcome = worker.Run();
+        const InstallOutcome outcome = worker.Run().outcome;
         InvokeLater(app, [] { QCoreApplication::quit(); });
         return outcome;
     });

@@ -38,6 +38,7 @@ class InstallWorker::Session {
     }
 
     InstallOutcome Run();
+    TransferStep FailedStep() const { return m_failedStep; }
 
   private:
     // Ended: the installation was cleaned up from outside before the request could go.
@@ -100,6 +101,7 @@ class InstallWorker::Session {
     uint32_t m_destination = 0;
     std::string m_dotted;
     int m_progress = 40;  // the bar during the echo loops and the transfer
+    TransferStep m_failedStep = TransferStep::None;
 };
 
 InstallWorker::InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform)
@@ -108,16 +110,17 @@ InstallWorker::InstallWorker(const CameraRecord& target, InstallUi& ui, Platform
 InstallWorker::InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform, const StopSignal& stop)
     : m_target(target), m_ui(ui), m_platform(std::move(platform)), m_stop(stop) {}
 
-InstallOutcome InstallWorker::Run() {
-    InstallOutcome outcome;
+InstallResult InstallWorker::Run() {
+    InstallResult result;
     {
         Session session(*this);
-        outcome = session.Run();
+        result.outcome = session.Run();
+        result.failedStep = session.FailedStep();
     }
-    if (outcome == InstallOutcome::Fatal) {
+    if (result.outcome == InstallOutcome::Fatal) {
         m_platform.exitProcess(kFatalExitCode);
     }
-    return outcome;
+    return result;
 }
 
 void InstallWorker::CleanUp() {
@@ -434,18 +437,19 @@ InstallWorker::Session::Echo InstallWorker::Session::Attempt(uint16_t sequence, 
 
 // Rewrites config.ini over FTP.
 InstallWorker::Session::Step InstallWorker::Session::Configure() {
-    const auto notChanged = [this](const std::string& why) {
+    const auto notChanged = [this](TransferStep step, const std::string& why) {
         if (m_worker.m_stop.Requested()) {
             return Stopped();
         }
         if (!why.empty()) {
             m_p.diagnostics.Print(Stream::Err, "%s\n", why.c_str());
         }
+        m_failedStep = step;
         return End(InstallOutcome::SettingsNotChanged, kSettingsNotChangedText, kErrorCaption);
     };
     std::string error;
     if (!m_p.transfer.Open(error)) {
-        return notChanged(error);
+        return notChanged(TransferStep::Open, error);
     }
     if (!Pause(1000)) {
         return Stopped();
@@ -459,7 +463,7 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
         }
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
         if (m_worker.m_stop.Requested() || !m_ui.AskServerSettings(login, settings)) {
-            return notChanged("");
+            return notChanged(TransferStep::Login, "");
         }
     }
     if (m_worker.m_stop.Requested()) {
@@ -470,15 +474,16 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
     m_progress += 10;
     FileTransfer::Fetched original;
     if (m_p.transfer.Download(m_p.remoteFileName, original, error) != FileTransfer::Result::Ok) {
-        return notChanged(error);
+        return notChanged(TransferStep::Download, error);
     }
     // A cut download would be rewritten into a cut file on the camera.
     if (original.bytes.empty()) {
-        return notChanged(m_p.remoteFileName + ": the download is empty");
+        return notChanged(TransferStep::Download, m_p.remoteFileName + ": the download is empty");
     }
     if (original.announcedSize && original.bytes.size() < *original.announcedSize) {
-        return notChanged(m_p.remoteFileName + ": " + std::to_string(original.bytes.size()) + " of " +
-                          std::to_string(*original.announcedSize) + " bytes arrived");
+        return notChanged(TransferStep::Download, m_p.remoteFileName + ": " + std::to_string(original.bytes.size()) +
+                                                      " of " + std::to_string(*original.announcedSize) +
+                                                      " bytes arrived");
     }
     const FileTransfer::Result stored = m_p.transfer.Upload(Rewrite(original.bytes), m_p.remoteFileName, error);
     if (stored == FileTransfer::Result::Interrupted) {
@@ -486,12 +491,13 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
         if (m_p.transfer.Upload(original.bytes, m_p.remoteFileName, error) != FileTransfer::Result::Ok) {
             m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+            m_failedStep = TransferStep::Upload;
             return End(InstallOutcome::SettingsIncomplete, kSettingsIncompleteText, kErrorCaption);
         }
-        return notChanged("");
+        return notChanged(TransferStep::Upload, "");
     }
     if (stored != FileTransfer::Result::Ok) {
-        return notChanged(error);
+        return notChanged(TransferStep::Upload, error);
     }
     m_p.transfer.Close();
     return std::nullopt;

@@ -40,6 +40,20 @@ enum class InstallOutcome {
     Stopped,  // its holder asked it to stop
 };
 
+// The step of the config.ini rewrite that ended an installation with its settings not changed.
+enum class TransferStep {
+    None,      // none did: the installation ended otherwise
+    Open,      // the transfer library could not start
+    Login,     // the FTP server refused the login (and no other settings were given)
+    Download,  // config.ini could not be fetched whole
+    Upload,    // the new config.ini could not be stored, or broke off
+};
+
+struct InstallResult {
+    InstallOutcome outcome = InstallOutcome::Stopped;
+    TransferStep failedStep = TransferStep::None;  // SettingsNotChanged and SettingsIncomplete only
+};
+
 class InstallWorker {
   public:
     struct Platform {
@@ -62,7 +76,7 @@ class InstallWorker {
     // Stops once `stop` is requested; the signal outlives the worker.
     InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform, const StopSignal& stop);
 
-    InstallOutcome Run();
+    InstallResult Run();
 
     // Ends what the running installation has begun with the helper; nothing is begun or sent to the camera after
     // that. Safe from another thread; every ending of Run does the same, and a second call finds

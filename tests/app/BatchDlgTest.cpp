@@ -125,7 +125,7 @@ TEST(BatchDlgTest, PlansAddressesThenInstallsCamerasAsTheyAppear) {
     dialog.StopButton()->click();
     ASSERT_TRUE(QTest::qWaitFor([&] { return dialog.Ended(); }));
 
-    const std::vector<BatchEngine::Result> results = dialog.Results();
+    const std::vector<BatchCameraStatus> results = dialog.Results();
     ASSERT_EQ(results.size(), 2u);
     EXPECT_EQ(results[0].mac, CameraMac(0));
     EXPECT_EQ(results[0].newAddress, Host(20));

@@ -19,7 +19,7 @@ using testing::ElementsAreArray;
 
 class Observer : public BatchObserver {
   public:
-    void Changed(const BatchUpdate& update) override {
+    void Changed(const BatchCameraStatus& update) override {
         std::lock_guard lock(m_mutex);
         m_states[update.mac] = update.state;
         const auto running = std::count_if(m_states.begin(), m_states.end(),
@@ -66,6 +66,7 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
         bool stopWhileHeld = false;
         std::vector<Expected> expected;
         bool fatal = false;
+        bool watch = false;  // the cameras are added one by one once it has started
     };
     Camera noSocket = At(101);
     noSocket.noEchoSocket = true;
@@ -148,6 +149,32 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
           {State::Failed, Host(106), 1, Reason::ConfigIncomplete},
           {State::Failed, Host(107), 1, Reason::NoRestart},
           {State::Failed, Host(108), 1, Reason::AddressInUse}}},
+        {"cameras added while it runs wait for a free lane",
+         2,
+         {At(100), At(101), At(102), At(103, "changed", "wrong"), At(104)},
+         std::nullopt,
+         {},
+         true,
+         false,
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Installed, Host(101), 1, Reason::Installed},
+          {State::Installed, Host(102), 1, Reason::Installed},
+          {State::Failed, Host(103), 1, Reason::FtpLogin},
+          {State::Installed, Host(104), 1, Reason::Installed}},
+         false,
+         true},
+        {"a camera added after every lane has ended starts one again",
+         3,
+         {At(100), At(101), At(102)},
+         std::nullopt,
+         {},
+         false,
+         false,
+         {{State::Installed, Host(100), 1, Reason::Installed},
+          {State::Installed, Host(101), 1, Reason::Installed},
+          {State::Installed, Host(102), 1, Reason::Installed}},
+         false,
+         true},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -171,7 +198,8 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
         std::set<uint16_t> identifiers;
         std::mutex identifiersMutex;
         BatchEngine engine(
-            std::move(items), {c.jobs, range ? &*range : nullptr, &state, &diagnostics, kFirstIdentifier},
+            c.watch ? std::vector<BatchItem>{} : std::move(items),
+            {c.jobs, range ? &*range : nullptr, &state, &diagnostics, kFirstIdentifier, c.watch},
             [&](uint16_t identifier, Diagnostics&) {
                 std::lock_guard lock(identifiersMutex);
                 identifiers.insert(identifier);
@@ -179,6 +207,16 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
             },
             observer);
         engine.Start();
+        if (c.watch) {
+            for (size_t i = 0; i < items.size(); ++i) {
+                // Unheld, the first camera ends before the next comes, and its lane with it.
+                if (i == 1 && !c.holdAtJobs) {
+                    EXPECT_TRUE(Eventually([&] { return IsFinal(engine.Results()[0].state); }));
+                }
+                engine.Add(std::move(items[i]));
+            }
+            engine.Close();
+        }
         if (c.holdAtJobs) {
             EXPECT_TRUE(Eventually([&] { return observer.Counts()[State::Running] == c.jobs; }));
             std::this_thread::sleep_for(std::chrono::milliseconds(50));
@@ -194,7 +232,7 @@ TEST(BatchEngineTest, CamerasRunSideBySideAndEndOnTheirOwn) {
         EXPECT_TRUE(engine.Finished());
         EXPECT_EQ(engine.Fatal(), c.fatal);
         EXPECT_LE(observer.MaxRunning(), c.jobs);
-        const std::vector<BatchEngine::Result> results = engine.Results();
+        const std::vector<BatchCameraStatus> results = engine.Results();
         ASSERT_EQ(results.size(), c.expected.size());
         for (size_t i = 0; i < results.size(); ++i) {
             SCOPED_TRACE(i);
@@ -248,7 +286,7 @@ class StalledStateFile : public BatchStateFile {
 // An observer stuck in its first call, like a full stdout pipe or a busy window.
 class StalledObserver : public BatchObserver {
   public:
-    void Changed(const BatchUpdate&) override { gate.Pass(); }
+    void Changed(const BatchCameraStatus&) override { gate.Pass(); }
     void AddressTaken(const MacAddress&, uint32_t, bool) override { gate.Pass(); }
     Gate gate;
 };
@@ -293,7 +331,7 @@ TEST(BatchEngineTest, NoInstallationWaitsForTheStateFileOrTheObserver) {
     const auto allEnded = [&] {
         const auto results = engine.Results();
         return std::all_of(results.begin(), results.end(),
-                           [](const BatchEngine::Result& r) { return r.state == BatchCameraState::Installed; });
+                           [](const BatchCameraStatus& r) { return r.state == BatchCameraState::Installed; });
     };
     EXPECT_TRUE(Eventually(allEnded)) << "an installation waited for the disk or the observer";
     EXPECT_FALSE(engine.Finished()) << "the observer has not heard of the endings yet";

@@ -34,14 +34,16 @@ TEST(BatchSetupTest, OnlyInstallableCamerasRunAndBadValuesStopEverything) {
     const std::vector<CameraRecord> cameras{Camera(3), Camera(1), Camera(2, Assignment::Yes), Camera(4),
                                             Camera(5, Assignment::Pending)};
     BatchStateFile state("");
-    BatchCameraRecord done;
+    BatchCameraStatus done;
+    done.mac = Mac(4);
     done.state = BatchCameraState::Installed;
-    done.target = 0x0AD5071E;
+    done.newAddress = 0x0AD5071E;
     std::string error;
-    ASSERT_TRUE(state.Put(Mac(4), done, &error));
-    BatchCameraRecord failed;
+    ASSERT_TRUE(state.Put(done, &error));
+    BatchCameraStatus failed;
+    failed.mac = Mac(1);
     failed.state = BatchCameraState::Failed;
-    ASSERT_TRUE(state.Put(Mac(1), failed, &error));
+    ASSERT_TRUE(state.Put(failed, &error));
 
     // A plan keeps its order; found, installable and not done yet is installed, failed earlier is tried again.
     BatchSelection plan = ItemsForPlan({Row(2, 3, 0x0AD50720), Row(3, 9, 0x0AD50721), Row(4, 2, 0x0AD50722),
@@ -57,7 +59,7 @@ TEST(BatchSetupTest, OnlyInstallableCamerasRunAndBadValuesStopEverything) {
     EXPECT_EQ(plan.leftOut[0].state, BatchCameraState::Failed);  // not found
     EXPECT_EQ(plan.leftOut[1].state, BatchCameraState::Failed);  // "Yes"
     EXPECT_EQ(plan.leftOut[2].state, BatchCameraState::Skipped);
-    EXPECT_EQ(plan.leftOut[2].address, 0x0AD5071Eu);
+    EXPECT_EQ(plan.leftOut[2].newAddress, 0x0AD5071Eu);
 
     // A value the network page refuses names the row and leaves nothing to run.
     plan = ItemsForPlan({Row(2, 3, 0x0AD50720), Row(3, 1, 0x7F000001)}, cameras, nullptr);
@@ -95,10 +97,11 @@ TEST(BatchSetupTest, WatchHandsOutEachWantedCameraOnceAsItAppears) {
     using std::chrono::seconds;
     const std::chrono::steady_clock::time_point t0;
     BatchStateFile state("");
-    BatchCameraRecord done;
+    BatchCameraStatus done;
+    done.mac = Mac(4);
     done.state = BatchCameraState::Installed;
     std::string error;
-    ASSERT_TRUE(state.Put(Mac(4), done, &error));
+    ASSERT_TRUE(state.Put(done, &error));
     CameraRecord unsettled = Acked(6);
     unsettled.mask = 0;  // its DHCP acknowledgement is not in yet
 
@@ -138,11 +141,11 @@ TEST(BatchSetupTest, WatchHandsOutEachWantedCameraOnceAsItAppears) {
         }
     }
     // Row 4 was skipped at once; the range skipped camera 4 and never hands out camera 4's address.
-    const std::vector<BatchUpdate> planLeftOut = plan.TakeLeftOut();
+    const std::vector<BatchCameraStatus> planLeftOut = plan.TakeLeftOut();
     ASSERT_EQ(planLeftOut.size(), 1u);
     EXPECT_EQ(planLeftOut[0].reason, BatchReason::Skipped);
     EXPECT_TRUE(plan.Unhandled().empty());
-    const std::vector<BatchUpdate> rangeLeftOut = range.TakeLeftOut();
+    const std::vector<BatchCameraStatus> rangeLeftOut = range.TakeLeftOut();
     ASSERT_EQ(rangeLeftOut.size(), 1u);
     EXPECT_EQ(rangeLeftOut[0].mac, Mac(4));
     EXPECT_EQ(rangeLeftOut[0].reason, BatchReason::Skipped);
@@ -150,7 +153,7 @@ TEST(BatchSetupTest, WatchHandsOutEachWantedCameraOnceAsItAppears) {
     // Named cameras never handed out end as not found, or not installable when their row never read "No".
     BatchWatch late({Row(2, 1, 0x0AD50720), Row(3, 2, 0x0AD50721)}, nullptr);
     EXPECT_FALSE(late.Offer(Acked(2, Assignment::Yes), t0));
-    const std::vector<BatchUpdate> unhandled = late.Unhandled();
+    const std::vector<BatchCameraStatus> unhandled = late.Unhandled();
     ASSERT_EQ(unhandled.size(), 2u);
     EXPECT_EQ(unhandled[0].reason, BatchReason::NotFound);
     EXPECT_EQ(unhandled[1].reason, BatchReason::NotInstallable);

@@ -40,34 +40,38 @@ class BatchStateFileTest : public testing::Test {
 
 const MacAddress kMac = *MacAddress::Parse("02-5E-A1-CD-E1-01");
 
+BatchCameraStatus Waiting(const MacAddress& mac) {
+    BatchCameraStatus status;
+    status.mac = mac;
+    return status;
+}
+
 TEST_F(BatchStateFileTest, RecordSurvivesARoundTripAndNoTemporaryFileIsLeft) {
     std::string error;
     BatchStateFile state(Path("state.json"));
     ASSERT_TRUE(state.Load(&error)) << error;  // a missing file is an empty record
     EXPECT_FALSE(state.Find(kMac));
-    const BatchCameraRecord record{0x0AD50714,
-                                   BatchCameraState::Failed,
-                                   2,
-                                   BatchReason::ConfigIncomplete,
-                                   "Install Fail \"x\"",
-                                   "2026-12-08T15:00:00.000Z",
-                                   BatchTimestampNow()};
-    ASSERT_TRUE(state.Put(kMac, record, &error)) << error;
-    ASSERT_TRUE(state.Put(*MacAddress::Parse("02-5E-A1-CD-E1-02"), {}, &error)) << error;
+    BatchCameraStatus record = BatchCameraStatus::Final(kMac, BatchCameraState::Failed, BatchReason::ConfigIncomplete,
+                                                        0x0AD50714, "Install Fail \"x\"");
+    record.attempts = 2;
+    record.started = "2026-12-08T15:00:00.000Z";
+    record.ended = BatchTimestampNow();
+    ASSERT_TRUE(state.Put(record, &error)) << error;
+    ASSERT_TRUE(state.Put(Waiting(*MacAddress::Parse("02-5E-A1-CD-E1-02")), &error)) << error;
     EXPECT_EQ(Files(), std::vector<std::string>{"state.json"});
 
     BatchStateFile again(Path("state.json"));
     ASSERT_TRUE(again.Load(&error)) << error;
     const auto loaded = again.Find(kMac);
     ASSERT_TRUE(loaded);
-    EXPECT_EQ(loaded->target, record.target);
+    EXPECT_EQ(loaded->newAddress, record.newAddress);
     EXPECT_EQ(loaded->state, record.state);
     EXPECT_EQ(loaded->attempts, record.attempts);
     EXPECT_EQ(loaded->reason, record.reason);
     EXPECT_EQ(loaded->message, record.message);
     EXPECT_EQ(loaded->started, record.started);
     EXPECT_EQ(loaded->ended, record.ended);
-    EXPECT_EQ(again.Find(*MacAddress::Parse("02-5E-A1-CD-E1-02"))->target, 0u);
+    EXPECT_EQ(again.Find(*MacAddress::Parse("02-5E-A1-CD-E1-02"))->newAddress, 0u);
     EXPECT_EQ(record.ended.size(), std::string("2026-12-08T15:00:00.000Z").size()) << record.ended;
     EXPECT_EQ(record.ended.back(), 'Z');
 }
@@ -98,7 +102,7 @@ TEST_F(BatchStateFileTest, MalformedFileIsRefusedAndKept) {
         std::ofstream(Path("state.json")) << text;
         BatchStateFile state(Path("state.json"));
         EXPECT_FALSE(state.Load(&error)) << text;
-        EXPECT_FALSE(state.Put(kMac, {}, &error)) << text;
+        EXPECT_FALSE(state.Put(Waiting(kMac), &error)) << text;
         EXPECT_EQ(Read(Path("state.json")), text);
     }
     std::ofstream(Path("state.json")) << valid;
@@ -111,12 +115,12 @@ TEST_F(BatchStateFileTest, UnwritablePathIsAnErrorAndLeavesNothingBehind) {
     BatchStateFile state(Path("gone/state.json"));
     EXPECT_FALSE(state.Load(&error));
     BatchStateFile unread(Path("gone/state.json"));
-    EXPECT_FALSE(unread.Put(kMac, {}, &error));
+    EXPECT_FALSE(unread.Put(Waiting(kMac), &error));
     EXPECT_NE(error.find("gone/state.json"), std::string::npos) << error;
     // The rename onto a folder fails after the temporary file was written.
     fs::create_directories(Path("folder/inside"));
     BatchStateFile folder(Path("folder"));
-    EXPECT_FALSE(folder.Put(kMac, {}, &error));
+    EXPECT_FALSE(folder.Put(Waiting(kMac), &error));
     EXPECT_EQ(Files(), std::vector<std::string>{"folder"});
 }
 

@@ -94,9 +94,10 @@ class InstallWorkerTest : public testing::Test {
                                          "config.ini"};
         InstallWorker worker(m_target, m_ui, platform, *m_stop);
         m_worker = &worker;
-        const InstallOutcome outcome = worker.Run();
+        const InstallResult result = worker.Run();
         m_worker = nullptr;
-        return outcome;
+        m_failedStep = result.failedStep;
+        return result.outcome;
     }
 
     // Script: the address check's silence, then `silentAssign` unanswered requests, then the camera's answer.
@@ -129,7 +130,8 @@ class InstallWorkerTest : public testing::Test {
     std::vector<int> m_waits;  // the time-out of every receive
     std::vector<int> m_exitCodes;
     std::unique_ptr<StopSignal> m_stop = std::make_unique<StopSignal>();
-    InstallWorker* m_worker = nullptr;  // while Run runs
+    InstallWorker* m_worker = nullptr;               // while Run runs
+    TransferStep m_failedStep = TransferStep::None;  // of the last Run
     std::string m_tmp;
     std::string m_oldTmp;
 };
@@ -350,6 +352,7 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
         InstallOutcome outcome = InstallOutcome::SettingsNotChanged;
         std::string box;
         std::vector<std::string> puts;
+        TransferStep failedStep = TransferStep::None;
     };
     const std::vector<Case> cases{
         {"internet handle",
@@ -361,7 +364,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {},
          InstallOutcome::SettingsNotChanged,
          notChanged,
-         {}},
+         {},
+         TransferStep::Open},
         {"login cancelled",
          true,
          false,
@@ -371,9 +375,30 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {},
          InstallOutcome::SettingsNotChanged,
          notChanged,
-         {}},
-        {"download", true, true, false, std::string::npos, {}, {}, InstallOutcome::SettingsNotChanged, notChanged, {}},
-        {"empty download", true, true, true, 0, {}, {}, InstallOutcome::SettingsNotChanged, notChanged, {}},
+         {},
+         TransferStep::Login},
+        {"download",
+         true,
+         true,
+         false,
+         std::string::npos,
+         {},
+         {},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {},
+         TransferStep::Download},
+        {"empty download",
+         true,
+         true,
+         true,
+         0,
+         {},
+         {},
+         InstallOutcome::SettingsNotChanged,
+         notChanged,
+         {},
+         TransferStep::Download},
         {"shorter than announced",
          true,
          true,
@@ -383,7 +408,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {},
          InstallOutcome::SettingsNotChanged,
          notChanged,
-         {}},
+         {},
+         TransferStep::Download},
         {"whole as announced",
          true,
          true,
@@ -393,7 +419,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {},
          InstallOutcome::Installed,
          "box Message: Install OK",
-         {rewritten.str()}},
+         {rewritten.str()},
+         TransferStep::None},
         {"upload refused",
          true,
          true,
@@ -403,7 +430,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {R::Failed},
          InstallOutcome::SettingsNotChanged,
          notChanged,
-         {rewritten.str()}},
+         {rewritten.str()},
+         TransferStep::Upload},
         {"upload broke off, original put back",
          true,
          true,
@@ -413,7 +441,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {R::Interrupted, R::Ok},
          InstallOutcome::SettingsNotChanged,
          notChanged,
-         {rewritten.str(), file}},
+         {rewritten.str(), file},
+         TransferStep::Upload},
         {"upload broke off, putting back failed",
          true,
          true,
@@ -423,7 +452,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {R::Interrupted, R::Failed},
          InstallOutcome::SettingsIncomplete,
          incomplete,
-         {rewritten.str(), file}},
+         {rewritten.str(), file},
+         TransferStep::Upload},
         {"upload broke off twice",
          true,
          true,
@@ -433,7 +463,8 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
          {R::Interrupted, R::Interrupted},
          InstallOutcome::SettingsIncomplete,
          incomplete,
-         {rewritten.str(), file}},
+         {rewritten.str(), file},
+         TransferStep::Upload},
     };
     for (const Case& c : cases) {
         m_log.events.clear();
@@ -448,6 +479,7 @@ TEST_F(InstallWorkerTest, ConfigurationFailuresNeverLeaveACutFile) {
         script.push_back({Step::Silence});
         script.push_back({Step::Answer});
         EXPECT_EQ(Run(script), c.outcome) << c.name;
+        EXPECT_EQ(m_failedStep, c.failedStep) << c.name;
         EXPECT_TRUE(m_log.Has(c.box)) << c.name;
         EXPECT_EQ(m_log.events.back(), "install end 192.168.10.100") << c.name;
         EXPECT_TRUE(m_log.Has("row 00-1A-2B-3C-4D-5E 192.168.10.100 assigned")) << c.name;

@@ -155,148 +155,176 @@ struct ProgramWindow {
     CCameraSetupDlg window{diagnostics, helper};
 };
 
-int RunBatch(QApplication& app, const BatchArguments& arguments) {
-    ProgramWindow program;
-    CCameraSetupDlg& window = program.window;
+// The batch dialog driven through its phases, one step per tick of the event loop.
+class BatchDriver {
+  public:
+    BatchDriver(QApplication& app, const BatchArguments& arguments) : m_app(app), m_arguments(arguments) {}
 
-    enum class Phase { WaitRows, WaitDialog, Running, Done } phase = Phase::WaitRows;
-    QElapsedTimer clock;
-    clock.start();
-    QPointer<CBatchDlg> dialog;
-    qint64 runningSince = -1;
-    int result = 3;
-    auto finish = [&](int code) {
-        result = code;
-        if (dialog) {
-            dialog->reject();
+    int Run() {
+        m_clock.start();
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [this] { Tick(); });
+        tick.start(50);
+        m_app.exec();
+        return m_result;
+    }
+
+  private:
+    enum class Phase { WaitRows, WaitDialog, Running, Done };
+
+    void Finish(int code) {
+        m_result = code;
+        if (m_dialog) {
+            m_dialog->reject();
         }
-        QTimer::singleShot(0, &app, [&app, code] { app.exit(code); });
-        phase = Phase::Done;
-    };
-    QTimer tick;
-    QObject::connect(&tick, &QTimer::timeout, [&] {
-        if (phase == Phase::Done) {
+        QTimer::singleShot(0, &m_app, [app = &m_app, code] { app->exit(code); });
+        m_phase = Phase::Done;
+    }
+
+    void Tick() {
+        if (m_phase == Phase::Done) {
             return;
         }
-        if (clock.elapsed() > 600000) {
+        if (m_clock.elapsed() > 600000) {
             Say("timed out");
-            finish(3);
+            Finish(3);
             return;
         }
-        DeviceTable& table = window.Discovery().Table();
         QWidget* modal = QApplication::activeModalWidget();
         if (auto* box = qobject_cast<QMessageBox*>(modal); box != nullptr && box->isVisible()) {
             Say("message " + box->windowTitle().toStdString() + ": " + box->text().toStdString());
             Click(box->button(QMessageBox::Ok));
-            if (phase != Phase::Running || (dialog && !dialog->Running())) {
-                finish(1);
+            if (m_phase != Phase::Running || (m_dialog && !m_dialog->Running())) {
+                Finish(1);
             }
             return;
         }
-        switch (phase) {
-            case Phase::WaitRows: {
-                bool all = true;
-                for (const MacAddress& mac : arguments.macs) {
-                    const auto row = table.Find(mac);
-                    // The DHCP server's acknowledgement brings the mask a moment after the request.
-                    all = all && row && table.Record(*row).mask.value_or(0) != 0;
-                }
-                const bool waited = clock.elapsed() > arguments.seconds * 1000;
-                if ((!all || arguments.macs.empty()) && !waited) {
-                    return;
-                }
-                QTimer::singleShot(0, &window, [&window] { window.OnBatchInstall(); });
-                phase = Phase::WaitDialog;
-                return;
-            }
-            case Phase::WaitDialog: {
-                dialog = qobject_cast<CBatchDlg*>(modal);
-                if (!dialog || !dialog->isVisible()) {
-                    return;
-                }
-                if (!arguments.plan.isEmpty()) {
-                    // After this tick: a refused plan's message box would hold it.
-                    QTimer::singleShot(0, dialog, [&arguments, target = dialog] {
-                        if (target->ImportPlan(arguments.plan)) {
-                            Click(target->StartButton());
-                        }
-                    });
-                    phase = Phase::Running;
-                    return;
-                }
-                QTreeWidget* rows = dialog->Table();
-                for (int i = 0; i < rows->topLevelItemCount(); ++i) {
-                    QTreeWidgetItem* item = rows->topLevelItem(i);
-                    const auto mac = MacAddress::Parse(item->text(CBatchDlg::kColumnMac).toStdString());
-                    const bool named =
-                        mac && std::find(arguments.macs.begin(), arguments.macs.end(), *mac) != arguments.macs.end();
-                    item->setCheckState(CBatchDlg::kColumnMac, named ? Qt::Checked : Qt::Unchecked);
-                }
-                if (arguments.range) {
-                    dialog->RangeField(CBatchDlg::kFirstIp)->SetAddress(arguments.range->first);
-                    dialog->RangeField(CBatchDlg::kLastIp)->SetAddress(arguments.range->last);
-                    dialog->RangeField(CBatchDlg::kMask)->SetAddress(arguments.mask);
-                }
-                if (arguments.gateway) {
-                    dialog->RangeField(CBatchDlg::kGateway)->SetAddress(*arguments.gateway);
-                }
-                Click(dialog->StartButton());
-                phase = Phase::Running;
-                return;
-            }
-            case Phase::Running: {
-                if (runningSince < 0) {
-                    runningSince = clock.elapsed();
-                }
-                if (dialog && !dialog->Running() && !dialog->Ended() && clock.elapsed() - runningSince > 5000) {
-                    Say("batch not started");
-                    finish(1);
-                    return;
-                }
-                if (dialog && arguments.stopAfterMs >= 0 && dialog->Running() &&
-                    clock.elapsed() - runningSince > arguments.stopAfterMs && dialog->StopButton()->isEnabled()) {
-                    Say("stop pressed");
-                    Click(dialog->StopButton());
-                }
-                if (dialog && arguments.closeAfterMs >= 0 && dialog->Running() &&
-                    clock.elapsed() - runningSince > arguments.closeAfterMs) {
-                    QElapsedTimer closing;
-                    closing.start();
-                    dialog->reject();  // returns once the batch has ended
-                    Say("closed in " + std::to_string(closing.elapsed()) + " ms");
-                }
-                if (!dialog || !dialog->Ended()) {
-                    return;
-                }
-                bool allInstalled = true;
-                std::vector<BatchEngine::Result> results = dialog->Results();
-                for (const BatchEngine::Result& camera : results) {
-                    const std::string address =
-                        camera.newAddress == 0 ? std::string("-") : FormatDottedAddress(camera.newAddress);
-                    Say(camera.mac.Text() + " " + BatchCameraStateName(camera.state) + " " + address + " " +
-                        BatchReasonName(camera.reason) + " " + camera.message);
-                    allInstalled = allInstalled && camera.state == BatchCameraState::Installed;
-                }
-                if (!arguments.results.isEmpty() && !dialog->ExportResults(arguments.results)) {
-                    allInstalled = false;
-                }
-                dialog->reject();
-                for (const BatchEngine::Result& camera : results) {
-                    if (const auto row = table.Find(camera.mac)) {
-                        Say("row " + camera.mac.Text() + " " + table.Cell(*row, kColumnAddress) + " " +
-                            table.Cell(*row, kColumnAssigned));
-                    }
-                }
-                finish(allInstalled && !results.empty() ? 0 : 1);
-                return;
-            }
+        switch (m_phase) {
+            case Phase::WaitRows:
+                return WaitRows();
+            case Phase::WaitDialog:
+                return WaitDialog(modal);
+            case Phase::Running:
+                return WatchRunning();
             case Phase::Done:
                 return;
         }
-    });
-    tick.start(50);
-    app.exec();
-    return result;
+    }
+
+    void WaitRows() {
+        DeviceTable& table = m_program.window.Discovery().Table();
+        bool all = true;
+        for (const MacAddress& mac : m_arguments.macs) {
+            const auto row = table.Find(mac);
+            // The DHCP server's acknowledgement brings the mask a moment after the request.
+            all = all && row && table.Record(*row).mask.value_or(0) != 0;
+        }
+        const bool waited = m_clock.elapsed() > m_arguments.seconds * 1000;
+        if ((!all || m_arguments.macs.empty()) && !waited) {
+            return;
+        }
+        CCameraSetupDlg& window = m_program.window;
+        QTimer::singleShot(0, &window, [&window] { window.OnBatchInstall(); });
+        m_phase = Phase::WaitDialog;
+    }
+
+    void WaitDialog(QWidget* modal) {
+        m_dialog = qobject_cast<CBatchDlg*>(modal);
+        if (!m_dialog || !m_dialog->isVisible()) {
+            return;
+        }
+        if (!m_arguments.plan.isEmpty()) {
+            // After this tick: a refused plan's message box would hold it.
+            QTimer::singleShot(0, m_dialog, [arguments = &m_arguments, target = m_dialog] {
+                if (target->ImportPlan(arguments->plan)) {
+                    Click(target->StartButton());
+                }
+            });
+            m_phase = Phase::Running;
+            return;
+        }
+        QTreeWidget* rows = m_dialog->Table();
+        for (int i = 0; i < rows->topLevelItemCount(); ++i) {
+            QTreeWidgetItem* item = rows->topLevelItem(i);
+            const auto mac = MacAddress::Parse(item->text(CBatchDlg::kColumnMac).toStdString());
+            const bool named =
+                mac && std::find(m_arguments.macs.begin(), m_arguments.macs.end(), *mac) != m_arguments.macs.end();
+            item->setCheckState(CBatchDlg::kColumnMac, named ? Qt::Checked : Qt::Unchecked);
+        }
+        if (m_arguments.range) {
+            m_dialog->RangeField(CBatchDlg::kFirstIp)->SetAddress(m_arguments.range->first);
+            m_dialog->RangeField(CBatchDlg::kLastIp)->SetAddress(m_arguments.range->last);
+            m_dialog->RangeField(CBatchDlg::kMask)->SetAddress(m_arguments.mask);
+        }
+        if (m_arguments.gateway) {
+            m_dialog->RangeField(CBatchDlg::kGateway)->SetAddress(*m_arguments.gateway);
+        }
+        Click(m_dialog->StartButton());
+        m_phase = Phase::Running;
+    }
+
+    void WatchRunning() {
+        if (m_runningSince < 0) {
+            m_runningSince = m_clock.elapsed();
+        }
+        const qint64 running = m_clock.elapsed() - m_runningSince;
+        if (m_dialog && !m_dialog->Running() && !m_dialog->Ended() && running > 5000) {
+            Say("batch not started");
+            Finish(1);
+            return;
+        }
+        if (m_dialog && m_arguments.stopAfterMs >= 0 && m_dialog->Running() && running > m_arguments.stopAfterMs &&
+            m_dialog->StopButton()->isEnabled()) {
+            Say("stop pressed");
+            Click(m_dialog->StopButton());
+        }
+        if (m_dialog && m_arguments.closeAfterMs >= 0 && m_dialog->Running() && running > m_arguments.closeAfterMs) {
+            QElapsedTimer closing;
+            closing.start();
+            m_dialog->reject();  // returns once the batch has ended
+            Say("closed in " + std::to_string(closing.elapsed()) + " ms");
+        }
+        if (m_dialog && m_dialog->Ended()) {
+            Report();
+        }
+    }
+
+    void Report() {
+        bool allInstalled = true;
+        const std::vector<BatchCameraStatus> results = m_dialog->Results();
+        for (const BatchCameraStatus& camera : results) {
+            const std::string address =
+                camera.newAddress == 0 ? std::string("-") : FormatDottedAddress(camera.newAddress);
+            Say(camera.mac.Text() + " " + BatchCameraStateName(camera.state) + " " + address + " " +
+                BatchReasonName(camera.reason) + " " + camera.message);
+            allInstalled = allInstalled && camera.state == BatchCameraState::Installed;
+        }
+        if (!m_arguments.results.isEmpty() && !m_dialog->ExportResults(m_arguments.results)) {
+            allInstalled = false;
+        }
+        m_dialog->reject();
+        DeviceTable& table = m_program.window.Discovery().Table();
+        for (const BatchCameraStatus& camera : results) {
+            if (const auto row = table.Find(camera.mac)) {
+                Say("row " + camera.mac.Text() + " " + table.Cell(*row, kColumnAddress) + " " +
+                    table.Cell(*row, kColumnAssigned));
+            }
+        }
+        Finish(allInstalled && !results.empty() ? 0 : 1);
+    }
+
+    QApplication& m_app;
+    const BatchArguments& m_arguments;
+    ProgramWindow m_program;
+    Phase m_phase = Phase::WaitRows;
+    QElapsedTimer m_clock;
+    QPointer<CBatchDlg> m_dialog;
+    qint64 m_runningSince = -1;
+    int m_result = 3;
+};
+
+int RunBatch(QApplication& app, const BatchArguments& arguments) {
+    return BatchDriver(app, arguments).Run();
 }
 
 }  // namespace
