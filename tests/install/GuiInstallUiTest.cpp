@@ -14,7 +14,7 @@
 #include <memory>
 #include <thread>
 
-#include "../app/AppTestSupport.h"
+#include "AppTestSupport.h"
 #include "CCameraSetupDlg.h"
 #include "CMessageDlg.h"
 #include "Diagnostics.h"
