@@ -1,3 +1,7 @@
+# Where the lab tests find their Python modules: their own and the lab's (tools/lab). Each lab test's ENVIRONMENT
+# gives it as PYTHONPATH.
+set(CAMERA_SETUP_LAB_PYTHONPATH "${PROJECT_SOURCE_DIR}/tests/lab:${PROJECT_SOURCE_DIR}/tools/lab")
+
 # camera_setup_test(TARGET SOURCES file... [LINK library...] [WIDGET] [NO_MAIN] [LABEL label]
 #                   [DISCOVERY_MODE mode] [PROPERTIES name value...])
 #

@@ -1,46 +1,38 @@
 """The main window, offscreen with its real sockets, in the pc namespace of a lab: the rows it shows after the
 start-up search and after pressing Search. The probe binary comes from the environment variable GUI_PROBE."""
 
-import itertools
 import os
 import subprocess
-import sys
 import threading
 import time
 import unittest
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-sys.path.insert(0, os.path.join(HERE, "..", "lab"))
-from labtest import LAB, LabTestCase  # noqa: E402
+from labtest import LabTestCase
 
 WIRED = "02:5E:A1:CC:55:BA"     # NV4412-0104: DHCP only
 WIRELESS = "02:5E:A1:CC:55:C7"  # QM52X3-0200: answers the XRM search
 OUTSIDE = "02:5E:A1:CC:55:BB"   # outside the camera ranges
 SEARCH_MS = 3000
 
-_counter = itertools.count(1)
-
-
 def key(mac):
     return mac.replace(":", "-")
 
 
 class GuiList(LabTestCase):
+    prefix_stem = "gui"
+
     def setUp(self):
         super().setUp()
         self.probe_binary = os.environ.get("GUI_PROBE", "")
         if not os.access(self.probe_binary, os.X_OK):
             self.skipTest("GUI_PROBE does not name the gui_list_probe binary")
-        self.prefix = f"gui-{os.getpid()}-{next(_counter)}"
-        self.env["LAB_PREFIX"] = self.prefix
         self.env["QT_QPA_PLATFORM"] = "offscreen"
 
     def run_probe(self, during=(), select=""):
         timers = [threading.Timer(delay, self.lab, args) for delay, args in during]
         started = time.monotonic()
-        p = subprocess.Popen([LAB, "exec", "pc", "env", "QT_QPA_PLATFORM=offscreen", self.probe_binary,
-                              "--search-ms", str(SEARCH_MS), "--select", select],
-                             env=self.env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True)
+        p = self.client.spawn("pc", "env", "QT_QPA_PLATFORM=offscreen", self.probe_binary, "--search-ms",
+                              str(SEARCH_MS), "--select", select, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         for t in timers:
             t.start()
         out, err = p.communicate(timeout=60)

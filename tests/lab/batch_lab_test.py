@@ -14,6 +14,7 @@ import sys
 
 import batchlab
 import userlab
+from labclient import LabClient
 from rewrite import base_values, expected_rewrite
 
 PREFIX = f"batch-{os.getpid()}"
@@ -32,7 +33,7 @@ for i in range(3):
 for i, extra in enumerate(("", "", ",password=Other")):
     CAMERAS[f"w{i + 1}"] = (f"02:5E:A1:CD:E3:{0x31 + i:02X}", "host=NV4412-0104,xrm=0" + extra)
 
-lab = userlab.Lab(PREFIX)
+lab = LabClient(PREFIX)
 state = lab.state
 
 
@@ -51,8 +52,7 @@ class BatchLab(userlab.UserLabCase):
 
     def start(self, program, *args, env=(), stderr=subprocess.PIPE):
         command = self.user.command(program, *args, env=[f"TMPDIR={self.tmp}", *env])
-        return subprocess.Popen([userlab.LAB, "exec", "pc", *command], env=lab.env, text=True,
-                                stdout=subprocess.PIPE, stderr=stderr)
+        return lab.spawn("pc", *command, stdout=subprocess.PIPE, stderr=stderr)
 
     def run_booting(self, names, program, *args, env=()):
         """Runs the program, boots the cameras once it listens for DHCP, returns (exit code, stdout, stderr)."""

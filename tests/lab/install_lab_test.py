@@ -17,12 +17,11 @@ import time
 
 import asuser
 import userlab
+from labclient import LabClient
 from rewrite import base_values, expected_rewrite
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-LAB = userlab.LAB
 PREFIX = f"inst-{os.getpid()}"
-ENV = dict(os.environ, LAB_PREFIX=PREFIX)
 
 CAMERAS = {
     # name: (mac, extra lab keys)
@@ -57,7 +56,7 @@ CAMERAS = {
     "guiunicast": ("02:5E:A1:CD:E1:1D", "host=NV4412-0104,xrm=0,replies=unicast"),
 }
 
-lab = userlab.Lab(PREFIX)
+lab = LabClient(PREFIX)
 state = lab.state
 
 
@@ -71,8 +70,7 @@ class InstallLab(userlab.UserLabCase):
         command = self.user.command("camera-setup", "install", mac, *args, uid=uid,
                                     env=[f"TMPDIR={self.tmp}", *env])
         started = time.monotonic()
-        process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdin=subprocess.PIPE,
-                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        process = lab.spawn("pc", *command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         time.sleep(1.0)
         lab("boot", name)
         try:
@@ -202,9 +200,8 @@ class InstallLab(userlab.UserLabCase):
     def test_camera_gone_for_good_while_another_host_pings_the_pc(self):
         # Another host pings the pc all along: the helper passes on only what answers the installation's own
         # requests, and none of the pings counts as the camera's answer.
-        pinger = subprocess.Popen([LAB, "exec", "dhcp", "/usr/bin/python3", os.path.join(HERE, "netprobe.py"), "ping",
-                                   "10.213.7.2", "750", "--interval", "0.2", "--wait", "0.05"], env=ENV,
-                                  stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        pinger = lab.spawn("dhcp", "/usr/bin/python3", os.path.join(HERE, "netprobe.py"), "ping", "10.213.7.2", "750",
+                           "--interval", "0.2", "--wait", "0.05", stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         try:
             code, out, err, _ = self.install("pinged", "--ip", "10.213.7.82")
         finally:
@@ -224,8 +221,8 @@ class InstallLab(userlab.UserLabCase):
 
     def test_link_down_in_the_restart_wait_ends_the_installation(self):
         mac = CAMERAS["unplugged"][0].replace(":", "-")
-        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
-            "camera-setup", "install", mac, "--ip", "10.213.7.84", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+        process = lab.spawn("pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.84", env=[f"TMPDIR={self.tmp}"]),
             stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         time.sleep(1.0)
         lab("boot", "unplugged")
@@ -251,8 +248,8 @@ class InstallLab(userlab.UserLabCase):
     def test_interrupted_install_leaves_nothing_behind(self):
         # Ctrl-C while the camera is being waited for: the installation ends with it; no working file ever exists.
         mac = CAMERAS["interrupted"][0].replace(":", "-")
-        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
-            "camera-setup", "install", mac, "--ip", "10.213.7.70", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+        process = lab.spawn("pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.70", env=[f"TMPDIR={self.tmp}"]),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.0)
         lab("boot", "interrupted")
@@ -282,8 +279,8 @@ class InstallLab(userlab.UserLabCase):
         # The camera takes its address from frames sent straight to its MAC: no neighbour entry at any time; what
         # the helper prepared (a route and rule, for an address of another site) is gone once its socket closes.
         mac = CAMERAS["killed"][0].replace(":", "-")
-        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
-            "camera-setup", "install", mac, "--ip", "10.213.7.85", env=[f"TMPDIR={self.tmp}"])], env=ENV, text=True,
+        process = lab.spawn("pc", *self.user.command(
+            "camera-setup", "install", mac, "--ip", "10.213.7.85", env=[f"TMPDIR={self.tmp}"]),
             stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         time.sleep(1.0)
         lab("boot", "killed")
@@ -319,10 +316,10 @@ class InstallLab(userlab.UserLabCase):
         subprocess.run(["chown", "-R", f"{asuser.MEMBER}:{asuser.MEMBER}", os.path.join(self.tmp, "plugins")],
                        check=True)
         report = os.path.join(self.tmp, "capeff")
-        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command("camera-setup", env=[
+        process = lab.spawn("pc", *self.user.command("camera-setup", env=[
             f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={self.tmp}", "QT_QPA_PLATFORM=offscreen",
             f"QT_PLUGIN_PATH={os.path.join(self.tmp, 'plugins')}", "QT_STYLE_OVERRIDE=capprobe",
-            f"CAPPROBE_FILE={report}"])], env=ENV, text=True, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            f"CAPPROBE_FILE={report}"]), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
         deadline = time.monotonic() + 20
         while not os.path.exists(report) and time.monotonic() < deadline and process.poll() is None:
             time.sleep(0.1)
@@ -345,8 +342,7 @@ class InstallLab(userlab.UserLabCase):
         self.addCleanup(shutil.rmtree, runtime, True)
         command = self.user.command("install_gui_driver", mac, *args, env=[
             f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen", *env])
-        process = subprocess.Popen([LAB, "exec", "pc", *command], env=ENV, text=True, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE)
+        process = lab.spawn("pc", *command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         time.sleep(1.5)
         lab("boot", name)
         try:
@@ -363,9 +359,9 @@ class InstallLab(userlab.UserLabCase):
         mac = CAMERAS["guiterm"][0].replace(":", "-")
         runtime = self.user.private_dir()
         self.addCleanup(shutil.rmtree, runtime, True)
-        process = subprocess.Popen([LAB, "exec", "pc", *self.user.command(
+        process = lab.spawn("pc", *self.user.command(
             "install_gui_driver", mac, "--ip", "10.213.7.78", env=[
-                f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"])], env=ENV,
+                f"TMPDIR={self.tmp}", f"XDG_RUNTIME_DIR={runtime}", "QT_QPA_PLATFORM=offscreen"]),
             text=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, start_new_session=True)
         time.sleep(1.5)
         lab("boot", "guiterm")

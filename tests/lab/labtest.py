@@ -5,18 +5,16 @@ import itertools
 import json
 import os
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
 
+import labcore
+from labclient import LAB, LabClient
+
 HERE = os.path.dirname(os.path.abspath(__file__))
-ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-LAB = os.path.join(ROOT, "tools", "lab", "lab")
 PROBE = os.path.join(HERE, "netprobe.py")
 PYTHON = "/usr/bin/python3"
-sys.path.insert(0, os.path.join(ROOT, "tools", "lab"))
-import labcore  # noqa: E402
 
 _counter = itertools.count(1)
 _can_lab = None
@@ -44,30 +42,28 @@ def namespaces():
 
 
 class LabTestCase(unittest.TestCase):
+    prefix_stem = "lt"
+
     def setUp(self):
         why = namespaces_usable()
         if why:
             self.skipTest(why)
-        self.prefix = f"lt-{os.getpid()}-{next(_counter)}"
-        self.env = dict(os.environ, LAB_PREFIX=self.prefix)
+        self.client = LabClient(f"{self.prefix_stem}-{os.getpid()}-{next(_counter)}", timeout=60)
+        self.prefix = self.client.prefix
+        self.env = self.client.env
+        self.lab = self.client
         self.pids = []
         self.addCleanup(self.down_and_check)
 
     # ---- running the lab ---------------------------------------------------------------------------------
 
-    def lab(self, *args, check=True, timeout=60):
-        r = subprocess.run([LAB, *args], env=self.env, capture_output=True, text=True, timeout=timeout)
-        if check and r.returncode != 0:
-            self.fail(f"lab {' '.join(args)} exited {r.returncode}: {r.stderr}{r.stdout}")
-        return r
-
     def up(self, cameras, *flags):
         self.lab("up", "--cameras", cameras, *flags)
-        lab = labcore.read_json(f"/run/{self.prefix}/lab.json")
+        lab = labcore.read_json(f"{self.client.run_dir()}/lab.json")
         self.pids = [rec["pid"] for rec in lab["pids"].values()]
 
     def state(self, name):
-        return json.loads(self.lab("state", name).stdout)
+        return self.client.state(name)
 
     def wait_state(self, name, pred, timeout=20, what="condition"):
         deadline = time.monotonic() + timeout
@@ -84,8 +80,7 @@ class LabTestCase(unittest.TestCase):
         return json.loads(r.stdout)
 
     def probe_background(self, *args):
-        p = subprocess.Popen([LAB, "exec", "pc", PYTHON, PROBE, *args], env=self.env, stdout=subprocess.PIPE,
-                             stderr=subprocess.PIPE, text=True)
+        p = self.client.spawn("pc", PYTHON, PROBE, *args, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
         self.addCleanup(lambda: p.poll() is None and p.kill())
         return p
 
@@ -101,7 +96,7 @@ class LabTestCase(unittest.TestCase):
         self.lab("down")
         left = [n for n in namespaces() if n.startswith(self.prefix + "-")]
         self.assertEqual(left, [], "namespaces left behind")
-        self.assertFalse(os.path.exists(f"/run/{self.prefix}"), "state directory left behind")
+        self.assertFalse(os.path.exists(self.client.run_dir()), "state directory left behind")
         for pid in self.pids:
             self.assertFalse(os.path.exists(f"/proc/{pid}") and _not_zombie(pid), f"process {pid} left running")
 

@@ -1,11 +1,8 @@
 #!/usr/bin/python3
 """Runs one unittest test by name for ctest: exit 0 passed, 77 skipped, 1 failed."""
 
-import os
 import sys
 import unittest
-
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
 
 def main():

@@ -1,12 +1,11 @@
 """The lab's camera list syntax, XRM codec and config.ini helpers; no namespaces needed."""
 
-import os
 import struct
-import sys
 import unittest
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "lab"))
-import labcore  # noqa: E402
+import camconfig
+import labcore
+import xrm
 
 
 class CameraList(unittest.TestCase):
@@ -90,22 +89,22 @@ class Ranges(unittest.TestCase):
 
 class Xrm(unittest.TestCase):
     def test_record_layout(self):
-        rec = labcore.xrm_record(0x11223344, "QM52X3", bytes.fromhex("025EA1CC55C7"), "10.213.7.5", "V1", 7)
+        rec = xrm.xrm_record(0x11223344, "QM52X3", bytes.fromhex("025EA1CC55C7"), "10.213.7.5", "V1", 7)
         self.assertEqual(rec[:5], bytes([2, 0x44, 0x33, 0x22, 0x11]))
         self.assertEqual(rec[5:13], bytes([1, 6]) + b"QM52X3")
         self.assertEqual(rec[13:21], bytes([2, 6]) + bytes.fromhex("025EA1CC55C7"))
         self.assertEqual(rec[21:27], bytes([3, 4, 10, 213, 7, 5]))
         self.assertEqual(rec[27:31], bytes([4, 2]) + b"V1")
         self.assertEqual(rec[31:], bytes([5, 4]) + struct.pack("<I", 7))
-        self.assertEqual(labcore.xrm_parse(rec)[:2], (2, 0x11223344))
+        self.assertEqual(xrm.xrm_parse(rec)[:2], (2, 0x11223344))
 
     def test_parse_rejects_truncation(self):
-        rec = labcore.xrm_record(1, "M", bytes(6), "0.0.0.0", "F", 0)
+        rec = xrm.xrm_record(1, "M", bytes(6), "0.0.0.0", "F", 0)
         for cut in (1, 2, 3):
             with self.subTest(cut=cut):
-                self.assertIsNone(labcore.xrm_parse(rec[:-cut]))
-        self.assertIsNone(labcore.xrm_parse(b"\x01\x00\x00"))
-        self.assertEqual(labcore.xrm_parse(labcore.xrm_header(1, 5)), (1, 5, {}))
+                self.assertIsNone(xrm.xrm_parse(rec[:-cut]))
+        self.assertIsNone(xrm.xrm_parse(b"\x01\x00\x00"))
+        self.assertEqual(xrm.xrm_parse(xrm.xrm_header(1, 5)), (1, 5, {}))
 
 
 class ConfigIni(unittest.TestCase):
@@ -115,12 +114,12 @@ class ConfigIni(unittest.TestCase):
                  (b"<reset system>", False), (b"a\r\n<reset system>\r\nYES \r\n", False)]
         for data, want in cases:
             with self.subTest(data=data):
-                self.assertEqual(labcore.reset_requested(data), want)
+                self.assertEqual(camconfig.reset_requested(data), want)
 
     def test_factory_file_is_crlf_and_does_not_ask_for_a_reset(self):
-        data = labcore.default_config_ini(labcore.parse_cameras("mac=02:5E:A1:CC:55:BA,host=NV4412-0104")[0])
+        data = camconfig.default_config_ini(labcore.parse_cameras("mac=02:5E:A1:CC:55:BA,host=NV4412-0104")[0])
         self.assertNotIn(b"\n", data.replace(b"\r\n", b""))
-        self.assertFalse(labcore.reset_requested(data))
+        self.assertFalse(camconfig.reset_requested(data))
 
 
 if __name__ == "__main__":

@@ -2,7 +2,6 @@
 cameras held until a test boots them, each camera's original config.ini, and after every test the check that no
 neighbour entry, host route or temporary file is left."""
 
-import json
 import os
 import shutil
 import subprocess
@@ -11,24 +10,9 @@ import unittest
 
 import asuser
 
-LAB = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "lab", "lab")
-
-
-class Lab:
-    def __init__(self, prefix):
-        self.prefix = prefix
-        self.env = dict(os.environ, LAB_PREFIX=prefix)
-
-    def __call__(self, *args, check=True, capture=True):
-        return subprocess.run([LAB, *args], env=self.env, check=check, text=True,
-                              stdout=subprocess.PIPE if capture else None, stderr=subprocess.PIPE if capture else None)
-
-    def state(self, name):
-        return json.loads(self("state", name).stdout)
-
 
 class UserLabCase(unittest.TestCase):
-    lab = None  # a Lab
+    lab = None  # a labclient.LabClient
     cameras = {}  # name: (mac, extra lab keys)
     binary = None  # camera-setup; the helper beside it is copied too
     driver = None  # the GUI lab driver, or None

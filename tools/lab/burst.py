@@ -15,6 +15,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import labcore  # noqa: E402
+import xrm  # noqa: E402
 
 FIRST_ADDR = int(ipaddress.IPv4Address("10.213.128.1"))
 
@@ -47,20 +48,20 @@ def main():
         if not ready:
             continue
         data, src = s.recvfrom(2048)
-        parsed = labcore.xrm_parse(data)
+        parsed = xrm.xrm_parse(data)
         if parsed is None:
             continue
         kind, ident, _ = parsed
         dirty = True
-        if kind == labcore.XRM_ACK:
+        if kind == xrm.XRM_ACK:
             state["xrm_ack_count"] += 1
             continue
-        if kind != labcore.XRM_QUERY:
+        if kind != xrm.XRM_QUERY:
             continue
         state["xrm_query_count"] += 1
         state["queries"] = (state["queries"] + [{"id": ident, "from": f"{src[0]}:{src[1]}", "time": time.time()}])[-100:]
         for i, mac in enumerate(macs):
-            rec = labcore.xrm_record(ident, "QM52X3", mac, str(ipaddress.IPv4Address(FIRST_ADDR + i)), "V3.01", i)
+            rec = xrm.xrm_record(ident, "QM52X3", mac, str(ipaddress.IPv4Address(FIRST_ADDR + i)), "V3.01", i)
             for _ in range(50):
                 try:
                     s.sendto(rec, src)

@@ -23,7 +23,10 @@ import threading
 import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import camconfig  # noqa: E402
 import labcore  # noqa: E402
+import xrm  # noqa: E402
+from camrecord import CameraRecord  # noqa: E402
 
 from pyftpdlib.authorizers import DummyAuthorizer  # noqa: E402
 from pyftpdlib.filesystems import AbstractedFS  # noqa: E402
@@ -34,7 +37,6 @@ from pyftpdlib.servers import FTPServer  # noqa: E402
 IFACE = "eth0"
 ETH_P_IP = 0x0800
 PACKET_HOST = 0
-RECORD_LIMIT = 2000  # per list in state.json; counters keep counting past it
 
 
 def log(msg):
@@ -57,85 +59,36 @@ class Camera:
         self.stopping = False
         self.boot_request = None  # silence seconds of a pending power cycle
         self.restart_request = False
-        self.addr = None  # current IPv4 address text, or None
-        self.prefixlen = 24
-        self.kept = None  # address taken by ICMP; survives restarts
-        self.lease = None
-        self.phase = "starting"
-        self.restarts = 0
-        self.boots = 0
-        self.queries = []
-        self.acks = []
-        self.query_count = 0
-        self.ack_count = 0
-        self.takeovers = []
-        self.uploads = 0
-        self.logins = []
         self.ftp = None
         self.ftp_lock = threading.Lock()  # start and stop of the FTP server come from several threads
-        self.ftp_dir = os.path.join(state_dir, "ftp")
-        self.config_path = os.path.join(self.ftp_dir, "config.ini")
-        self.backup_path = os.path.join(state_dir, "config.ini.last")
-        os.makedirs(self.ftp_dir, exist_ok=True)
-        os.makedirs(os.path.join(state_dir, "uploads"), exist_ok=True)
-        if not os.path.exists(self.config_path):
-            with open(self.config_path, "wb") as f:
-                f.write(labcore.default_config_ini(self.cfg))
-        self.save_backup()
+        self.config = camconfig.ConfigStore(state_dir, self.cfg)
+        self.rec = CameraRecord(self.cfg, state_dir, self.config.path)  # under self.lock
 
     # ---- state ---------------------------------------------------------------------------------------
 
     def save_state(self):
         with self.lock:
-            labcore.write_json(
-                os.path.join(self.dir, "state.json"),
-                {
-                    "name": self.cfg["name"],
-                    "mac": self.cfg["mac"],
-                    "pid": os.getpid(),
-                    "phase": self.phase,
-                    "address": self.addr,
-                    "prefixlen": self.prefixlen if self.addr else None,
-                    "kept_address": self.kept,
-                    "lease": self.lease,
-                    "boots": self.boots,
-                    "restarts": self.restarts,
-                    "config_ini": self.config_path,
-                    "uploads": self.uploads,
-                    "ftp_logins": self.logins[-RECORD_LIMIT:],
-                    "xrm_query_count": self.query_count,
-                    "xrm_queries": self.queries[-RECORD_LIMIT:],
-                    "xrm_ack_count": self.ack_count,
-                    "xrm_acks": self.acks[-RECORD_LIMIT:],
-                    "takeovers": self.takeovers,
-                },
-            )
+            self.rec.save()
 
     def set_phase(self, phase):
         with self.lock:
-            self.phase = phase
+            self.rec.phase = phase
             log(f"phase {phase}")
             self.save_state()
-
-    def save_backup(self):
-        with open(self.config_path, "rb") as f:
-            data = f.read()
-        with open(self.backup_path, "wb") as f:
-            f.write(data)
 
     # ---- addresses -----------------------------------------------------------------------------------
 
     def set_address(self, addr, prefixlen, route_back=True):
         """The camera has one address: the new one replaces the old, and FTP moves with it."""
         with self.lock:
-            if self.addr == addr and self.prefixlen == prefixlen:
+            if self.rec.addr == addr and self.rec.prefixlen == prefixlen:
                 return
             ip("addr", "flush", "dev", IFACE)
             ip("addr", "add", f"{addr}/{prefixlen}", "dev", IFACE)
             if route_back and ipaddress.IPv4Address(addr) not in labcore.SUBNET:
                 # The PC sits in the lab subnet; a camera given a foreign address still has to reach it.
                 ip("route", "replace", str(labcore.SUBNET), "dev", IFACE, "src", addr)
-            self.addr, self.prefixlen = addr, prefixlen
+            self.rec.addr, self.rec.prefixlen = addr, prefixlen
             log(f"address {addr}/{prefixlen}")
             self.save_state()
         self.restart_ftp()
@@ -176,13 +129,13 @@ class Camera:
         self.set_phase("booting")
         ip("link", "set", IFACE, "up")
         with self.lock:
-            self.boots += 1
+            self.rec.boots += 1
         mode = self.cfg["boot"]
         if mode in ("dhcp", "hold"):
             lease = self.run_udhcpc()
             with self.lock:
-                self.lease = lease
-            if lease and lease.get("ip") and not self.kept:
+                self.rec.lease = lease
+            if lease and lease.get("ip") and not self.rec.kept:
                 try:
                     prefixlen = ipaddress.IPv4Network(f"0.0.0.0/{lease.get('subnet') or '255.255.255.0'}").prefixlen
                 except ValueError:
@@ -190,16 +143,16 @@ class Camera:
                 self.set_address(lease["ip"], prefixlen)
             elif not lease:
                 log("no lease")
-        elif mode == "static" and not self.kept:
+        elif mode == "static" and not self.rec.kept:
             if self.cfg.get("static_prefix"):
                 # A factory address of its own subnet: no way back to the lab's, as on a real site.
                 self.set_address(self.cfg["static"], self.cfg["static_prefix"], route_back=False)
             else:
                 self.set_address(self.cfg["static"], 24)
-        if self.kept:
+        if self.rec.kept:
             # An address given by the set-up tool outlives the boot; DHCP only announces the camera.
-            self.set_address(self.kept, self.prefix_for(self.kept))
-        if self.addr and self.ftp is None:
+            self.set_address(self.rec.kept, self.prefix_for(self.rec.kept))
+        if self.rec.addr and self.ftp is None:
             self.restart_ftp()
         self.set_phase("up")
 
@@ -220,7 +173,7 @@ class Camera:
             self.set_phase("gone")
             return
         with self.lock:
-            self.restarts += 1
+            self.rec.restarts += 1
         self.boot()
 
     @staticmethod
@@ -244,23 +197,23 @@ class Camera:
                 log(f"xrm recv: {e}")
                 time.sleep(0.1)
                 continue
-            parsed = labcore.xrm_parse(data)
+            parsed = xrm.xrm_parse(data)
             if parsed is None:
                 log(f"xrm: malformed datagram of {len(data)} bytes from {src}")
                 continue
             kind, ident, _ = parsed
             with self.lock:
-                if self.phase != "up":
+                if self.rec.phase != "up":
                     continue
                 entry = {"id": ident, "from": f"{src[0]}:{src[1]}", "time": time.time()}
-                if kind == labcore.XRM_QUERY:
-                    self.query_count += 1
-                    self.queries.append(entry)
-                elif kind == labcore.XRM_ACK:
-                    self.ack_count += 1
-                    self.acks.append(entry)
+                if kind == xrm.XRM_QUERY:
+                    self.rec.query_count += 1
+                    self.rec.queries.append(entry)
+                elif kind == xrm.XRM_ACK:
+                    self.rec.ack_count += 1
+                    self.rec.acks.append(entry)
                 self.save_state()
-            if kind == labcore.XRM_QUERY and self.cfg["xrm"]:
+            if kind == xrm.XRM_QUERY and self.cfg["xrm"]:
                 delay = self.cfg["xrmdelay"]
                 if delay > 0:
                     threading.Timer(delay, self.xrm_answer, (ident, src)).start()
@@ -269,19 +222,19 @@ class Camera:
 
     def xrm_answer(self, ident, src):
         with self.lock:
-            if self.phase != "up" or self.stopping:
+            if self.rec.phase != "up" or self.stopping:
                 return
-            addr = self.addr or "0.0.0.0"
-        rec = labcore.xrm_record(ident, self.cfg["model"], self.mac, addr, self.cfg["fw"], self.cfg["value"])
+            addr = self.rec.addr or "0.0.0.0"
+        rec = xrm.xrm_record(ident, self.cfg["model"], self.mac, addr, self.cfg["fw"], self.cfg["value"])
         # A camera that has no address (or no route back) cannot send to the querier's address: like the
         # real ones it answers to the limited broadcast address at the querier's port, source 0.0.0.0.
         # One with a factory address of its own subnet answers only a querier inside that subnet.
-        if self.addr and self.cfg.get("static_prefix") and self.addr == self.cfg["static"]:
-            net = ipaddress.IPv4Network(f"{self.addr}/{self.prefixlen}", strict=False)
+        if self.rec.addr and self.cfg.get("static_prefix") and self.rec.addr == self.cfg["static"]:
+            net = ipaddress.IPv4Network(f"{self.rec.addr}/{self.rec.prefixlen}", strict=False)
             if ipaddress.IPv4Address(src[0]) not in net:
                 log(f"xrm: query id {ident} from {src[0]}, outside {net}: not answered")
                 return
-        targets = [src] if self.addr else []
+        targets = [src] if self.rec.addr else []
         targets.append(("255.255.255.255", src[1]))
         for t in targets:
             try:
@@ -313,10 +266,10 @@ class Camera:
             if dst_ip.is_multicast or dst_ip.is_unspecified or dst == "255.255.255.255":
                 continue
             with self.lock:
-                if self.phase != "up" or dst == self.addr:
+                if self.rec.phase != "up" or dst == self.rec.addr:
                     continue
-                self.kept = dst
-                self.takeovers.append({"address": dst, "from": str(ipaddress.IPv4Address(iph[12:16])),
+                self.rec.kept = dst
+                self.rec.takeovers.append({"address": dst, "from": str(ipaddress.IPv4Address(iph[12:16])),
                                        "time": time.time()})
             log(f"icmp: echo for {dst} reached my MAC; taking the address")
             try:
@@ -343,7 +296,7 @@ class Camera:
     def _restart_ftp(self):
         self._stop_ftp()
         with self.lock:
-            addr = self.addr
+            addr = self.rec.addr
         if not addr:
             return
         stop = threading.Event()
@@ -367,7 +320,8 @@ class Camera:
         cam = self
         cfg = self.cfg
         authorizer = DummyAuthorizer()
-        authorizer.add_user("admin", cfg["password"], self.ftp_dir, perm="elr" if cfg["upload"] == "refuse" else "elradfmw")
+        perm = "elr" if cfg["upload"] == "refuse" else "elradfmw"
+        authorizer.add_user("admin", cfg["password"], self.config.ftp_dir, perm=perm)
 
         class DroppingFile:
             """Hands over half of config.ini (or takes the first chunk of an upload), then kills the session."""
@@ -436,12 +390,12 @@ class Camera:
 
             def on_login(self, username):
                 with cam.lock:
-                    cam.logins.append({"user": username, "ok": True, "time": time.time()})
+                    cam.rec.logins.append({"user": username, "ok": True, "time": time.time()})
                     cam.save_state()
 
             def on_login_failed(self, username, password):
                 with cam.lock:
-                    cam.logins.append({"user": username, "ok": False, "time": time.time()})
+                    cam.rec.logins.append({"user": username, "ok": False, "time": time.time()})
                     cam.save_state()
 
             def on_file_received(self, file):
@@ -450,12 +404,9 @@ class Camera:
                 with open(file, "rb") as f:
                     data = f.read()
                 with cam.lock:
-                    cam.uploads += 1
-                    n = cam.uploads
-                    with open(os.path.join(cam.dir, "uploads", f"{n:03d}-config.ini"), "wb") as f:
-                        f.write(data)
-                    cam.save_backup()
-                    reset = labcore.reset_requested(data)
+                    cam.rec.uploads += 1
+                    cam.config.received(data, cam.rec.uploads)
+                    reset = camconfig.reset_requested(data)
                     log(f"ftp: config.ini uploaded ({len(data)} bytes), reset {'YES' if reset else 'no'}")
                     if reset:
                         cam.restart_request = True
@@ -476,9 +427,7 @@ class Camera:
 
             def on_incomplete_file_received(self, file):
                 if os.path.basename(file) == "config.ini":
-                    # Half a file is never the camera's configuration.
-                    with open(cam.backup_path, "rb") as src, open(file, "wb") as dst:
-                        dst.write(src.read())
+                    cam.config.discard_incomplete(file)
                     log("ftp: incomplete upload of config.ini discarded")
 
         CameraHandler.authorizer = authorizer
@@ -523,7 +472,7 @@ class Camera:
                     time.sleep(0.3)  # let the FTP server finish its reply to the upload
                 else:
                     silence, self.boot_request = self.boot_request, None
-            if self.phase == "gone" and not self.cfg["comeback"]:
+            if self.rec.phase == "gone" and not self.cfg["comeback"]:
                 continue
             log(f"restart, silent for {silence} s")
             self.restart(silence)
@@ -542,7 +491,7 @@ def main():
         cam.main()
     finally:
         cam.stopping = True
-        cam.phase = "stopped"
+        cam.rec.phase = "stopped"
         cam.save_state()
         log("stopped")
 

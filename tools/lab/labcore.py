@@ -1,11 +1,10 @@
-"""Shared pieces of the camera lab: names and paths, the camera list syntax, the XRM datagram codec,
-the address ranges and small helpers for running commands and writing state files."""
+"""Shared pieces of the camera lab: names and paths, the camera list syntax, the address ranges and small helpers
+for running commands and writing state files. The XRM codec is in xrm.py, a camera's config.ini in camconfig.py."""
 
 import ipaddress
 import json
 import os
 import re
-import struct
 import subprocess
 import tempfile
 
@@ -263,46 +262,6 @@ def _complete_camera(raw, index):
     }
 
 
-# ---- XRM datagrams ------------------------------------------------------------------------------------
-
-XRM_QUERY, XRM_RECORD, XRM_ACK = 1, 2, 3
-
-
-def xrm_header(kind, ident):
-    return struct.pack("<BI", kind, ident & 0xFFFFFFFF)
-
-
-def xrm_record(ident, model, mac_bytes, addr, fw, value, kind=XRM_RECORD):
-    """A device record: options 1 (model), 2 (MAC), 3 (IPv4, wire order), 4 (second text), 5 (32-bit value)."""
-    out = bytearray(xrm_header(kind, ident))
-    m = model.encode()[:254]
-    out += bytes([1, len(m)]) + m
-    out += bytes([2, 6]) + mac_bytes
-    out += bytes([3, 4]) + ipaddress.IPv4Address(addr).packed
-    f = fw.encode()[:254]
-    out += bytes([4, len(f)]) + f
-    out += bytes([5, 4]) + struct.pack("<I", value & 0xFFFFFFFF)
-    return bytes(out)
-
-
-def xrm_parse(data):
-    """-> (type, identifier, {code: bytes}) or None for anything malformed. Checks every length before reading."""
-    if len(data) < 5:
-        return None
-    kind, ident = struct.unpack_from("<BI", data, 0)
-    opts = {}
-    pos = 5
-    while pos < len(data):
-        if len(data) - pos < 2:
-            return None
-        code, length = data[pos], data[pos + 1]
-        if pos + 2 + length > len(data):
-            return None
-        opts[code] = bytes(data[pos + 2 : pos + 2 + length])
-        pos += 2 + length
-    return kind, ident, opts
-
-
 # ---- helpers ------------------------------------------------------------------------------------------
 
 
@@ -329,76 +288,3 @@ def read_json(path, default=None):
             return json.load(f)
     except (OSError, ValueError):
         return default
-
-
-def default_config_ini(cam):
-    """A camera's factory config.ini: every tag the program rewrites, each followed by its value line, among
-    settings the program does not know; CRLF line ends."""
-    lines = [
-        "[camera]",
-        "<model name>",
-        cam["model"],
-        "<firmware version>",
-        cam["fw"],
-        "<host name>",
-        cam["host"] or "",
-        "<reset system>",
-        "NO",
-        "<install enabled>",
-        "NO",
-        "<ip address>",
-        "0.0.0.0",
-        "<subnet mask>",
-        "255.255.255.0",
-        "<gateway ip>",
-        DHCP_ADDR,
-        "<primary name server>",
-        DHCP_ADDR,
-        "<secondary name server>",
-        DNS2_ADDR,
-        "; video settings are not touched by the set-up tool",
-        "<resolution>",
-        "640x480",
-        "<frame rate>",
-        "25",
-        "[wireless]",
-        "<SSID>",
-        "default",
-        "<wireless mode>",
-        "0",
-        "<channel>",
-        "6",
-        "<Tx rate>",
-        "11M",
-        "<preamble>",
-        "long",
-        "<data encryption>",
-        "NO",
-        "<authentication mode>",
-        "auto",
-        "<key length>",
-        "64bit",
-        "<key format>",
-        "HEX",
-        "<key select>",
-        "1",
-        "<key 1>",
-        "0123456789",
-        "<key 2>",
-        "",
-        "<key 3>",
-        "",
-        "<key 4>",
-        "",
-        "[end]",
-    ]
-    return ("\r\n".join(lines) + "\r\n").encode()
-
-
-def reset_requested(data):
-    """True when the line after the first '<reset system>' line reads YES (CR dropped, as the camera reads it)."""
-    lines = data.replace(b"\r", b"").split(b"\n")
-    for i, line in enumerate(lines):
-        if line == b"<reset system>":
-            return i + 1 < len(lines) and lines[i + 1] == b"YES"
-    return False

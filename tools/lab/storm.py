@@ -23,6 +23,7 @@ import time
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import labcore  # noqa: E402
+import xrm  # noqa: E402
 
 BROADCAST = "10.213.7.255"
 PC_ADDR = labcore.PC_ADDR
@@ -179,7 +180,7 @@ def cmd_send(seconds, out):
 
 
 def xrm_answer(ident, mac):
-    return labcore.xrm_record(ident, "QM52X3", mac, "10.213.7.251", "V3.01", 1)
+    return xrm.xrm_record(ident, "QM52X3", mac, "10.213.7.251", "V3.01", 1)
 
 
 def cmd_probe(seconds, out):
@@ -215,18 +216,18 @@ def cmd_probe(seconds, out):
             continue
         data, src = s.recvfrom(2048)
         got = time.monotonic()
-        parsed = labcore.xrm_parse(data)
+        parsed = xrm.xrm_parse(data)
         if parsed is None or src[0] != PC_ADDR:
             continue
         kind, rid, _ = parsed
-        if kind == labcore.XRM_QUERY:
+        if kind == xrm.XRM_QUERY:
             queries += 1
             if sent_at is not None and rid != ident:
                 stale += 1  # the answer in flight carries an old identifier and will not be acknowledged
                 sent_at = None
                 next_send = got + 0.15  # the worker may be resting after reading it
             ident, peer = rid, src
-        elif kind == labcore.XRM_ACK and sent_at is not None and rid == sent_ident:
+        elif kind == xrm.XRM_ACK and sent_at is not None and rid == sent_ident:
             rtts.append(round((got - sent_at) * 1000, 2))
             times.append(round(got, 3))  # CLOCK_MONOTONIC: the same clock in every namespace
             sent_at = None
