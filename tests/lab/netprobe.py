@@ -24,7 +24,7 @@ import time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "tools", "lab"))
 import labcore  # noqa: E402
-import xrm  # noqa: E402
+import xrm as xrm_codec  # noqa: E402
 
 
 def xrm(args):
@@ -35,7 +35,7 @@ def xrm(args):
     s.bind(("0.0.0.0", labcore.XRM_CLIENT_PORT))
     ident = args.id if args.id is not None else int.from_bytes(os.urandom(4), "little")
     started = time.monotonic()
-    s.sendto(xrm.xrm_header(xrm.XRM_QUERY, ident), ("255.255.255.255", labcore.XRM_PORT))
+    s.sendto(xrm_codec.xrm_header(xrm_codec.XRM_QUERY, ident), ("255.255.255.255", labcore.XRM_PORT))
     out = []
     deadline = started + args.seconds
     while True:
@@ -43,7 +43,7 @@ def xrm(args):
         if left <= 0 or not select.select([s], [], [], left)[0]:
             break
         data, src = s.recvfrom(2048)
-        p = xrm.xrm_parse(data)
+        p = xrm_codec.xrm_parse(data)
         if p is None:
             out.append({"from": src[0], "malformed": data.hex()})
             continue
@@ -57,7 +57,7 @@ def xrm(args):
             "codes": sorted(opts),
         })
         if args.ack:
-            s.sendto(xrm.xrm_header(xrm.XRM_ACK, rid), src)
+            s.sendto(xrm_codec.xrm_header(xrm_codec.XRM_ACK, rid), src)
     print(json.dumps({"id": ident, "answers": out}))
 
 
