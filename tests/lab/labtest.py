@@ -48,12 +48,16 @@ class LabTestCase(unittest.TestCase):
         why = namespaces_usable()
         if why:
             self.skipTest(why)
-        self.client = LabClient(f"{self.prefix_stem}-{os.getpid()}-{next(_counter)}", timeout=60)
+        self.use_lab(f"{self.prefix_stem}-{os.getpid()}-{next(_counter)}")
+        self.addCleanup(self.down_and_check)
+
+    def use_lab(self, prefix):
+        """The lab this test brings up and takes down: self.lab runs its command."""
+        self.client = LabClient(prefix, timeout=60)
         self.prefix = self.client.prefix
         self.env = self.client.env
         self.lab = self.client
         self.pids = []
-        self.addCleanup(self.down_and_check)
 
     # ---- running the lab ---------------------------------------------------------------------------------
 

@@ -288,9 +288,7 @@ class Lifecycle(LabTestCase):
     def test_two_prefixes_do_not_touch_each_other(self):
         self.up(f"name=c1,mac={MAC1}")
         other = LabTestCase("run")
-        other.prefix = self.prefix + "x"
-        other.env = dict(os.environ, LAB_PREFIX=other.prefix)
-        other.pids = []
+        other.use_lab(self.prefix + "x")
         try:
             r = other.lab("up", "--cameras", f"name=c1,mac={MAC1}")
             self.assertEqual(r.returncode, 0, r.stderr)
