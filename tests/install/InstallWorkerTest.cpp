@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <memory>
@@ -41,6 +42,9 @@ class InstallWorkerTest : public testing::Test {
             m_oldTmp = old;
         }
         setenv("TMPDIR", m_tmp.c_str(), 1);
+        char records[] = "/tmp/install-records-test-XXXXXX";
+        ASSERT_NE(mkdtemp(records), nullptr);
+        m_records = records;
         m_target.mac = *MacAddress::Parse(kMac);
         m_target.address = kCameraAddress;
         m_target.mask = 0;
@@ -66,6 +70,7 @@ class InstallWorkerTest : public testing::Test {
         closedir(dir);
         EXPECT_EQ(entries, 0) << "temporary files left in " << m_tmp;
         rmdir(m_tmp.c_str());
+        std::filesystem::remove_all(m_records);
         if (m_oldTmp.empty()) {
             unsetenv("TMPDIR");
         } else {
@@ -74,6 +79,7 @@ class InstallWorkerTest : public testing::Test {
     }
 
     InstallOutcome Run(std::deque<Step> script) {
+        m_transfer.m_stored.reset();
         InstallWorker::Platform platform{[this, script]() mutable {
                                              m_log.Add("echo open");
                                              IcmpEchoChannel::Opened opened;
@@ -91,7 +97,9 @@ class InstallWorkerTest : public testing::Test {
                                          m_diagnostics,
                                          [this](int code) { m_exitCodes.push_back(code); },
                                          kIdentifier,
-                                         "config.ini"};
+                                         "config.ini",
+                                         m_records + "/camera-setup",
+                                         [this] { return m_wallMs += 1000; }};
         InstallWorker worker(m_target, m_ui, platform, *m_stop);
         m_worker = &worker;
         const InstallOutcome outcome = worker.Run();
@@ -132,6 +140,8 @@ class InstallWorkerTest : public testing::Test {
     InstallWorker* m_worker = nullptr;  // while Run runs
     std::string m_tmp;
     std::string m_oldTmp;
+    std::string m_records;  // the user's data folder
+    int64_t m_wallMs = 1765295341123;
 };
 
 TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
@@ -150,8 +160,10 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
                     "ftp open", "sleep 1000", "ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", "progress 50",
                     "ftp get config.ini", "ftp put config.ini", "sleep 1000", "progress 60",
                     "send 192.168.10.100 seq 0", "sleep 1000", "progress 70", "send 192.168.10.100 seq 1", "sleep 1000",
-                    "progress 80", "send 192.168.10.100 seq 2", "status close", "box Message: Install OK",
-                    "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait", "install end 192.168.10.100"));
+                    "progress 80", "send 192.168.10.100 seq 2", "ftp open",
+                    "ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", "ftp get config.ini", "status close",
+                    "box Message: Install OK", "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait",
+                    "install end 192.168.10.100"));
     // The wizard started from the row, the upload is the rewrite of the download.
     EXPECT_EQ(m_ui.m_request, m_target);
     std::istringstream in(m_transfer.m_remoteFile);
@@ -328,6 +340,8 @@ TEST_F(InstallWorkerTest, LoginRetriesWithTheValuesLastEntered) {
     EXPECT_EQ(Run(script), InstallOutcome::Installed);
     EXPECT_THAT(m_log.Matching("ftp connect"), ElementsAre("ftp connect 192.168.10.100:21 admin 001A2B3C4D5E",
                                                            "ftp connect 192.168.10.100:2121 admin wrong",
+                                                           "ftp connect 192.168.10.100:2121 admin secret",
+                                                           // the read-back logs in as the installation did
                                                            "ftp connect 192.168.10.100:2121 admin secret"));
     EXPECT_THAT(m_log.Matching("settings"),
                 ElementsAre("settings 21 001A2B3C4D5E denied", "settings 2121 wrong denied"));
