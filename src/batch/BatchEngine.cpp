@@ -118,6 +118,10 @@ BatchReason ReasonFor(InstallOutcome outcome, WatchedTransfer::Step lastStep) {
             return BatchReason::ConfigIncomplete;
         case InstallOutcome::RestartFailed:
             return BatchReason::NoRestart;
+        case InstallOutcome::NotKept:
+            return BatchReason::NotKept;
+        case InstallOutcome::BackupFailed:
+            return BatchReason::Backup;
         case InstallOutcome::NetworkFailed:
             return BatchReason::Network;
         case InstallOutcome::Fatal:
@@ -595,7 +599,9 @@ class BatchEngine::Impl {
                                             RequestStop();
                                         },
                                         platform.identifier,
-                                        std::move(platform.remoteFileName)};
+                                        std::move(platform.remoteFileName),
+                                        std::move(platform.recordsDirectory),
+                                        std::move(platform.wallClockMs)};
         ItemUi ui(*this, entry);
         InstallWorker worker(entry.item.camera, ui, std::move(watched), stop);
         const InstallOutcome outcome = worker.Run();

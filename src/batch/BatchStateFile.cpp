@@ -22,10 +22,10 @@ namespace {
 constexpr off_t kMaxStateBytes = 16 * 1024 * 1024;
 
 constexpr std::array<const char*, 6> kStateNames{"waiting", "running", "installed", "failed", "skipped", "stopped"};
-constexpr std::array<const char*, 15> kReasonNames{
-    "",          "installed", "skipped",         "address-in-use",    "no-answer",
-    "ftp-login", "download",  "upload",          "config-incomplete", "no-restart",
-    "network",   "not-found", "not-installable", "stopped",           "fatal"};
+constexpr std::array<const char*, 17> kReasonNames{
+    "",         "installed", "skipped",           "address-in-use", "no-answer", "ftp-login",
+    "download", "upload",    "config-incomplete", "no-restart",     "not-kept",  "backup",
+    "network",  "not-found", "not-installable",   "stopped",        "fatal"};
 
 std::string Errno(const std::string& what) {
     return what + ": " + std::strerror(errno);
