@@ -224,7 +224,10 @@ std::string ReportHtml(const std::vector<InstallRecord>& rows, const std::string
     for (const InstallRecord& row : rows) {
         html += "<tr>";
         for (const Column& column : Columns()) {
-            html += "<td>" + Escaped(column.cell(row)) + "</td>";
+            // Addresses and times stay whole on one line; free text may wrap.
+            const std::string name = column.name;
+            const bool wraps = name == "ssid" || name == "changed" || name == "verified";
+            html += (wraps ? "<td>" : "<td style=\"white-space:nowrap\">") + Escaped(column.cell(row)) + "</td>";
         }
         html += "</tr>\n";
     }

@@ -70,6 +70,7 @@ class Camera:
         self.ack_count = 0
         self.takeovers = []
         self.uploads = 0
+        self.reverted = None  # (tag, old value) that the next restart puts back
         self.logins = []
         self.ftp = None
         self.ftp_lock = threading.Lock()  # start and stop of the FTP server come from several threads
@@ -208,8 +209,29 @@ class Camera:
         self.stop_ftp()
         ip("link", "set", IFACE, "down")
 
+    def settle_config(self):
+        """What the camera does to its file as it restarts: puts one tag's old value back (revert=) and clears its
+        restart request (reset=clear)."""
+        with self.lock:
+            with open(self.config_path, "rb") as f:
+                data = f.read()
+            new = data
+            if self.reverted:
+                tag, old = self.reverted
+                self.reverted = None
+                new = labcore.with_tag_value(new, tag, old)
+                log(f"config: {tag.decode()} put back to {old.decode(errors='replace')}")
+            if self.cfg.get("reset") == "clear" and labcore.reset_requested(new):
+                new = labcore.with_tag_value(new, b"<reset system>", b"NO")
+                log("config: <reset system> cleared")
+            if new != data:
+                with open(self.config_path, "wb") as f:
+                    f.write(new)
+                self.save_backup()
+
     def restart(self, silence):
         self.go_silent()
+        self.settle_config()
         deadline = time.monotonic() + silence
         with self.lock:
             while not self.stopping and time.monotonic() < deadline:
@@ -450,6 +472,11 @@ class Camera:
                 with open(file, "rb") as f:
                     data = f.read()
                 with cam.lock:
+                    tag = cfg.get("revert")
+                    if tag:
+                        with open(cam.backup_path, "rb") as f:
+                            old = labcore.tag_value(f.read(), tag.encode())
+                        cam.reverted = (tag.encode(), old) if old is not None else None
                     cam.uploads += 1
                     n = cam.uploads
                     with open(os.path.join(cam.dir, "uploads", f"{n:03d}-config.ini"), "wb") as f:
