@@ -13,16 +13,13 @@
 #include "HeadlessCommand.h"
 #include "InstallCommand.h"
 #include "RecordStore.h"
+#include "RestorePlan.h"
 #include "UsageText.h"
 
 namespace {
 
 void Fail(const std::string& text) {
     std::fprintf(stderr, "camera-setup restore: %s\n", text.c_str());
-}
-
-bool EndedAtItsAddress(const InstallRecord& record) {
-    return record.newAddress != 0 && (record.outcome == "installed" || record.outcome == "not-kept");
 }
 
 }  // namespace
@@ -94,32 +91,13 @@ int RunRestoreCommand(const std::vector<std::string>& args, PrivilegedHelper& he
     }
     const MacAddress mac = options->install.mac;
     const RecordStore store(RecordStore::DefaultDirectory());
-    const std::vector<InstallRecord> records = store.Records(mac);
-    const std::optional<InstallRecord> latest = store.LatestBackup(mac);
-    std::optional<std::string> file;
-    if (options->from) {
-        file = RecordStore::ReadFile(*options->from, &error);
-    } else if (latest) {
-        file = RecordStore::ReadFile(store.PreviousPath(*latest), &error);
-    } else {
-        error = "no settings of " + mac.Text() + " are kept in " + store.CameraDirectory(mac);
-    }
-    if (!file) {
+    // Nothing to put back, or nowhere to go: said before anything is searched for.
+    CameraRecord known;
+    known.mac = mac;
+    RestoreProblem problem = RestoreProblem::None;
+    if (!PlanRestore(store, known, options->install.ip, options->from, &problem, &error)) {
         Fail(error);
-        return kExitFailed;
-    }
-    if (file->empty()) {
-        Fail((options->from ? *options->from : store.PreviousPath(*latest)) + ": the file is empty");
-        return kExitFailed;
-    }
-    const uint32_t address = options->install.ip.value_or(latest ? latest->oldAddress : 0);
-    if (address == 0) {
-        Fail("--ip is missing: no earlier address of " + mac.Text() + " is recorded");
-        return kExitUsage;
-    }
-    if (latest && !options->from) {
-        std::printf("Restoring the settings %s had before %s (%s)\n", mac.Text().c_str(), latest->time.c_str(),
-                    store.PreviousPath(*latest).c_str());
+        return problem == RestoreProblem::NoAddress ? kExitUsage : kExitFailed;
     }
     InitFileTransferLibrary();  // before any thread starts
 
@@ -139,19 +117,19 @@ int RunRestoreCommand(const std::vector<std::string>& args, PrivilegedHelper& he
              std::to_string(options->install.seconds) + " s");
         return kExitFailed;
     }
-    CameraRecord target = table.Record(*table.Find(mac));
-    // The camera keeps the address an installation gave it; its DHCP traffic may still show a lease.
-    for (auto it = records.rbegin(); it != records.rend(); ++it) {
-        if (EndedAtItsAddress(*it)) {
-            target.address = it->newAddress;
-            break;
-        }
+    const std::optional<RestorePlan> plan =
+        PlanRestore(store, table.Record(*table.Find(mac)), options->install.ip, options->from, &problem, &error);
+    if (!plan) {
+        Fail(error);
+        return kExitFailed;
     }
-    InstallParams params = InstallParams::ForCamera(target);
-    params.m_newAddress = address;
-    const bool held = target.address == address;
-    const InstallOutcome outcome = RunInstallSession(params, options->install, target, table, diagnostics, helper,
-                                                     InstallWorker::Restore{*file, held});
+    if (plan->from) {
+        std::printf("Restoring the settings %s had before %s (%s)\n", mac.Text().c_str(), plan->from->time.c_str(),
+                    store.PreviousPath(*plan->from).c_str());
+        std::fflush(stdout);
+    }
+    const InstallOutcome outcome =
+        RunInstallSession(plan->params, options->install, plan->target, table, diagnostics, helper, plan->restore);
     discovery.Stop();
     return outcome == InstallOutcome::Installed ? kExitOk : kExitFailed;
 }
