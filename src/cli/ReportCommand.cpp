@@ -1,10 +1,6 @@
 #include "ReportCommand.h"
 
-#include <QDateTime>
-#include <QGuiApplication>
-
 #include <cstdio>
-#include <fstream>
 
 #include "CommandLine.h"
 #include "HeadlessCommand.h"
@@ -53,30 +49,6 @@ std::optional<ReportOptions> ParseReportOptions(const std::vector<std::string>& 
         return std::nullopt;
     }
     return options;
-}
-
-bool WriteReport(const std::vector<InstallRecord>& rows, ReportFormat format, const std::string& path,
-                 std::string* error) {
-    const std::string generated =
-        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")).toStdString();
-    if (format == ReportFormat::Pdf) {
-        return WriteReportPdf(rows, generated, path, error);
-    }
-    const std::string text = format == ReportFormat::Html   ? ReportHtml(rows, generated)
-                             : format == ReportFormat::Json ? ReportJson(rows)
-                                                            : ReportCsv(rows);
-    if (path.empty()) {
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return std::fflush(stdout) == 0;
-    }
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out) {
-        *error = path + ": cannot be written";
-        return false;
-    }
-    return true;
 }
 
 int RunReportCommand(const std::vector<std::string>& args, PrivilegedHelper&) {

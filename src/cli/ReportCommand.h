@@ -21,7 +21,3 @@ std::optional<ReportOptions> ParseReportOptions(const std::vector<std::string>& 
 // `camera-setup report [--since DATE] [--format pdf|html|csv|json] [-o FILE]`: 0 written, 1 it could not be, 2 bad
 // arguments.
 int RunReportCommand(const std::vector<std::string>& args, PrivilegedHelper& helper);
-
-// Writes the report of `rows` to `path` (stdout when empty; a PDF needs a path). False, with the cause in *error.
-bool WriteReport(const std::vector<InstallRecord>& rows, ReportFormat format, const std::string& path,
-                 std::string* error);

@@ -1,5 +1,6 @@
 #include "SiteReport.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -8,9 +9,10 @@
 #include <QPageSize>
 #include <QPainter>
 #include <QPdfWriter>
-#include <QTextDocument>
 
 #include <algorithm>
+#include <cstdio>
+#include <fstream>
 #include <map>
 
 #include "Csv.h"
@@ -30,26 +32,38 @@ std::string Address(const std::optional<uint32_t>& address) {
 struct Column {
     const char* name;
     std::string (*cell)(const InstallRecord&);
+    const char* label;  // the heading of the HTML and PDF table
+    int percent;        // of the table's width
+    bool wraps;         // free text; the others stay on one line
 };
 
 const std::vector<Column>& Columns() {
     static const std::vector<Column> columns{
-        {"mac", [](const InstallRecord& r) { return r.mac.Text(); }},
-        {"model", [](const InstallRecord& r) { return r.model; }},
-        {"old_address", [](const InstallRecord& r) { return Address(r.oldAddress); }},
-        {"new_address", [](const InstallRecord& r) { return Address(r.newAddress); }},
-        {"mask", [](const InstallRecord& r) { return Address(r.mask); }},
-        {"gateway", [](const InstallRecord& r) { return Address(r.gateway); }},
-        {"dns1", [](const InstallRecord& r) { return Address(r.dns1); }},
-        {"dns2", [](const InstallRecord& r) { return Address(r.dns2); }},
-        {"ssid", [](const InstallRecord& r) { return r.ssid.value_or(""); }},
-        {"time", [](const InstallRecord& r) { return r.time; }},
-        {"action", [](const InstallRecord& r) { return r.action; }},
-        {"outcome", [](const InstallRecord& r) { return r.outcome; }},
-        {"verified", [](const InstallRecord& r) { return VerifiedText(r); }},
-        {"changed", [](const InstallRecord& r) { return ChangedText(r); }},
+        {"mac", [](const InstallRecord& r) { return r.mac.Text(); }, "MAC", 9, false},
+        {"model", [](const InstallRecord& r) { return r.model; }, "Model", 6, false},
+        {"old_address", [](const InstallRecord& r) { return Address(r.oldAddress); }, "Old address", 7, false},
+        {"new_address", [](const InstallRecord& r) { return Address(r.newAddress); }, "New address", 7, false},
+        {"mask", [](const InstallRecord& r) { return Address(r.mask); }, "Mask", 7, false},
+        {"gateway", [](const InstallRecord& r) { return Address(r.gateway); }, "Gateway", 6, false},
+        {"dns1", [](const InstallRecord& r) { return Address(r.dns1); }, "DNS 1", 6, false},
+        {"dns2", [](const InstallRecord& r) { return Address(r.dns2); }, "DNS 2", 6, false},
+        {"ssid", [](const InstallRecord& r) { return r.ssid.value_or(""); }, "SSID", 6, true},
+        {"time", [](const InstallRecord& r) { return r.time; }, "Time (UTC)", 8, true},
+        {"action", [](const InstallRecord& r) { return r.action; }, "Action", 4, false},
+        {"outcome", [](const InstallRecord& r) { return r.outcome; }, "Outcome", 6, false},
+        {"verified", [](const InstallRecord& r) { return VerifiedText(r); }, "Verified", 6, true},
+        {"changed", [](const InstallRecord& r) { return ChangedText(r); }, "Tags changed", 16, true},
     };
     return columns;
+}
+
+// A cell as a person reads it: the time to the second, date and time apart.
+std::string ShownCell(const Column& column, const InstallRecord& row) {
+    std::string cell = column.cell(row);
+    if (std::string(column.name) == "time" && cell.size() >= 19 && cell[10] == 'T') {
+        cell = cell.substr(0, 10) + " " + cell.substr(11, 8);
+    }
+    return cell;
 }
 
 std::string Escaped(const std::string& text) {
@@ -216,18 +230,16 @@ std::string ReportHtml(const std::vector<InstallRecord>& rows, const std::string
         "th,td{border:1px solid #888;padding:2px 4px;text-align:left;vertical-align:top}</style></head>\n<body>\n";
     html += "<h1>" + std::string(kReportTitle) + "</h1>\n<p>" + Escaped(generated) + ", " +
             std::to_string(rows.size()) + (rows.size() == 1 ? " camera" : " cameras") + "</p>\n";
-    html += "<table>\n<thead><tr>";
+    html += "<table width=\"100%\" cellspacing=\"0\">\n<thead><tr>";
     for (const Column& column : Columns()) {
-        html += "<th>" + std::string(column.name) + "</th>";
+        html += "<th width=\"" + std::to_string(column.percent) + "%\">" + column.label + "</th>";
     }
     html += "</tr></thead>\n<tbody>\n";
     for (const InstallRecord& row : rows) {
         html += "<tr>";
         for (const Column& column : Columns()) {
-            // Addresses and times stay whole on one line; free text may wrap.
-            const std::string name = column.name;
-            const bool wraps = name == "ssid" || name == "changed" || name == "verified";
-            html += (wraps ? "<td>" : "<td style=\"white-space:nowrap\">") + Escaped(column.cell(row)) + "</td>";
+            const std::string cell = ShownCell(column, row);
+            html += (column.wraps ? "<td>" : "<td style=\"white-space:nowrap\">") + Escaped(cell) + "</td>";
         }
         html += "</tr>\n";
     }
@@ -246,38 +258,100 @@ bool WriteReportPdf(const std::vector<InstallRecord>& rows, const std::string& g
     writer.setTitle(QString::fromLatin1(kReportTitle));
     writer.setCreator(QStringLiteral("camera-setup"));
     writer.setResolution(300);
-    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(12, 12, 12, 16),
+    writer.setPageLayout(QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Landscape, QMarginsF(12, 12, 12, 12),
                                      QPageLayout::Millimeter));
-
-    QTextDocument document;
-    document.setDefaultFont(QFont(QStringLiteral("DejaVu Sans"), 7));
-    document.setHtml(QString::fromStdString(ReportHtml(rows, generated)));
-    const QRectF page = writer.pageLayout().paintRectPixels(writer.resolution());
-    // Laid out in points, painted scaled to the writer's pixels.
-    const double scale = writer.resolution() / 72.0;
-    const QSizeF pageSize(page.width() / scale, page.height() / scale);
-    const double footer = 14;
-    document.setPageSize(QSizeF(pageSize.width(), pageSize.height() - footer));
-
     QPainter painter;
     if (!painter.begin(&writer)) {
         *error = path + ": the PDF could not be started";
         return false;
     }
-    painter.scale(scale, scale);
-    const int pages = document.pageCount();
-    const double body = pageSize.height() - footer;
-    for (int n = 0; n < pages; ++n) {
-        if (n > 0) {
+    // A table of its own, laid out row by row: each cell wraps within its column, no row is split between pages,
+    // and the heading repeats on every page.
+    const QRectF page = writer.pageLayout().paintRectPixels(writer.resolution());
+    const double pad = writer.resolution() * 0.02;
+    const QFont titleFont(QStringLiteral("DejaVu Sans"), 12, QFont::Bold);
+    const QFont headFont(QStringLiteral("DejaVu Sans"), 6, QFont::Bold);
+    const QFont cellFont(QStringLiteral("DejaVu Sans"), 6);
+    const std::vector<Column>& columns = Columns();
+    std::vector<double> x{0};
+    for (const Column& column : columns) {
+        x.push_back(x.back() + page.width() * column.percent / 100.0);
+    }
+    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+    const auto height = [&](const QFont& font, const std::vector<QString>& cells) {
+        painter.setFont(font);
+        double tallest = 0;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const QRectF room(0, 0, x[i + 1] - x[i] - 2 * pad, page.height());
+            tallest = std::max(tallest, painter.boundingRect(room, flags, cells[i]).height());
+        }
+        return tallest + 2 * pad;
+    };
+    const auto draw = [&](const QFont& font, const std::vector<QString>& cells, double top, double rowHeight) {
+        painter.setFont(font);
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const QRectF cell(x[i], top, x[i + 1] - x[i], rowHeight);
+            painter.drawRect(cell);
+            painter.drawText(cell.adjusted(pad, pad, -pad, -pad), flags, cells[i]);
+        }
+    };
+    std::vector<QString> heading;
+    for (const Column& column : columns) {
+        heading.push_back(QString::fromLatin1(column.label));
+    }
+    std::vector<std::vector<QString>> cells;
+    for (const InstallRecord& row : rows) {
+        cells.emplace_back();
+        for (const Column& column : columns) {
+            cells.back().push_back(QString::fromStdString(ShownCell(column, row)));
+        }
+    }
+    const double headHeight = height(headFont, heading);
+    painter.setFont(titleFont);
+    const double titleHeight = painter.fontMetrics().height() * 1.2;
+    painter.setFont(cellFont);
+    const double lineHeight = painter.fontMetrics().height() * 1.5;
+    const double footer = lineHeight * 1.5;
+    // Pagination first, so that every page can say how many there are.
+    std::vector<double> heights;
+    std::vector<int> pageOf;
+    int pages = 1;
+    double y = titleHeight + lineHeight + headHeight;
+    for (const auto& row : cells) {
+        const double h = std::min(height(cellFont, row), page.height() - footer - headHeight);
+        if (y + h > page.height() - footer && y > headHeight) {
+            ++pages;
+            y = headHeight;
+        }
+        heights.push_back(h);
+        pageOf.push_back(pages);
+        y += h;
+    }
+    const QString count = QStringLiteral("%1 camera%2").arg(rows.size()).arg(rows.size() == 1 ? "" : "s");
+    size_t next = 0;
+    for (int n = 1; n <= pages; ++n) {
+        if (n > 1) {
             writer.newPage();
         }
-        painter.save();
-        painter.translate(0, -n * body);
-        document.drawContents(&painter, QRectF(0, n * body, pageSize.width(), body));
-        painter.restore();
-        painter.setFont(QFont(QStringLiteral("DejaVu Sans"), 7));
-        painter.drawText(QRectF(0, body, pageSize.width(), footer), Qt::AlignRight | Qt::AlignBottom,
-                         QStringLiteral("Page %1 of %2").arg(n + 1).arg(pages));
+        y = 0;
+        if (n == 1) {
+            painter.setFont(titleFont);
+            painter.drawText(QRectF(0, 0, page.width(), titleHeight), Qt::AlignLeft | Qt::AlignTop,
+                             QString::fromLatin1(kReportTitle));
+            painter.setFont(cellFont);
+            painter.drawText(QRectF(0, titleHeight, page.width(), lineHeight), Qt::AlignLeft | Qt::AlignTop,
+                             QString::fromStdString(generated) + QStringLiteral(", ") + count);
+            y = titleHeight + lineHeight;
+        }
+        draw(headFont, heading, y, headHeight);
+        y += headHeight;
+        for (; next < cells.size() && pageOf[next] == n; ++next) {
+            draw(cellFont, cells[next], y, heights[next]);
+            y += heights[next];
+        }
+        painter.setFont(cellFont);
+        painter.drawText(QRectF(0, page.height() - footer, page.width(), footer), Qt::AlignRight | Qt::AlignBottom,
+                         QStringLiteral("Page %1 of %2").arg(n).arg(pages));
     }
     if (!painter.end()) {
         *error = path + ": the PDF could not be finished";
@@ -286,6 +360,30 @@ bool WriteReportPdf(const std::vector<InstallRecord>& rows, const std::string& g
     file.close();
     if (file.error() != QFileDevice::NoError) {
         *error = path + ": " + file.errorString().toStdString();
+        return false;
+    }
+    return true;
+}
+
+bool WriteReport(const std::vector<InstallRecord>& rows, ReportFormat format, const std::string& path,
+                 std::string* error) {
+    const std::string generated =
+        QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyy-MM-dd HH:mm 'UTC'")).toStdString();
+    if (format == ReportFormat::Pdf) {
+        return WriteReportPdf(rows, generated, path, error);
+    }
+    const std::string text = format == ReportFormat::Html   ? ReportHtml(rows, generated)
+                             : format == ReportFormat::Json ? ReportJson(rows)
+                                                            : ReportCsv(rows);
+    if (path.empty()) {
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return std::fflush(stdout) == 0;
+    }
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out) {
+        *error = path + ": cannot be written";
         return false;
     }
     return true;

@@ -35,4 +35,9 @@ std::string ReportHtml(const std::vector<InstallRecord>& rows, const std::string
 bool WriteReportPdf(const std::vector<InstallRecord>& rows, const std::string& generated, const std::string& path,
                     std::string* error);
 
+// Writes the report of `rows`, dated now, to `path` (stdout when empty; a PDF needs a path). False, with the cause
+// in *error.
+bool WriteReport(const std::vector<InstallRecord>& rows, ReportFormat format, const std::string& path,
+                 std::string* error);
+
 inline constexpr const char* kReportTitle = "Camera installation report";
