@@ -1,8 +1,14 @@
 #pragma once
 
 // One whole installation of one camera: Setup Wizard, address check, address assignment by echo requests sent
-// straight to the camera's MAC, config.ini rewrite over FTP, restart wait. Runs on a thread of its own
+// straight to the camera's MAC, config.ini rewrite over FTP, restart wait, read-back. Runs on a thread of its own
 // (an InstallSession); talks to the user only through InstallUi.
+//
+// Every run past the wizard leaves a record (RecordStore under Platform::recordsDirectory). The downloaded file and
+// the one about to be written are kept before the upload; when they cannot be, nothing is uploaded. After the
+// restart the file is fetched once more and compared by meaning (ConfigReadBack): a network value the camera did
+// not keep ends the installation NotKept, any other difference is a warning, a file that cannot be fetched leaves
+// the outcome as it was.
 //
 // Whoever holds the installation may ask it to stop (a StopSignal): its pauses, echo waits and FTP transfers end
 // early and it ends as Stopped, with the same cleanup and no message.
