@@ -57,6 +57,7 @@ class Camera:
         self.stopping = False
         self.boot_request = None  # silence seconds of a pending power cycle
         self.restart_request = False
+        self.instant_restart = False  # restart=instant: the upload already took the link down
         self.addr = None  # current IPv4 address text, or None
         self.prefixlen = 24
         self.kept = None  # address taken by ICMP; survives restarts
@@ -484,6 +485,13 @@ class Camera:
                     cam.save_backup()
                     reset = labcore.reset_requested(data)
                     log(f"ftp: config.ini uploaded ({len(data)} bytes), reset {'YES' if reset else 'no'}")
+                    if reset and cam.cfg.get("restart") == "instant":
+                        # The 226 has gone; the link goes before anything else can (a reply to QUIT, a
+                        # FIN), and the session is torn down without a goodbye, so once the camera is
+                        # back the client's connection is reset.
+                        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                        ip("link", "set", IFACE, "down")
+                        cam.instant_restart = True
                     if reset:
                         cam.restart_request = True
                         cam.wake.notify_all()
@@ -547,7 +555,9 @@ class Camera:
                 if self.restart_request:
                     self.restart_request = False
                     silence = self.cfg["silence"]
-                    time.sleep(0.3)  # let the FTP server finish its reply to the upload
+                    if not self.instant_restart:
+                        time.sleep(0.3)  # let the FTP server finish its reply to the upload
+                    self.instant_restart = False
                 else:
                     silence, self.boot_request = self.boot_request, None
             if self.phase == "gone" and not self.cfg["comeback"]:
