@@ -12,6 +12,7 @@ behaves like the cameras the set-up tool talks to:
 Usage: camsim.py STATE_DIR   (STATE_DIR holds camera.json written by the lab; state.json is written here)
 """
 
+import ctypes
 import ipaddress
 import os
 import signal
@@ -34,6 +35,7 @@ from pyftpdlib.servers import FTPServer  # noqa: E402
 IFACE = "eth0"
 ETH_P_IP = 0x0800
 PACKET_HOST = 0
+SO_ATTACH_FILTER = 26
 RECORD_LIMIT = 2000  # per list in state.json; counters keep counting past it
 
 
@@ -43,6 +45,14 @@ def log(msg):
 
 def ip(*args, check=True):
     return labcore.run(["ip", *args], check=check)
+
+
+def attach_filter(sock, program):
+    """SO_ATTACH_FILTER with a classic BPF program of (code, jt, jf, k) instructions."""
+    code = b"".join(struct.pack("HBBI", *insn) for insn in program)
+    buf = ctypes.create_string_buffer(code, len(code))
+    fprog = struct.pack("HL", len(program), ctypes.addressof(buf))
+    sock.setsockopt(socket.SOL_SOCKET, SO_ATTACH_FILTER, fprog)
 
 
 class Camera:
@@ -316,8 +326,29 @@ class Camera:
 
     # ---- ICMP takeover -------------------------------------------------------------------------------
 
+    def echo_to_me_filter(self):
+        """A kernel filter that passes only ICMP echo requests sent to this camera's MAC, so that a segment of many
+        cameras does not wake every simulator for every frame the bridge floods."""
+        mac_high, mac_low = struct.unpack("!IH", self.mac)
+        return [
+            (0x28, 0, 0, 12),        # ldh [12]: EtherType
+            (0x15, 0, 9, 0x0800),    # IPv4, else drop
+            (0x30, 0, 0, 23),        # ldb [23]: protocol
+            (0x15, 0, 7, 1),         # ICMP, else drop
+            (0xB1, 0, 0, 14),        # ldxb 4*([14]&0xf): header length
+            (0x50, 0, 0, 14),        # ldb [x+14]: ICMP type
+            (0x15, 0, 4, 8),         # echo request, else drop
+            (0x20, 0, 0, 0),         # ld [0]: destination MAC, first four bytes
+            (0x15, 0, 2, mac_high),
+            (0x28, 0, 0, 4),         # ldh [4]: its last two
+            (0x15, 1, 0, mac_low),   # ours: accept, else drop
+            (0x06, 0, 0, 0),         # drop
+            (0x06, 0, 0, 0xFFFF),    # accept
+        ]
+
     def icmp_loop(self):
         s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(ETH_P_IP))
+        attach_filter(s, self.echo_to_me_filter())
         s.bind((IFACE, ETH_P_IP))
         while not self.stopping:
             try:
