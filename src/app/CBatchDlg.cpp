@@ -1,6 +1,7 @@
 #include "CBatchDlg.h"
 
 #include <QCheckBox>
+#include <QDateTime>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
@@ -34,13 +35,15 @@
 #include "IpAddressEdit.h"
 #include "ModelStrings.h"
 #include "PrivilegedHelper.h"
+#include "RecordStore.h"
+#include "SiteReport.h"
 #include "StringTable.h"
 
 namespace {
 
 constexpr const char* kCaption = "Install several cameras";
 constexpr const char* kPlanFilter = "CSV plan (*.csv);;All files (*)";
-constexpr const char* kResultsFilter = "CSV (*.csv)";
+constexpr const char* kResultsFilter = "Results CSV (*.csv);;Site report (*.pdf *.html *.json)";
 constexpr int kPollMs = 100;
 constexpr const char* kWatchText = "Install cameras as they appear";
 constexpr const char* kLinesText = "Show diagnostic lines...";
@@ -448,6 +451,7 @@ void CBatchDlg::OnStart() {
     if (m_engine || m_ended) {
         return;
     }
+    m_startedAt = RecordTimeText(QDateTime::currentMSecsSinceEpoch());
     for (const auto& [mac, row] : m_rows) {
         if (row.item->checkState(kColumnMac) != Qt::Checked) {
             m_unchecked.insert(mac);
@@ -713,7 +717,17 @@ void CBatchDlg::ShowDiagnosticLines(const MacAddress& mac) {
 
 bool CBatchDlg::ExportResults(const QString& path) {
     std::string error;
-    if (SaveTextFile(path.toStdString(), FormatBatchResults(Results()), &error)) {
+    const std::optional<ReportFormat> report = ParseReportFormat(QFileInfo(path).suffix().toLower().toStdString());
+    if (report && *report != ReportFormat::Csv) {
+        std::vector<MacAddress> macs;
+        for (const BatchEngine::Result& result : Results()) {
+            macs.push_back(result.mac);
+        }
+        const RecordStore store(m_seams.recordsDirectory.value_or(RecordStore::DefaultDirectory()));
+        if (WriteReport(ReportRows(store.AllRecords(), m_startedAt, macs), *report, path.toStdString(), &error)) {
+            return true;
+        }
+    } else if (SaveTextFile(path.toStdString(), FormatBatchResults(Results()), &error)) {
         return true;
     }
     ShowMessage(QString::fromStdString(error), QString::fromLatin1(kErrorCaption));

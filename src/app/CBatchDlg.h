@@ -57,6 +57,8 @@ class CBatchDlg : public QDialog {
         std::function<std::vector<CameraRecord>()> cameras;
         // The window showing a camera's diagnostic lines. Default: a message box with the lines as details.
         std::function<void(const QString& mac, const QString& lines)> showLines;
+        // Where the installation records are, for the site report. Default: RecordStore::DefaultDirectory().
+        std::optional<std::string> recordsDirectory;
     };
 
     // cameras: the whole list (those reading "No" are offered; every address counts as in use). adapters: this
@@ -71,6 +73,8 @@ class CBatchDlg : public QDialog {
     void OnStart();
     void OnStop();
     // Writes the results CSV; false (with a message) when it cannot be written.
+    // By the name's extension: .pdf, .html or .json the site report of this batch's cameras (their records since
+    // Start), anything else the results CSV.
     bool ExportResults(const QString& path);
 
     bool Running() const;
@@ -138,6 +142,7 @@ class CBatchDlg : public QDialog {
     QPushButton* m_start = nullptr;
     QPushButton* m_stop = nullptr;
     QPushButton* m_export = nullptr;
+    std::string m_startedAt;  // UTC, as records spell their times
     QPushButton* m_close = nullptr;
     QCheckBox* m_watch = nullptr;
     QProgressBar* m_overall = nullptr;

@@ -37,6 +37,7 @@ int CCameraSetupApp::Run() {
     {
         CCameraSetupDlg dialog(diagnostics, helper);
         dialog.SetInstallStarter(&StartGuiInstall);
+        dialog.SetRestoreStarter(&StartGuiRestore);
         dialog.DoModal();
     }  // an installation still running is stopped, cleans up and is joined here
     return 0;

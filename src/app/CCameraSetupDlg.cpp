@@ -31,8 +31,11 @@
 #include "CMessageDlg.h"
 #include "DeviceListFormat.h"
 #include "DeviceTableModel.h"
+#include "DottedAddress.h"
 #include "InstallSession.h"
 #include "InstallWorker.h"
+#include "RecordStore.h"
+#include "RestorePlan.h"
 #include "StringTable.h"
 #include "WindowMessages.h"
 
@@ -330,6 +333,22 @@ void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
     batch->setEnabled(!InstallRunning());
     QAction* exportList = menu.addAction(QStringLiteral("Export list..."));
     exportList->setData(kExportCommand);
+    // The row under the pointer, when it has settings to go back to.
+    QAction* restore = nullptr;
+    std::optional<MacAddress> restoreMac;
+    if (m_list != nullptr) {
+        const QModelIndex index = m_list->indexAt(m_list->viewport()->mapFromGlobal(event->globalPos()));
+        const DeviceTable& table = m_discovery->Table();
+        if (index.isValid() && static_cast<size_t>(index.row()) < table.RowCount()) {
+            const MacAddress mac = table.Record(static_cast<size_t>(index.row())).mac;
+            if (HasBackup(mac)) {
+                restoreMac = mac;
+                restore = menu.addAction(QStringLiteral("Restore previous settings..."));
+                restore->setData(kRestoreCommand);
+                restore->setEnabled(!InstallRunning());
+            }
+        }
+    }
     QAction* chosen = menu.exec(event->globalPos());
     if (chosen == nullptr) {
         return;
@@ -340,6 +359,44 @@ void CCameraSetupDlg::contextMenuEvent(QContextMenuEvent* event) {
         OnBatchInstall();
     } else if (chosen == exportList) {
         OnExportList();
+    } else if (chosen == restore && restoreMac) {
+        OnRestore(*restoreMac);
+    }
+}
+
+bool CCameraSetupDlg::HasBackup(const MacAddress& mac) const {
+    return RecordStore(m_seams.recordsDirectory.value_or(RecordStore::DefaultDirectory()))
+        .LatestBackup(mac)
+        .has_value();
+}
+
+void CCameraSetupDlg::OnRestore(const MacAddress& mac) {
+    const DeviceTable& table = m_discovery->Table();
+    const std::optional<size_t> row = table.Find(mac);
+    if (InstallRunning() || !row || !m_restoreStarter) {
+        return;
+    }
+    const RecordStore store(m_seams.recordsDirectory.value_or(RecordStore::DefaultDirectory()));
+    RestoreProblem problem = RestoreProblem::None;
+    std::string error;
+    const std::optional<RestorePlan> plan =
+        PlanRestore(store, table.Record(*row), std::nullopt, std::nullopt, &problem, &error);
+    if (!plan) {
+        ShowMessage(QString::fromStdString(error), QStringLiteral("Error"));
+        return;
+    }
+    QString time = QString::fromStdString(plan->from->time);
+    time.replace(QLatin1Char('T'), QLatin1Char(' '));
+    time.chop(5);  // ".123Z"
+    const QString text = QStringLiteral(
+                             "Restore the settings that %1 had before its installation of %2 UTC?\n\n"
+                             "The camera gets that configuration file back and the address %3, then restarts.")
+                             .arg(QString::fromStdString(mac.Text()), time,
+                                  QString::fromStdString(FormatDottedAddress(plan->params.m_newAddress)));
+    const bool yes = m_seams.confirm ? m_seams.confirm(text)
+                                     : QMessageBox::question(this, QStringLiteral("Message"), text) == QMessageBox::Yes;
+    if (yes) {
+        m_restoreStarter(*this, *plan);
     }
 }
 

@@ -19,6 +19,7 @@
 #include "CameraDiscovery.h"
 #include "CameraRecord.h"
 #include "CommandButton.h"
+#include "RestorePlan.h"
 
 class CMessageDlg;
 class InstallSession;
@@ -38,6 +39,7 @@ class CCameraSetupDlg : public QDialog {
     static constexpr int kAboutCommand = 16;
     static constexpr int kBatchCommand = 17;
     static constexpr int kExportCommand = 18;
+    static constexpr int kRestoreCommand = 19;
 
     // Control ids.
     static constexpr int kInstallButton = 1000;
@@ -60,11 +62,17 @@ class CCameraSetupDlg : public QDialog {
         PrivilegedHelper* helper = nullptr;
         // The export's file and the filter chosen for it; an empty name cancels. Default: QFileDialog.
         std::function<QString(const QString& filters, QString* chosenFilter)> exportFileName;
+        // Where the installation records are. Default: RecordStore::DefaultDirectory().
+        std::optional<std::string> recordsDirectory;
+        // Asks a yes/no question; true for yes. Default: QMessageBox.
+        std::function<bool(const QString& text)> confirm;
     };
 
     // What the Install button starts: the install worker, given this window, which holds its session
     // (HoldInstall). A press while the held installation runs starts nothing.
     using InstallStarter = std::function<void(CCameraSetupDlg& window)>;
+    // What "Restore previous settings..." starts, held the same way.
+    using RestoreStarter = std::function<void(CCameraSetupDlg& window, const RestorePlan& plan)>;
 
     // `helper` outlives the window.
     CCameraSetupDlg(Diagnostics& diagnostics, PrivilegedHelper& helper, QWidget* parent = nullptr);
@@ -78,6 +86,7 @@ class CCameraSetupDlg : public QDialog {
     void OnInitDialog();
 
     void SetInstallStarter(InstallStarter starter) { m_installStarter = std::move(starter); }
+    void SetRestoreStarter(RestoreStarter starter) { m_restoreStarter = std::move(starter); }
     // The window holds the installation from here on; its end (the destructor) stops it and joins it. GUI thread.
     void HoldInstall(std::unique_ptr<InstallSession> session);
     // Whether the held installation is still running (its cleanup included).
@@ -93,6 +102,11 @@ class CCameraSetupDlg : public QDialog {
     // "Export list...": the list as CSV or JSON (by the chosen filter, or the name's extension), written whole
     // or not at all.
     void OnExportList();
+    // "Restore previous settings...": after a confirmation naming the kept file's time, puts back what the camera
+    // had before its last installation, and its address. Nothing while an installation runs.
+    void OnRestore(const MacAddress& mac);
+    // Whether the camera has a kept file to go back to.
+    bool HasBackup(const MacAddress& mac) const;
     // Writes the list to `path`; false (with a message naming the file and the reason) when it cannot.
     bool ExportList(const QString& path, bool json);
     // The list's click logic: from the current selection, take the selected camera and enable the buttons.
@@ -171,6 +185,7 @@ class CCameraSetupDlg : public QDialog {
     CameraRecord m_selectedCamera;
     CameraDiscovery::StartReport m_startReport;
     InstallStarter m_installStarter;
+    RestoreStarter m_restoreStarter;
     std::unique_ptr<InstallSession> m_install;
     std::optional<MacAddress> m_installInProgress;
     int m_waitCursors = 0;

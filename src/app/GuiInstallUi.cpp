@@ -22,6 +22,9 @@
 
 GuiInstallUi::GuiInstallUi(CCameraSetupDlg& window, const StopSignal* stop) : m_window(&window), m_stop(stop) {}
 
+GuiInstallUi::GuiInstallUi(CCameraSetupDlg& window, const StopSignal* stop, InstallParams params)
+    : m_window(&window), m_stop(stop), m_params(std::move(params)) {}
+
 GuiInstallUi::~GuiInstallUi() {
     // Deleted on the GUI thread, unless the window (its parent) has taken it along already.
     if (m_serverSetting) {
@@ -36,6 +39,9 @@ GuiInstallUi::~GuiInstallUi() {
 std::optional<InstallParams> GuiInstallUi::RunWizard(const CameraRecord& camera) {
     if (!m_window) {
         return std::nullopt;
+    }
+    if (m_params) {
+        return m_params;
     }
     CCameraSetupDlg* window = m_window;
     return InvokeBlocking(
@@ -142,5 +148,20 @@ void StartGuiInstall(CCameraSetupDlg& window) {
                                  StringTable::Load(StringTable::kConfigFileName));
         InstallWorker worker(target, ui, real.Platform(), stop);
         return worker.Run().outcome;
+    }));
+}
+
+void StartGuiRestore(CCameraSetupDlg& window, const RestorePlan& plan) {
+    InitFileTransferLibrary();
+    PrivilegedHelper* helper = window.Helper();
+    window.HoldInstall(std::make_unique<InstallSession>([&window, plan, helper](const StopSignal& stop) {
+        GuiInstallUi ui(window, &stop, plan.params);
+        StdDiagnostics diagnostics;
+        PrivilegedHelper unstarted;
+        RealInstallPlatform real(diagnostics, helper != nullptr ? *helper : unstarted,
+                                 StringTable::Load(StringTable::kConfigFileName));
+        InstallWorker worker(plan.target, ui, real.Platform(), stop);
+        worker.SetRestore(plan.restore);
+        return worker.Run();
     }));
 }

@@ -16,6 +16,8 @@ class GuiInstallUi : public InstallUi {
     // Once `stop` is requested, a call the GUI thread has not taken up yet is dropped, so that the window can
     // join the installation.
     explicit GuiInstallUi(CCameraSetupDlg& window, const StopSignal* stop = nullptr);
+    // A restore: no wizard, these settings.
+    GuiInstallUi(CCameraSetupDlg& window, const StopSignal* stop, InstallParams params);
     ~GuiInstallUi() override;
 
     std::optional<InstallParams> RunWizard(const CameraRecord& camera) override;
@@ -32,7 +34,10 @@ class GuiInstallUi : public InstallUi {
     QPointer<CCameraSetupDlg> m_window;
     const StopSignal* m_stop;
     QPointer<CServerSetting> m_serverSetting;  // one object for every retry, a child of the window
+    std::optional<InstallParams> m_params;     // instead of the wizard's
 };
 
 // The Install button: runs one installation of the selected camera in a session that the window holds.
 void StartGuiInstall(CCameraSetupDlg& window);
+// "Restore previous settings...": the restore as the plan says, held the same way.
+void StartGuiRestore(CCameraSetupDlg& window, const RestorePlan& plan);

@@ -8,10 +8,10 @@
 namespace {
 
 constexpr std::array<const char*, 6> kStateNames{"waiting", "running", "installed", "failed", "skipped", "stopped"};
-constexpr std::array<const char*, 15> kReasonNames{
-    "",          "installed", "skipped",         "address-in-use",    "no-answer",
-    "ftp-login", "download",  "upload",          "config-incomplete", "no-restart",
-    "network",   "not-found", "not-installable", "stopped",           "fatal"};
+constexpr std::array<const char*, 17> kReasonNames{
+    "",         "installed", "skipped",           "address-in-use", "no-answer", "ftp-login",
+    "download", "upload",    "config-incomplete", "no-restart",     "not-kept",  "backup",
+    "network",  "not-found", "not-installable",   "stopped",        "fatal"};
 
 template <typename Enum, size_t N>
 std::optional<Enum> FindName(const std::array<const char*, N>& names, std::string_view name) {

@@ -32,6 +32,8 @@ enum class BatchReason {
     Upload,            // the new config.ini could not be stored (the old one is back)
     ConfigIncomplete,  // an upload broke off and the old file could not be put back
     NoRestart,         // rewritten, but the camera never came back
+    NotKept,           // back, but its file read back lacks a network value it was given
+    Backup,            // its config.ini could not be kept before the upload; nothing was uploaded
     Network,           // a send or receive error, or the transfer could not start
     NotFound,          // no camera with this MAC answered
     NotInstallable,    // its row does not read "No", or a page refuses its settings
@@ -40,7 +42,7 @@ enum class BatchReason {
 };
 
 // "", "installed", "skipped", "address-in-use", "no-answer", "ftp-login", "download", "upload", "config-incomplete",
-// "no-restart", "network", "not-found", "not-installable", "stopped", "fatal".
+// "no-restart", "not-kept", "backup", "network", "not-found", "not-installable", "stopped", "fatal".
 const char* BatchReasonName(BatchReason reason);
 std::optional<BatchReason> ParseBatchReason(std::string_view name);
 

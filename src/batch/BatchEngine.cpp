@@ -82,6 +82,10 @@ BatchReason ReasonFor(const InstallResult& result) {
             return BatchReason::ConfigIncomplete;
         case InstallOutcome::RestartFailed:
             return BatchReason::NoRestart;
+        case InstallOutcome::NotKept:
+            return BatchReason::NotKept;
+        case InstallOutcome::BackupFailed:
+            return BatchReason::Backup;
         case InstallOutcome::NetworkFailed:
             return BatchReason::Network;
         case InstallOutcome::Fatal:

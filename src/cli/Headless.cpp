@@ -5,9 +5,12 @@
 #include "InstallCommand.h"
 #include "ListCommand.h"
 #include "PrivilegedHelper.h"
+#include "ReportCommand.h"
+#include "RestoreCommand.h"
 #include "UsageText.h"
 
 #include <QCoreApplication>
+#include <QGuiApplication>
 
 #include <array>
 #include <cstdio>
@@ -18,9 +21,9 @@ namespace {
 
 // One entry per command; each lives in its own file.
 constexpr std::array kCommands{
-    HeadlessCommand{"list", &RunListCommand},
-    HeadlessCommand{"install", &RunInstallCommand},
-    HeadlessCommand{"batch", &RunBatchCommand},
+    HeadlessCommand{"list", &RunListCommand},     HeadlessCommand{"install", &RunInstallCommand},
+    HeadlessCommand{"batch", &RunBatchCommand},   HeadlessCommand{"restore", &RunRestoreCommand},
+    HeadlessCommand{"report", &RunReportCommand},
 };
 
 void PrintUsage(FILE* out) {
@@ -58,7 +61,16 @@ int RunHeadless(int argc, char** argv, PrivilegedHelper& helper) {
             if (QCoreApplication::instance() == nullptr) {
                 static int appArgc = 1;
                 static char* appArgv[] = {argv[0], nullptr};
-                app = std::make_unique<QCoreApplication>(appArgc, appArgv);
+                if (name == "report") {
+                    // The PDF is laid out with fonts, which need a GUI application; no display is needed.
+                    static int guiArgc = 3;
+                    static char platform[] = "-platform";
+                    static char offscreen[] = "offscreen";
+                    static char* guiArgv[] = {argv[0], platform, offscreen, nullptr};
+                    app = std::make_unique<QGuiApplication>(guiArgc, guiArgv);
+                } else {
+                    app = std::make_unique<QCoreApplication>(appArgc, appArgv);
+                }
             }
             return command.run(std::vector<std::string>(argv + 2, argv + argc), helper);
         }

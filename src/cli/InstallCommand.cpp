@@ -189,9 +189,11 @@ std::optional<CameraRecord> AwaitTarget(DeviceTable& table, const InstallOptions
     return target;
 }
 
-// Installs target on the worker thread while the event loop serves the device table.
+}  // namespace
+
 InstallOutcome RunInstallSession(const InstallParams& params, const InstallOptions& options, const CameraRecord& target,
-                                 DeviceTable& table, StdDiagnostics& diagnostics, PrivilegedHelper& helper) {
+                                 DeviceTable& table, StdDiagnostics& diagnostics, PrivilegedHelper& helper,
+                                 const std::optional<InstallWorker::Restore>& restore) {
     QCoreApplication* app = QCoreApplication::instance();
     CliInstallUi installUi(params, options, [&](const MacAddress& mac, uint32_t address) {
         InvokeBlocking(app, [&] {
@@ -206,6 +208,9 @@ InstallOutcome RunInstallSession(const InstallParams& params, const InstallOptio
     RealInstallPlatform real(diagnostics, helper, StringTable::Load(StringTable::kConfigFileName));
     InstallSession session([&](const StopSignal& stop) {
         InstallWorker worker(target, installUi, real.Platform(), stop);
+        if (restore) {
+            worker.SetRestore(*restore);
+        }
         const InstallOutcome outcome = worker.Run().outcome;
         InvokeLater(app, [] { QCoreApplication::quit(); });
         return outcome;
@@ -213,8 +218,6 @@ InstallOutcome RunInstallSession(const InstallParams& params, const InstallOptio
     QCoreApplication::exec();
     return session.Join();
 }
-
-}  // namespace
 
 int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& helper) {
     std::string error;
@@ -259,7 +262,8 @@ int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& he
         return kExitUsage;
     }
 
-    const InstallOutcome outcome = RunInstallSession(*params, *options, *target, table, diagnostics, helper);
+    const InstallOutcome outcome =
+        RunInstallSession(*params, *options, *target, table, diagnostics, helper, std::nullopt);
     discovery.Stop();
     return outcome == InstallOutcome::Installed ? kExitOk : kExitFailed;
 }

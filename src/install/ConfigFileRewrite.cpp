@@ -166,6 +166,17 @@ void WriteLine(std::ostream& out, std::string_view text) {
 
 }  // namespace
 
+const std::vector<std::string>& KnownConfigTags() {
+    static const std::vector<std::string> tags = [] {
+        std::vector<std::string> names;
+        for (const TagName& name : kTags) {
+            names.emplace_back(name.text);
+        }
+        return names;
+    }();
+    return tags;
+}
+
 std::string DottedAddress(uint32_t address) {
     return std::to_string((address >> 24) & 0xFFu) + '.' + std::to_string((address >> 16) & 0xFFu) + '.' +
            std::to_string((address >> 8) & 0xFFu) + '.' + std::to_string(address & 0xFFu);

@@ -17,6 +17,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "InstallParams.h"
 
@@ -25,6 +26,9 @@ void RewriteConfigFile(std::istream& in, std::ostream& out, const InstallParams&
 // The value text for one known tag line, or nullopt when the tag is unknown, when the file's own value is to be
 // kept (encryption off), or when the held value cannot be written (see above).
 std::optional<std::string> ConfigValueForTag(const std::string& tag, const InstallParams& params);
+
+// The tags the rewrite knows, in the order lines are compared with them ("<reset system>" first).
+const std::vector<std::string>& KnownConfigTags();
 
 // "a.b.c.d" of a host-order address, first octet most significant.
 std::string DottedAddress(uint32_t address);

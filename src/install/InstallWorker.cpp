@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <sstream>
@@ -9,9 +10,13 @@
 #include <vector>
 
 #include "ConfigFileRewrite.h"
+#include "ConfigReadBack.h"
+#include "DottedAddress.h"
 #include "EchoRequest.h"
 #include "HelperEchoChannel.h"
 #include "NeighbourLookup.h"
+#include "RecordStore.h"
+#include "StringTable.h"
 
 namespace {
 
@@ -21,6 +26,36 @@ constexpr size_t kReplyBufferSize = 1024;
 
 bool HasAddress(uint32_t address) {
     return address != 0 && address != 0xFFFFFFFFu;
+}
+
+std::string ModelName(int id) {
+    switch (id) {
+        case StringTable::kModelTavix10:
+        case StringTable::kModelTavix11Plus:
+        case StringTable::kModelTavix30:
+        case StringTable::kModelTavix30W:
+            return StringTable::Load(id);
+        default:
+            return "";
+    }
+}
+
+std::optional<uint32_t> WrittenAddress(const std::map<std::string, std::string>& values, const std::string& tag) {
+    const auto found = values.find(tag);
+    if (found == values.end()) {
+        return std::nullopt;
+    }
+    return ParseStrictDottedAddress(found->second);
+}
+
+std::string TagList(const std::vector<ReadBackDifference>& differences, bool network) {
+    std::string list;
+    for (const ReadBackDifference& d : differences) {
+        if (d.network == network) {
+            list += (list.empty() ? "" : ", ") + d.tag;
+        }
+    }
+    return list;
 }
 
 }  // namespace
@@ -41,6 +76,10 @@ class InstallWorker::Session {
     TransferStep FailedStep() const { return m_failedStep; }
 
   private:
+    InstallOutcome RunPhases();
+    void StartRecord();
+    void SaveRecord(InstallOutcome outcome);
+
     // Ended: the installation was cleaned up from outside before the request could go.
     // InUse: the helper heard another host answer its ARP probe for the address; nothing was sent.
     enum class Echo { Reply, TimedOut, SendTimedOut, Failed, Stopped, Ended, InUse };
@@ -52,6 +91,7 @@ class InstallWorker::Session {
     Step Assign();
     Step Configure();
     Step AwaitRestart();
+    Step ReadBack();
 
     bool Pause(uint32_t milliseconds) { return m_p.clock.PauseMs(milliseconds, m_worker.m_stop); }
 
@@ -90,6 +130,8 @@ class InstallWorker::Session {
     // One paced attempt of the two echo loops.
     Echo Attempt(uint16_t sequence, bool toCamera);
     std::string Rewrite(const std::string& original) const;
+    // The new file for the camera whose file is `original`.
+    std::string NewFile(const std::string& original) const;
 
     InstallWorker& m_worker;
     InstallUi& m_ui;
@@ -100,8 +142,12 @@ class InstallWorker::Session {
     std::vector<uint8_t> m_reply = std::vector<uint8_t>(kReplyBufferSize);
     uint32_t m_destination = 0;
     std::string m_dotted;
-    int m_progress = 40;  // the bar during the echo loops and the transfer
+    int m_progress = 40;     // the bar during the echo loops and the transfer
     TransferStep m_failedStep = TransferStep::None;
+    ServerSettings m_login;  // the port and password the camera took
+    std::string m_written;   // what was uploaded
+    InstallRecord m_record;
+    bool m_recording = false;
 };
 
 InstallWorker::InstallWorker(const CameraRecord& target, InstallUi& ui, Platform platform)
@@ -181,7 +227,78 @@ std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t 
     };
 }
 
+const char* InstallOutcomeName(InstallOutcome outcome) {
+    switch (outcome) {
+        case InstallOutcome::WizardCancelled:
+            return "cancelled";
+        case InstallOutcome::AddressInUse:
+            return "address-in-use";
+        case InstallOutcome::AssignFailed:
+            return "no-answer";
+        case InstallOutcome::SettingsNotChanged:
+            return "not-changed";
+        case InstallOutcome::SettingsIncomplete:
+            return "config-incomplete";
+        case InstallOutcome::BackupFailed:
+            return "backup";
+        case InstallOutcome::RestartFailed:
+            return "no-restart";
+        case InstallOutcome::NotKept:
+            return "not-kept";
+        case InstallOutcome::NetworkFailed:
+            return "network";
+        case InstallOutcome::Installed:
+            return "installed";
+        case InstallOutcome::Fatal:
+            return "fatal";
+        case InstallOutcome::Stopped:
+            return "stopped";
+    }
+    return "fatal";
+}
+
 InstallOutcome InstallWorker::Session::Run() {
+    const InstallOutcome outcome = RunPhases();
+    if (m_recording) {
+        SaveRecord(outcome);
+    }
+    return outcome;
+}
+
+void InstallWorker::Session::StartRecord() {
+    const CameraRecord& target = m_worker.m_target;
+    const int64_t now =
+        m_p.wallClockMs
+            ? m_p.wallClockMs()
+            : std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+                  .count();
+    m_record.mac = target.mac;
+    m_record.stem = RecordStem(now);
+    m_record.time = RecordTimeText(now);
+    m_record.action = m_worker.m_restore ? "restore" : "install";
+    m_record.outcome = "running";
+    m_record.model = ModelName(target.model);
+    m_record.oldAddress = HasAddress(target.address) ? target.address : 0;
+    m_record.newAddress = m_destination;
+    if (!m_worker.m_restore) {
+        m_record.mask = m_params.m_subnetMask;
+        m_record.gateway = m_params.m_gateway;
+        m_record.dns1 = m_params.m_primaryDns;
+        m_record.dns2 = m_params.m_secondaryDns;
+    }
+    m_recording = true;
+}
+
+void InstallWorker::Session::SaveRecord(InstallOutcome outcome) {
+    m_record.outcome = InstallOutcomeName(outcome);
+    m_worker.m_record = m_record;
+    std::string error;
+    if (!RecordStore(m_p.recordsDirectory).Save(m_record, &error)) {
+        m_p.diagnostics.Print(Stream::Err, "the installation's record was not kept: %s\n", error.c_str());
+    }
+}
+
+InstallOutcome InstallWorker::Session::RunPhases() {
     const CameraRecord& target = m_worker.m_target;
     std::optional<InstallParams> params = m_ui.RunWizard(target);
     if (m_worker.m_stop.Requested()) {
@@ -193,9 +310,15 @@ InstallOutcome InstallWorker::Session::Run() {
     m_params = *params;
     m_destination = m_params.m_newAddress;
     m_dotted = DottedAddress(m_destination);
+    StartRecord();
 
-    for (Step (Session::*phase)() : {&Session::OpenChannel, &Session::CheckAddress, &Session::Assign,
-                                     &Session::Configure, &Session::AwaitRestart}) {
+    const bool held = m_worker.m_restore && m_worker.m_restore->cameraHoldsAddress;
+    std::vector<Step (Session::*)()> phases{&Session::OpenChannel};
+    if (!held) {
+        phases.insert(phases.end(), {&Session::CheckAddress, &Session::Assign});
+    }
+    phases.insert(phases.end(), {&Session::Configure, &Session::AwaitRestart, &Session::ReadBack});
+    for (Step (Session::*phase)() : phases) {
         if (const Step ending = (this->*phase)()) {
             return *ending;
         }
@@ -454,7 +577,8 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
     if (!Pause(1000)) {
         return Stopped();
     }
-    ServerSettings settings{21, m_worker.m_target.mac.PasswordText()};
+    ServerSettings& settings = m_login;
+    settings = {21, m_worker.m_target.mac.PasswordText()};
     for (;;) {
         const FileTransfer::Result login =
             m_p.transfer.Connect(m_dotted, settings.port, "admin", settings.password, error);
@@ -485,7 +609,23 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
                                                       " of " + std::to_string(*original.announcedSize) +
                                                       " bytes arrived");
     }
-    const FileTransfer::Result stored = m_p.transfer.Upload(Rewrite(original.bytes), m_p.remoteFileName, error);
+    m_written = NewFile(original.bytes);
+    // Kept before anything is uploaded: the camera's own file is the only way back.
+    const std::map<std::string, std::string> values = ConfigTagValues(m_written);
+    m_record.mask = WrittenAddress(values, "<subnet mask>");
+    m_record.gateway = WrittenAddress(values, "<gateway ip>");
+    m_record.dns1 = WrittenAddress(values, "<primary name server>");
+    m_record.dns2 = WrittenAddress(values, "<secondary name server>");
+    if (const auto ssid = values.find("<SSID>"); ssid != values.end()) {
+        m_record.ssid = ssid->second;
+    }
+    m_record.changed = ChangedTags(original.bytes, m_written);
+    if (!RecordStore(m_p.recordsDirectory).Backup(m_record, original.bytes, m_written, &error)) {
+        m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
+        return End(InstallOutcome::BackupFailed, (std::string(kBackupFailedText) + ":\n" + error).c_str(),
+                   kErrorCaption);
+    }
+    const FileTransfer::Result stored = m_p.transfer.Upload(m_written, m_p.remoteFileName, error);
     if (stored == FileTransfer::Result::Interrupted) {
         // The camera may now hold part of the new file: put the old one back.
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
@@ -500,6 +640,68 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
         return notChanged(TransferStep::Upload, error);
     }
     m_p.transfer.Close();
+    return std::nullopt;
+}
+
+std::string InstallWorker::Session::NewFile(const std::string& original) const {
+    if (m_worker.m_restore) {
+        return WithResetRequested(m_worker.m_restore->file);
+    }
+    return Rewrite(original);
+}
+
+// Fetches config.ini once more and holds it against what was written. Only a network value the camera did not
+// keep changes the outcome; a file that cannot be fetched leaves it as it was.
+InstallWorker::Session::Step InstallWorker::Session::ReadBack() {
+    std::string error;
+    const auto unreadable = [&](const std::string& why) -> Step {
+        m_p.transfer.Close();
+        if (m_worker.m_stop.Requested()) {
+            return Stopped();
+        }
+        m_p.diagnostics.Print(Stream::Err, "%s: not read back: %s\n", m_p.remoteFileName.c_str(), why.c_str());
+        m_record.readBack = ::ReadBack::Unreadable;
+        return std::nullopt;
+    };
+    if (!m_p.transfer.Open(error)) {
+        return unreadable(error);
+    }
+    FileTransfer::Result login = FileTransfer::Result::Failed;
+    for (int attempt = 0; attempt < kReadBackConnectAttempts; ++attempt) {
+        if (attempt > 0 && !Pause(1000)) {
+            return Stopped();
+        }
+        login = m_p.transfer.Connect(m_dotted, m_login.port, "admin", m_login.password, error);
+        if (login != FileTransfer::Result::Failed || m_worker.m_stop.Requested()) {
+            break;
+        }
+    }
+    if (login != FileTransfer::Result::Ok) {
+        return unreadable(error);
+    }
+    FileTransfer::Fetched back;
+    if (m_p.transfer.Download(m_p.remoteFileName, back, error) != FileTransfer::Result::Ok) {
+        return unreadable(error);
+    }
+    if (back.bytes.empty() || (back.announcedSize && back.bytes.size() < *back.announcedSize)) {
+        return unreadable("the download is cut short");
+    }
+    m_p.transfer.Close();
+    m_record.differences = CompareReadBack(m_written, back.bytes);
+    m_record.readBack = m_record.differences.empty() ? ::ReadBack::Verified : ::ReadBack::Differs;
+    const std::string notKept = TagList(m_record.differences, true);
+    const std::string otherwise = TagList(m_record.differences, false);
+    if (!otherwise.empty()) {
+        m_p.diagnostics.Print(Stream::Err, "%s%s\n", kReadBackWarningText, otherwise.c_str());
+        m_ui.SetStatusText(kReadBackWarningText + otherwise);
+        m_ui.SetStatusProgress(m_progress);
+    }
+    if (!notKept.empty()) {
+        m_p.diagnostics.Print(Stream::Err, "%s%s\n", kNotKeptStatusText, notKept.c_str());
+        m_ui.SetStatusText(kNotKeptStatusText + notKept);
+        m_ui.SetStatusProgress(m_progress);
+        return End(InstallOutcome::NotKept, kInstallFailText, kErrorCaption);
+    }
     return std::nullopt;
 }
 

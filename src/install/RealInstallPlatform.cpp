@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <utility>
 
+#include "RecordStore.h"
+
 RealInstallPlatform::RealInstallPlatform(Diagnostics& diagnostics, PrivilegedHelper& helper, std::string remoteFileName)
     : RealInstallPlatform(diagnostics, helper, std::move(remoteFileName), InstallWorker::ProcessIdentifier()) {}
 
@@ -26,5 +28,7 @@ InstallWorker::Platform RealInstallPlatform::Platform() {
                 std::_Exit(code);
             },
             m_identifier,
-            m_remoteFileName};
+            m_remoteFileName,
+            RecordStore::DefaultDirectory(),
+            nullptr};
 }

@@ -1,7 +1,12 @@
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
 
@@ -98,6 +103,7 @@ TEST(BatchDlgTest, PlansAddressesThenInstallsCamerasAsTheyAppear) {
     CBatchDlg::Seams seams;
     seams.showMessage = [](const QString& text, const QString&) { ADD_FAILURE() << text.toStdString(); };
     seams.cameras = [&] { return shown; };
+    seams.recordsDirectory = RecordsDirectory() + "/camera-setup";
     seams.platforms = [&](uint16_t identifier, Diagnostics& lines) -> std::unique_ptr<InstallPlatformSource> {
         // The batch's installations in the order they started: the camera listed first, then the late one.
         return std::make_unique<Borrowed>(identifier == InstallWorker::ProcessIdentifier() ? first : late, &lines);
@@ -135,6 +141,18 @@ TEST(BatchDlgTest, PlansAddressesThenInstallsCamerasAsTheyAppear) {
     EXPECT_TRUE(dialog.DiagnosticLines(CameraMac(2)).contains(QStringLiteral("refused")))
         << dialog.DiagnosticLines(CameraMac(2)).toStdString();
     EXPECT_TRUE(dialog.DiagnosticLines(CameraMac(1)).isEmpty());
+
+    // Export to a report's name: the site report of the batch's cameras, from their records.
+    QTemporaryDir out;
+    ASSERT_TRUE(dialog.ExportResults(out.filePath(QStringLiteral("site.json"))));
+    QFile site(out.filePath(QStringLiteral("site.json")));
+    ASSERT_TRUE(site.open(QIODevice::ReadOnly));
+    const QJsonArray cameras = QJsonDocument::fromJson(site.readAll()).object()["cameras"].toArray();
+    ASSERT_EQ(cameras.size(), 2);
+    EXPECT_EQ(cameras[0].toObject()["mac"].toString().toStdString(), CameraMac(0).Text());
+    EXPECT_EQ(cameras[0].toObject()["outcome"].toString(), QStringLiteral("installed"));
+    EXPECT_EQ(cameras[1].toObject()["mac"].toString().toStdString(), CameraMac(2).Text());
+    EXPECT_EQ(cameras[1].toObject()["outcome"].toString(), QStringLiteral("not-changed"));
 }
 
 }  // namespace

@@ -25,6 +25,7 @@
 #include "CMessageDlg.h"
 #include "DeviceListFormat.h"
 #include "Diagnostics.h"
+#include "RecordStore.h"
 #include "WindowMessages.h"
 #include "XrmProtocol.h"
 
@@ -62,6 +63,11 @@ class MainWindowTest : public ::testing::Test {
             *chosenFilter = m_exportFilter;
             return m_exportPath;
         };
+        seams.recordsDirectory = m_records.path().toStdString();
+        seams.confirm = [this](const QString& text) {
+            m_messages.push_back("confirm: " + text);
+            return m_confirm;
+        };
         m_window = std::make_unique<CCameraSetupDlg>(m_diagnostics, std::move(seams));
         m_window->OnInitDialog();
         m_window->show();
@@ -85,6 +91,8 @@ class MainWindowTest : public ::testing::Test {
         QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, QPoint(20, list->viewport()->height() - 5));
     }
 
+    QTemporaryDir m_records;
+    bool m_confirm = true;
     RecordingDiagnostics m_diagnostics;
     std::vector<QString> m_opened;
     std::vector<QString> m_messages;
@@ -311,6 +319,73 @@ TEST_F(MainWindowTest, WindowMenuOpensTheBatchDialogOverTheInstallableRows) {
 
     EXPECT_EQ(entries, QStringList({"&About Vestrix...", "Install several cameras...", "Export list..."}));
     EXPECT_EQ(listed, QStringList({"02-5E-A1-CC-55-C6", "02-5E-A1-CC-55-C7"}));
+}
+
+TEST_F(MainWindowTest, RowWithKeptSettingsOffersToRestoreThemAfterAConfirmation) {
+    Table().Append(Row("02-5E-A1-CC-55-C9", 0xC0A80196, Assignment::No));  // its DHCP lease
+    Table().Append(Row("02-5E-A1-CC-55-C7", 0xC0A80115, Assignment::Yes));
+    InstallRecord record;
+    record.mac = *MacAddress::Parse("02-5E-A1-CC-55-C9");
+    record.stem = "20261209T154901.123Z";
+    record.time = "2026-12-09T15:49:01.123Z";
+    record.outcome = "installed";
+    record.oldAddress = 0xC0A80196;
+    record.newAddress = 0xC0A8013D;
+    RecordStore store(m_records.path().toStdString());
+    std::string error;
+    ASSERT_TRUE(store.Backup(record, "<reset system>\r\nNO\r\n", "<reset system>\r\nYES\r\n", &error)) << error;
+    std::vector<RestorePlan> started;
+    m_window->SetRestoreStarter([&](CCameraSetupDlg&, const RestorePlan& plan) { started.push_back(plan); });
+
+    // Rows without a record offer nothing; the choice is confirmed or not.
+    struct Case {
+        int row;
+        bool confirm;
+        QStringList entries;
+        size_t started;
+    };
+    const QStringList plain{"&About Vestrix...", "Install several cameras...", "Export list..."};
+    const std::vector<Case> cases{{1, true, plain, 0},
+                                  {0, false, plain + QStringList{"Restore previous settings..."}, 0},
+                                  {0, true, plain + QStringList{"Restore previous settings..."}, 1}};
+    for (const Case& c : cases) {
+        m_confirm = c.confirm;
+        m_messages.clear();
+        QStringList entries;
+        OnNextModal(
+            [&](QWidget* popup) {
+                auto* menu = qobject_cast<QMenu*>(popup);
+                ASSERT_NE(menu, nullptr);
+                for (QAction* action : menu->actions()) {
+                    entries << action->text();
+                }
+                if (entries.size() == 4) {
+                    menu->setActiveAction(menu->actions().at(3));
+                    QTest::keyClick(menu, Qt::Key_Return);
+                } else {
+                    menu->close();
+                }
+            },
+            m_window.get());
+        QTreeView* list = m_window->List();
+        const QPoint global = list->viewport()->mapToGlobal(list->visualRect(list->model()->index(c.row, 0)).center());
+        QContextMenuEvent request(QContextMenuEvent::Mouse, m_window->mapFromGlobal(global), global);
+        QCoreApplication::sendEvent(m_window.get(), &request);
+        EXPECT_EQ(entries, c.entries) << c.row;
+        EXPECT_EQ(started.size(), c.started) << c.row;
+        if (entries.size() == 4) {
+            ASSERT_EQ(m_messages.size(), 1u);
+            EXPECT_EQ(m_messages[0],
+                      "confirm: Restore the settings that 02-5E-A1-CC-55-C9 had before its installation "
+                      "of 2026-12-09 15:49:01 UTC?\n\nThe camera gets that configuration file back "
+                      "and the address 192.168.1.150, then restarts.");
+        }
+    }
+    ASSERT_EQ(started.size(), 1u);
+    EXPECT_EQ(started[0].target.address, 0xC0A8013Du);  // where the installation left it
+    EXPECT_EQ(started[0].params.m_newAddress, 0xC0A80196u);
+    EXPECT_EQ(started[0].restore.file, "<reset system>\r\nNO\r\n");
+    EXPECT_FALSE(started[0].restore.cameraHoldsAddress);
 }
 
 // The file holds what `list --format` prints; the name's extension wins over the chosen filter; a failed write

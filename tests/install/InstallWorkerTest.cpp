@@ -4,12 +4,15 @@
 #include <dirent.h>
 #include <linux/neighbour.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <filesystem>
+#include <fstream>
 #include <functional>
 #include <map>
 #include <memory>
@@ -23,6 +26,7 @@
 #include "InstallFakes.h"
 #include "InstallSession.h"
 #include "InstallWorker.h"
+#include "RecordStore.h"
 
 namespace {
 
@@ -41,6 +45,9 @@ class InstallWorkerTest : public testing::Test {
             m_oldTmp = old;
         }
         setenv("TMPDIR", m_tmp.c_str(), 1);
+        char records[] = "/tmp/install-records-test-XXXXXX";
+        ASSERT_NE(mkdtemp(records), nullptr);
+        m_records = records;
         m_target.mac = *MacAddress::Parse(kMac);
         m_target.address = kCameraAddress;
         m_target.mask = 0;
@@ -66,6 +73,7 @@ class InstallWorkerTest : public testing::Test {
         closedir(dir);
         EXPECT_EQ(entries, 0) << "temporary files left in " << m_tmp;
         rmdir(m_tmp.c_str());
+        std::filesystem::remove_all(m_records);
         if (m_oldTmp.empty()) {
             unsetenv("TMPDIR");
         } else {
@@ -74,6 +82,7 @@ class InstallWorkerTest : public testing::Test {
     }
 
     InstallOutcome Run(std::deque<Step> script) {
+        m_transfer.m_stored.reset();
         InstallWorker::Platform platform{[this, script]() mutable {
                                              m_log.Add("echo open");
                                              IcmpEchoChannel::Opened opened;
@@ -91,13 +100,39 @@ class InstallWorkerTest : public testing::Test {
                                          m_diagnostics,
                                          [this](int code) { m_exitCodes.push_back(code); },
                                          kIdentifier,
-                                         "config.ini"};
+                                         "config.ini",
+                                         m_records + "/camera-setup",
+                                         [this] { return m_wallMs += 1000; }};
         InstallWorker worker(m_target, m_ui, platform, *m_stop);
+        if (m_restore) {
+            worker.SetRestore(*m_restore);
+        }
         m_worker = &worker;
         const InstallResult result = worker.Run();
+        m_record = worker.Record();
         m_worker = nullptr;
         m_failedStep = result.failedStep;
         return result.outcome;
+    }
+
+    // A whole installation whose camera restarts and comes back.
+    InstallOutcome RunWhole() {
+        std::deque<Step> script = Assigned();
+        script.push_back({Step::Silence});
+        script.push_back({Step::Answer});
+        return Run(script);
+    }
+
+    std::string CameraFolder() const { return m_records + "/camera-setup/" + std::string(kMac); }
+
+    static std::string Read(const std::string& path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    }
+
+    static unsigned Mode(const std::string& path) {
+        struct stat st {};
+        return stat(path.c_str(), &st) == 0 ? st.st_mode & 07777 : 0;
     }
 
     // Script: the address check's silence, then `silentAssign` unanswered requests, then the camera's answer.
@@ -134,6 +169,10 @@ class InstallWorkerTest : public testing::Test {
     TransferStep m_failedStep = TransferStep::None;  // of the last Run
     std::string m_tmp;
     std::string m_oldTmp;
+    std::string m_records;  // the user's data folder
+    int64_t m_wallMs = 1765295341123;
+    std::optional<InstallWorker::Restore> m_restore;
+    std::optional<InstallRecord> m_record;  // of the last Run
 };
 
 TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
@@ -152,8 +191,10 @@ TEST_F(InstallWorkerTest, WholeInstallationInOrder) {
                     "ftp open", "sleep 1000", "ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", "progress 50",
                     "ftp get config.ini", "ftp put config.ini", "sleep 1000", "progress 60",
                     "send 192.168.10.100 seq 0", "sleep 1000", "progress 70", "send 192.168.10.100 seq 1", "sleep 1000",
-                    "progress 80", "send 192.168.10.100 seq 2", "status close", "box Message: Install OK",
-                    "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait", "install end 192.168.10.100"));
+                    "progress 80", "send 192.168.10.100 seq 2", "ftp open",
+                    "ftp connect 192.168.10.100:21 admin 001A2B3C4D5E", "ftp get config.ini", "status close",
+                    "box Message: Install OK", "row 00-1A-2B-3C-4D-5E 192.168.10.100 installed", "end wait",
+                    "install end 192.168.10.100"));
     // The wizard started from the row, the upload is the rewrite of the download.
     EXPECT_EQ(m_ui.m_request, m_target);
     std::istringstream in(m_transfer.m_remoteFile);
@@ -330,6 +371,8 @@ TEST_F(InstallWorkerTest, LoginRetriesWithTheValuesLastEntered) {
     EXPECT_EQ(Run(script), InstallOutcome::Installed);
     EXPECT_THAT(m_log.Matching("ftp connect"), ElementsAre("ftp connect 192.168.10.100:21 admin 001A2B3C4D5E",
                                                            "ftp connect 192.168.10.100:2121 admin wrong",
+                                                           "ftp connect 192.168.10.100:2121 admin secret",
+                                                           // the read-back logs in as the installation did
                                                            "ftp connect 192.168.10.100:2121 admin secret"));
     EXPECT_THAT(m_log.Matching("settings"),
                 ElementsAre("settings 21 001A2B3C4D5E denied", "settings 2121 wrong denied"));
@@ -693,3 +736,180 @@ TEST(InstallSession, HolderStopsAndJoinsWhateverTheBodyWaitsFor) {
 }
 
 }  // namespace
+
+TEST_F(InstallWorkerTest, BackupAndRecordAreKeptBeforeTheUpload) {
+    m_log.onEvent = [this](const std::string& event) {
+        if (event == "ftp put config.ini") {
+            // Already on disk when the upload starts.
+            EXPECT_EQ(RecordStore(m_records + "/camera-setup").Records(m_target.mac).size(), 1u);
+        }
+    };
+    EXPECT_EQ(RunWhole(), InstallOutcome::Installed);
+    ASSERT_TRUE(m_record);
+    const RecordStore store(m_records + "/camera-setup");
+    EXPECT_EQ(Read(store.PreviousPath(*m_record)), m_transfer.m_remoteFile);
+    EXPECT_EQ(Read(store.WrittenPath(*m_record)), m_transfer.m_puts.at(0));
+    for (const std::string& folder : {m_records + "/camera-setup", CameraFolder()}) {
+        EXPECT_EQ(Mode(folder), 0700u) << folder;
+    }
+    for (const std::string& file :
+         {store.PreviousPath(*m_record), store.WrittenPath(*m_record), store.RecordPath(*m_record)}) {
+        EXPECT_EQ(Mode(file), 0600u) << file;
+    }
+    const std::vector<InstallRecord> kept = store.Records(m_target.mac);
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0], *m_record);
+    EXPECT_EQ(kept[0].outcome, "installed");
+    EXPECT_EQ(kept[0].readBack, ReadBack::Verified);
+    EXPECT_EQ(kept[0].time, "2025-12-09T15:49:02.123Z");
+    EXPECT_EQ(kept[0].oldAddress, kCameraAddress);
+    EXPECT_EQ(kept[0].newAddress, kNewAddress);
+    EXPECT_EQ(kept[0].mask, 0xFFFFFF00u);
+    EXPECT_THAT(kept[0].changed, ElementsAre(ChangedTag{"<subnet mask>", "255.0.0.0", "255.255.255.0", false}));
+    // A second installation keeps the first pair.
+    m_log.onEvent = nullptr;
+    EXPECT_EQ(RunWhole(), InstallOutcome::Installed);
+    EXPECT_EQ(store.Records(m_target.mac).size(), 2u);
+}
+
+TEST_F(InstallWorkerTest, BackupThatCannotBeKeptEndsTheInstallationBeforeTheUpload) {
+    struct Case {
+        const char* name;
+        std::function<void()> spoil;
+        std::string path;  // named in the message
+    };
+    const std::vector<Case> cases{
+        {"data folder is a file", [this] { std::ofstream(m_records + "/camera-setup") << "x"; },
+         m_records + "/camera-setup"},
+        {"camera's folder is a file",
+         [this] {
+             std::filesystem::create_directories(m_records + "/camera-setup");
+             std::ofstream(CameraFolder()) << "x";
+         },
+         CameraFolder()},
+    };
+    for (const Case& c : cases) {
+        std::filesystem::remove_all(m_records + "/camera-setup");
+        m_log.events.clear();
+        m_transfer.m_puts.clear();
+        c.spoil();
+        EXPECT_EQ(RunWhole(), InstallOutcome::BackupFailed) << c.name;
+        EXPECT_TRUE(m_transfer.m_puts.empty()) << c.name;
+        const std::vector<std::string> boxes = m_log.Matching("box ");
+        ASSERT_EQ(boxes.size(), 1u) << c.name;
+        EXPECT_THAT(boxes[0], HasSubstr(std::string("box Error: ") + kBackupFailedText)) << c.name;
+        EXPECT_THAT(boxes[0], HasSubstr(c.path + ": ")) << c.name;
+        EXPECT_EQ(m_log.events.back(), "install end 192.168.10.100") << c.name;
+    }
+}
+
+TEST_F(InstallWorkerTest, ReadBackJudgesTheCameraByMeaning) {
+    m_transfer.m_remoteFile =
+        "<install enabled>\nYES\n<subnet mask>\n255.0.0.0\n<gateway ip>\n10.0.0.1\n<SSID>\nold\n<reset system>\nNO\n";
+    const auto replace = [](std::string from, std::string to) {
+        return [from, to](const std::string& file) {
+            std::string out = file;
+            out.replace(out.find(from), from.size(), to);
+            return out;
+        };
+    };
+    struct Case {
+        const char* name;
+        std::function<std::string(const std::string&)> camera;  // what it makes of the upload
+        bool readable;
+        InstallOutcome outcome;
+        ReadBack readBack;
+        std::vector<std::string> tags;  // differing
+        const char* status = "";
+    };
+    const std::vector<Case> cases{
+        {"kept as written", nullptr, true, InstallOutcome::Installed, ReadBack::Verified, {}},
+        {"rewritten in its own format",
+         [replace](const std::string& file) {
+             std::string out;
+             for (char ch : file) {
+                 if (ch != '\r') {
+                     out += ch;
+                 }
+             }
+             return replace("NO\n<subnet", "no\n<subnet")(replace(
+                 "255.255.255.0", " 255.255.255.000")(replace("<reset system>\nYES", "<reset system>\nNO")(out)));
+         },
+         true,
+         InstallOutcome::Installed,
+         ReadBack::Verified,
+         {}},
+        {"gateway put back",
+         replace("192.168.10.1", "10.0.0.1"),
+         true,
+         InstallOutcome::NotKept,
+         ReadBack::Differs,
+         {"<gateway ip>"},
+         "text The camera did not keep: <gateway ip>"},
+        {"mask dropped",
+         replace("<subnet mask>\r\n255.255.255.0\r\n", ""),
+         true,
+         InstallOutcome::NotKept,
+         ReadBack::Differs,
+         {"<subnet mask>"},
+         "text The camera did not keep: <subnet mask>"},
+        {"SSID put back",
+         replace("<SSID>\r\n\r\n", "<SSID>\r\nold\r\n"),
+         true,
+         InstallOutcome::Installed,
+         ReadBack::Differs,
+         {"<SSID>"},
+         "text Warning: the camera reads back otherwise: <SSID>"},
+        {"file cannot be fetched again", nullptr, false, InstallOutcome::Installed, ReadBack::Unreadable, {}},
+    };
+    for (const Case& c : cases) {
+        m_log.events.clear();
+        m_transfer.m_readBack = c.camera;
+        m_transfer.m_readBackOk = c.readable;
+        EXPECT_EQ(RunWhole(), c.outcome) << c.name;
+        ASSERT_TRUE(m_record) << c.name;
+        EXPECT_EQ(m_record->readBack, c.readBack) << c.name;
+        std::vector<std::string> tags;
+        for (const ReadBackDifference& d : m_record->differences) {
+            tags.push_back(d.tag);
+        }
+        EXPECT_EQ(tags, c.tags) << c.name;
+        EXPECT_EQ(m_record->outcome, InstallOutcomeName(c.outcome)) << c.name;
+        EXPECT_EQ(
+            m_log.Has(c.outcome == InstallOutcome::NotKept ? "box Error: Install Fail" : "box Message: Install OK"),
+            true)
+            << c.name;
+        if (*c.status != '\0') {
+            EXPECT_TRUE(m_log.Has(c.status)) << c.name;
+        }
+        // The kept record says the same.
+        EXPECT_EQ(RecordStore(m_records + "/camera-setup").Records(m_target.mac).back(), *m_record) << c.name;
+    }
+}
+
+TEST_F(InstallWorkerTest, RestoreUploadsTheKeptFileWithARestartRequested) {
+    const std::string kept = "<subnet mask>\n255.0.0.0\n<reset system>\nNO\nother\n";
+    struct Case {
+        const char* name;
+        bool held;  // the camera answers at the address already
+    };
+    for (const Case c : {Case{"moved back", false}, Case{"stays where it is", true}}) {
+        m_log.events.clear();
+        m_transfer.m_puts.clear();
+        m_transfer.m_remoteFile = "<subnet mask>\r\n255.255.255.0\r\n<reset system>\r\nYES\r\nother\r\n";
+        m_restore = InstallWorker::Restore{kept, c.held};
+        std::deque<Step> script = c.held ? std::deque<Step>{} : Assigned();
+        script.push_back({Step::Silence});
+        script.push_back({Step::Answer});
+        EXPECT_EQ(Run(script), InstallOutcome::Installed) << c.name;
+        EXPECT_THAT(m_transfer.m_puts, ElementsAre("<subnet mask>\n255.0.0.0\n<reset system>\nYES\nother\n")) << c.name;
+        EXPECT_EQ(m_log.Matching("install begin").size(), c.held ? 0u : 1u) << c.name;
+        ASSERT_TRUE(m_record) << c.name;
+        EXPECT_EQ(m_record->action, "restore") << c.name;
+        EXPECT_EQ(m_record->readBack, ReadBack::Verified) << c.name;
+        EXPECT_EQ(m_record->mask, 0xFF000000u) << c.name;
+        // What the camera had before the restore is kept in turn.
+        EXPECT_EQ(Read(RecordStore(m_records + "/camera-setup").PreviousPath(*m_record)), m_transfer.m_remoteFile)
+            << c.name;
+    }
+}

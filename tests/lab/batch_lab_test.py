@@ -6,6 +6,9 @@ kill, cameras installed as they boot (--watch), and that no neighbour entry, hos
 Usage: batch_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
 
+import csv
+import io
+import json
 import os
 import shutil
 import signal
@@ -86,12 +89,51 @@ class BatchLab(userlab.UserLabCase):
                     self.originals[name], base_values(), False)
                 self.assertEqual(self.config(name), expected)
 
+    def check_report(self, names, first_octet, env):
+        """The site report of the five cameras' records in every format: one row per camera, what went where."""
+        want = {}
+        for i, (suffix, _) in enumerate(FIVE):
+            name = "h" + suffix
+            outcome = {"locked": "not-changed", "gone": "no-restart"}.get(suffix, "installed")
+            verified = "yes" if outcome == "installed" else ""
+            want[dashed(name)] = [state(name)["lease"]["ip"], f"10.213.7.{first_octet + i}", outcome, verified]
+        reports = {}
+        for fmt in ("csv", "json", "html", "pdf"):
+            path = os.path.join(self.work, "report." + fmt)
+            command = self.user.command("camera-setup", "report", "--format", fmt, "-o", path, env=env)
+            done = subprocess.run(command, capture_output=True, text=True, timeout=60)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            with open(path, "rb") as f:
+                reports[fmt] = f.read()
+        rows = list(csv.reader(io.StringIO(reports["csv"].decode())))
+        header = rows[0]
+        cell = {n: header.index(n) for n in ("mac", "old_address", "new_address", "outcome", "verified", "changed")}
+        self.assertEqual({r[cell["mac"]]: [r[cell["old_address"]], r[cell["new_address"]], r[cell["outcome"]],
+                                           r[cell["verified"]]] for r in rows[1:]}, want)
+        changed = {r[cell["mac"]]: r[cell["changed"]] for r in rows[1:]}
+        self.assertEqual(changed[dashed("hlocked")], "")  # nothing was written
+        cameras = json.loads(reports["json"])["cameras"]
+        self.assertEqual(sorted(c["mac"] for c in cameras), sorted(want))
+        self.assertEqual(len(rows) - 1, 5)
+        html = reports["html"].decode()
+        for mac, (old, new, outcome, _) in want.items():
+            self.assertIn(f"<td style=\"white-space:nowrap\">{mac}</td>", html)
+        text = subprocess.run(["pdftotext", "-layout", os.path.join(self.work, "report.pdf"), "-"],
+                              capture_output=True, text=True, check=True).stdout
+        self.assertIn("Camera installation report", text)
+        self.assertIn("Page 1 of 1", text)
+        for mac, (old, new, outcome, _) in want.items():
+            self.assertIn(mac, text)
+            self.assertIn(new, text)
+        self.assertTrue(reports["pdf"].startswith(b"%PDF"))
+
     def test_headless_range_batch(self):
         names = ["h" + s for s, _ in FIVE]
         results = os.path.join(self.work, "results.csv")
         macs = [a for n in names for a in ("--mac", dashed(n))]
+        env = [f"XDG_DATA_HOME={os.path.join(self.work, 'data')}"]
         code, out, err = self.run_booting(names, "camera-setup", "batch", "--range", "10.213.7.20-10.213.7.39",
-                                          "--mask", "255.255.255.0", *macs, "--results", results)
+                                          "--mask", "255.255.255.0", *macs, "--results", results, env=env)
         self.assertEqual(code, 1, out + err)
         self.assertRegex(out.splitlines()[-1], r"^batch: 3 installed, 0 skipped, 2 failed, 0 stopped of 5 cameras "
                                                r"in \d+\.\d s \(installed 3, ftp-login 1, no-restart 1\)$")
@@ -102,6 +144,7 @@ class BatchLab(userlab.UserLabCase):
         want = sorted([dashed(n), state(n)["lease"]["ip"], last[dashed(n)][1], last[dashed(n)][0],
                        last[dashed(n)][2], last[dashed(n)][3]] for n in names)
         self.assertEqual(sorted(row[:4] + [" ".join(row[4].split()), row[5]] for row in rows[1:]), want)
+        self.check_report(names, 20, env)
 
     def test_resume_after_termination(self):
         names = ["r1", "r2", "r3"]

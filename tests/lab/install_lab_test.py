@@ -7,6 +7,7 @@ that no neighbour entry, route, rule or file is left behind.
 Usage: install_lab_test.py CAMERA_SETUP [GUI_DRIVER]   (root; exit 77 = skipped)
 """
 
+import json
 import signal
 import os
 import shutil
@@ -54,6 +55,10 @@ CAMERAS = {
     "plugin": ("02:5E:A1:CD:E1:1B", "host=NV4412-0104,xrm=0"),
     "unicast": ("02:5E:A1:CD:E1:1C", "host=NV4412-0104,xrm=0,replies=unicast"),
     "guiunicast": ("02:5E:A1:CD:E1:1D", "host=NV4412-0104,xrm=0,replies=unicast"),
+    # Clears its restart request once it has restarted, as the real ones do.
+    "undo": ("02:5E:A1:CD:E1:1E", "host=NV4412-0104,xrm=0,reset=clear"),
+    "revert": ("02:5E:A1:CD:E1:1F", "host=NV4412-0104,xrm=0,revert=gateway ip"),
+    "nobackup": ("02:5E:A1:CD:E1:20", "host=NV4412-0104,xrm=0"),
 }
 
 lab = LabClient(PREFIX)
@@ -64,10 +69,11 @@ class InstallLab(userlab.UserLabCase):
     lab = lab
     cameras = CAMERAS
 
-    def install(self, name, *args, stdin="", uid=asuser.MEMBER, env=()):
-        """Runs the headless install of camera `name` as uid, booting the camera once discovery listens."""
+    def install(self, name, *args, stdin="", uid=asuser.MEMBER, env=(), verb="install"):
+        """Runs the headless install (or another verb) of camera `name` as uid, booting the camera once discovery
+        listens."""
         mac = CAMERAS[name][0].replace(":", "-")
-        command = self.user.command("camera-setup", "install", mac, *args, uid=uid,
+        command = self.user.command("camera-setup", verb, mac, *args, uid=uid,
                                     env=[f"TMPDIR={self.tmp}", *env])
         started = time.monotonic()
         process = lab.spawn("pc", *command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
@@ -91,6 +97,74 @@ class InstallLab(userlab.UserLabCase):
         st = lab("wait", "ok", "--phase", "up", "--address", "10.213.7.61", "--timeout", "10")
         self.assertEqual(st.returncode, 0)
         print(f"\nwhole headless installation: {seconds:.2f} s", file=sys.stderr)
+
+    def records(self, name, data):
+        """The user's record folder of camera `name` under data folder `data`: file name -> bytes."""
+        folder = os.path.join(data, "camera-setup", CAMERAS[name][0].replace(":", "-"))
+        for path in (os.path.dirname(folder), folder):
+            st = os.stat(path)
+            self.assertEqual((st.st_mode & 0o777, st.st_uid), (0o700, asuser.MEMBER), path)
+        files = {}
+        for entry in sorted(os.listdir(folder)):
+            st = os.stat(os.path.join(folder, entry))
+            self.assertEqual(st.st_mode & 0o777, 0o600, entry)
+            with open(os.path.join(folder, entry), "rb") as f:
+                files[entry] = f.read()
+        return files
+
+    def test_restore_puts_the_original_file_back(self):
+        data = self.user.private_dir()
+        self.addCleanup(shutil.rmtree, data, True)
+        env = [f"XDG_DATA_HOME={data}"]
+        code, out, err, _ = self.install("undo", "--ip", "10.213.7.88", "--gateway", "10.213.7.9", env=env)
+        self.assertEqual(code, 0, out + err)
+        lease = state("undo")["lease"]["ip"]
+        files = self.records("undo", data)
+        previous = [n for n in files if n.endswith("-previous.ini")]
+        self.assertEqual(len(previous), 1, files.keys())
+        self.assertEqual(files[previous[0]], self.originals["undo"])
+        record = json.loads(files[previous[0][:-len("-previous.ini")] + ".json"])
+        self.assertEqual((record["outcome"], record["read_back"], record["old_address"], record["new_address"]),
+                         ("installed", "verified", lease, "10.213.7.88"))
+        self.assertIn({"tag": "<gateway ip>", "before": "10.213.7.1", "after": "10.213.7.9"}, record["changed"])
+        # Back to the address it had and the file it had, byte for byte.
+        code, out, err, seconds = self.install("undo", env=env, verb="restore")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(out.splitlines()[-1], "Install OK")
+        self.assertIn("Restoring the settings " + CAMERAS["undo"][0].replace(":", "-") + " had before ", out)
+        self.assertEqual(self.config("undo"), self.originals["undo"])
+        st = lab("wait", "undo", "--phase", "up", "--address", lease, "--timeout", "10")
+        self.assertEqual(st.returncode, 0)
+        records = [json.loads(b) for n, b in self.records("undo", data).items() if n.endswith(".json")]
+        self.assertEqual([(r["action"], r["outcome"], r["read_back"]) for r in records],
+                         [("install", "installed", "verified"), ("restore", "installed", "verified")])
+        print(f"\nwhole restore: {seconds:.2f} s", file=sys.stderr)
+
+    def test_camera_that_puts_its_gateway_back_is_not_kept(self):
+        data = self.user.private_dir()
+        self.addCleanup(shutil.rmtree, data, True)
+        code, out, err, _ = self.install("revert", "--ip", "10.213.7.89", "--gateway", "10.213.7.9",
+                                         env=[f"XDG_DATA_HOME={data}"])
+        self.assertEqual(code, 1, out + err)
+        self.assertEqual(out.splitlines()[-1], "Install Fail")
+        self.assertIn("] The camera did not keep: <gateway ip>\n", out)
+        self.assertIn(b"<gateway ip>\r\n10.213.7.1\r\n", self.config("revert"))
+        record = [json.loads(b) for n, b in self.records("revert", data).items() if n.endswith(".json")][0]
+        self.assertEqual((record["outcome"], record["read_back"]), ("not-kept", "differs"))
+        self.assertEqual(record["differences"], [{"tag": "<gateway ip>", "written": "10.213.7.9",
+                                                  "read_back": "10.213.7.1", "network": True}])
+
+    def test_backup_that_cannot_be_kept_ends_before_the_upload(self):
+        # A data folder the user may not write to (root's, 0755).
+        data = tempfile.mkdtemp(dir=self.user.dir)
+        self.addCleanup(shutil.rmtree, data, True)
+        os.chmod(data, 0o755)
+        code, out, err, _ = self.install("nobackup", "--ip", "10.213.7.90", env=[f"XDG_DATA_HOME={data}"])
+        self.assertEqual(code, 1, out + err)
+        self.assertIn("settings are not changed:\nno backup could be kept:\n" + data + "/camera-setup: Permission denied\n",
+                      out)
+        self.assertEqual(state("nobackup")["uploads"], 0)
+        self.assertEqual(self.config("nobackup"), self.originals["nobackup"])
 
     def resolver_root(self):
         """A directory whose etc/resolv.conf names the local stub and 10.213.7.53, read in place of the pc's."""

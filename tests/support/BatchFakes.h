@@ -1,5 +1,9 @@
 #pragma once
 
+#include <stdlib.h>
+
+#include <filesystem>
+
 // The fakes of a batch's installations, shared by the engine's and the dialog's tests: each camera's platform
 // (echo replies chosen by the address asked about, FTP server, neighbour table, clock), kept by the test so that
 // it can look at them after the engine has let go.
@@ -102,6 +106,20 @@ inline Camera At(int last, std::string password = "", std::optional<std::string>
     return camera;
 }
 
+// The user's data folder of the installations' records: one per test process, removed at its end.
+inline const std::string& RecordsDirectory() {
+    struct Folder {
+        Folder() {
+            char pattern[] = "/tmp/batch-records-XXXXXX";
+            path = mkdtemp(pattern) != nullptr ? pattern : "/nonexistent";
+        }
+        ~Folder() { std::filesystem::remove_all(path); }
+        std::string path;
+    };
+    static const Folder folder;
+    return folder.path;
+}
+
 // One camera's fakes, kept over its attempts so that the test can look at them afterwards.
 struct Fakes : InstallPlatformSource {
     Fakes(const Camera& camera, size_t index, const std::set<uint32_t>& inUse, Gate* gate)
@@ -132,7 +150,9 @@ struct Fakes : InstallPlatformSource {
                 diagnostics,
                 [this](int code) { exitCodes.push_back(code); },
                 kIdentifier,
-                "config.ini"};
+                "config.ini",
+                RecordsDirectory() + "/camera-setup",
+                nullptr};
     }
 
     Camera camera;
@@ -160,7 +180,9 @@ struct Borrowed : InstallPlatformSource {
                 lines != nullptr ? *lines : p.diagnostics,
                 std::move(p.exitProcess),
                 p.identifier,
-                std::move(p.remoteFileName)};
+                std::move(p.remoteFileName),
+                std::move(p.recordsDirectory),
+                std::move(p.wallClockMs)};
     }
     Fakes& fakes;
     Diagnostics* lines;

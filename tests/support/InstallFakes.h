@@ -253,6 +253,15 @@ class FakeTransfer : public FileTransfer {
     }
     Result Download(const std::string& remote, Fetched& fetched, std::string&) override {
         m_log.Add("ftp get " + remote);
+        if (m_stored) {
+            // The read-back after the restart: what the camera made of the upload.
+            if (!m_readBackOk) {
+                return Result::Failed;
+            }
+            fetched.bytes = m_readBack ? m_readBack(*m_stored) : *m_stored;
+            fetched.announcedSize.reset();
+            return Result::Ok;
+        }
         if (!m_downloadOk) {
             return Result::Failed;
         }
@@ -270,6 +279,9 @@ class FakeTransfer : public FileTransfer {
             m_uploadResults.pop_front();
         }
         error = "upload broke off";
+        if (result == Result::Ok) {
+            m_stored = std::string(bytes);
+        }
         return result;
     }
     void Close() override {}
@@ -283,6 +295,9 @@ class FakeTransfer : public FileTransfer {
     std::optional<uint64_t> m_announced;
     std::deque<Result> m_uploadResults;
     std::vector<std::string> m_puts;
+    std::optional<std::string> m_stored;                        // the last upload the camera took
+    std::function<std::string(const std::string&)> m_readBack;  // how the camera keeps it; nullptr: as uploaded
+    bool m_readBackOk = true;
 
   private:
     Log& m_log;

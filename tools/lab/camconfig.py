@@ -111,3 +111,23 @@ def reset_requested(data):
         if line == b"<reset system>":
             return i + 1 < len(lines) and lines[i + 1] == b"YES"
     return False
+
+
+def tag_value(data, tag):
+    """The value line after the first line that reads `tag` (bytes, CR dropped), or None."""
+    lines = data.replace(b"\r", b"").split(b"\n")
+    for i, line in enumerate(lines):
+        if line == tag:
+            return lines[i + 1] if i + 1 < len(lines) else b""
+    return None
+
+
+def with_tag_value(data, tag, value):
+    """config.ini bytes with the value line after the first `tag` line replaced, its line end kept."""
+    lines = data.split(b"\n")
+    for i, line in enumerate(lines):
+        if line.rstrip(b"\r") == tag and i + 1 < len(lines):
+            end = b"\r" if lines[i + 1].endswith(b"\r") else b""
+            lines[i + 1] = value + end
+            break
+    return b"\n".join(lines)

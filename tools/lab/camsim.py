@@ -70,6 +70,7 @@ class Camera:
         self.boot_request = None  # silence seconds of a pending power cycle
         self.restart_request = False
         self.instant_restart = False  # restart=instant: the upload already took the link down
+        self.reverted = None  # (tag, old value) that the next restart puts back
         self.ftp = None
         self.ftp_lock = threading.Lock()  # start and stop of the FTP server come from several threads
         self.config = camconfig.ConfigStore(state_dir, self.cfg)
@@ -172,8 +173,29 @@ class Camera:
         self.stop_ftp()
         ip("link", "set", IFACE, "down")
 
+    def settle_config(self):
+        """What the camera does to its file as it restarts: puts one tag's old value back (revert=) and clears its
+        restart request (reset=clear)."""
+        with self.lock:
+            with open(self.config.path, "rb") as f:
+                data = f.read()
+            new = data
+            if self.reverted:
+                tag, old = self.reverted
+                self.reverted = None
+                new = camconfig.with_tag_value(new, tag, old)
+                log(f"config: {tag.decode()} put back to {old.decode(errors='replace')}")
+            if self.cfg.get("reset") == "clear" and camconfig.reset_requested(new):
+                new = camconfig.with_tag_value(new, b"<reset system>", b"NO")
+                log("config: <reset system> cleared")
+            if new != data:
+                with open(self.config.path, "wb") as f:
+                    f.write(new)
+                self.config.save_backup()
+
     def restart(self, silence):
         self.go_silent()
+        self.settle_config()
         deadline = time.monotonic() + silence
         with self.lock:
             while not self.stopping and time.monotonic() < deadline:
@@ -436,6 +458,11 @@ class Camera:
                 with open(file, "rb") as f:
                     data = f.read()
                 with cam.lock:
+                    tag = cfg.get("revert")
+                    if tag:
+                        with open(cam.config.backup_path, "rb") as f:
+                            old = camconfig.tag_value(f.read(), tag.encode())
+                        cam.reverted = (tag.encode(), old) if old is not None else None
                     cam.rec.uploads += 1
                     cam.config.received(data, cam.rec.uploads)
                     reset = camconfig.reset_requested(data)

@@ -107,6 +107,8 @@ CAMERA_KEYS = {
     "xrmdelay": "seconds the camera waits before it answers an XRM query (default 0)",
     "taken": "A.B.C.D: another lab host already answers at that address",
     "icmp": "drop: that taken host ignores echo requests and answers only ARP (needs taken=)",
+    "revert": "TAG: when it restarts, the camera puts back the value its config.ini had for <TAG> before the upload",
+    "reset": "clear: once it has restarted, the camera sets the value after <reset system> back to NO",
 }
 
 DEFAULT_CAMERAS = (
@@ -246,6 +248,12 @@ def _complete_camera(raw, index):
         raise LabError(f"camera {name}: icmp must be drop (or answer)")
     if icmp == "drop" and taken is None:
         raise LabError(f"camera {name}: icmp=drop needs taken=A.B.C.D")
+    revert = raw.get("revert")
+    if revert is not None and not (revert and all(c.isalnum() or c == " " for c in revert)):
+        raise LabError(f"camera {name}: revert wants a tag name such as 'gateway ip'")
+    reset = raw.get("reset", "keep")
+    if reset not in ("keep", "clear"):
+        raise LabError(f"camera {name}: reset must be clear (or keep)")
     return {
         "name": name,
         "mac": mac_text(mac),
@@ -269,6 +277,8 @@ def _complete_camera(raw, index):
         "xrmdelay": _float_field(raw | {"name": name}, "xrmdelay", 0.0, high=60.0),
         "taken": taken,
         "icmp": icmp,
+        "revert": f"<{revert}>" if revert else None,
+        "reset": reset,
     }
 
 
