@@ -22,8 +22,6 @@ std::string ErrorText(int error) {
 
 std::string_view HelperCapabilityName(HelperCapability capability) {
     switch (capability) {
-        case HelperCapability::NetBindService:
-            return "CAP_NET_BIND_SERVICE";
         case HelperCapability::NetRaw:
             return "CAP_NET_RAW";
         case HelperCapability::NetAdmin:
@@ -76,7 +74,7 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
             if ((request.port == 67 && m_dhcp67) || (request.port == 68 && m_dhcp68)) {
                 return Refuse(EALREADY, "port " + std::to_string(request.port) + " is already relayed");
             }
-            if ((refused = needs({HelperCapability::NetBindService}))) {
+            if ((refused = needs({HelperCapability::NetRaw}))) {
                 return *refused;
             }
             return DhcpRelay(request.port, channel);
@@ -118,7 +116,6 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
 HelperResponse HelperCore::Hello() {
     HelperHello hello;
     hello.version = m_version;
-    hello.netBindService = m_privileges.Holds(HelperCapability::NetBindService);
     hello.netRaw = m_privileges.Holds(HelperCapability::NetRaw);
     hello.netAdmin = m_privileges.Holds(HelperCapability::NetAdmin);
     return Done(FormatHelperHello(hello));
@@ -131,11 +128,6 @@ HelperResponse HelperCore::DhcpRelay(uint16_t port, int channel) {
     }
     (port == 67 ? m_dhcp67 : m_dhcp68) = true;
     m_log("relaying DHCP port " + std::to_string(port) + " (camera hardware addresses only)");
-    if (m_dhcp67 && m_dhcp68) {
-        // Nothing else ever needs a privileged port.
-        m_privileges.Drop(HelperCapability::NetBindService);
-        m_log("both DHCP ports relayed; dropped CAP_NET_BIND_SERVICE");
-    }
     return Done("relaying port " + std::to_string(port));
 }
 

@@ -450,7 +450,6 @@ struct CapabilityName {
 };
 
 constexpr CapabilityName kCapabilityNames[] = {
-    {"net_bind_service", &HelperHello::netBindService},
     {"net_raw", &HelperHello::netRaw},
     {"net_admin", &HelperHello::netAdmin},
 };

@@ -25,7 +25,7 @@
 // Reply: "TOKEN CODE TEXT"; CODE 0 is success, otherwise a positive errno value; TEXT is one line without
 // control characters. A request whose token cannot be read is answered with token 0. The reply to hello reads
 // "camera-setup-helper VERSION caps=LIST", LIST being a comma-separated subset of
-// net_bind_service,net_raw,net_admin, or "none". Replies never carry a descriptor.
+// net_raw,net_admin, or "none". Replies never carry a descriptor.
 //
 // dhcp-relay, arp-relay and echo-open carry exactly one descriptor (SCM_RIGHTS): one end of an AF_UNIX
 // SOCK_SEQPACKET socket pair the program made; anything else attached, or a descriptor on another request: EBADF.
@@ -129,7 +129,6 @@ std::optional<HelperReply> ParseHelperReply(std::string_view packet);
 // What a hello reply says: the helper's version and the capabilities in its permitted set.
 struct HelperHello {
     std::string version;
-    bool netBindService = false;
     bool netRaw = false;
     bool netAdmin = false;
 };

@@ -5,6 +5,7 @@
 #include "HelperProtocol.h"
 
 #include <arpa/inet.h>
+#include <linux/filter.h>
 #include <linux/icmp.h>
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
@@ -15,6 +16,7 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -63,18 +65,52 @@ Batch& SharedBatch() {
     return batch;
 }
 
-uint32_t ArrivalInterface(const msghdr& header) {
-    for (const cmsghdr* control = CMSG_FIRSTHDR(&header); control != nullptr;
-         control = CMSG_NXTHDR(const_cast<msghdr*>(&header), const_cast<cmsghdr*>(control))) {
-        if (control->cmsg_level == IPPROTO_IP && control->cmsg_type == IP_PKTINFO) {
-            in_pktinfo info;
-            std::memcpy(&info, CMSG_DATA(control), sizeof info);
-            return static_cast<uint32_t>(info.ipi_ifindex);
-        }
+// IPv4 UDP to port, not a fragment, from a client hardware address in the camera ranges (the exact BOOTP checks
+// follow in IsCameraDhcp), arriving for this host: never a copy of what the PC sends, nor another host's frame
+// seen in promiscuous mode. The packet socket hands over the packet from its IP header on.
+std::vector<sock_filter> DhcpFilter(uint16_t port) {
+    constexpr uint32_t kPacketType = SKF_AD_OFF + SKF_AD_PKTTYPE;
+    // chaddr: UDP payload offset 28, after the 8-byte UDP header; bytes 2-5 compared as one word per range.
+    constexpr uint32_t kChaddr = 8 + 28;
+    constexpr std::array<std::pair<uint32_t, uint32_t>, 5> kRanges = {{{0xA1CC55BA, 0xA1CC55BA},
+                                                                       {0xA1CC55C7, 0xA1CC55CA},
+                                                                       {0xA1CDDB78, 0xA1CDDD6B},
+                                                                       {0xA1CDE08C, 0xA1CE55BB},
+                                                                       {0xA37CE333, 0xA37E69D2}}};
+    std::vector<sock_filter> code = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kPacketType),
+        BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, PACKET_MULTICAST, 0, 1),  // HOST 0, BROADCAST 1, MULTICAST 2
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 0),
+        BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xF0),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x40, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        BPF_STMT(BPF_LD | BPF_B | BPF_ABS, 9),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, IPPROTO_UDP, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_ABS, 6),
+        BPF_JUMP(BPF_JMP | BPF_JSET | BPF_K, 0x3FFF, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        BPF_STMT(BPF_LDX | BPF_B | BPF_MSH, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, 2),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, port, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        BPF_STMT(BPF_LD | BPF_H | BPF_IND, kChaddr),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x025E, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
+        BPF_STMT(BPF_LD | BPF_W | BPF_IND, kChaddr + 2),
+    };
+    // Per range, two jumps: below or above it, on to the next range (after the last, the refusal); inside, to
+    // the accept at the very end.
+    for (size_t i = 0; i < kRanges.size(); ++i) {
+        const auto left = static_cast<uint8_t>((kRanges.size() - 1 - i) * 2);
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, kRanges[i].first, 0, 1));
+        code.push_back(BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, kRanges[i].second, 0, static_cast<uint8_t>(left + 1)));
     }
-    return 0;
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, 0));
+    code.push_back(BPF_STMT(BPF_RET | BPF_K, kDatagramMax));
+    return code;
 }
-
 }  // namespace
 
 HelperRelay::HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local)
@@ -107,11 +143,23 @@ void HelperRelay::EnlargeSendBuffer(int channel) {
 }
 
 int HelperRelay::StartDhcp(uint16_t port, int channel) {
-    const int fd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    // A packet socket reads a copy of what arrives and binds no port, so that a DHCP server on this PC keeps
+    // every datagram; the filter runs in the kernel, so a busy link queues nothing else.
+    const std::vector<sock_filter> code = DhcpFilter(port);
+    const sock_fprog program{static_cast<unsigned short>(code.size()), const_cast<sock_filter*>(code.data())};
+    int fd;
+    {
+        RaisedCapability raised(m_privileges, HelperCapability::NetRaw);
+        // Protocol 0 first: nothing is queued before the filter is attached.
+        fd = socket(AF_PACKET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    }
     if (fd < 0) {
         return errno;
     }
-    int error = SetOption(fd, SOL_SOCKET, SO_REUSEADDR, 1);
+    sockaddr_ll link{};
+    link.sll_family = AF_PACKET;
+    link.sll_protocol = htons(ETH_P_IP);
+    int error = setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) == 0 ? 0 : errno;
     if (error == 0) {
         int forced = EPERM;
         if (m_privileges.Holds(HelperCapability::NetAdmin)) {
@@ -122,18 +170,8 @@ int HelperRelay::StartDhcp(uint16_t port, int channel) {
             error = SetOption(fd, SOL_SOCKET, SO_RCVBUF, kSocketBuffer);
         }
     }
-    if (error == 0) {
-        error = SetOption(fd, IPPROTO_IP, IP_PKTINFO, 1);
-    }
-    if (error == 0) {
-        sockaddr_in any{};
-        any.sin_family = AF_INET;
-        any.sin_port = htons(port);
-        any.sin_addr.s_addr = htonl(INADDR_ANY);
-        RaisedCapability raised(m_privileges, HelperCapability::NetBindService);
-        if (bind(fd, reinterpret_cast<const sockaddr*>(&any), sizeof any) != 0) {
-            error = errno;
-        }
+    if (error == 0 && bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0) {
+        error = errno;
     }
     if (error != 0) {
         close(fd);
@@ -254,20 +292,21 @@ void HelperRelay::ServeDhcp(Relay& relay) {
     Batch& batch = SharedBatch();
     const int count = batch.Receive(relay.socket);
     for (int i = 0; i < count; ++i) {
-        const auto bytes = batch.Bytes(i);
-        const auto& header = batch.messages[static_cast<size_t>(i)].msg_hdr;
-        if (!IsCameraDhcp(bytes) || header.msg_namelen < sizeof(sockaddr_in)) {
+        const auto udp = ReadIpv4Udp(batch.Bytes(i));
+        sockaddr_ll from;
+        std::memcpy(&from, &batch.from[static_cast<size_t>(i)], sizeof from);
+        // The kernel's filter decided the rest; these are the checks that need the whole datagram.
+        if (!udp || udp->destinationPort != relay.port || !IsCameraDhcp(udp->payload) ||
+            from.sll_pkttype == PACKET_OUTGOING || from.sll_pkttype == PACKET_OTHERHOST) {
             continue;
         }
-        sockaddr_in from;
-        std::memcpy(&from, &batch.from[static_cast<size_t>(i)], sizeof from);
         RelayRecord record;
         record.kind = kRelayDhcp;
-        record.interfaceIndex = ArrivalInterface(header);
-        record.address = ntohl(from.sin_addr.s_addr);
-        record.sourcePort = ntohs(from.sin_port);
+        record.interfaceIndex = static_cast<uint32_t>(from.sll_ifindex);
+        record.address = udp->source;
+        record.sourcePort = udp->sourcePort;
         record.destinationPort = relay.port;
-        record.payload = bytes;
+        record.payload = udp->payload;
         Write(relay.channel, FormatRelayRecord(record));
     }
 }

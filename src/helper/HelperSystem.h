@@ -132,7 +132,7 @@ class HelperRelays {
     virtual void ExpectEchoFrom(uint16_t identifier, uint32_t address) = 0;
 };
 
-enum class HelperCapability { NetBindService, NetRaw, NetAdmin };
+enum class HelperCapability { NetRaw, NetAdmin };
 
 // "CAP_NET_ADMIN" and so on.
 std::string_view HelperCapabilityName(HelperCapability capability);

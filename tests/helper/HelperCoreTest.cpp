@@ -163,8 +163,7 @@ class FakePrivileges : public HelperPrivileges {
     bool Raise(HelperCapability capability) override { return Holds(capability); }
     void Lower(HelperCapability) override {}
     void Drop(HelperCapability capability) override { held.erase(capability); }
-    std::set<HelperCapability> held{HelperCapability::NetBindService, HelperCapability::NetRaw,
-                                    HelperCapability::NetAdmin};
+    std::set<HelperCapability> held{HelperCapability::NetRaw, HelperCapability::NetAdmin};
 };
 
 const MacAddress kCameraMac({0x02, 0x5e, 0xa1, 0xcc, 0x55, 0xc8});
@@ -382,16 +381,18 @@ TEST(HelperCore, TheFirstAssignEchoDecidesTheProbeAndAClaimByAnotherMacRefusesEv
     EXPECT_EQ(kernel.waits.size(), 2u);
 }
 
-TEST(HelperCore, RelaysNeedTheirDescriptorAndThePortCapabilityGoesOnceBothAreRelayed) {
+TEST(HelperCore, RelaysNeedTheirDescriptorAndCapNetRaw) {
     Helper helper;
     EXPECT_EQ(helper.Ask("1 dhcp-relay 67").code, EBADF);
     EXPECT_EQ(helper.Ask("2 hello", 5).code, EBADF);
     EXPECT_EQ(helper.Ask("3 dhcp-relay 67", 5).code, 0);
     EXPECT_EQ(helper.Ask("4 dhcp-relay 67", 5).code, EALREADY);
-    EXPECT_TRUE(helper.privileges.Holds(HelperCapability::NetBindService));
     EXPECT_EQ(helper.Ask("5 dhcp-relay 68", 5).code, 0);
     EXPECT_EQ(helper.relays.dhcp, (std::vector<uint16_t>{67, 68}));
     EXPECT_EQ(helper.Ask("6 hello").text, "camera-setup-helper 3.01 caps=net_raw,net_admin");
+    Helper bare;
+    bare.privileges.held.erase(HelperCapability::NetRaw);
+    EXPECT_EQ(bare.Ask("1 dhcp-relay 67", 5).text, "camera-setup-helper lacks CAP_NET_RAW");
     helper.relays.echoError = EEXIST;
     EXPECT_EQ(helper.Ask("7 echo-open 9", 5).text, "identifier 9 is already open");
     helper.relays.echoError = EMFILE;
