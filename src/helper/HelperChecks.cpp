@@ -1,6 +1,9 @@
 #include "HelperChecks.h"
 
+#include "CameraAddressFilter.h"
+
 #include <algorithm>
+#include <cerrno>
 
 namespace {
 
@@ -121,4 +124,70 @@ std::optional<uint32_t> SourceAddress(int index, uint32_t address, std::span<con
         }
     }
     return first;
+}
+
+std::variant<HelperRefusal, InstallPlan> CheckInstallBegin(const HelperRequest& request, const InstallFacts& facts) {
+    const int index = request.interfaceIndex;
+    const uint32_t address = request.address;
+    if (!facts.interface) {
+        return HelperRefusal{ENODEV, "no interface " + std::to_string(index)};
+    }
+    if (auto why = CheckInterface(index, facts.interface)) {
+        return HelperRefusal{facts.interface->up ? EPROTOTYPE : ENETDOWN, *why};
+    }
+    if (!facts.local) {
+        return HelperRefusal{EIO, "cannot read the addresses of this PC"};
+    }
+    InstallPlan plan;
+    const auto source = SourceAddress(index, address, *facts.local, plan.sameSubnet);
+    if (!source) {
+        return HelperRefusal{EADDRNOTAVAIL, "interface " + std::to_string(index) + " has no IPv4 address"};
+    }
+    plan.source = *source;
+    if (auto why = CheckMac(request.mac)) {
+        return HelperRefusal{EINVAL, *why};
+    }
+    if (!CameraAddressFilter(request.mac)) {
+        return HelperRefusal{EPERM, "MAC " + request.mac.ColonText() + " is not a camera's"};
+    }
+    if (!facts.gateways) {
+        return HelperRefusal{EIO, "cannot read the routes"};
+    }
+    if (auto why = CheckHostAddress(address, *facts.local, *facts.gateways)) {
+        return HelperRefusal{why->ends_with("gateway of a route") ? EPERM : EINVAL, *why};
+    }
+    if (facts.begunHere) {
+        return HelperRefusal{EALREADY, HelperAddressText(address) + " is already being installed by this helper"};
+    }
+    if (!plan.sameSubnet && facts.uid > kHelperMaxUid) {
+        return HelperRefusal{EOVERFLOW, "uid " + std::to_string(facts.uid) + " has no private routing table"};
+    }
+    if (!facts.registered) {
+        return HelperRefusal{EIO, "cannot read the routes"};
+    }
+    if (auto refusal = CheckRegister(*facts.registered, address, facts.uid, false)) {
+        return *refusal;
+    }
+    return plan;
+}
+
+std::optional<HelperRefusal> CheckRegister(std::span<const HelperRegistration> registered, uint32_t address,
+                                           uint32_t uid, bool includesOwn) {
+    const size_t added = includesOwn ? 0 : 1;
+    size_t users = added;
+    for (const HelperRegistration& entry : registered) {
+        if (entry.address == address && !entry.mine) {
+            return HelperRefusal{EBUSY, HelperAddressText(address) + " is being installed by another helper"};
+        }
+        users += entry.uid == uid ? 1 : 0;
+    }
+    if (registered.size() + added > kHelperMaxInstalls) {
+        return HelperRefusal{ENOSPC, "already " + std::to_string(registered.size() + added - 1) +
+                                         " addresses being installed on this PC"};
+    }
+    if (users > kHelperUserShare) {
+        return HelperRefusal{ENOSPC, "uid " + std::to_string(uid) + " already installs " + std::to_string(users - 1) +
+                                         " addresses, its share of the " + std::to_string(kHelperMaxInstalls)};
+    }
+    return std::nullopt;
 }

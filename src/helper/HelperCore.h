@@ -1,5 +1,6 @@
 #pragma once
 
+#include "HelperChecks.h"
 #include "HelperProtocol.h"
 #include "HelperSystem.h"
 
@@ -57,7 +58,11 @@ class HelperCore {
     HelperResponse DhcpRelay(uint16_t port, int channel);
     HelperResponse ArpRelay(int channel);
     HelperResponse EchoOpen(uint16_t identifier, int channel);
+    // The pure check (CheckInstallBegin) on what the system says, then ApplyInstall, which undoes what it did
+    // when a step fails.
     HelperResponse InstallBegin(const HelperRequest& request);
+    HelperResponse ApplyInstall(const HelperRequest& request, const InstallPlan& plan);
+    void SweepDead();
     HelperResponse AssignEcho(const HelperRequest& request);
     HelperResponse InstallEnd(uint32_t address);
     // Waits out an undecided probe and reads its answers; false when the address may not be sent to.

@@ -12,21 +12,26 @@
 // are tested against a fake. Addresses are IPv4 in host order; interfaces are kernel interface indexes; tables are
 // routing table ids. Operations return 0 or a positive errno value.
 
-// The netlink protocol tag (rtm_protocol, FRA_PROTOCOL, NDA_PROTOCOL) of everything the helper adds; the start-up
-// sweep removes whatever carries it.
+// The netlink protocol tag (rtm_protocol, FRA_PROTOCOL, NDA_PROTOCOL) of everything the helper adds. Every route
+// also carries its helper's token (HelperLiveness) as its metric, so that the sweep of a starting helper and of
+// install-begin removes exactly what helpers that no longer run left.
 constexpr uint8_t kHelperProtocolTag = 0xC3;
-// One blackhole /32 route per address being installed, by any helper on the PC, its metric the helper's process id.
-// No rule looks this table up, so it changes nobody's traffic; it is the shared, kernel-kept register that the limit
-// and the "already being installed" check read, and it names the owner, so that what a killed helper left for an
-// address is removed by the next helper that begins that address.
+// One blackhole /32 route per address being installed, by any helper on the PC. No rule looks this table up, so it
+// changes nobody's traffic; it is the shared, kernel-kept register that the limits and the "already being
+// installed" check read.
 constexpr uint32_t kHelperRegisterTable = 0x43530000;
+// One blackhole route per helper with entries in the register: the uid it serves as a /32 "address", so that the
+// register's entries count per user.
+constexpr uint32_t kHelperOwnerTable = 0x43530001;
 // The private table of uid U is kHelperUidTableBase + U, looked up through a rule for uidrange U-U only.
 constexpr uint32_t kHelperUidTableBase = 0x10000000;
 constexpr uint32_t kHelperMaxUid = 0x2FFFFFFF;
 // Ahead of the main table and of the rules VPN clients add, so that the member's own camera route is found first.
 constexpr uint32_t kHelperRulePriority = 100;
-// At most this many addresses are being installed at once, by all helpers on the PC together.
+// At most this many addresses are being installed at once, by all helpers on the PC together, and at most the
+// share by one user, so that one member cannot lock out another.
 constexpr size_t kHelperMaxInstalls = 256;
+constexpr size_t kHelperUserShare = kHelperMaxInstalls - 32;
 // How long after its ARP probe an installation's first echo request waits for other hosts' answers.
 constexpr int64_t kHelperProbeWaitMs = 100;
 
@@ -49,11 +54,14 @@ struct HelperNeighbour {
     uint8_t flags = 0;
 };
 
-// One entry of the register: an address being installed and the process id of the helper installing it.
+// The uid of a register entry whose helper has not recorded one (yet): counted as a user of its own.
+constexpr uint64_t kHelperUnknownUid = uint64_t{1} << 32;
+
+// One entry of the register: an address being installed, the token of the helper installing it and its user.
 struct HelperRegistration {
     uint32_t address = 0;
     uint32_t owner = 0;
-    bool alive = false;  // the owner still runs (or its id has been reused: then it counts as running)
+    uint64_t uid = kHelperUnknownUid;
     bool mine = false;
 };
 
@@ -93,12 +101,13 @@ class HelperSystem {
     virtual std::optional<size_t> TaggedRoutes(uint32_t table) = 0;
     // The register; nothing when unreadable.
     virtual std::optional<std::vector<HelperRegistration>> Registrations() = 0;
-    // Adds or removes this helper's register entry for address.
+    // Adds or removes this helper's register entry for address (and the record of its uid with the first one
+    // and the last).
     virtual int Register(uint32_t address) = 0;
     virtual int Unregister(uint32_t address) = 0;
-    // Removes what the dead helper owner left for address: its register entry, its tagged routes to address/32 in
-    // any table, and a uid rule whose table that leaves empty.
-    virtual int RemoveLeftovers(uint32_t address, uint32_t owner) = 0;
+    // Removes every route of helpers that no longer run, and the uid rules whose tables that leaves empty; returns
+    // how many were removed, and in failed how many the kernel refused.
+    virtual size_t SweepDead(size_t& failed) = 0;
     // A tagged /32 route in table: scope link via index, or, with index 0, a blackhole. EEXIST when table already
     // has a route to address/32.
     virtual int AddRoute(uint32_t table, int index, uint32_t address) = 0;

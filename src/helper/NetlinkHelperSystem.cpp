@@ -1,5 +1,6 @@
 #include "NetlinkHelperSystem.h"
 
+#include "HelperLiveness.h"
 #include "HelperPackets.h"
 #include "RtNetlink.h"
 
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -184,6 +186,50 @@ std::optional<std::vector<TaggedRoute>> DumpTaggedRoutes() {
     return found;
 }
 
+struct TaggedRule {
+    uint32_t table = 0;
+    uint32_t priority = 0;
+    std::optional<uint32_t> uid;  // of a rule for one uid
+};
+
+std::optional<std::vector<TaggedRule>> DumpTaggedRules() {
+    NetlinkRequest request;
+    request.Start<fib_rule_hdr>(RTM_GETRULE, 0)->family = AF_INET;
+    std::vector<TaggedRule> rules;
+    const int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto header = Split<fib_rule_hdr>(payload, attributes);
+        if (type != RTM_NEWRULE || !header) {
+            return;
+        }
+        TaggedRule rule;
+        rule.table = header->table;
+        bool tagged = false;
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == FRA_PROTOCOL && data.size() == 1) {
+                tagged = data[0] == kHelperProtocolTag;
+            } else if (attribute == FRA_TABLE && data.size() == 4) {
+                std::memcpy(&rule.table, data.data(), 4);
+            } else if (attribute == FRA_PRIORITY && data.size() == 4) {
+                std::memcpy(&rule.priority, data.data(), 4);
+            } else if (attribute == FRA_UID_RANGE && data.size() == sizeof(fib_rule_uid_range)) {
+                fib_rule_uid_range range;
+                std::memcpy(&range, data.data(), sizeof range);
+                if (range.start == range.end) {
+                    rule.uid = range.start;
+                }
+            }
+        });
+        if (tagged) {
+            rules.push_back(rule);
+        }
+    });
+    if (error != 0) {
+        return std::nullopt;
+    }
+    return rules;
+}
+
 }  // namespace
 
 NetlinkHelperSystem::~NetlinkHelperSystem() {
@@ -338,7 +384,12 @@ std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registration
     if (!routes) {
         return std::nullopt;
     }
-    const uint32_t self = static_cast<uint32_t>(getpid());
+    std::map<uint32_t, uint32_t> users;  // token -> uid
+    for (const TaggedRoute& route : *routes) {
+        if (route.table == kHelperOwnerTable) {
+            users[route.metric] = route.address;
+        }
+    }
     std::vector<HelperRegistration> entries;
     for (const TaggedRoute& route : *routes) {
         if (route.table != kHelperRegisterTable) {
@@ -347,10 +398,10 @@ std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registration
         HelperRegistration entry;
         entry.address = route.address;
         entry.owner = route.metric;
-        entry.mine = route.metric == self;
-        // Another user's live helper answers EPERM.
-        entry.alive =
-            entry.mine || (route.metric > 0 && (kill(static_cast<pid_t>(route.metric), 0) == 0 || errno == EPERM));
+        entry.mine = route.metric == m_token;
+        if (const auto user = users.find(route.metric); user != users.end()) {
+            entry.uid = user->second;
+        }
         entries.push_back(entry);
     }
     return entries;
@@ -358,58 +409,80 @@ std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registration
 
 int NetlinkHelperSystem::Register(uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, kHelperRegisterTable, 0, address, 32,
-                 static_cast<uint32_t>(getpid()));
+    if (m_registered.empty()) {
+        // Before the entry, so that nobody counts the entry without its user.
+        const int error =
+            Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_REPLACE, kHelperOwnerTable, 0, getuid(), 32, m_token);
+        if (error != 0) {
+            return error;
+        }
+    }
+    const int error = Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, kHelperRegisterTable, 0, address, 32, m_token);
+    if (error == 0) {
+        m_registered.insert(address);
+    } else if (m_registered.empty()) {
+        Route(RTM_DELROUTE, 0, kHelperOwnerTable, 0, getuid(), 32, m_token);
+    }
+    return error;
 }
 
 int NetlinkHelperSystem::Unregister(uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_DELROUTE, 0, kHelperRegisterTable, 0, address, 32, static_cast<uint32_t>(getpid()));
+    const int error = Route(RTM_DELROUTE, 0, kHelperRegisterTable, 0, address, 32, m_token);
+    if ((error == 0 || error == ESRCH) && m_registered.erase(address) > 0 && m_registered.empty()) {
+        Route(RTM_DELROUTE, 0, kHelperOwnerTable, 0, getuid(), 32, m_token);
+    }
+    return error;
 }
 
-int NetlinkHelperSystem::RemoveLeftovers(uint32_t address, uint32_t owner) {
+size_t NetlinkHelperSystem::SweepDead(size_t& failed) {
+    failed = 0;
+    // Rules before routes: a helper adds its route before its rule, so a rule read here has its route below.
+    const auto rules = DumpTaggedRules();
     const auto routes = DumpTaggedRoutes();
-    if (!routes) {
-        return EIO;
+    if (!rules || !routes) {
+        ++failed;
+        return 0;
+    }
+    std::map<uint32_t, bool> alive = {{m_token, true}};
+    for (const TaggedRoute& route : *routes) {
+        if (!alive.contains(route.metric)) {
+            alive[route.metric] = HelperLiveness::IsAlive(route.metric);
+        }
     }
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    int first = 0;
-    const auto note = [&first](int error) {
-        if (error != 0 && error != ESRCH && error != ENOENT && first == 0) {
-            first = error;
+    size_t removed = 0;
+    const auto count = [&](int error) {
+        if (error == 0) {
+            ++removed;
+        } else if (error != ENOENT && error != ESRCH) {
+            ++failed;
         }
     };
-    std::vector<uint32_t> tables;
+    std::set<uint32_t> used;  // tables that keep a live helper's route
     for (const TaggedRoute& route : *routes) {
-        if (route.address != address || route.length != 32 ||
-            (route.table == kHelperRegisterTable && route.metric != owner)) {
-            continue;
-        }
-        note(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, 32, route.metric));
-        if (route.table != kHelperRegisterTable) {
-            tables.push_back(route.table);
+        if (alive[route.metric]) {
+            used.insert(route.table);
+        } else {
+            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length, route.metric));
         }
     }
-    // A uid table that now holds nothing else of any helper loses its rule.
-    const auto left = DumpTaggedRoutes();
-    for (const uint32_t table : tables) {
-        const bool empty = left && std::none_of(left->begin(), left->end(),
-                                                [table](const TaggedRoute& r) { return r.table == table; });
-        if (empty && table >= kHelperUidTableBase && table - kHelperUidTableBase <= kHelperMaxUid) {
-            note(UidRule(RTM_DELRULE, 0, table - kHelperUidTableBase, table, kHelperRulePriority));
+    for (const TaggedRule& rule : *rules) {
+        if (!used.contains(rule.table) && rule.uid && rule.table == kHelperUidTableBase + *rule.uid) {
+            count(UidRule(RTM_DELRULE, 0, *rule.uid, rule.table, rule.priority));
         }
     }
-    return first;
+    return removed;
 }
 
 int NetlinkHelperSystem::AddRoute(uint32_t table, int index, uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, table, index, address);
+    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, table, index, address, 32, m_token);
 }
 
 int NetlinkHelperSystem::DeleteRoute(uint32_t table, int index, uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_DELROUTE, 0, table, index, address);
+    return Route(RTM_DELROUTE, 0, table, index, address, 32, m_token);
 }
 
 int NetlinkHelperSystem::AddUidRule(uint32_t uid, uint32_t table) {
@@ -546,74 +619,12 @@ int NetlinkHelperSystem::SendEchoFrame(const HelperEchoFrame& frame) {
     return 0;
 }
 
-size_t NetlinkHelperSystem::SweepTagged(size_t& failed) {
-    size_t removed = 0;
-    failed = 0;
-    const auto count = [&](int error) {
-        if (error == 0) {
-            ++removed;
-        } else if (error != ENOENT && error != ESRCH) {
-            ++failed;
-        }
-    };
-    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    if (const auto routes = DumpTaggedRoutes()) {
-        for (const TaggedRoute& route : *routes) {
-            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length, route.metric));
-        }
-    } else {
-        ++failed;
-    }
-    struct Rule {
-        fib_rule_hdr header;
-        uint32_t table = 0;
-        uint32_t priority = 0;
-        std::optional<fib_rule_uid_range> uids;
-    };
-    std::vector<Rule> rules;
-    NetlinkRequest request;
-    request.Start<fib_rule_hdr>(RTM_GETRULE, 0)->family = AF_INET;
-    int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
-        std::span<const uint8_t> attributes;
-        const auto header = Split<fib_rule_hdr>(payload, attributes);
-        if (type != RTM_NEWRULE || !header) {
-            return;
-        }
-        Rule rule{*header, 0, 0, std::nullopt};
-        rule.table = header->table;
-        bool tagged = false;
-        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
-            if (attribute == FRA_PROTOCOL && data.size() == 1) {
-                tagged = data[0] == kHelperProtocolTag;
-            } else if (attribute == FRA_TABLE && data.size() == 4) {
-                std::memcpy(&rule.table, data.data(), 4);
-            } else if (attribute == FRA_PRIORITY && data.size() == 4) {
-                std::memcpy(&rule.priority, data.data(), 4);
-            } else if (attribute == FRA_UID_RANGE && data.size() == sizeof(fib_rule_uid_range)) {
-                fib_rule_uid_range range;
-                std::memcpy(&range, data.data(), sizeof range);
-                rule.uids = range;
-            }
-        });
-        if (tagged) {
-            rules.push_back(rule);
-        }
-    });
-    if (error != 0) {
-        ++failed;
-    }
-    for (const Rule& rule : rules) {
-        if (rule.uids && rule.uids->start == rule.uids->end) {
-            count(UidRule(RTM_DELRULE, 0, rule.uids->start, rule.table, rule.priority));
-        } else {
-            ++failed;
-        }
-    }
+size_t NetlinkHelperSystem::SweepTaggedNeighbours(size_t& failed) {
     // The helper adds no neighbour entries; any that carry its tag are an older helper's.
     std::vector<std::pair<int, uint32_t>> entries;
     NetlinkRequest neighbours;
     neighbours.Start<ndmsg>(RTM_GETNEIGH, 0)->ndm_family = AF_INET;
-    error = NetlinkDump(neighbours, [&](uint16_t type, std::span<const uint8_t> payload) {
+    const int error = NetlinkDump(neighbours, [&](uint16_t type, std::span<const uint8_t> payload) {
         std::span<const uint8_t> attributes;
         const auto body = Split<ndmsg>(payload, attributes);
         if (type != RTM_NEWNEIGH || !body) {
@@ -632,17 +643,15 @@ size_t NetlinkHelperSystem::SweepTagged(size_t& failed) {
             entries.emplace_back(body->ndm_ifindex, *destination);
         }
     });
-    if (error != 0) {
-        ++failed;
-    }
+    failed = error != 0 ? 1 : 0;
+    size_t removed = 0;
     for (const auto& [index, address] : entries) {
-        NetlinkRequest remove;
-        auto* body = remove.Start<ndmsg>(RTM_DELNEIGH, 0);
-        body->ndm_family = AF_INET;
-        body->ndm_ifindex = index;
-        const uint32_t destination = htonl(address);
-        remove.Attribute(NDA_DST, &destination, sizeof destination);
-        count(NetlinkTransact(remove));
+        const int deleted = DeleteNeighbour(index, address);
+        if (deleted == 0) {
+            ++removed;
+        } else if (deleted != ENOENT) {
+            ++failed;
+        }
     }
     return removed;
 }

@@ -6,6 +6,7 @@
 
 #include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 // The real kernel: interface facts by ioctl, local addresses by getifaddrs, routes, rules, nexthop objects and
@@ -13,7 +14,8 @@
 // CAP_NET_ADMIN and CAP_NET_RAW only around the calls that need them.
 class NetlinkHelperSystem : public HelperSystem {
   public:
-    explicit NetlinkHelperSystem(HelperPrivileges& privileges) : m_privileges(privileges) {}
+    // token: this helper's (HelperLiveness), the metric of every route it adds.
+    NetlinkHelperSystem(HelperPrivileges& privileges, uint32_t token) : m_privileges(privileges), m_token(token) {}
     ~NetlinkHelperSystem() override;
     NetlinkHelperSystem(const NetlinkHelperSystem&) = delete;
     NetlinkHelperSystem& operator=(const NetlinkHelperSystem&) = delete;
@@ -27,7 +29,7 @@ class NetlinkHelperSystem : public HelperSystem {
     std::optional<std::vector<HelperRegistration>> Registrations() override;
     int Register(uint32_t address) override;
     int Unregister(uint32_t address) override;
-    int RemoveLeftovers(uint32_t address, uint32_t owner) override;
+    size_t SweepDead(size_t& failed) override;
     int AddRoute(uint32_t table, int index, uint32_t address) override;
     int DeleteRoute(uint32_t table, int index, uint32_t address) override;
     int AddUidRule(uint32_t uid, uint32_t table) override;
@@ -44,12 +46,14 @@ class NetlinkHelperSystem : public HelperSystem {
         m_waitingReady = std::move(ready);
     }
 
-    // Removes every route, rule and neighbour entry that carries kHelperProtocolTag, in every table; returns how
-    // many were removed, and in failed how many the kernel refused.
-    size_t SweepTagged(size_t& failed);
+    // Removes every neighbour entry that carries kHelperProtocolTag (helpers before this one made them); returns
+    // how many were removed, and in failed how many the kernel refused.
+    size_t SweepTaggedNeighbours(size_t& failed);
 
   private:
     HelperPrivileges& m_privileges;
+    uint32_t m_token;
+    std::set<uint32_t> m_registered;
     std::function<std::vector<pollfd>()> m_waitingSet;
     std::function<void(const pollfd&)> m_waitingReady;
     int m_frames = -1;  // AF_PACKET, send only

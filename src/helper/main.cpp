@@ -1,10 +1,11 @@
 // camera-setup-helper: started by camera-setup with one end of a SOCK_SEQPACKET socket pair as descriptor 3.
 // Answers one request per packet (HelperProtocol.h), relays through the sockets the program attached, and removes
 // everything it added when the socket reaches end of file, on a cleanup request and on SIGTERM, SIGHUP and SIGINT.
-// What a killed helper left is removed by the next one that starts while no other helper runs in the network
-// namespace (a lock file per namespace in the runtime directory).
+// What a killed helper left is removed by the next one that starts, and by install-begin: everything tagged with
+// a token whose helper no longer runs (HelperLiveness).
 
 #include "HelperCore.h"
+#include "HelperLiveness.h"
 #include "HelperProtocol.h"
 #include "HelperRelay.h"
 #include "LibcapPrivileges.h"
@@ -13,11 +14,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/signalfd.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -33,9 +32,6 @@
 #include <vector>
 
 namespace {
-
-// Created by the package (tmpfiles.d) and by cmake --install: root:camera-setup, mode 1770.
-constexpr const char* kRuntimeDirectory = CAMERA_SETUP_RUNTIME_DIRECTORY;
 
 void Log(std::string_view line) {
     // One write per line, so that lines of concurrent writers to the same stderr do not interleave.
@@ -63,7 +59,14 @@ bool IsSeqPacketPair(int fd) {
         return false;
     }
     size = sizeof type;
-    return getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) == 0 && domain == AF_UNIX && type == SOCK_SEQPACKET;
+    if (getsockopt(fd, SOL_SOCKET, SO_TYPE, &type, &size) != 0 || domain != AF_UNIX || type != SOCK_SEQPACKET) {
+        return false;
+    }
+    // A listening socket never reads as ready, so a helper given one would wait forever holding its
+    // capabilities: a mark of life anyone could make for a name of their choosing.
+    int listening = 0;
+    size = sizeof listening;
+    return getsockopt(fd, SOL_SOCKET, SO_ACCEPTCONN, &listening, &size) == 0 && listening == 0;
 }
 
 enum class Wait { Ready, Signal, Failed };
@@ -199,44 +202,18 @@ void CleanUp(HelperCore& core, const std::string& why) {
     Log(why + ": ended " + std::to_string(before - failed) + " of " + std::to_string(before) + " installations");
 }
 
-// Takes this network namespace's lock. The first helper to start (an exclusive lock) removes every tagged object
-// a killed helper left before it serves; every running helper then holds a shared lock, so that no later one sweeps
-// what it has added. Returns the lock's descriptor, kept open for the helper's life, or -1.
-int LockNamespace(NetlinkHelperSystem& system) {
-    struct stat space {};
-    if (stat("/proc/self/ns/net", &space) != 0) {
-        Log(std::string("cannot identify the network namespace, so what killed helpers left cannot be removed: ") +
-            std::strerror(errno));
-        return -1;
+// Removes what helpers that no longer run left (any user's: their tokens have no live socket), and the tagged
+// neighbour entries of older helpers.
+void SweepAtStart(NetlinkHelperSystem& system) {
+    size_t failed = 0;
+    size_t removed = system.SweepDead(failed);
+    size_t neighboursFailed = 0;
+    removed += system.SweepTaggedNeighbours(neighboursFailed);
+    failed += neighboursFailed;
+    if (removed > 0 || failed > 0) {
+        Log("removed " + std::to_string(removed) + " routes, rules and entries that helpers no longer running left" +
+            (failed > 0 ? "; " + std::to_string(failed) + " could not be removed" : ""));
     }
-    const std::string path =
-        std::string(kRuntimeDirectory) + "/netns-" + std::to_string(static_cast<unsigned long>(space.st_ino)) + ".lock";
-    // Read-only suffices for flock, so a lock file that another member created serves every member.
-    const int fd = open(path.c_str(), O_RDONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0644);
-    if (fd < 0) {
-        Log("cannot open " + path + " (" + std::strerror(errno) +
-            "), so what killed helpers left cannot be removed; going on");
-        return -1;
-    }
-    // Whatever the member's umask: every member's helper must be able to open it.
-    fchmod(fd, 0644);
-    if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-        size_t failed = 0;
-        const size_t removed = system.SweepTagged(failed);
-        if (removed > 0 || failed > 0) {
-            Log("no other helper runs: removed " + std::to_string(removed) + " routes and rules that helpers left" +
-                (failed > 0 ? "; " + std::to_string(failed) + " could not be removed" : ""));
-        }
-    }
-    // From exclusive to shared; a helper that is sweeping holds the exclusive lock only for a moment.
-    for (int attempt = 0; attempt < 200; ++attempt) {
-        if (flock(fd, LOCK_SH | LOCK_NB) == 0) {
-            return fd;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    Log("cannot take the shared lock " + path + "; going on");
-    return fd;
 }
 
 }  // namespace
@@ -288,9 +265,14 @@ int main(int argc, char** argv) {
         return 1;
     }
     NetlinkKeepSocket(netlink);
-    NetlinkHelperSystem system(privileges);
+    HelperLiveness liveness;
+    if (!liveness.Open(error)) {
+        Log("cannot make its mark of life: " + error);
+        return 1;
+    }
+    NetlinkHelperSystem system(privileges, liveness.Token());
     if (privileges.Holds(HelperCapability::NetAdmin)) {
-        LockNamespace(system);
+        SweepAtStart(system);
     }
     HelperRelay relay(privileges, Log, [&system] { return system.LocalAddresses(); });
     system.ServeWhileWaiting([&relay] { return relay.PollSet(); },
@@ -303,7 +285,7 @@ int main(int argc, char** argv) {
     HelperCore core(system, relay, privileges, Log, CAMERA_SETUP_VERSION, getuid(), now);
     int64_t lastDropReport = 0;
     while (true) {
-        std::vector<pollfd> fds = {{kHelperSocketFd, POLLIN, 0}, {signals, POLLIN, 0}};
+        std::vector<pollfd> fds = {{kHelperSocketFd, POLLIN, 0}, {signals, POLLIN, 0}, {liveness.Fd(), POLLIN, 0}};
         const std::vector<pollfd> relays = relay.PollSet();
         fds.insert(fds.end(), relays.begin(), relays.end());
         // Drops are reported at most once a second, so a storm cannot flood the log.
@@ -322,7 +304,10 @@ int main(int argc, char** argv) {
             CleanUp(core, std::string("ended by signal ") + std::to_string(info.ssi_signo));
             return 0;
         }
-        for (size_t i = 2; i < fds.size(); ++i) {
+        if (fds[2].revents != 0) {
+            liveness.AcceptAll();
+        }
+        for (size_t i = 3; i < fds.size(); ++i) {
             if (fds[i].revents != 0) {
                 relay.Ready(fds[i]);
             }

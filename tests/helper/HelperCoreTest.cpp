@@ -75,7 +75,7 @@ class FakeSystem : public HelperSystem {
         return routesReadable ? std::optional(registrations) : std::nullopt;
     }
     int Register(uint32_t address) override {
-        registrations.push_back({address, kSelf, true, true});
+        registrations.push_back({address, kSelf, uid, true});
         return 0;
     }
     int Unregister(uint32_t address) override {
@@ -84,11 +84,18 @@ class FakeSystem : public HelperSystem {
         }
         return std::erase_if(registrations, [&](const auto& r) { return r.address == address && r.mine; }) ? 0 : ESRCH;
     }
-    int RemoveLeftovers(uint32_t address, uint32_t owner) override {
-        std::erase_if(registrations, [&](const auto& r) { return r.address == address && r.owner == owner; });
-        std::erase_if(routes, [&](const Route& r) { return std::get<2>(r) == address; });
+    // The owners in dead are gone: their entries, the routes to their addresses, and rules left without routes.
+    size_t SweepDead(size_t& failed) override {
+        failed = 0;
+        const size_t before = registrations.size() + routes.size() + rules.size();
+        for (const HelperRegistration& entry : registrations) {
+            if (dead.contains(entry.owner)) {
+                std::erase_if(routes, [&](const Route& r) { return std::get<2>(r) == entry.address; });
+            }
+        }
+        std::erase_if(registrations, [&](const auto& r) { return dead.contains(r.owner); });
         std::erase_if(rules, [&](const auto& rule) { return TaggedRoutes(std::get<1>(rule)) == 0u; });
-        return 0;
+        return before - registrations.size() - routes.size() - rules.size();
     }
     int AddRoute(uint32_t table, int index, uint32_t address) override {
         for (const Route& route : routes) {
@@ -129,6 +136,8 @@ class FakeSystem : public HelperSystem {
 
     std::vector<HelperLocalAddress> local{{0x0AD50702, 24, kEth}, {0x0A090900, 31, kEth}, {0x7F000001, 8, kLoopback}};
     std::vector<uint32_t> gateways{0x0AD50701, 0x0AD50709};
+    uint32_t uid = kUid;
+    std::set<uint32_t> dead;
     bool routesReadable = true;
     bool refuseRemovals = false;
     std::vector<Neighbour> neighbours;
@@ -171,7 +180,7 @@ const MacAddress kOtherMac({0x02, 0, 0, 0, 0, 9});
 const std::string kCamera = " 02:5e:a1:cc:55:c8";
 
 struct Helper {
-    explicit Helper(uint32_t callerUid = kUid) : uid(callerUid) {}
+    explicit Helper(uint32_t callerUid = kUid) : uid(callerUid) { system.uid = callerUid; }
 
     uint32_t uid;
     FakeSystem system;
@@ -227,12 +236,12 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
         {"1 install-begin 2 10.213.7.9" + kCamera, EPERM, "address 10.213.7.9 is the gateway of a route", {}},
         {"1 install-begin 2 10.213.7.50" + kCamera, EBUSY, "10.213.7.50 is being installed by another helper",
          [](Helper& h) {
-             h.system.registrations.push_back({0x0AD50732, 77, true, false});
+             h.system.registrations.push_back({0x0AD50732, 77, 5, false});
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, ENOSPC, "already 256 addresses being installed on this PC",
          [](Helper& h) {
              for (uint32_t i = 0; i < kHelperMaxInstalls; ++i) {
-                 h.system.registrations.push_back({0xAC100000 + i, 77, true, false});
+                 h.system.registrations.push_back({0xAC100000 + i, 77, 5, false});
              }
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, EIO, "cannot read the routes",
@@ -299,18 +308,17 @@ TEST(HelperCore, InstallationFlushesOnlyDynamicEntriesAndRoutesOtherSubnetsForTh
     EXPECT_TRUE(kernel.rules.empty());
     EXPECT_TRUE(kernel.registrations.empty());
 
-    // What a killed helper (of another uid) left for an address goes when the address is begun again; what a
-    // killed helper left for other addresses, and live helpers' entries, stay.
+    // Whatever a killed helper (of another uid) left goes with the next install-begin; live helpers' entries stay.
     const uint32_t otherTable = kHelperUidTableBase + 5;
-    kernel.registrations = {
-        {0xAC140001, 77, false, false}, {0xAC140002, 77, false, false}, {0xAC140003, 78, true, false}};
+    kernel.registrations = {{0xAC140001, 77, 5, false}, {0xAC140002, 77, 5, false}, {0xAC140003, 78, 6, false}};
     kernel.routes = {{otherTable, kEth, 0xAC140001}, {otherTable, kEth, 0xAC140002}};
     kernel.rules = {{5, otherTable}};
+    kernel.dead = {77};
     EXPECT_EQ(helper.Ask("7 install-begin 2 172.20.0.1" + kCamera).code, 0);
-    EXPECT_EQ(helper.log[helper.log.size() - 2], "removed what killed helper 77 left for 172.20.0.1");
-    EXPECT_EQ(kernel.registrations.size(), 3u);
-    EXPECT_EQ(kernel.routes, (std::set<Route>{{otherTable, kEth, 0xAC140002}, {kUidTable, kEth, 0xAC140001}}));
-    EXPECT_EQ(kernel.rules, (std::set<std::tuple<uint32_t, uint32_t>>{{5, otherTable}, {kUid, kUidTable}}));
+    EXPECT_EQ(helper.log[helper.log.size() - 2], "removed 5 routes and rules that helpers no longer running left");
+    EXPECT_EQ(kernel.registrations.size(), 2u);
+    EXPECT_EQ(kernel.routes, (std::set<Route>{{kUidTable, kEth, 0xAC140001}}));
+    EXPECT_EQ(kernel.rules, (std::set<std::tuple<uint32_t, uint32_t>>{{kUid, kUidTable}}));
 
     Helper other(kHelperMaxUid + 1);
     EXPECT_EQ(other.Ask("1 install-begin 2 172.20.0.1" + kCamera).text, "uid 805306368 has no private routing table");

@@ -30,12 +30,16 @@
 #include <vector>
 
 #include "HelperProtocol.h"
+#include "HelperSystem.h"
 
 namespace {
 
 const std::string kNamespace = "a1-helper-" + std::to_string(getpid());
 const std::string kPeer = "a1-hpeer-" + std::to_string(getpid());
+// Numeric uids: two members of the group and someone who is not one.
 constexpr uid_t kMember = 65534;
+constexpr uid_t kSecondMember = 65533;
+constexpr uid_t kNonMember = 65532;
 const std::string kCameraMac = "02:5e:a1:cc:55:c8";
 
 bool Shell(const std::string& command) {
@@ -81,10 +85,6 @@ class Namespace : public testing::Environment {
                 Shell(peer + "link set other up") && Shell(peer + "link set lo up") &&
                 // Each address answered by its own interface's MAC only.
                 Shell("ip netns exec " + kPeer + " sysctl -qw net.ipv4.conf.all.arp_ignore=1");
-        // The helpers' lock directory, as the package makes it (members: mode 1770; here anyone, the test's user).
-        if (mkdir(CAMERA_SETUP_RUNTIME_DIRECTORY, 0700) == 0) {
-            m_madeRuntime = chmod(CAMERA_SETUP_RUNTIME_DIRECTORY, 01777) == 0;
-        }
         // A copy with the file capabilities of an installed helper, for an ordinary user to run.
         char dir[] = "/tmp/a1-helper-XXXXXX";
         if (mkdtemp(dir) != nullptr && chmod(dir, 0755) == 0) {
@@ -106,9 +106,6 @@ class Namespace : public testing::Environment {
             close(m_home);
             Shell("ip netns del " + kNamespace + " 2>/dev/null; ip netns del " + kPeer + " 2>/dev/null");
         }
-        if (m_madeRuntime) {
-            Shell("rm -rf " CAMERA_SETUP_RUNTIME_DIRECTORY);
-        }
         if (!m_copyDir.empty()) {
             Shell("rm -rf " + m_copyDir);
         }
@@ -119,7 +116,6 @@ class Namespace : public testing::Environment {
   private:
     int m_home = -1;
     std::string m_copyDir;
-    bool m_madeRuntime = false;
 };
 
 const auto* const g_namespace = testing::AddGlobalTestEnvironment(new Namespace);
@@ -161,16 +157,16 @@ bool Eventually(const std::string& command) {
 // One helper process and the program's end of its socket pair.
 class Helper {
   public:
-    // asUser: started as nobody, holding only the capabilities of the program file.
-    explicit Helper(bool asUser = false, const std::string& path = CAMERA_SETUP_HELPER) {
+    // asUser: started as uid, holding only the capabilities of the program file.
+    explicit Helper(bool asUser = false, const std::string& path = CAMERA_SETUP_HELPER, uid_t uid = kMember) {
         int pair[2];
         if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
             return;
         }
         m_pid = fork();
         if (m_pid == 0) {
-            if (asUser && (setgroups(0, nullptr) != 0 || setresgid(kMember, kMember, kMember) != 0 ||
-                           setresuid(kMember, kMember, kMember) != 0)) {
+            if (asUser &&
+                (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0)) {
                 _exit(126);
             }
             dup2(pair[1], 3);
@@ -530,26 +526,57 @@ TEST_F(HelperLab, ThePcsOwnDhcpServerKeepsEveryDatagramWhileTheHelperRelays) {
     }
 }
 
-TEST_F(HelperLab, KilledHelpersObjectsGoWhenTheirAddressIsBegunAgainOrNoOtherHelperRuns) {
+// As uid, inside the test's namespace, for as long as the test needs it.
+std::string AsUser(uid_t uid, const std::string& command) {
+    const std::string id = std::to_string(uid);
+    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups " + command;
+}
+
+// The token (metric) of the register entry for address, as the kernel shows it to anyone.
+std::string OwnerToken(const std::string& address) {
+    const std::string line = Output("ip route show table " + std::to_string(kHelperRegisterTable) + " " + address);
+    const size_t metric = line.find("metric ");
+    return metric == std::string::npos ? ""
+                                       : line.substr(metric + 7, line.find_first_of(" \n", metric + 7) - metric - 7);
+}
+
+TEST_F(HelperLab, KilledHelpersObjectsGoAtTheNextStartOrBeginWhicheverHelpersRun) {
     Helper first(true, Namespace::capableCopy);
     ASSERT_EQ(first.Ask(Begin("172.30.0.9")).code, 0);
-    Helper running(true, Namespace::capableCopy);
+    Helper running(true, Namespace::capableCopy, kSecondMember);
     ASSERT_EQ(running.Ask(Begin("172.30.0.10")).code, 0);
+    const std::string token = OwnerToken("172.30.0.9");
+    ASSERT_FALSE(token.empty());
     first.Signal(SIGKILL);
     first.Wait();
-    // Another helper still runs: a new one must not sweep what that one added, but takes over the killed one's
-    // address when it begins it.
+    // Someone listens under the killed helper's name, and a member's helper holds a listening socket as its
+    // channel: neither is a helper's mark of life.
+    char name[64];
+    std::snprintf(name, sizeof name, "camera-setup-helper/%08x", static_cast<unsigned>(std::stoul(token)));
+    Background impostor(
+        AsUser(kNonMember, "/usr/bin/python3 -c \"import socket,time;s=socket.socket(1,5);s.bind(b'\\0" +
+                               std::string(name) + "');s.listen();time.sleep(60)\""));
+    ASSERT_TRUE(Eventually(std::string("grep -a '@") + name + "' /proc/net/unix"));
+    // Another helper still runs: a new one sweeps only what the killed one added.
     Helper early(true, Namespace::capableCopy);
-    EXPECT_EQ(early.Ask(Begin("172.30.0.9")).code, 0);
+    EXPECT_EQ(early.Ask("2 hello").code, 0);
+    EXPECT_EQ(Output("ip route show table all proto 195 | grep 172.30.0.9"), "");
     EXPECT_NE(Output("ip route show table all proto 195").find("172.30.0.10"), std::string::npos);
+    EXPECT_NE(Output("ip rule show").find("uidrange " + std::to_string(kSecondMember)), std::string::npos);
+    EXPECT_EQ(Output("ip rule show").find("uidrange " + std::to_string(kMember)), std::string::npos);
     early.Close();
     early.Wait();
+    // A helper once run by root leaves nothing that stops members' helpers from sweeping.
+    Helper root;
+    EXPECT_EQ(root.Ask("3 hello").code, 0);
+    root.Close();
+    root.Wait();
     running.Signal(SIGKILL);
     running.Wait();
-    EXPECT_NE(Output("ip rule show").find("uidrange"), std::string::npos);
     Helper next(true, Namespace::capableCopy);
-    EXPECT_EQ(next.Ask("3 hello").code, 0);
-    EXPECT_EQ(Output("ip route show table all proto 195; ip rule show | grep uidrange"), "");
+    ASSERT_EQ(next.Ask(Begin("172.30.0.11")).code, 0);
+    EXPECT_EQ(Output("ip route show table all proto 195 | grep -c 172.30.0.10; ip rule show | grep -c uidrange"),
+              "0\n1\n");
 }
 
 TEST_F(HelperLab, EndOfFileAndEndSignalsRemoveWhatItAdded) {
