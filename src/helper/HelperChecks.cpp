@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <charconv>
+#include <vector>
 
 namespace {
 
@@ -188,6 +190,50 @@ std::optional<HelperRefusal> CheckRegister(std::span<const HelperRegistration> r
     if (users > kHelperUserShare) {
         return HelperRefusal{ENOSPC, "uid " + std::to_string(uid) + " already installs " + std::to_string(users - 1) +
                                          " addresses, its share of the " + std::to_string(kHelperMaxInstalls)};
+    }
+    return std::nullopt;
+}
+
+std::map<uint16_t, std::set<uint32_t>> IcmpSockets(std::string_view text) {
+    std::map<uint16_t, std::set<uint32_t>> sockets;
+    for (size_t at = 0; at < text.size();) {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        std::string_view line = text.substr(at, end - at);
+        at = end + 1;
+        // "  12: 0100007F:1A2B 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000 ..."
+        std::vector<std::string_view> fields;
+        while (!line.empty() && fields.size() < 8) {
+            const size_t start = line.find_first_not_of(' ');
+            if (start == std::string_view::npos) {
+                break;
+            }
+            line.remove_prefix(start);
+            const size_t space = std::min(line.find(' '), line.size());
+            fields.push_back(line.substr(0, space));
+            line.remove_prefix(space);
+        }
+        if (fields.size() < 8 || !fields[0].ends_with(':') || fields[1].size() != 13 || fields[1][8] != ':') {
+            continue;
+        }
+        unsigned identifier = 0;
+        uint32_t uid = 0;
+        const std::string_view hex = fields[1].substr(9);
+        const auto [identEnd, identError] = std::from_chars(hex.data(), hex.data() + hex.size(), identifier, 16);
+        const auto [uidEnd, uidError] = std::from_chars(fields[7].data(), fields[7].data() + fields[7].size(), uid);
+        if (identError == std::errc() && identEnd == hex.data() + hex.size() && uidError == std::errc() &&
+            uidEnd == fields[7].data() + fields[7].size()) {
+            sockets[static_cast<uint16_t>(identifier)].insert(uid);
+        }
+    }
+    return sockets;
+}
+
+std::optional<uint16_t> PickEchoIdentifier(const std::set<uint16_t>& taken, uint16_t start) {
+    for (uint32_t i = 0; i < 0x10000; ++i) {
+        const auto candidate = static_cast<uint16_t>(start + i);
+        if (candidate != 0 && !taken.contains(candidate)) {
+            return candidate;
+        }
     }
     return std::nullopt;
 }

@@ -4,7 +4,9 @@
 #include "HelperSystem.h"
 
 #include <cstdint>
+#include <map>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <variant>
@@ -65,3 +67,11 @@ std::variant<HelperRefusal, InstallPlan> CheckInstallBegin(const HelperRequest& 
 // overstep together gives way).
 std::optional<HelperRefusal> CheckRegister(std::span<const HelperRegistration> registered, uint32_t address,
                                            uint32_t uid, bool includesOwn);
+
+// The identifiers of the PC's ICMP datagram sockets and the uids that own them, from the text of /proc/net/icmp
+// (local_address "ADDR:IDENT", hexadecimal, as the requests carry it on the wire; uid the eighth field). Lines that
+// do not read so are skipped.
+std::map<uint16_t, std::set<uint32_t>> IcmpSockets(std::string_view procNetIcmp);
+
+// The first identifier from start on (wrapping, never 0) that is not taken; nothing when all are.
+std::optional<uint16_t> PickEchoIdentifier(const std::set<uint16_t>& taken, uint16_t start);

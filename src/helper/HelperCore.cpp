@@ -90,7 +90,7 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
             if ((refused = needs({HelperCapability::NetRaw}))) {
                 return *refused;
             }
-            return EchoOpen(request.identifier, channel);
+            return EchoOpen(channel);
         case HelperVerb::InstallBegin:
             if ((refused = needs({HelperCapability::NetAdmin, HelperCapability::NetRaw}))) {
                 return *refused;
@@ -141,18 +141,17 @@ HelperResponse HelperCore::ArpRelay(int channel) {
     return Done("relaying ARP");
 }
 
-HelperResponse HelperCore::EchoOpen(uint16_t identifier, int channel) {
-    const int error = m_relays.OpenEcho(identifier, channel);
-    if (error == EEXIST) {
-        return Refuse(error, "identifier " + std::to_string(identifier) + " is already open");
-    }
+HelperResponse HelperCore::EchoOpen(int channel) {
+    uint16_t identifier = 0;
+    const int error = m_relays.OpenEcho(channel, identifier);
     if (error == EMFILE) {
         return Refuse(error, "too many echo channels");
     }
     if (error != 0) {
         return Refuse(error, "opening the echo channel: " + ErrorText(error));
     }
-    return Done("echo channel " + std::to_string(identifier));
+    m_log("opened echo channel " + std::to_string(identifier));
+    return Done(FormatEchoOpened(identifier));
 }
 
 int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
@@ -218,11 +217,10 @@ HelperResponse HelperCore::ApplyInstall(const HelperRequest& request, const Inst
         return Refuse(overstepped->code, overstepped->text);
     }
     Install install;
+    install.rate = RateLimit(kAssignBurst, kAssignBurst, m_clock());
     install.interfaceIndex = request.interfaceIndex;
     install.mac = request.mac;
     install.source = plan.source;
-    install.allowance = kAssignBurst;
-    install.refilled = m_clock();
     const auto fail = [&](int code, const std::string& why) {
         End(address, install);
         return Refuse(code, why);
@@ -269,14 +267,14 @@ HelperResponse HelperCore::AssignEcho(const HelperRequest& request) {
     if (!DecideProbe(request.address, install)) {
         return Refuse(install.refusal, install.refusalText);
     }
-    const int64_t now = m_clock();
-    install.allowance = std::min(kAssignBurst, install.allowance + (now - install.refilled) * kAssignBurst / 1000.0);
-    install.refilled = now;
-    if (install.allowance < 1) {
+    if (!install.rate.Take(m_clock())) {
         return Refuse(EBUSY, "too many echo requests to " + HelperAddressText(request.address));
     }
-    install.allowance -= 1;
-    m_relays.ExpectEchoFrom(request.identifier, request.address);
+    // Only an identifier of the caller's own: the camera's reply must reach no one else's socket.
+    if (!m_relays.ExpectEchoFrom(request.identifier, request.address, request.sequence, m_uid)) {
+        return Refuse(EACCES, "identifier " + std::to_string(request.identifier) + " is not one of uid " +
+                                  std::to_string(m_uid) + "'s echo channels or ICMP sockets");
+    }
     HelperEchoFrame frame;
     frame.interfaceIndex = install.interfaceIndex;
     frame.destinationMac = install.mac;

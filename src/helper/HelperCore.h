@@ -3,6 +3,7 @@
 #include "HelperChecks.h"
 #include "HelperProtocol.h"
 #include "HelperSystem.h"
+#include "RateLimit.h"
 
 #include <cstdint>
 #include <functional>
@@ -49,15 +50,14 @@ class HelperCore {
         // Once decided: the refusal every assign-echo gets (EADDRINUSE naming the claimant), or none.
         int refusal = 0;
         std::string refusalText;
-        // Echo requests allowed before the next refill (a bucket of kAssignBurst refilled over a second).
-        double allowance = 0;
-        int64_t refilled = 0;
+        // assign-echo requests for the address.
+        RateLimit rate{0, 0, 0};
     };
 
     HelperResponse Hello();
     HelperResponse DhcpRelay(uint16_t port, int channel);
     HelperResponse ArpRelay(int channel);
-    HelperResponse EchoOpen(uint16_t identifier, int channel);
+    HelperResponse EchoOpen(int channel);
     // The pure check (CheckInstallBegin) on what the system says, then ApplyInstall, which undoes what it did
     // when a step fails.
     HelperResponse InstallBegin(const HelperRequest& request);

@@ -7,7 +7,7 @@
 //
 // Request: ASCII "TOKEN VERB [ARG...]", fields separated by single spaces, one optional trailing "\n".
 //   TOKEN    1 to 10 decimal digits, value 1..4294967295 (leading zeros tolerated within the ten digits).
-//   VERB     hello | dhcp-relay PORT | arp-relay | echo-open IDENT | install-begin IFINDEX ADDRESS MAC |
+//   VERB     hello | dhcp-relay PORT | arp-relay | echo-open | install-begin IFINDEX ADDRESS MAC |
 //            assign-echo ADDRESS IDENT SEQUENCE [HEX] | install-end ADDRESS | cleanup
 //   PORT     "67" or "68", nothing else.
 //   IDENT, SEQUENCE  1 to 5 decimal digits, value 0..65535.
@@ -82,7 +82,7 @@ struct HelperRequest {
     int interfaceIndex = 0;        // install-begin
     uint32_t address = 0;          // install-begin, assign-echo, install-end
     MacAddress mac;                // install-begin
-    uint16_t identifier = 0;       // echo-open, assign-echo
+    uint16_t identifier = 0;       // assign-echo
     uint16_t sequence = 0;         // assign-echo
     std::vector<uint8_t> payload;  // assign-echo, at most kHelperMaxAssignPayload bytes
 };
@@ -98,18 +98,14 @@ struct HelperRequestParse {
 HelperRequestParse ParseHelperRequest(std::span<const uint8_t> packet);
 HelperRequestParse ParseHelperRequest(std::string_view packet);
 
-// The request text, without a trailing "\n"; at most kHelperMaxRequest bytes for any token.
+// The request text, without a trailing "\n"; at most kHelperMaxRequest bytes for any token (a payload beyond
+// kHelperMaxAssignPayload is a programming error and is cut).
 std::string FormatHelperRequest(const HelperRequest& request);
-std::string FormatHello(uint32_t token);
-std::string FormatDhcpRelay(uint32_t token, uint16_t port);
-std::string FormatArpRelay(uint32_t token);
-std::string FormatEchoOpen(uint32_t token, uint16_t identifier);
-std::string FormatInstallBegin(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac);
-// payload: at most kHelperMaxAssignPayload bytes (more is a programming error and is cut).
-std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifier, uint16_t sequence,
-                             std::span<const uint8_t> payload);
-std::string FormatInstallEnd(uint32_t token, uint32_t address);
-std::string FormatCleanup(uint32_t token);
+
+// The TEXT of a successful echo-open reply, "identifier N": the identifier the helper picked for the channel,
+// as its requests carry it on the wire (network order).
+std::string FormatEchoOpened(uint16_t identifier);
+std::optional<uint16_t> ParseEchoOpened(std::string_view text);
 
 struct HelperReply {
     uint32_t token = 0;

@@ -10,11 +10,15 @@
 #include <linux/if_ether.h>
 #include <linux/if_packet.h>
 #include <netinet/in.h>
+#include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
+#include <set>
+#include <sstream>
 #include <string>
 #include <utility>
 
@@ -25,6 +29,15 @@ constexpr unsigned kBatch = 64;
 constexpr size_t kDatagramMax = 2048;
 constexpr int kSocketBuffer = 4 << 20;
 constexpr size_t kMaxEchoChannels = 256;
+// Echo requests through channels: an installation sends one a second; 250 at once fit the helper's rate.
+constexpr double kChannelBurst = 5;
+constexpr double kChannelPerSecond = 2;
+constexpr double kHelperEchoBurst = 500;
+constexpr double kHelperEchoPerSecond = 300;
+// How long a reply is awaited: beyond the program's own 2 s wait.
+constexpr int64_t kAwaitMs = 3000;
+// Requests awaited per channel at most; at its rate a channel has far fewer.
+constexpr size_t kMaxAwaited = 64;
 
 int SetOption(int fd, int level, int name, int value) {
     return setsockopt(fd, level, name, &value, sizeof value) == 0 ? 0 : errno;
@@ -111,10 +124,21 @@ std::vector<sock_filter> DhcpFilter(uint16_t port) {
     code.push_back(BPF_STMT(BPF_RET | BPF_K, kDatagramMax));
     return code;
 }
+std::string ReadFile(const char* path) {
+    std::ifstream in(path);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
 }  // namespace
 
-HelperRelay::HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local)
-    : m_privileges(privileges), m_log(std::move(log)), m_local(std::move(local)) {}
+HelperRelay::HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local, Clock clock)
+    : m_privileges(privileges),
+      m_log(std::move(log)),
+      m_local(std::move(local)),
+      m_clock(std::move(clock)),
+      m_echoRate(kHelperEchoBurst, kHelperEchoPerSecond, m_clock()) {}
 
 HelperRelay::~HelperRelay() {
     for (const Relay& relay : {m_dhcp[0], m_dhcp[1], m_arp}) {
@@ -214,28 +238,64 @@ int HelperRelay::OpenIcmp() {
     return 0;
 }
 
-int HelperRelay::OpenEcho(uint16_t identifier, int channel) {
-    if (m_echo.contains(identifier)) {
-        return EEXIST;
-    }
+int HelperRelay::OpenEcho(int channel, uint16_t& identifier) {
     if (m_echo.size() >= kMaxEchoChannels) {
         return EMFILE;
     }
     if (const int error = OpenIcmp(); error != 0) {
         return error;
     }
+    std::set<uint16_t> taken;
+    for (const auto& [used, uids] : IcmpSockets(ReadFile("/proc/net/icmp"))) {
+        taken.insert(used);
+    }
+    for (const auto& [open, echo] : m_echo) {
+        taken.insert(open);
+    }
+    uint16_t start = 0;
+    if (getrandom(&start, sizeof start, 0) != sizeof start) {
+        return errno;
+    }
+    const auto picked = PickEchoIdentifier(taken, start);
+    if (!picked) {
+        return EMFILE;
+    }
+    identifier = *picked;
     EnlargeSendBuffer(channel);
-    m_echo[identifier].channel = channel;
+    m_echo.emplace(identifier, EchoChannel{channel, RateLimit(kChannelBurst, kChannelPerSecond, m_clock()), {}});
     m_echoByChannel[channel] = identifier;
-    m_log("echo channel " + std::to_string(identifier) + " open");
     return 0;
 }
 
-void HelperRelay::ExpectEchoFrom(uint16_t identifier, uint32_t address) {
+bool HelperRelay::ExpectEchoFrom(uint16_t identifier, uint32_t address, uint16_t sequence, uint32_t uid) {
     const auto found = m_echo.find(identifier);
-    if (found != m_echo.end()) {
-        found->second.sentTo.insert(address);
+    if (found == m_echo.end()) {
+        const auto sockets = IcmpSockets(ReadFile("/proc/net/icmp"));
+        const auto socket = sockets.find(identifier);
+        return socket != sockets.end() && socket->second.contains(uid);
     }
+    Await(found->second, address, sequence);
+    return true;
+}
+
+void HelperRelay::Await(EchoChannel& echo, uint32_t address, uint16_t sequence) {
+    const int64_t now = m_clock();
+    std::erase_if(echo.awaited, [now](const auto& entry) { return entry.second <= now; });
+    if (echo.awaited.size() >= kMaxAwaited) {
+        echo.awaited.erase(std::min_element(echo.awaited.begin(), echo.awaited.end(),
+                                            [](const auto& a, const auto& b) { return a.second < b.second; }));
+    }
+    echo.awaited[{address, sequence}] = now + kAwaitMs;
+}
+
+bool HelperRelay::TakeAwaited(EchoChannel& echo, uint32_t address, uint16_t sequence) {
+    const auto found = echo.awaited.find({address, sequence});
+    if (found == echo.awaited.end()) {
+        return false;
+    }
+    const bool inTime = found->second > m_clock();
+    echo.awaited.erase(found);
+    return inTime;
 }
 
 std::vector<pollfd> HelperRelay::PollSet() const {
@@ -285,6 +345,10 @@ void HelperRelay::ReportDrops() {
     if (m_dropped > 0) {
         m_log("dropped " + std::to_string(m_dropped) + " relayed packets that camera-setup did not read in time");
         m_dropped = 0;
+    }
+    if (m_overRate > 0) {
+        m_log("refused " + std::to_string(m_overRate) + " echo requests beyond the rate");
+        m_overRate = 0;
     }
 }
 
@@ -339,7 +403,7 @@ void HelperRelay::ServeIcmp() {
             continue;
         }
         const auto found = m_echo.find(about->identifier);
-        if (found == m_echo.end() || !found->second.sentTo.contains(about->peer)) {
+        if (found == m_echo.end() || !TakeAwaited(found->second, about->peer, about->sequence)) {
             continue;
         }
         RelayRecord record;
@@ -373,34 +437,45 @@ void HelperRelay::ServeEchoChannel(uint16_t identifier) {
         if (!record || record->kind != kRelayEchoRequest) {
             continue;
         }
-        int error = 0;
-        const auto local = m_local();
-        if (record->payload.size() > kRelayMaxEchoPayload) {
-            error = EMSGSIZE;
-        } else if (!local) {
-            error = EIO;
-        } else if (CheckEchoDestination(record->address, *local)) {
-            error = EACCES;
-        } else {
+        const int error = CheckEchoRequest(echo, *record);
+        if (error == 0) {
             const auto icmp = BuildEchoRequest(identifier, record->sequence, record->payload);
             sockaddr_in to{};
             to.sin_family = AF_INET;
             to.sin_addr.s_addr = htonl(record->address);
             if (sendto(m_icmp, icmp.data(), icmp.size(), MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&to),
-                       sizeof to) < 0) {
-                error = errno;
+                       sizeof to) >= 0) {
+                Await(echo, record->address, record->sequence);
+                continue;
             }
-        }
-        if (error == 0) {
-            echo.sentTo.insert(record->address);
-            continue;
         }
         RelayRecord refusal;
         refusal.kind = kRelayError;
-        refusal.interfaceIndex = static_cast<uint32_t>(error);
+        refusal.interfaceIndex = static_cast<uint32_t>(error != 0 ? error : errno);
         refusal.address = record->address;
         Write(echo.channel, FormatRelayRecord(refusal));
     }
+}
+
+int HelperRelay::CheckEchoRequest(EchoChannel& echo, const RelayRecord& request) {
+    if (request.payload.size() > kRelayMaxEchoPayload) {
+        return EMSGSIZE;
+    }
+    const auto local = m_local();
+    if (!local) {
+        return EIO;
+    }
+    if (CheckEchoDestination(request.address, *local)) {
+        return EACCES;
+    }
+    // Both buckets must have room; the channel's is asked first, so that one flooding channel does not use up
+    // the helper's.
+    const int64_t now = m_clock();
+    if (!echo.rate.Take(now) || !m_echoRate.Take(now)) {
+        ++m_overRate;
+        return EBUSY;
+    }
+    return 0;
 }
 
 void HelperRelay::CloseEcho(uint16_t identifier) {

@@ -135,10 +135,13 @@ class HelperRelays {
 
     virtual int StartDhcp(uint16_t port, int channel) = 0;
     virtual int StartArp(int channel) = 0;
-    // EEXIST for an identifier already open, EMFILE beyond the channel limit.
-    virtual int OpenEcho(uint16_t identifier, int channel) = 0;
-    // Lets the echo channel of identifier, if one is open, receive the replies of address.
-    virtual void ExpectEchoFrom(uint16_t identifier, uint32_t address) = 0;
+    // Picks the channel's identifier (one no ICMP socket of the PC uses) into identifier; EMFILE beyond the
+    // channel limit.
+    virtual int OpenEcho(int channel, uint16_t& identifier) = 0;
+    // Lets the echo channel of identifier receive the reply to (or an error about) the request sent to address
+    // with sequence. False when neither a channel here nor an ICMP datagram socket of uid has that identifier:
+    // the camera's reply would go to another user's socket.
+    virtual bool ExpectEchoFrom(uint16_t identifier, uint32_t address, uint16_t sequence, uint32_t uid) = 0;
 };
 
 enum class HelperCapability { NetRaw, NetAdmin };

@@ -274,14 +274,15 @@ int main(int argc, char** argv) {
     if (privileges.Holds(HelperCapability::NetAdmin)) {
         SweepAtStart(system);
     }
-    HelperRelay relay(privileges, Log, [&system] { return system.LocalAddresses(); });
-    system.ServeWhileWaiting([&relay] { return relay.PollSet(); },
-                             [&relay](const pollfd& ready) { relay.Ready(ready); });
     const auto now = [] {
         return std::chrono::duration_cast<std::chrono::milliseconds>(
                    std::chrono::steady_clock::now().time_since_epoch())
             .count();
     };
+    HelperRelay relay(
+        privileges, Log, [&system] { return system.LocalAddresses(); }, now);
+    system.ServeWhileWaiting([&relay] { return relay.PollSet(); },
+                             [&relay](const pollfd& ready) { relay.Ready(ready); });
     HelperCore core(system, relay, privileges, Log, CAMERA_SETUP_VERSION, getuid(), now);
     int64_t lastDropReport = 0;
     while (true) {

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -139,6 +141,44 @@ TEST(HelperChecks, OnlyAHelpersProcessStatusShowsItAlive) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(StatusIsHelpers(c.status, 1000), c.helpers) << c.name;
+    }
+}
+
+TEST(HelperChecks, EchoIdentifiersAvoidThePcsIcmpSocketsAndTheHelpersOwn) {
+    const std::string procNetIcmp =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode ref pointer "
+        "drops\n"
+        "  12: 0100007F:1A2B 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 1 2 0 0\n"
+        "  13: 00000000:FFFF 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 1 2 0 0\n"
+        "  14: 0100007F:1A2B 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 1 2 0 0\n"
+        "  15: 00000000:12G4 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 1 2 0 0\n"
+        "  16: 0000:0001 00000000:0000 07 00000000:00000000 00:00000000 00000000  1000        0 1 2 0 0\n"
+        "  17: 00000000:0002 00000000:0000 07 00000000:00000000 00:00000000 00000000  10x0        0 1 2 0 0\n"
+        "  18: 00000000:0003 00000000:0000 07\n";
+    EXPECT_EQ(IcmpSockets(procNetIcmp),
+              (std::map<uint16_t, std::set<uint32_t>>{{0x1A2B, {0, 1000}}, {0xFFFF, {1000}}}));
+    struct Case {
+        std::string name;
+        std::set<uint16_t> taken;
+        uint16_t start;
+        std::optional<uint16_t> picked;
+    };
+    std::set<uint16_t> allButOne;
+    for (uint32_t i = 1; i <= 0xFFFF; ++i) {
+        allButOne.insert(static_cast<uint16_t>(i));
+    }
+    allButOne.erase(0x1234);
+    std::set<uint16_t> all = allButOne;
+    all.insert(0x1234);
+    const Case cases[] = {
+        {"free", {}, 0x1A2B, 0x1A2B},
+        {"a ping socket's", {0x1A2B}, 0x1A2B, 0x1A2C},
+        {"never 0, wrapping", {0xFFFF}, 0xFFFF, 1},
+        {"the last free one", allButOne, 0x0001, 0x1234},
+        {"none free", all, 7, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(PickEchoIdentifier(c.taken, c.start), c.picked) << c.name;
     }
 }
 

@@ -158,12 +158,18 @@ class FakeRelays : public HelperRelays {
         return 0;
     }
     int StartArp(int) override { return 0; }
-    int OpenEcho(uint16_t, int) override { return echoError; }
-    void ExpectEchoFrom(uint16_t identifier, uint32_t address) override { expected.insert({identifier, address}); }
+    int OpenEcho(int, uint16_t& identifier) override {
+        identifier = 4321;
+        return echoError;
+    }
+    bool ExpectEchoFrom(uint16_t identifier, uint32_t address, uint16_t sequence, uint32_t) override {
+        expected.insert({identifier, address, sequence});
+        return identifier == 77;
+    }
 
     std::vector<uint16_t> dhcp;
     int echoError = 0;
-    std::set<std::tuple<uint16_t, uint32_t>> expected;
+    std::set<std::tuple<uint16_t, uint32_t, uint16_t>> expected;
 };
 
 class FakePrivileges : public HelperPrivileges {
@@ -341,8 +347,12 @@ TEST(HelperCore, AssignmentFramesGoToTheCameraFromTheInterfacesAddressWithinARat
     using Frame = std::tuple<int, MacAddress, uint32_t, uint32_t, uint16_t, uint16_t>;
     EXPECT_EQ(helper.system.frames, (std::vector<Frame>{{kEth, kCameraMac, 0x0AD50702, 0x0AD50732, 77, 3},
                                                         {kEth, kCameraMac, 0x0AD50702, 0xAC140001, 77, 4}}));
-    EXPECT_TRUE(helper.relays.expected.contains({77, 0x0AD50732}));
-    for (int i = 2; i <= 20; ++i) {
+    EXPECT_TRUE(helper.relays.expected.contains({77, 0x0AD50732, 3}));
+    // Replies to an identifier no channel here holds would reach another user's socket.
+    const HelperResponse stolen = helper.Ask("2 assign-echo 10.213.7.50 78 3");
+    EXPECT_EQ(stolen.code, EACCES);
+    EXPECT_EQ(stolen.text, "identifier 78 is not one of uid 1000's echo channels or ICMP sockets");
+    for (int i = 3; i <= 20; ++i) {
         ASSERT_EQ(helper.Ask("3 assign-echo 10.213.7.50 77 5").code, 0) << i;
     }
     EXPECT_EQ(helper.Ask("4 assign-echo 10.213.7.50 77 6").code, EBUSY);
@@ -401,10 +411,9 @@ TEST(HelperCore, RelaysNeedTheirDescriptorAndCapNetRaw) {
     Helper bare;
     bare.privileges.held.erase(HelperCapability::NetRaw);
     EXPECT_EQ(bare.Ask("1 dhcp-relay 67", 5).text, "camera-setup-helper lacks CAP_NET_RAW");
-    helper.relays.echoError = EEXIST;
-    EXPECT_EQ(helper.Ask("7 echo-open 9", 5).text, "identifier 9 is already open");
+    EXPECT_EQ(helper.Ask("7 echo-open", 5).text, "identifier 4321");
     helper.relays.echoError = EMFILE;
-    EXPECT_EQ(helper.Ask("8 echo-open 10", 5).text, "too many echo channels");
+    EXPECT_EQ(helper.Ask("8 echo-open", 5).text, "too many echo channels");
 }
 
 }  // namespace

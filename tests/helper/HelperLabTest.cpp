@@ -143,6 +143,20 @@ class Background {
     pid_t m_pid = -1;
 };
 
+// command run as uid.
+std::string AsUser(uid_t uid, const std::string& command) {
+    const std::string id = std::to_string(uid);
+    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups " + command;
+}
+
+// The token (metric) of the register entry for address, as the kernel shows it to anyone.
+std::string OwnerToken(const std::string& address) {
+    const std::string line = Output("ip route show table " + std::to_string(kHelperRegisterTable) + " " + address);
+    const size_t metric = line.find("metric ");
+    return metric == std::string::npos ? ""
+                                       : line.substr(metric + 7, line.find_first_of(" \n", metric + 7) - metric - 7);
+}
+
 // Waits (a generous hang bound) until command prints something.
 bool Eventually(const std::string& command) {
     for (int i = 0; i < 100; ++i) {
@@ -331,7 +345,7 @@ TEST_F(HelperLab, InstallationChecksRefuseWhatWouldRedirectOthersTraffic) {
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
     EXPECT_EQ(helper.Ask("4 hello", nullptr, pipeFds[0]).code, EBADF);
-    EXPECT_EQ(helper.Ask("5 echo-open 9", nullptr, pipeFds[0]).code, EBADF);
+    EXPECT_EQ(helper.Ask("5 echo-open", nullptr, pipeFds[0]).code, EBADF);
     close(pipeFds[0]);
     EXPECT_EQ(Tables(), before);
 
@@ -383,16 +397,51 @@ TEST_F(HelperLab, AnotherSubnetsAddressIsRoutedForTheMembersUidOnly) {
     EXPECT_EQ(Output("ip route show table all proto 195 ; ip rule show | grep -c uidrange"), "0\n");
 }
 
-TEST_F(HelperLab, EchoRepliesReachOnlyTheChannelOfTheirIdentifier) {
+// The identifier the helper picked for a channel, from its echo-open reply; 0 when refused.
+uint16_t OpenEcho(Helper& helper, Channel& channel) {
+    const HelperReply reply = helper.Ask("1 echo-open", nullptr, channel.fds[1]);
+    return reply.code == 0 ? ParseEchoOpened(reply.text).value_or(0) : 0;
+}
+
+bool SendThrough(Channel& channel, uint32_t address, uint16_t sequence) {
+    RelayRecord request;
+    request.kind = kRelayEchoRequest;
+    request.sequence = sequence;
+    request.address = address;
+    const auto packet = FormatRelayRecord(request);
+    return send(channel.fds[0], packet.data(), packet.size(), 0) == static_cast<ssize_t>(packet.size());
+}
+
+TEST_F(HelperLab, EchoRepliesReachOnlyTheChannelThatAskedForThem) {
+    // Another user's ping (an ICMP datagram socket, allowed in this namespace) holds an identifier and counts
+    // what reaches it.
+    ASSERT_TRUE(Shell("sysctl -qw net.ipv4.ping_group_range='0 2147483647'"));
+    const std::string counted = "/tmp/a1-ping-" + std::to_string(getpid());
+    Background ping(AsUser(kSecondMember,
+                           "/usr/bin/python3 -c \"import socket;s=socket.socket(2,2,1);"
+                           "s.bind(('0.0.0.0',0));open('" +
+                               counted +
+                               "','w').write(str(s.getsockname()[1])+' ');s.settimeout(3);n=0\n"
+                               "try:\n while True:s.recv(100);n+=1\nexcept Exception:pass\n"
+                               "open('" +
+                               counted + "','a').write(str(n))\""));
+    ASSERT_TRUE(Eventually("cat " + counted));
+    const uint16_t theirs = static_cast<uint16_t>(std::stoul(Output("cat " + counted)));
     Helper helper(true, Namespace::capableCopy);
     Channel mine;
     Channel others;
-    ASSERT_EQ(helper.Ask("1 echo-open 777", nullptr, mine.fds[1]).code, 0);
-    ASSERT_EQ(helper.Ask("2 echo-open 778", nullptr, others.fds[1]).code, 0);
-    EXPECT_EQ(helper.Ask("3 echo-open 777", nullptr, others.fds[1]).code, EEXIST);
+    const uint16_t identifier = OpenEcho(helper, mine);
+    const uint16_t other = OpenEcho(helper, others);
+    ASSERT_NE(identifier, 0);
+    ASSERT_NE(other, 0);
+    EXPECT_NE(identifier, other);
+    EXPECT_NE(identifier, theirs);
+    EXPECT_NE(other, theirs);
     ASSERT_EQ(helper.Ask(Begin("10.88.0.50")).code, 0);
+    // The other user's identifier is not the member's to send with.
+    EXPECT_EQ(helper.Ask("4 assign-echo 10.88.0.50 " + std::to_string(theirs) + " 5").code, EACCES);
     // The assignment's frame goes straight to the camera's MAC: no neighbour entry is made for it.
-    EXPECT_EQ(helper.Ask("4 assign-echo 10.88.0.50 777 5 c0ffee").code, 0);
+    EXPECT_EQ(helper.Ask("4 assign-echo 10.88.0.50 " + std::to_string(identifier) + " 5 c0ffee").code, 0);
     const auto reply = mine.Next();
     ASSERT_TRUE(reply);
     const auto record = ParseRelayRecord(*reply);
@@ -400,30 +449,50 @@ TEST_F(HelperLab, EchoRepliesReachOnlyTheChannelOfTheirIdentifier) {
     EXPECT_EQ(record->kind, kRelayIcmp);
     EXPECT_EQ(record->address, 0x0A580032u);
     ASSERT_EQ(record->payload.size(), 11u);
-    EXPECT_EQ(record->payload[0], 0);  // echo reply, identifier 777, sequence 5, the payload
+    EXPECT_EQ(record->payload[0], 0);  // echo reply, the identifier, sequence 5, the payload
     EXPECT_EQ(std::vector<uint8_t>(record->payload.begin() + 4, record->payload.end()),
-              (std::vector<uint8_t>{0x03, 0x09, 0, 5, 0xc0, 0xff, 0xee}));
+              (std::vector<uint8_t>{static_cast<uint8_t>(identifier >> 8), static_cast<uint8_t>(identifier), 0, 5, 0xc0,
+                                    0xff, 0xee}));
     EXPECT_FALSE(others.Next(200));
+    // A reply nobody asked for, with the channel's identifier, from the camera's side: not forwarded.
+    const std::string forged = "import socket,struct;s=socket.socket(2,3,1);b=struct.pack('!BBHHH',0,0,0," +
+                               std::to_string(identifier) +
+                               ",99);c=sum(struct.unpack('!4H',b));c=(c&0xffff)+(c>>16);"
+                               "s.sendto(struct.pack('!BBHHH',0,0,~c&0xffff," +
+                               std::to_string(identifier) + ",99),('10.88.0.1',0))";
+    ASSERT_TRUE(Shell("ip netns exec " + kPeer + " /usr/bin/python3 -c \"" + forged + "\""));
+    EXPECT_FALSE(mine.Next(300));
     // Through the channel: a checked destination; a broadcast comes back as an error record.
-    RelayRecord request;
-    request.kind = kRelayEchoRequest;
-    request.sequence = 6;
-    request.address = 0x0A5800FF;
-    const auto refused = FormatRelayRecord(request);
-    ASSERT_EQ(send(others.fds[0], refused.data(), refused.size(), 0), static_cast<ssize_t>(refused.size()));
+    ASSERT_TRUE(SendThrough(others, 0x0A5800FF, 6));
     const auto error = others.Next();
     ASSERT_TRUE(error);
     EXPECT_EQ(ParseRelayRecord(*error)->kind, kRelayError);
     EXPECT_EQ(ParseRelayRecord(*error)->interfaceIndex, static_cast<uint32_t>(EACCES));
-    request.address = 0x0A580032;
-    const auto allowed = FormatRelayRecord(request);
-    ASSERT_EQ(send(others.fds[0], allowed.data(), allowed.size(), 0), static_cast<ssize_t>(allowed.size()));
+    ASSERT_TRUE(SendThrough(others, 0x0A580032, 6));
     const auto answer = others.Next();
     ASSERT_TRUE(answer);
     EXPECT_EQ(ParseRelayRecord(*answer)->kind, kRelayIcmp);
     EXPECT_FALSE(mine.Next(200));
+    // A flood through one channel: beyond a few requests each is refused (EBUSY), not sent.
+    int sent = 0;
+    int refused = 0;
+    for (uint16_t sequence = 100; sequence < 300; ++sequence) {
+        ASSERT_TRUE(SendThrough(others, 0x0A580032, sequence));
+    }
+    while (const auto packet = others.Next(500)) {
+        const auto parsed = ParseRelayRecord(*packet);
+        ASSERT_TRUE(parsed);
+        sent += parsed->kind == kRelayIcmp ? 1 : 0;
+        refused += parsed->kind == kRelayError && parsed->interfaceIndex == EBUSY ? 1 : 0;
+    }
+    EXPECT_LE(sent, 10);
+    EXPECT_EQ(sent + refused, 200);
     EXPECT_EQ(Output("ip neigh show 10.88.0.50 nud permanent"), "");
     EXPECT_EQ(helper.descriptorsReceived, 0);
+    // Nothing reached the other user's socket.
+    EXPECT_TRUE(Eventually("cut -d' ' -f2 " + counted + " | grep ."));
+    EXPECT_EQ(Output("cut -d' ' -f2 " + counted), "0\n");
+    Shell("rm -f " + counted);
 }
 
 TEST_F(HelperLab, DhcpAndArpOfCamerasAreRelayedReadOnly) {
@@ -526,20 +595,6 @@ TEST_F(HelperLab, ThePcsOwnDhcpServerKeepsEveryDatagramWhileTheHelperRelays) {
     }
 }
 
-// As uid, inside the test's namespace, for as long as the test needs it.
-std::string AsUser(uid_t uid, const std::string& command) {
-    const std::string id = std::to_string(uid);
-    return "setpriv --reuid=" + id + " --regid=" + id + " --clear-groups " + command;
-}
-
-// The token (metric) of the register entry for address, as the kernel shows it to anyone.
-std::string OwnerToken(const std::string& address) {
-    const std::string line = Output("ip route show table " + std::to_string(kHelperRegisterTable) + " " + address);
-    const size_t metric = line.find("metric ");
-    return metric == std::string::npos ? ""
-                                       : line.substr(metric + 7, line.find_first_of(" \n", metric + 7) - metric - 7);
-}
-
 TEST_F(HelperLab, KilledHelpersObjectsGoAtTheNextStartOrBeginWhicheverHelpersRun) {
     Helper first(true, Namespace::capableCopy);
     ASSERT_EQ(first.Ask(Begin("172.30.0.9")).code, 0);
@@ -607,7 +662,7 @@ TEST_F(HelperLab, WithoutCapabilitiesEveryOperationIsRefused) {
     EXPECT_EQ(helper.Ask(Begin("10.88.0.51")).text, "camera-setup-helper lacks CAP_NET_ADMIN");
     EXPECT_EQ(helper.Ask("2 dhcp-relay 67", nullptr, channel.fds[1]).text, "camera-setup-helper lacks CAP_NET_RAW");
     EXPECT_EQ(helper.Ask("3 arp-relay", nullptr, channel.fds[1]).text, "camera-setup-helper lacks CAP_NET_RAW");
-    EXPECT_EQ(helper.Ask("4 echo-open 1", nullptr, channel.fds[1]).text, "camera-setup-helper lacks CAP_NET_RAW");
+    EXPECT_EQ(helper.Ask("4 echo-open", nullptr, channel.fds[1]).text, "camera-setup-helper lacks CAP_NET_RAW");
     EXPECT_EQ(Tables(), before);
 }
 
@@ -625,13 +680,15 @@ TEST_F(HelperLab, HelloRoundTrip) {
     RecordProperty("hello_round_trip_p99_us", std::to_string(micros[9900]));
     // The installation's own requests: install-begin without waiting for its ARP probe; the first assign-echo
     // waits out the probe, the others go within the rate.
+    Channel echo;
+    const std::string identifier = std::to_string(OpenEcho(helper, echo));
     const auto begin = std::chrono::steady_clock::now();
     ASSERT_EQ(helper.Ask(Begin("10.88.0.50")).code, 0);
     const double beginMs = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - begin).count();
     micros.clear();
     for (int i = 0; i < 20; ++i) {
         const auto start = std::chrono::steady_clock::now();
-        ASSERT_EQ(helper.Ask("9 assign-echo 10.88.0.50 9 " + std::to_string(i) + " 00").code, 0);
+        ASSERT_EQ(helper.Ask("9 assign-echo 10.88.0.50 " + identifier + " " + std::to_string(i) + " 00").code, 0);
         micros.push_back(std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now() - start).count());
     }
     std::sort(micros.begin(), micros.end());
