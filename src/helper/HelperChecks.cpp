@@ -2,6 +2,8 @@
 
 #include "CameraAddressFilter.h"
 
+#include <linux/neighbour.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -236,4 +238,9 @@ std::optional<uint16_t> PickEchoIdentifier(const std::set<uint16_t>& taken, uint
         }
     }
     return std::nullopt;
+}
+
+bool KernelLearned(const HelperNeighbour& entry) {
+    return (entry.state & (NUD_PERMANENT | NUD_NOARP | NUD_REACHABLE)) == 0 && entry.protocol == 0 &&
+           (entry.flags & NTF_EXT_LEARNED) == 0 && (entry.extFlags & NTF_EXT_MANAGED) == 0;
 }

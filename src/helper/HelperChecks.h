@@ -75,3 +75,8 @@ std::map<uint16_t, std::set<uint32_t>> IcmpSockets(std::string_view procNetIcmp)
 
 // The first identifier from start on (wrapping, never 0) that is not taken; nothing when all are.
 std::optional<uint16_t> PickEchoIdentifier(const std::set<uint16_t>& taken, uint16_t start);
+
+// An entry the kernel learned by itself, which install-begin may delete: none that an administrator made
+// (permanent, NOARP, a protocol set, externally learned, managed) and none that is reachable (confirmed by its
+// host just now, or set so by hand).
+bool KernelLearned(const HelperNeighbour& entry);

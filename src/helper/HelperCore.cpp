@@ -160,7 +160,7 @@ int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
         return EIO;
     }
     for (const HelperNeighbour& entry : *entries) {
-        if ((entry.state & (NUD_PERMANENT | NUD_NOARP)) != 0 || (entry.flags & NTF_EXT_LEARNED) != 0) {
+        if (!KernelLearned(entry)) {
             continue;
         }
         const int error = m_system.DeleteNeighbour(entry.interfaceIndex, address);
@@ -251,7 +251,7 @@ HelperResponse HelperCore::ApplyInstall(const HelperRequest& request, const Inst
         return fail(-probe, "probing for " + addressText + ": " + ErrorText(-probe));
     }
     install.probe = probe;
-    install.probeDeadline = m_clock() + kHelperProbeWaitMs;
+    install.probeDeadline = m_clock() + kHelperProbeDecideMs;
     text += "; probing";
     m_installs.emplace(address, install);
     m_log(text);

@@ -71,8 +71,7 @@ class HelperCore {
     // 0 or the first errno of the kernel's refusals; the installation is forgotten either way unless the register
     // entry could not be removed.
     int End(uint32_t address, Install& install);
-    // Deletes the kernel's own dynamic entries for address; administrators' (permanent, NOARP, externally learned)
-    // ones stay.
+    // Deletes the entries for address that the kernel learned by itself (KernelLearned); administrators' stay.
     int FlushDynamic(uint32_t address, size_t& flushed);
     uint32_t UidTable() const { return kHelperUidTableBase + m_uid; }
 

@@ -32,8 +32,14 @@ constexpr uint32_t kHelperRulePriority = 100;
 // share by one user, so that one member cannot lock out another.
 constexpr size_t kHelperMaxInstalls = 256;
 constexpr size_t kHelperUserShare = kHelperMaxInstalls - 32;
-// How long after its ARP probe an installation's first echo request waits for other hosts' answers.
-constexpr int64_t kHelperProbeWaitMs = 100;
+// Conflict detection as RFC 5227 lays it out, shortened to fit before an installation's first echo request:
+// kHelperProbeCount ARP probes kHelperProbeSpacingMs apart from install-begin on, and answers heard until
+// kHelperProbeDecideMs after it (a second after the last probe), so that a host slow to answer (a wireless client
+// in power save, a busy device) is still heard. The installer's own address check takes longer, so its first
+// assign-echo normally finds the probe decided.
+constexpr int kHelperProbeCount = 3;
+constexpr int64_t kHelperProbeSpacingMs = 400;
+constexpr int64_t kHelperProbeDecideMs = 1800;
 
 struct HelperInterface {
     bool up = false;
@@ -46,12 +52,15 @@ struct HelperLocalAddress {
     int interfaceIndex = 0;
 };
 
-// One neighbour entry for an address; state holds the kernel's NUD_* bits, flags its NTF_* bits.
+// One neighbour entry for an address; state holds the kernel's NUD_* bits, flags its NTF_* bits, extFlags its
+// NTF_EXT_* bits (NDA_FLAGS_EXT), protocol its NDA_PROTOCOL (0: none, as the kernel's own entries have).
 struct HelperNeighbour {
     int interfaceIndex = 0;
     uint16_t state = 0;
     std::optional<MacAddress> lladdr;
     uint8_t flags = 0;
+    uint8_t protocol = 0;
+    uint32_t extFlags = 0;
 };
 
 // The uid of a register entry whose helper has not recorded one (yet): counted as a user of its own.
@@ -116,10 +125,11 @@ class HelperSystem {
     virtual int AddUidRule(uint32_t uid, uint32_t table) = 0;
     virtual int DeleteUidRule(uint32_t uid, uint32_t table) = 0;
 
-    // Asks on index who holds address (ARP request from 0.0.0.0) and keeps listening for the answers without
-    // waiting; returns the probe's id (>= 0) or a negative errno value.
+    // Asks on index who holds address (ARP probes from 0.0.0.0, the first now, the others on schedule) and keeps
+    // listening for the answers without waiting; returns the probe's id (>= 0) or a negative errno value.
     virtual int StartProbe(int index, uint32_t address) = 0;
-    // Waits up to waitMs more, then returns who claimed the address since the probe was sent, and ends it.
+    // Waits up to waitMs more (serving the relays and the other probes meanwhile), then returns who claimed the
+    // address since the probe began, and ends it.
     virtual HelperProbe FinishProbe(int probe, int64_t waitMs) = 0;
     // Ends a probe nobody asks about any more.
     virtual void AbandonProbe(int probe) = 0;

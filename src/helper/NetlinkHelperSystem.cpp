@@ -40,8 +40,6 @@ std::optional<uint32_t> AddressOf(std::span<const uint8_t> data) {
     return ntohl(networkOrder);
 }
 
-// How long an ARP probe listens for a holder of the address: a host on the link answers within a millisecond.
-
 // An IPv4 RTA_VIA (struct rtvia: a 16-bit family, then the address).
 std::optional<uint32_t> ViaAddress(std::span<const uint8_t> data) {
     if (data.size() != 2 + 4) {
@@ -230,10 +228,15 @@ std::optional<std::vector<TaggedRule>> DumpTaggedRules() {
     return rules;
 }
 
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 NetlinkHelperSystem::~NetlinkHelperSystem() {
-    for (const auto& [fd, address] : m_probes) {
+    for (const auto& [fd, probe] : m_probes) {
         close(fd);
     }
     if (m_frames >= 0) {
@@ -347,6 +350,10 @@ std::optional<std::vector<HelperNeighbour>> NetlinkHelperSystem::Neighbours(uint
                 matches = AddressOf(data) == address;
             } else if (attribute == NDA_LLADDR) {
                 entry.lladdr = MacAddress::FromBytes(data);
+            } else if (attribute == NDA_PROTOCOL && data.size() == 1) {
+                entry.protocol = data[0];
+            } else if (attribute == NDA_FLAGS_EXT && data.size() == 4) {
+                std::memcpy(&entry.extFlags, data.data(), 4);
             }
         });
         if (matches) {
@@ -518,12 +525,13 @@ int NetlinkHelperSystem::StartProbe(int index, uint32_t address) {
         BPF_STMT(BPF_RET | BPF_K, 0),
     }};
     const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
-    sockaddr_ll link{};
-    link.sll_family = AF_PACKET;
-    link.sll_protocol = htons(ETH_P_ARP);
-    link.sll_ifindex = index;
+    Probe probe;
+    probe.address = address;
+    probe.link.sll_family = AF_PACKET;
+    probe.link.sll_protocol = htons(ETH_P_ARP);
+    probe.link.sll_ifindex = index;
     if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
-        bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&probe.link), sizeof probe.link) != 0 ||
         ioctl(fd, SIOCGIFHWADDR, &hardware) != 0) {
         const int error = errno;
         close(fd);
@@ -531,62 +539,116 @@ int NetlinkHelperSystem::StartProbe(int index, uint32_t address) {
     }
     std::array<uint8_t, 6> own;
     std::memcpy(own.data(), hardware.ifr_hwaddr.sa_data, own.size());
-    const auto request = BuildArpProbe(own, address);
-    link.sll_halen = 6;
-    std::memset(link.sll_addr, 0xff, 6);
-    if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link) < 0) {
-        const int error = errno;
+    probe.request = BuildArpProbe(own, address);
+    probe.link.sll_halen = 6;
+    std::memset(probe.link.sll_addr, 0xff, 6);
+    if (const int error = SendProbe(fd, probe); error != 0) {
         close(fd);
         return -error;
     }
-    m_probes[fd] = address;
+    m_probes[fd] = std::move(probe);
     return fd;
 }
 
-HelperProbe NetlinkHelperSystem::FinishProbe(int probe, int64_t waitMs) {
-    HelperProbe result;
-    const auto found = m_probes.find(probe);
-    if (found == m_probes.end()) {
-        result.error = ENOENT;
-        return result;
+int NetlinkHelperSystem::SendProbe(int fd, Probe& probe) {
+    if (sendto(fd, probe.request.data(), probe.request.size(), 0, reinterpret_cast<const sockaddr*>(&probe.link),
+               sizeof probe.link) < 0) {
+        return errno;
     }
-    const int fd = found->first;
-    const uint32_t address = found->second;
-    m_probes.erase(found);
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<int64_t>(waitMs, 0));
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            break;
-        }
-        std::vector<pollfd> set = {{fd, 0, 0}};
-        if (m_waitingSet) {
-            const std::vector<pollfd> others = m_waitingSet();
-            set.insert(set.end(), others.begin(), others.end());
-        }
-        if (poll(set.data(), set.size(), static_cast<int>(left)) < 0 && errno != EINTR) {
-            break;
-        }
-        for (size_t i = 1; i < set.size(); ++i) {
-            if (set[i].revents != 0) {
-                m_waitingReady(set[i]);
-            }
-        }
-    }
+    ++probe.sent;
+    probe.nextAt = NowMs() + kHelperProbeSpacingMs;
+    return 0;
+}
+
+void NetlinkHelperSystem::ReadAnswers(int fd, Probe& probe) {
     std::array<uint8_t, 128> packet;
     ssize_t received;
     while ((received = recv(fd, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
         const std::span<const uint8_t> arp(packet.data(), static_cast<size_t>(received));
-        if (ArpSenderAddress(arp) == address) {
-            const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
-            if (sender &&
-                std::find(result.claimedBy.begin(), result.claimedBy.end(), *sender) == result.claimedBy.end()) {
-                result.claimedBy.push_back(*sender);
+        if (ArpSenderAddress(arp) != probe.address) {
+            continue;
+        }
+        const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
+        if (sender && std::find(probe.claimedBy.begin(), probe.claimedBy.end(), *sender) == probe.claimedBy.end()) {
+            probe.claimedBy.push_back(*sender);
+        }
+    }
+}
+
+std::vector<pollfd> NetlinkHelperSystem::PollSet() const {
+    std::vector<pollfd> set;
+    for (const auto& [fd, probe] : m_probes) {
+        set.push_back({fd, POLLIN, 0});
+    }
+    return set;
+}
+
+void NetlinkHelperSystem::Ready(const pollfd& ready) {
+    if (const auto found = m_probes.find(ready.fd); found != m_probes.end()) {
+        ReadAnswers(found->first, found->second);
+    }
+}
+
+int NetlinkHelperSystem::TimeoutMs() const {
+    int64_t soonest = -1;
+    const int64_t now = NowMs();
+    for (const auto& [fd, probe] : m_probes) {
+        if (probe.sent < kHelperProbeCount) {
+            const int64_t left = std::max<int64_t>(probe.nextAt - now, 0);
+            soonest = soonest < 0 ? left : std::min(soonest, left);
+        }
+    }
+    return static_cast<int>(soonest);
+}
+
+void NetlinkHelperSystem::SendDueProbes() {
+    const int64_t now = NowMs();
+    for (auto& [fd, probe] : m_probes) {
+        if (probe.sent < kHelperProbeCount && probe.nextAt <= now) {
+            // A failed send leaves fewer probes; the answers to those sent still decide.
+            if (SendProbe(fd, probe) != 0) {
+                probe.sent = kHelperProbeCount;
             }
         }
     }
-    close(fd);
+}
+
+HelperProbe NetlinkHelperSystem::FinishProbe(int probe, int64_t waitMs) {
+    HelperProbe result;
+    if (!m_probes.contains(probe)) {
+        result.error = ENOENT;
+        return result;
+    }
+    // Until the deadline the relays, and every probe's answers and schedule, are served as by the loop.
+    const int64_t deadline = NowMs() + std::max<int64_t>(waitMs, 0);
+    for (int64_t left = deadline - NowMs(); left > 0; left = deadline - NowMs()) {
+        std::vector<pollfd> set = PollSet();
+        if (m_waitingSet) {
+            const std::vector<pollfd> others = m_waitingSet();
+            set.insert(set.end(), others.begin(), others.end());
+        }
+        const int due = TimeoutMs();
+        const int timeout = due >= 0 ? std::min<int>(due, static_cast<int>(left)) : static_cast<int>(left);
+        if (poll(set.data(), set.size(), timeout) < 0 && errno != EINTR) {
+            break;
+        }
+        for (const pollfd& ready : set) {
+            if (ready.revents == 0) {
+                continue;
+            }
+            if (m_probes.contains(ready.fd)) {
+                Ready(ready);
+            } else if (m_waitingReady) {
+                m_waitingReady(ready);
+            }
+        }
+        SendDueProbes();
+    }
+    const auto found = m_probes.find(probe);
+    ReadAnswers(found->first, found->second);
+    result.claimedBy = std::move(found->second.claimedBy);
+    close(found->first);
+    m_probes.erase(found);
     return result;
 }
 

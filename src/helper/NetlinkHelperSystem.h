@@ -2,6 +2,7 @@
 
 #include "HelperSystem.h"
 
+#include <linux/if_packet.h>
 #include <poll.h>
 
 #include <functional>
@@ -46,6 +47,13 @@ class NetlinkHelperSystem : public HelperSystem {
         m_waitingReady = std::move(ready);
     }
 
+    // The probes' answers and schedule, served by the helper's loop: their descriptors, one that poll reported,
+    // milliseconds until the next probe is due (-1: none), and the sending of those due.
+    std::vector<pollfd> PollSet() const;
+    void Ready(const pollfd& ready);
+    int TimeoutMs() const;
+    void SendDueProbes();
+
     // Removes every neighbour entry that carries kHelperProtocolTag (helpers before this one made them); returns
     // how many were removed, and in failed how many the kernel refused.
     size_t SweepTaggedNeighbours(size_t& failed);
@@ -57,7 +65,18 @@ class NetlinkHelperSystem : public HelperSystem {
     std::function<std::vector<pollfd>()> m_waitingSet;
     std::function<void(const pollfd&)> m_waitingReady;
     int m_frames = -1;  // AF_PACKET, send only
-    // The undecided probes: their AF_PACKET sockets (one per address being installed, so bounded) and addresses.
-    std::map<int, uint32_t> m_probes;
+    struct Probe {
+        uint32_t address = 0;
+        sockaddr_ll link{};
+        std::vector<uint8_t> request;
+        int sent = 0;
+        int64_t nextAt = 0;
+        std::vector<MacAddress> claimedBy;
+    };
+    int SendProbe(int fd, Probe& probe);
+    void ReadAnswers(int fd, Probe& probe);
+
+    // The undecided probes by their AF_PACKET sockets (one per address being installed, so bounded).
+    std::map<int, Probe> m_probes;
     uint16_t m_ipId = 1;
 };

@@ -20,6 +20,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -289,8 +290,13 @@ int main(int argc, char** argv) {
         std::vector<pollfd> fds = {{kHelperSocketFd, POLLIN, 0}, {signals, POLLIN, 0}, {liveness.Fd(), POLLIN, 0}};
         const std::vector<pollfd> relays = relay.PollSet();
         fds.insert(fds.end(), relays.begin(), relays.end());
+        const std::vector<pollfd> probes = system.PollSet();
+        fds.insert(fds.end(), probes.begin(), probes.end());
         // Drops are reported at most once a second, so a storm cannot flood the log.
-        const int timeout = relay.HasDrops() ? 1000 : -1;
+        int timeout = relay.HasDrops() ? 1000 : -1;
+        if (const int due = system.TimeoutMs(); due >= 0) {
+            timeout = timeout < 0 ? due : std::min(timeout, due);
+        }
         if (poll(fds.data(), fds.size(), timeout) < 0 && errno != EINTR) {
             CleanUp(core, std::string("cannot wait: ") + std::strerror(errno));
             return 0;
@@ -310,9 +316,10 @@ int main(int argc, char** argv) {
         }
         for (size_t i = 3; i < fds.size(); ++i) {
             if (fds[i].revents != 0) {
-                relay.Ready(fds[i]);
+                (i < 3 + relays.size() ? relay.Ready(fds[i]) : system.Ready(fds[i]));
             }
         }
+        system.SendDueProbes();
         if (fds[0].revents == 0) {
             continue;
         }

@@ -2,6 +2,7 @@
 #include "HelperLiveness.h"
 
 #include <gtest/gtest.h>
+#include <linux/neighbour.h>
 
 #include <map>
 #include <set>
@@ -179,6 +180,29 @@ TEST(HelperChecks, EchoIdentifiersAvoidThePcsIcmpSocketsAndTheHelpersOwn) {
     };
     for (const Case& c : cases) {
         EXPECT_EQ(PickEchoIdentifier(c.taken, c.start), c.picked) << c.name;
+    }
+}
+
+TEST(HelperChecks, OnlyEntriesTheKernelLearnedByItselfMayBeDeleted) {
+    struct Case {
+        std::string name;
+        HelperNeighbour entry;
+        bool learned;
+    };
+    const Case cases[] = {
+        {"stale", {2, NUD_STALE, std::nullopt, 0, 0, 0}, true},
+        {"failed", {2, NUD_FAILED, std::nullopt, 0, 0, 0}, true},
+        {"incomplete", {2, NUD_INCOMPLETE, std::nullopt, 0, 0, 0}, true},
+        {"delay", {2, NUD_DELAY, std::nullopt, 0, 0, 0}, true},
+        {"reachable (just confirmed, or set so by hand)", {2, NUD_REACHABLE, std::nullopt, 0, 0, 0}, false},
+        {"permanent", {2, NUD_PERMANENT, std::nullopt, 0, 0, 0}, false},
+        {"noarp", {2, NUD_NOARP, std::nullopt, 0, 0, 0}, false},
+        {"proto static", {2, NUD_STALE, std::nullopt, 0, 4, 0}, false},
+        {"externally learned", {2, NUD_STALE, std::nullopt, NTF_EXT_LEARNED, 0, 0}, false},
+        {"managed", {2, NUD_STALE, std::nullopt, 0, 0, NTF_EXT_MANAGED}, false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(KernelLearned(c.entry), c.learned) << c.name;
     }
 }
 

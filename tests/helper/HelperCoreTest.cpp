@@ -263,7 +263,7 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
         SCOPED_TRACE(c.request);
         Helper helper;
         // A dynamic entry that a passing install-begin would remove.
-        helper.system.neighbours.push_back({kEth, 0x0AD50732, NUD_REACHABLE, 0});
+        helper.system.neighbours.push_back({kEth, 0x0AD50732, NUD_STALE, 0});
         if (c.setUp) {
             c.setUp(helper);
         }
@@ -381,11 +381,11 @@ TEST(HelperCore, TheFirstAssignEchoDecidesTheProbeAndAClaimByAnotherMacRefusesEv
         EXPECT_EQ(helper.log.back(),
                   "refused \"2 assign-echo 10.213.7.50 77 " + std::string(sequence) + "\": " + inUse);
     }
-    helper.now += 200;
+    helper.now += 2000;
     EXPECT_EQ(helper.Ask("3 assign-echo 10.213.7.51 77 1").code, 0);
     EXPECT_EQ(helper.Ask("3 assign-echo 10.213.7.51 77 2").code, 0);
     // Waited the rest of the first probe's time, not at all for the second's, and decided each once.
-    EXPECT_EQ(kernel.waits, (std::vector<int64_t>{70, -130}));
+    EXPECT_EQ(kernel.waits, (std::vector<int64_t>{kHelperProbeDecideMs - 30, kHelperProbeDecideMs - 2030}));
     EXPECT_EQ(kernel.frames.size(), 2u);
     EXPECT_TRUE(kernel.probes.empty());
 

@@ -82,6 +82,10 @@ class Namespace : public testing::Environment {
                 Shell(peer + "link add link h1 name other type macvlan mode private") &&
                 Shell(peer + "link set other address 02:00:00:00:00:60") &&
                 Shell(peer + "addr add 10.88.0.60/24 dev other") && Shell(peer + "link set h1 up") &&
+                // A host whose kernel does not answer ARP: the test's responder answers late in its stead.
+                Shell(peer + "link add link h1 name late type macvlan mode private") &&
+                Shell(peer + "link set late address 02:00:00:00:00:70 arp off") &&
+                Shell(peer + "addr add 10.88.0.70/24 dev late") && Shell(peer + "link set late up") &&
                 Shell(peer + "link set other up") && Shell(peer + "link set lo up") &&
                 // Each address answered by its own interface's MAC only.
                 Shell("ip netns exec " + kPeer + " sysctl -qw net.ipv4.conf.all.arp_ignore=1");
@@ -291,6 +295,21 @@ struct Channel {
     int fds[2] = {-1, -1};
 };
 
+// The identifier the helper picked for a channel, from its echo-open reply; 0 when refused.
+uint16_t OpenEcho(Helper& helper, Channel& channel) {
+    const HelperReply reply = helper.Ask("1 echo-open", nullptr, channel.fds[1]);
+    return reply.code == 0 ? ParseEchoOpened(reply.text).value_or(0) : 0;
+}
+
+bool SendThrough(Channel& channel, uint32_t address, uint16_t sequence) {
+    RelayRecord request;
+    request.kind = kRelayEchoRequest;
+    request.sequence = sequence;
+    request.address = address;
+    const auto packet = FormatRelayRecord(request);
+    return send(channel.fds[0], packet.data(), packet.size(), 0) == static_cast<ssize_t>(packet.size());
+}
+
 class HelperLab : public testing::Test {
   protected:
     void SetUp() override {
@@ -359,13 +378,20 @@ TEST_F(HelperLab, InstallationChecksRefuseWhatWouldRedirectOthersTraffic) {
     EXPECT_EQ(helper.Ask("3 install-end 10.88.0.60").code, 0);
     EXPECT_EQ(Tables(), before);
 
-    // An administrator's NOARP and permanent entries survive a whole installation of their addresses.
-    for (const std::string address : {"10.88.0.77", "10.88.0.78"}) {
+    // An administrator's entries (NOARP, permanent, proto static, set reachable by hand, managed) survive a whole
+    // installation of their addresses.
+    ASSERT_TRUE(Shell("ip neigh replace 10.88.0.79 lladdr 02:00:00:00:00:79 dev h0 nud stale proto static"));
+    ASSERT_TRUE(Shell("ip neigh replace 10.88.0.80 lladdr 02:00:00:00:00:80 dev h0 nud reachable"));
+    ASSERT_TRUE(Shell("ip neigh replace 10.88.0.81 dev h0 managed"));
+    const std::string administrators = Output("ip neigh show nud all | grep -E '^10.88.0.(7[789]|8[01]) '");
+    for (const std::string address : {"10.88.0.77", "10.88.0.78", "10.88.0.79", "10.88.0.80", "10.88.0.81"}) {
         EXPECT_EQ(helper.Ask(Begin(address)).code, 0);
         EXPECT_EQ(helper.Ask("2 install-end " + address).code, 0);
     }
-    EXPECT_NE(Output("ip neigh show 10.88.0.77 nud all").find("NOARP"), std::string::npos);
-    EXPECT_NE(Output("ip neigh show 10.88.0.78").find("PERMANENT"), std::string::npos);
+    const std::string after = Output("ip neigh show nud all | grep -E '^10.88.0.(7[789]|8[01]) '");
+    for (const char* kept : {"10.88.0.77", "10.88.0.78", "10.88.0.79", "10.88.0.80", "10.88.0.81"}) {
+        EXPECT_NE(after.find(kept), std::string::npos) << kept << " in\n" << after << "before\n" << administrators;
+    }
     helper.Close();
     EXPECT_EQ(helper.Wait(), 0);
     EXPECT_EQ(helper.descriptorsReceived, 0);
@@ -373,8 +399,42 @@ TEST_F(HelperLab, InstallationChecksRefuseWhatWouldRedirectOthersTraffic) {
     EXPECT_LT(write(pipeFds[1], "x", 1), 0);  // no reader is left: the helper closed what it received
     close(pipeFds[1]);
     Shell(
-        "ip neigh del 10.88.0.77 dev h0; ip neigh del 10.88.0.78 dev h0; ip route del 192.0.2.0/24; "
+        "for a in 77 78 79 80 81; do ip neigh del 10.88.0.$a dev h0; done; ip route del 192.0.2.0/24; "
         "ip nexthop del id 7");
+}
+
+// Answers ARP requests for 10.88.0.70 on the far side, from the "late" interface, after delay seconds.
+std::string LateResponder(double delay) {
+    return "ip netns exec " + kPeer +
+           " /usr/bin/python3 -c \"import socket,time\n"
+           "s=socket.socket(17,3,socket.htons(0x0806));s.bind(('late',0));m=bytes.fromhex('020000000070')\n"
+           "while True:\n"
+           " p=s.recv(100)\n"
+           " if p[20:22]==b'\\x00\\x01' and p[38:42]==socket.inet_aton('10.88.0.70'):\n"
+           "  time.sleep(" +
+           std::to_string(delay) +
+           ");s.send(p[6:12]+m+b'\\x08\\x06\\x00\\x01\\x08\\x00\\x06\\x04\\x00\\x02'+m+p[38:42]+p[22:32])\"";
+}
+
+TEST_F(HelperLab, AHostThatAnswersArpLateIsStillHeardAndProbesOverlap) {
+    Background responder(LateResponder(0.6));
+    Helper helper(true, Namespace::capableCopy);
+    Channel echo;
+    const std::string identifier = std::to_string(OpenEcho(helper, echo));
+    const auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(helper.Ask(Begin("10.88.0.70")).code, 0);
+    ASSERT_EQ(helper.Ask(Begin("10.88.0.71")).code, 0);
+    // Both probes run from their begins on; the first assign-echo waits out the rest of one, the second finds
+    // its probe decided.
+    const HelperReply refused = helper.Ask("3 assign-echo 10.88.0.70 " + identifier + " 1");
+    EXPECT_EQ(refused.code, EADDRINUSE);
+    EXPECT_EQ(refused.text, "10.88.0.70 is in use by 02:00:00:00:00:70");
+    EXPECT_EQ(helper.Ask("4 assign-echo 10.88.0.71 " + identifier + " 1").code, 0);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    std::printf("two overlapping probes decided in %.2f s\n", seconds);
+    EXPECT_LT(seconds, 2 * kHelperProbeDecideMs / 1000.0);  // a generous bound: one decision time, not two
+    // Meanwhile the helper answered at once.
+    EXPECT_EQ(helper.Ask("5 hello").code, 0);
 }
 
 TEST_F(HelperLab, AnotherSubnetsAddressIsRoutedForTheMembersUidOnly) {
@@ -395,21 +455,6 @@ TEST_F(HelperLab, AnotherSubnetsAddressIsRoutedForTheMembersUidOnly) {
     EXPECT_EQ(second.Ask(Begin("10.88.0.52")).code, EBUSY);
     EXPECT_EQ(helper.Ask("3 cleanup").text, "removed 2");
     EXPECT_EQ(Output("ip route show table all proto 195 ; ip rule show | grep -c uidrange"), "0\n");
-}
-
-// The identifier the helper picked for a channel, from its echo-open reply; 0 when refused.
-uint16_t OpenEcho(Helper& helper, Channel& channel) {
-    const HelperReply reply = helper.Ask("1 echo-open", nullptr, channel.fds[1]);
-    return reply.code == 0 ? ParseEchoOpened(reply.text).value_or(0) : 0;
-}
-
-bool SendThrough(Channel& channel, uint32_t address, uint16_t sequence) {
-    RelayRecord request;
-    request.kind = kRelayEchoRequest;
-    request.sequence = sequence;
-    request.address = address;
-    const auto packet = FormatRelayRecord(request);
-    return send(channel.fds[0], packet.data(), packet.size(), 0) == static_cast<ssize_t>(packet.size());
 }
 
 TEST_F(HelperLab, EchoRepliesReachOnlyTheChannelThatAskedForThem) {
