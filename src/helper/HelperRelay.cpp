@@ -156,13 +156,8 @@ HelperRelay::~HelperRelay() {
 }
 
 void HelperRelay::EnlargeSendBuffer(int channel) {
-    // Past net.core.wmem_max only with CAP_NET_ADMIN, so that a storm's burst waits in the channel, not in drops.
-    if (m_privileges.Holds(HelperCapability::NetAdmin)) {
-        RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-        if (SetOption(channel, SOL_SOCKET, SO_SNDBUFFORCE, kSocketBuffer) == 0) {
-            return;
-        }
-    }
+    // Within net.core.wmem_max (the kernel caps it): the member made this socket and may hold a copy of this end,
+    // so it gets no more kernel memory than any socket of its own could have.
     SetOption(channel, SOL_SOCKET, SO_SNDBUF, kSocketBuffer);
 }
 
@@ -453,6 +448,10 @@ void HelperRelay::ServeEchoChannel(uint16_t identifier) {
         refusal.kind = kRelayError;
         refusal.interfaceIndex = static_cast<uint32_t>(error != 0 ? error : errno);
         refusal.address = record->address;
+        if (error != EBUSY) {  // those beyond the rate are counted and summed up once a second
+            m_log("refused an echo request of channel " + std::to_string(identifier) + " to " +
+                  HelperAddressText(record->address) + ": " + std::strerror(static_cast<int>(refusal.interfaceIndex)));
+        }
         Write(echo.channel, FormatRelayRecord(refusal));
     }
 }

@@ -228,7 +228,7 @@ PrivilegedHelper::Reply PrivilegedHelper::OpenChannel(HelperRequest request, int
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
         return {errno, std::string("socketpair: ") + std::strerror(errno)};
     }
-    // Best effort: beyond net.core.wmem_max only the helper itself may raise it.
+    // Within net.core.wmem_max, as any socket of this user may have; the helper raises it no further.
     const int bytes = kChannelBufferBytes;
     setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
     const Reply reply = CallWith(std::move(request), pair[1]);

@@ -12,8 +12,11 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sched.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -172,17 +175,40 @@ bool Eventually(const std::string& command) {
     return false;
 }
 
+// How a helper's process is set up besides: its system log socket (in a mount namespace of its own), its
+// descriptor limit, a file for its standard error.
+struct Setting {
+    std::string devLog;
+    int fileLimit;
+    std::string stderrFile;
+};
+
 // One helper process and the program's end of its socket pair.
 class Helper {
   public:
     // asUser: started as uid, holding only the capabilities of the program file.
-    explicit Helper(bool asUser = false, const std::string& path = CAMERA_SETUP_HELPER, uid_t uid = kMember) {
+    explicit Helper(bool asUser = false, const std::string& path = CAMERA_SETUP_HELPER, uid_t uid = kMember,
+                    const Setting& setting = {"", 0, ""}) {
         int pair[2];
         if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
             return;
         }
         m_pid = fork();
         if (m_pid == 0) {
+            if (!setting.devLog.empty() &&
+                (unshare(CLONE_NEWNS) != 0 || mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+                 mount("tmpfs", "/dev", "tmpfs", 0, "mode=755") != 0 ||
+                 close(open("/dev/log", O_CREAT | O_WRONLY, 0666)) != 0 ||
+                 mount(setting.devLog.c_str(), "/dev/log", nullptr, MS_BIND, nullptr) != 0)) {
+                _exit(125);
+            }
+            if (!setting.stderrFile.empty()) {
+                dup2(open(setting.stderrFile.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644), 2);
+            }
+            const rlimit files{static_cast<rlim_t>(setting.fileLimit), static_cast<rlim_t>(setting.fileLimit)};
+            if (setting.fileLimit > 0 && setrlimit(RLIMIT_NOFILE, &files) != 0) {
+                _exit(124);
+            }
             if (asUser &&
                 (setgroups(0, nullptr) != 0 || setresgid(uid, uid, uid) != 0 || setresuid(uid, uid, uid) != 0)) {
                 _exit(126);
@@ -677,6 +703,94 @@ TEST_F(HelperLab, KilledHelpersObjectsGoAtTheNextStartOrBeginWhicheverHelpersRun
     ASSERT_EQ(next.Ask(Begin("172.30.0.11")).code, 0);
     EXPECT_EQ(Output("ip route show table all proto 195 | grep -c 172.30.0.10; ip rule show | grep -c uidrange"),
               "0\n1\n");
+}
+
+// A system log socket of the test's own: the lines helpers send it.
+class SystemLog {
+  public:
+    SystemLog() : path("/tmp/a1-log-" + std::to_string(getpid())) {
+        unlink(path.c_str());
+        m_fd = socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::strncpy(address.sun_path, path.c_str(), sizeof address.sun_path - 1);
+        bind(m_fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        chmod(path.c_str(), 0666);
+    }
+    ~SystemLog() {
+        close(m_fd);
+        unlink(path.c_str());
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        char line[2048];
+        ssize_t length;
+        while ((length = recv(m_fd, line, sizeof line, MSG_DONTWAIT)) > 0) {
+            lines.emplace_back(line, static_cast<size_t>(length));
+        }
+        return lines;
+    }
+    const std::string path;
+
+  private:
+    int m_fd = -1;
+};
+
+size_t Containing(const std::vector<std::string>& lines, const std::string& text) {
+    return static_cast<size_t>(
+        std::count_if(lines.begin(), lines.end(), [&](const std::string& l) { return l.find(text) != l.npos; }));
+}
+
+TEST_F(HelperLab, EveryChangeAndRefusalReachesTheSystemLogWithTheUidAndFloodsAreSummedUp) {
+    SystemLog log;
+    const std::string uid = "uid=" + std::to_string(kMember) + ": ";
+    double seconds = 0;
+    {
+        Helper helper(true, Namespace::capableCopy, kMember, {log.path, 0, ""});
+        const auto start = std::chrono::steady_clock::now();
+        for (int i = 0; i < 20000; ++i) {
+            ASSERT_EQ(helper.Ask("7 bogus").code, EINVAL);
+        }
+        seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        Channel echo;
+        ASSERT_NE(OpenEcho(helper, echo), 0);
+        ASSERT_TRUE(SendThrough(echo, 0x0A5800FF, 1));
+        ASSERT_TRUE(echo.Next());
+        std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+        ASSERT_EQ(helper.Ask(Begin("10.88.0.50")).code, 0);
+    }
+    const auto lines = log.Lines();
+    std::printf("20000 malformed requests in %.2f s: %zu lines in the system log in all\n", seconds, lines.size());
+    EXPECT_EQ(Containing(lines, uid), lines.size());
+    // A line and a count per second of the flood.
+    const size_t windows = static_cast<size_t>(seconds) + 1;
+    EXPECT_LE(Containing(lines, "refused request 7: unknown verb"), windows);
+    EXPECT_LE(Containing(lines, "more requests in the second after that"), windows);
+    EXPECT_EQ(Containing(lines, "refused an echo request of channel"), 1u);
+    EXPECT_EQ(Containing(lines, "begun 10.88.0.50"), 1u);
+    EXPECT_EQ(Containing(lines, "removed the register entry of 10.88.0.50"), 1u);
+
+    // With 8 descriptors the log is still connected before anything is served.
+    {
+        Helper crowded(true, Namespace::capableCopy, kMember, {log.path, 8, ""});
+        EXPECT_NE(crowded.Ask(Begin("10.88.0.50")).code, -1);
+    }
+    EXPECT_EQ(Containing(log.Lines(), uid + "refused \"1 install-begin"), 1u);
+
+    // Without a system log socket: said once on standard error, and served all the same.
+    const std::string errors = log.path + ".stderr";
+    {
+        Helper bare(true, Namespace::capableCopy, kMember, {"", 0, errors});
+        for (int i = 0; i < 100; ++i) {
+            ASSERT_EQ(bare.Ask("7 bogus").code, EINVAL);
+        }
+        EXPECT_EQ(bare.Ask("8 hello").code, 0);
+    }
+    if (access("/dev/log", F_OK) != 0) {
+        EXPECT_EQ(Output("grep -c 'no system log' " + errors), "1\n");
+    }
+    unlink(errors.c_str());
 }
 
 TEST_F(HelperLab, EndOfFileAndEndSignalsRemoveWhatItAdded) {
