@@ -27,6 +27,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <optional>
 #include <string>
 #include <thread>
@@ -791,6 +792,49 @@ TEST_F(HelperLab, EveryChangeAndRefusalReachesTheSystemLogWithTheUidAndFloodsAre
         EXPECT_EQ(Output("grep -c 'no system log' " + errors), "1\n");
     }
     unlink(errors.c_str());
+}
+
+TEST_F(HelperLab, OneMemberCannotTakeEveryAddressAndConcurrentBeginsCountExactly) {
+    const auto address = [](int i) {
+        return "172.30." + std::to_string(1 + i / 250) + "." + std::to_string(1 + i % 250);
+    };
+    const auto registered = [] {
+        return Output("ip route show table " + std::to_string(kHelperRegisterTable) + " | wc -l");
+    };
+    {
+        Helper greedy(true, Namespace::capableCopy, kMember);
+        for (size_t i = 0; i < kHelperUserShare; ++i) {
+            ASSERT_EQ(greedy.Ask(Begin(address(static_cast<int>(i)))).code, 0) << i;
+        }
+        const HelperReply refused = greedy.Ask(Begin(address(500)));
+        EXPECT_EQ(refused.code, ENOSPC);
+        EXPECT_EQ(refused.text, "uid 65534 already installs 224 addresses, its share of the 256");
+        Helper second(true, Namespace::capableCopy, kSecondMember);
+        EXPECT_EQ(second.Ask(Begin(address(501))).code, 0);
+    }
+    EXPECT_EQ(registered(), "0\n");
+    // Three users' helpers begin 200 addresses each at once: never more than the limit, nor a user's share.
+    std::vector<std::unique_ptr<Helper>> helpers;
+    for (const uid_t uid : {kMember, kSecondMember, kNonMember}) {
+        helpers.push_back(std::make_unique<Helper>(true, Namespace::capableCopy, uid));
+    }
+    std::vector<int> begun(helpers.size(), 0);
+    std::vector<std::thread> threads;
+    for (size_t h = 0; h < helpers.size(); ++h) {
+        threads.emplace_back([&, h] {
+            for (int i = 0; i < 200; ++i) {
+                begun[h] += helpers[h]->Ask(Begin(address(static_cast<int>(h) * 250 + i))).code == 0 ? 1 : 0;
+            }
+        });
+    }
+    for (std::thread& thread : threads) {
+        thread.join();
+    }
+    const int total = begun[0] + begun[1] + begun[2];
+    std::printf("concurrent begins: %d + %d + %d = %d registered\n", begun[0], begun[1], begun[2], total);
+    EXPECT_LE(total, static_cast<int>(kHelperMaxInstalls));
+    EXPECT_GE(total, static_cast<int>(kHelperMaxInstalls) - 6);  // only begins that collide at the end give way
+    EXPECT_EQ(registered(), std::to_string(total) + "\n");
 }
 
 TEST_F(HelperLab, EndOfFileAndEndSignalsRemoveWhatItAdded) {
