@@ -29,16 +29,18 @@
 //
 // dhcp-relay, arp-relay and echo-open carry exactly one descriptor (SCM_RIGHTS): one end of an AF_UNIX
 // SOCK_SEQPACKET socket pair the program made; anything else attached, or a descriptor on another request: EBADF.
-// Codes beyond the obvious ones: dhcp-relay of a port already relayed and arp-relay twice: EALREADY; echo-open of
-// an open identifier: EEXIST, beyond 256 channels: EMFILE. install-begin: ENODEV (no interface), ENETDOWN,
-// EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on it), EINVAL (MAC or address class), EPERM (MAC
-// outside the camera ranges, a gateway), EALREADY (begun here), EBUSY (begun by another helper), ENOSPC (256
-// addresses being installed on the PC). install-begin sends an ARP probe for the address and answers without
-// waiting for it; the first assign-echo waits out what is left of the probe's 100 ms, and when another MAC
-// answered it, that and every later assign-echo for the address is refused with EADDRINUSE naming the MAC, and no
-// frame goes to the camera. assign-echo and install-end of an address not begun here: ENOENT; assign-echo beyond
-// its rate: EBUSY. cleanup answers EBUSY "removed N, M could not be removed" when the kernel refused some
-// removals. When the system's addresses or routes cannot be read, the request is refused with EIO.
+// Codes beyond the obvious ones: dhcp-relay of a port already relayed and arp-relay twice: EALREADY. echo-open
+// answers "identifier N" (FormatEchoOpened), the identifier the helper picked; beyond 256 channels: EMFILE.
+// install-begin: ENODEV (no interface), ENETDOWN, EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on
+// it), EINVAL (MAC or address class), EPERM (MAC outside the camera ranges, a gateway), EALREADY (begun here),
+// EBUSY (begun by another helper), ENOSPC (256 addresses being installed on the PC, or the user's share of them).
+// install-begin starts the ARP probes for the address (kHelperProbeDecideMs) and answers without waiting for
+// them; the first assign-echo waits for what is left, and when another MAC answered, that and every later
+// assign-echo for the address is refused with EADDRINUSE naming the MAC, and no frame goes to the camera.
+// assign-echo and install-end of an address not begun here: ENOENT; assign-echo beyond its rate: EBUSY; with an
+// identifier that is neither one of this helper's channels nor an ICMP socket of the caller's uid: EACCES.
+// cleanup answers EBUSY "removed N, M could not be removed" when the kernel refused some removals. When the
+// system's addresses or routes cannot be read, the request is refused with EIO.
 
 #include <array>
 #include <cstddef>
