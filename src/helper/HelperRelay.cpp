@@ -83,6 +83,7 @@ Batch& SharedBatch() {
 // seen in promiscuous mode. The packet socket hands over the packet from its IP header on.
 std::vector<sock_filter> DhcpFilter(uint16_t port) {
     constexpr uint32_t kPacketType = SKF_AD_OFF + SKF_AD_PKTTYPE;
+    constexpr uint32_t kVlanTagged = SKF_AD_OFF + SKF_AD_VLAN_TAG_PRESENT;
     // chaddr: UDP payload offset 28, after the 8-byte UDP header; bytes 2-5 compared as one word per range.
     constexpr uint32_t kChaddr = 8 + 28;
     constexpr std::array<std::pair<uint32_t, uint32_t>, 5> kRanges = {{{0xA1CC55BA, 0xA1CC55BA},
@@ -91,6 +92,10 @@ std::vector<sock_filter> DhcpFilter(uint16_t port) {
                                                                        {0xA1CDE08C, 0xA1CE55BB},
                                                                        {0xA37CE333, 0xA37E69D2}}};
     std::vector<sock_filter> code = {
+        // A VLAN frame the card untagged shows on the parent too; its copy on the VLAN's own interface counts.
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kVlanTagged),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0, 1, 0),
+        BPF_STMT(BPF_RET | BPF_K, 0),
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, kPacketType),
         BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, PACKET_MULTICAST, 0, 1),  // HOST 0, BROADCAST 1, MULTICAST 2
         BPF_STMT(BPF_RET | BPF_K, 0),
@@ -133,11 +138,12 @@ std::string ReadFile(const char* path) {
 
 }  // namespace
 
-HelperRelay::HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local, Clock clock)
+HelperRelay::HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local, Clock clock, Ports ports)
     : m_privileges(privileges),
       m_log(std::move(log)),
       m_local(std::move(local)),
       m_clock(std::move(clock)),
+      m_readPorts(std::move(ports)),
       m_echoRate(kHelperEchoBurst, kHelperEchoPerSecond, m_clock()) {}
 
 HelperRelay::~HelperRelay() {
@@ -354,9 +360,10 @@ void HelperRelay::ServeDhcp(Relay& relay) {
         const auto udp = ReadIpv4Udp(batch.Bytes(i));
         sockaddr_ll from;
         std::memcpy(&from, &batch.from[static_cast<size_t>(i)], sizeof from);
-        // The kernel's filter decided the rest; these are the checks that need the whole datagram.
+        // The kernel's filter decided the rest; these are the checks that need the whole datagram. A bridge's or
+        // bond's port sees what its master sees: only the master's copy, as a bound socket would have it.
         if (!udp || udp->destinationPort != relay.port || !IsCameraDhcp(udp->payload) ||
-            from.sll_pkttype == PACKET_OUTGOING || from.sll_pkttype == PACKET_OTHERHOST) {
+            from.sll_pkttype == PACKET_OUTGOING || from.sll_pkttype == PACKET_OTHERHOST || IsPort(from.sll_ifindex)) {
             continue;
         }
         RelayRecord record;
@@ -368,6 +375,15 @@ void HelperRelay::ServeDhcp(Relay& relay) {
         record.payload = udp->payload;
         Write(relay.channel, FormatRelayRecord(record));
     }
+}
+
+bool HelperRelay::IsPort(int index) {
+    const int64_t now = m_clock();
+    if (m_portsRead == 0 || now - m_portsRead >= 2000) {
+        m_ports = m_readPorts ? m_readPorts() : std::set<int>{};
+        m_portsRead = std::max<int64_t>(now, 1);
+    }
+    return m_ports.contains(index);
 }
 
 void HelperRelay::ServeArp() {

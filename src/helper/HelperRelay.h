@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <set>
 #include <string_view>
 #include <utility>
 #include <vector>
@@ -25,7 +26,10 @@ class HelperRelay : public HelperRelays {
     // Milliseconds of a monotonic clock.
     using Clock = std::function<int64_t()>;
 
-    HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local, Clock clock);
+    // The interfaces enslaved to a bridge or bond (their packets show on the master too).
+    using Ports = std::function<std::set<int>()>;
+
+    HelperRelay(HelperPrivileges& privileges, Log log, LocalAddresses local, Clock clock, Ports ports);
     ~HelperRelay() override;
     HelperRelay(const HelperRelay&) = delete;
     HelperRelay& operator=(const HelperRelay&) = delete;
@@ -58,6 +62,8 @@ class HelperRelay : public HelperRelays {
 
     void ServeDhcp(Relay& relay);
     void ServeArp();
+    // Whether index is a bridge's or bond's port, read again every two seconds at most.
+    bool IsPort(int index);
     void ServeIcmp();
     void ServeEchoChannel(uint16_t identifier);
     // The channel's reply or error for (address, sequence), when one is awaited: taken, so that it goes once.
@@ -75,6 +81,9 @@ class HelperRelay : public HelperRelays {
     Log m_log;
     LocalAddresses m_local;
     Clock m_clock;
+    Ports m_readPorts;
+    std::set<int> m_ports;
+    int64_t m_portsRead = 0;
     RateLimit m_echoRate;
     std::array<Relay, 2> m_dhcp;  // 67, 68
     Relay m_arp;

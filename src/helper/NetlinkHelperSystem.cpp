@@ -262,6 +262,25 @@ std::optional<HelperInterface> NetlinkHelperSystem::Interface(int index) {
     return facts;
 }
 
+std::set<int> NetlinkHelperSystem::Ports() {
+    NetlinkRequest request;
+    request.Start<ifinfomsg>(RTM_GETLINK, 0)->ifi_family = AF_UNSPEC;
+    std::set<int> ports;
+    NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto link = Split<ifinfomsg>(payload, attributes);
+        if (type != RTM_NEWLINK || !link) {
+            return;
+        }
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == IFLA_MASTER && data.size() == 4) {
+                ports.insert(link->ifi_index);
+            }
+        });
+    });
+    return ports;
+}
+
 std::optional<std::vector<HelperLocalAddress>> NetlinkHelperSystem::LocalAddresses() {
     ifaddrs* list = nullptr;
     if (getifaddrs(&list) != 0) {

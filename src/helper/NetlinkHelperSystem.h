@@ -47,6 +47,9 @@ class NetlinkHelperSystem : public HelperSystem {
         m_waitingReady = std::move(ready);
     }
 
+    // The interfaces with a master (bridge and bond ports); empty when unreadable.
+    std::set<int> Ports();
+
     // The probes' answers and schedule, served by the helper's loop: their descriptors, one that poll reported,
     // milliseconds until the next probe is due (-1: none), and the sending of those due.
     std::vector<pollfd> PollSet() const;

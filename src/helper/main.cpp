@@ -182,7 +182,7 @@ int main(int argc, char** argv) {
         SweepAtStart(system, log);
     }
     HelperRelay relay(
-        privileges, line, [&system] { return system.LocalAddresses(); }, NowMs);
+        privileges, line, [&system] { return system.LocalAddresses(); }, NowMs, [&system] { return system.Ports(); });
     system.ServeWhileWaiting([&relay] { return relay.PollSet(); },
                              [&relay](const pollfd& ready) { relay.Ready(ready); });
     HelperCore core(system, relay, privileges, line, CAMERA_SETUP_VERSION, getuid(), NowMs);

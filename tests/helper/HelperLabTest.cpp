@@ -91,6 +91,12 @@ class Namespace : public testing::Environment {
                 Shell(peer + "link set late address 02:00:00:00:00:70 arp off") &&
                 Shell(peer + "addr add 10.88.0.70/24 dev late") && Shell(peer + "link set late up") &&
                 Shell(peer + "link set other up") && Shell(peer + "link set lo up") &&
+                // A bridge with one port, b0, whose far end b1 is on the camera's side.
+                Shell(in + "link add br9 type bridge") &&
+                Shell(in + "link add b0 type veth peer name b1 netns " + kPeer) &&
+                Shell(in + "link set b0 master br9") && Shell(in + "addr add 10.89.0.1/24 dev br9") &&
+                Shell(in + "link set br9 up") && Shell(in + "link set b0 up") &&
+                Shell(peer + "addr add 10.89.0.50/24 dev b1") && Shell(peer + "link set b1 up") &&
                 // Each address answered by its own interface's MAC only.
                 Shell("ip netns exec " + kPeer + " sysctl -qw net.ipv4.conf.all.arp_ignore=1");
         // A copy with the file capabilities of an installed helper, for an ordinary user to run.
@@ -599,14 +605,18 @@ TEST_F(HelperLab, DhcpAndArpOfCamerasAreRelayedReadOnly) {
     std::signal(SIGPIPE, SIG_IGN);
     EXPECT_LT(send(relay67.fds[0], "x", 1, MSG_DONTWAIT), 0);
     // A camera's DISCOVER from the far side arrives as a record; another hardware address does not.
-    for (const char* mac : {"02:00:00:00:00:60", kCameraMac.c_str()}) {
+    const auto discover = [](const std::string& device, const std::string& from, const std::string& mac) {
         const std::string python =
             "import socket;s=socket.socket(socket.AF_INET,socket.SOCK_DGRAM);"
-            "s.setsockopt(socket.SOL_SOCKET,socket.SO_BROADCAST,1);s.setsockopt(socket.SOL_SOCKET,25,b'h1');"
-            "s.bind(('10.88.0.50',68));"
+            "s.setsockopt(socket.SOL_SOCKET,socket.SO_BROADCAST,1);s.setsockopt(socket.SOL_SOCKET,25,b'" +
+            device + "');s.bind(('" + from +
+            "',68));"
             "p=bytearray(300);p[0:3]=b'\\x01\\x01\\x06';p[28:34]=bytes.fromhex('" +
-            std::string(mac) + "'.replace(':',''));s.sendto(p,('10.88.0.255',67))";
-        ASSERT_TRUE(Shell("ip netns exec " + kPeer + " python3 -c \"" + python + "\""));
+            mac + "'.replace(':',''));s.sendto(p,('255.255.255.255',67))";
+        return Shell("ip netns exec " + kPeer + " python3 -c \"" + python + "\"");
+    };
+    for (const std::string mac : {"02:00:00:00:00:60", kCameraMac.c_str()}) {
+        ASSERT_TRUE(discover("h1", "10.88.0.50", mac));
     }
     const auto record = relay67.Next();
     ASSERT_TRUE(record);
@@ -619,6 +629,12 @@ TEST_F(HelperLab, DhcpAndArpOfCamerasAreRelayedReadOnly) {
     EXPECT_EQ(parsed->destinationPort, 67);
     EXPECT_EQ(parsed->payload[28], 0x02);
     EXPECT_EQ(parsed->payload[33], 0xc8);
+    EXPECT_FALSE(relay67.Next(200));
+    // Through a bridge: once, from the bridge, not again from its port.
+    ASSERT_TRUE(discover("b1", "10.89.0.50", kCameraMac));
+    const auto bridged = relay67.Next();
+    ASSERT_TRUE(bridged);
+    EXPECT_EQ(ParseRelayRecord(*bridged)->interfaceIndex, if_nametoindex("br9"));
     EXPECT_FALSE(relay67.Next(200));
     EXPECT_EQ(helper.descriptorsReceived, 0);
 }
