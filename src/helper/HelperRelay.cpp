@@ -348,7 +348,8 @@ void HelperRelay::ReportDrops() {
         m_dropped = 0;
     }
     if (m_overRate > 0) {
-        m_log("refused " + std::to_string(m_overRate) + " echo requests beyond the rate");
+        // A summary itself: not worded as a refusal, so that the log never holds it back.
+        m_log(std::to_string(m_overRate) + " echo requests beyond the rate were refused");
         m_overRate = 0;
     }
 }

@@ -168,8 +168,6 @@ class HelperPrivileges {
     // Into the effective set; false when not permitted.
     virtual bool Raise(HelperCapability capability) = 0;
     virtual void Lower(HelperCapability capability) = 0;
-    // Out of the permitted set for good.
-    virtual void Drop(HelperCapability capability) = 0;
 };
 
 // Holds a capability in the effective set for one scope.

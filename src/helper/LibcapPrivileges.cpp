@@ -78,7 +78,3 @@ bool LibcapPrivileges::Raise(HelperCapability capability) {
 void LibcapPrivileges::Lower(HelperCapability capability) {
     Change(capability, {CAP_EFFECTIVE}, CAP_CLEAR);
 }
-
-void LibcapPrivileges::Drop(HelperCapability capability) {
-    Change(capability, {CAP_EFFECTIVE, CAP_PERMITTED}, CAP_CLEAR);
-}

@@ -15,5 +15,4 @@ class LibcapPrivileges : public HelperPrivileges {
     bool Holds(HelperCapability capability) const override;
     bool Raise(HelperCapability capability) override;
     void Lower(HelperCapability capability) override;
-    void Drop(HelperCapability capability) override;
 };

@@ -177,7 +177,6 @@ class FakePrivileges : public HelperPrivileges {
     bool Holds(HelperCapability capability) const override { return held.count(capability) != 0; }
     bool Raise(HelperCapability capability) override { return Holds(capability); }
     void Lower(HelperCapability) override {}
-    void Drop(HelperCapability capability) override { held.erase(capability); }
     std::set<HelperCapability> held{HelperCapability::NetRaw, HelperCapability::NetAdmin};
 };
 
