@@ -1,6 +1,7 @@
 #include "FileTransfer.h"
 
 #include <curl/curl.h>
+#include <sys/socket.h>
 
 #include <algorithm>
 #include <cstring>
@@ -75,6 +76,12 @@ int AbortWhenStopped(void* clientp, curl_off_t, curl_off_t, curl_off_t, curl_off
 // The server refused EPSV and PASV (or answered PASV with nothing usable).
 bool PassiveRefused(int code) {
     return code == CURLE_FTP_WEIRD_PASV_REPLY || code == CURLE_FTP_WEIRD_227_FORMAT;
+}
+
+// How libcurl ends a transfer whose control connection went away after the data connection closed.
+bool ClosedAfterData(int code) {
+    return code == CURLE_RECV_ERROR || code == CURLE_SEND_ERROR || code == CURLE_GOT_NOTHING ||
+           code == CURLE_FTP_WEIRD_SERVER_REPLY || code == CURLE_OPERATION_TIMEDOUT || code == CURLE_PARTIAL_FILE;
 }
 
 }  // namespace
@@ -183,6 +190,12 @@ CurlFileTransfer::Result CurlFileTransfer::Download(const std::string& remoteNam
         if (curl_easy_getinfo(curl, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &announced) == CURLE_OK && announced >= 0) {
             fetched.announcedSize = static_cast<uint64_t>(announced);
         }
+        // A camera that drops its control connection once the file has gone (no final reply, or a reset) still
+        // sent all of it: the whole announced size arrived over the data connection.
+        if (outcome.result == Result::Failed && !sink.tooLarge && fetched.announcedSize && !fetched.bytes.empty() &&
+            fetched.bytes.size() == *fetched.announcedSize && ClosedAfterData(outcome.code)) {
+            return Result::Ok;
+        }
         if (outcome.result != Result::Ok) {
             fetched.bytes.clear();
         }
@@ -225,7 +238,24 @@ CurlFileTransfer::Result CurlFileTransfer::Upload(std::string_view bytes, const 
 
 void CurlFileTransfer::Close() {
     if (m_curl != nullptr) {
-        curl_easy_cleanup(Handle(m_curl));
+        CURL* curl = Handle(m_curl);
+        curl_socket_t control = CURL_SOCKET_BAD;
+        if (curl_easy_getinfo(curl, CURLINFO_ACTIVESOCKET, &control) != CURLE_OK) {
+            control = CURL_SOCKET_BAD;
+        }
+        // The last transfer's callbacks point into its stack frame, and libcurl may call them while it closes.
+        curl_easy_reset(curl);
+        curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+        // libcurl's clean-up sends QUIT on a connection it believes sound and waits for the reply, up to the
+        // server-response time-out: a camera that restarts the moment it has its file never gives one. Say the
+        // goodbye here without waiting and half-close the connection, so the QUIT libcurl then tries fails at
+        // once and it just closes the socket.
+        if (control != CURL_SOCKET_BAD) {
+            static constexpr char kQuit[] = "QUIT\r\n";
+            (void)send(control, kQuit, sizeof kQuit - 1, MSG_NOSIGNAL | MSG_DONTWAIT);
+            shutdown(control, SHUT_WR);
+        }
+        curl_easy_cleanup(curl);
         m_curl = nullptr;
     }
     m_active = false;

@@ -37,11 +37,13 @@ class FileTransfer {
     virtual Result Connect(const std::string& host, uint16_t port, const std::string& user, const std::string& password,
                            std::string& error) = 0;
     // Fetches remoteName whole into `fetched` (replacing what it held). Failed when the transfer fails or the file
-    // is larger than kMaxFileBytes. Whether the bytes are all the server announced is the caller's to judge.
+    // is larger than kMaxFileBytes; a control connection lost after the whole announced size arrived is Ok. Whether
+    // the bytes are all the server announced is otherwise the caller's to judge.
     virtual Result Download(const std::string& remoteName, Fetched& fetched, std::string& error) = 0;
     // Stores `bytes` on the server as remoteName: Ok, Failed or Interrupted.
     virtual Result Upload(std::string_view bytes, const std::string& remoteName, std::string& error) = 0;
-    // Ends the session; harmless when none is open.
+    // Ends the session at once, without waiting for the server to acknowledge the goodbye (a camera that restarts
+    // once it has its file never does); harmless when none is open.
     virtual void Close() = 0;
     // From now on a stop request ends a login or transfer early (Failed), short of cutting a store under way.
     virtual void InterruptOn(const StopSignal&) {}

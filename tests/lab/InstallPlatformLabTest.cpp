@@ -74,6 +74,8 @@ class Namespaces : public testing::Environment {
         m_dir = "/tmp/" + kPrefix;
         mkdir(m_dir.c_str(), 0700);
         std::ofstream(m_dir + "/config.ini", std::ios::binary) << "<subnet mask>\r\n255.255.255.0\r\n";
+        std::ofstream(m_dir + "/whole.ini", std::ios::binary) << "<subnet mask>\r\n255.255.0.0\r\n";
+        std::ofstream(m_dir + "/half.ini", std::ios::binary) << "<subnet mask>\r\n255.255.0.0\r\n";
         std::ofstream(m_dir + "/big.ini", std::ios::binary) << std::string(FileTransfer::kMaxFileBytes + 1, 'x');
         const std::string a = "ip netns exec " + kLocal + " ";
         const std::string b = "ip netns exec " + kPeer + " ";
@@ -116,6 +118,48 @@ class Namespaces : public testing::Environment {
                               "H.authorizer = a\n"
                               "FTPServer(('10.77.0.2', 2123), H).serve_forever()\n",
                               m_dir});
+        // A camera that goes away once a file has gone: user "mute" gets no reply to QUIT, "reset" has its
+        // connection reset; a download of whole.ini (or of the first half of half.ini) loses its control
+        // connection in place of the final reply.
+        m_restarting =
+            Spawn({"ip", "netns", "exec", kPeer, "/usr/bin/python3", "-c",
+                   "import socket, struct, sys\n"
+                   "from pyftpdlib.authorizers import DummyAuthorizer\n"
+                   "from pyftpdlib.handlers import FTPHandler\n"
+                   "from pyftpdlib.filesystems import AbstractedFS\n"
+                   "from pyftpdlib.servers import FTPServer\n"
+                   "import logging; logging.disable(logging.CRITICAL)\n"
+                   "class Half:\n"
+                   "    def __init__(self, f): self.f, self.left = f, 5\n"
+                   "    def __getattr__(self, n): return getattr(self.f, n)\n"
+                   "    def read(self, n=-1):\n"
+                   "        d = self.f.read(self.left); self.left -= len(d); return d\n"
+                   "class FS(AbstractedFS):\n"
+                   "    def open(self, name, mode):\n"
+                   "        f = super().open(name, mode)\n"
+                   "        return Half(f) if name.endswith('half.ini') else f\n"
+                   "class H(FTPHandler):\n"
+                   "    abstracted_fs = FS\n"
+                   "    use_sendfile = False\n"
+                   "    drop = False\n"
+                   "    def reset(self):\n"
+                   "        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, "
+                   "struct.pack('ii', 1, 0)); self.close()\n"
+                   "    def ftp_RETR(self, file):\n"
+                   "        self.drop = file.endswith(('whole.ini', 'half.ini'))\n"
+                   "        return super().ftp_RETR(file)\n"
+                   "    def respond(self, resp, logfun=None):\n"
+                   "        if self.drop and resp.startswith('226'): return self.reset()\n"
+                   "        return super().respond(resp)\n"
+                   "    def ftp_QUIT(self, line):\n"
+                   "        if self.username == 'mute': return\n"
+                   "        if self.username == 'reset': return self.reset()\n"
+                   "        return super().ftp_QUIT(line)\n"
+                   "a = DummyAuthorizer()\n"
+                   "for u in ('admin', 'mute', 'reset'): a.add_user(u, 'RIGHT', sys.argv[1], perm='elradfmw')\n"
+                   "H.authorizer = a\n"
+                   "FTPServer(('10.77.0.2', 2124), H).serve_forever()\n",
+                   m_dir});
         m_silent = Spawn({"ip", "netns", "exec", kPeer, "/usr/bin/python3", "-c",
                           "import socket, time\n"
                           "s = socket.socket(); s.bind(('10.77.0.2', 2122)); s.listen(5)\n"
@@ -129,7 +173,7 @@ class Namespaces : public testing::Environment {
         // Give the servers a moment to listen.
         for (int i = 0; i < 50 && m_ready; ++i) {
             if (Shell("ip netns exec " + kPeer + " ss -ltn | grep -q ':2121 ' && ip netns exec " + kPeer +
-                      " ss -ltn | grep -q ':2123 '")) {
+                      " ss -ltn | grep -q ':2123 ' && ip netns exec " + kPeer + " ss -ltn | grep -q ':2124 '")) {
                 break;
             }
             std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -141,7 +185,7 @@ class Namespaces : public testing::Environment {
             setns(m_original, CLONE_NEWNET);
             close(m_original);
         }
-        for (pid_t pid : {m_server, m_activeOnly, m_silent}) {
+        for (pid_t pid : {m_server, m_activeOnly, m_restarting, m_silent}) {
             if (pid > 0) {
                 kill(pid, SIGTERM);
                 waitpid(pid, nullptr, 0);
@@ -177,6 +221,7 @@ class Namespaces : public testing::Environment {
     int m_original = -1;
     pid_t m_server = -1;
     pid_t m_activeOnly = -1;
+    pid_t m_restarting = -1;
     pid_t m_silent = -1;
     std::string m_dir;
 };
@@ -406,6 +451,45 @@ TEST_F(PlatformLabTest, FtpWithoutPassiveModeGoesActiveAndCutUploadsAreReported)
     ASSERT_EQ(transfer.Upload("<key 1>\r\nab\r\n", "config.ini", error), FileTransfer::Result::Ok) << error;
     EXPECT_EQ(Slurp(Namespaces::Directory() + "/config.ini"), "<key 1>\r\nab\r\n");
     EXPECT_EQ(transfer.Upload("<key 1>\r\nab\r\n", "cut.ini", error), FileTransfer::Result::Interrupted) << error;
+}
+
+// After the upload's final reply nothing waits on the camera: the goodbye costs no time whether it is
+// answered, never answered or reset, and a download whose whole file arrived survives losing its control
+// connection in place of the final reply.
+TEST_F(PlatformLabTest, FtpEndingsOfACameraThatGoesAway) {
+    // The server-response time-out is far above the bound below, so a wait for the goodbye shows.
+    const CurlFileTransfer::Timeouts timeouts{5, 5, 5};
+    for (const char* user : {"admin", "mute", "reset"}) {
+        std::string error;
+        CurlFileTransfer transfer(timeouts);
+        ASSERT_TRUE(transfer.Open(error));
+        ASSERT_EQ(transfer.Connect(kPeerText, 2124, user, "RIGHT", error), FileTransfer::Result::Ok) << user << error;
+        const std::string stored = std::string("<host name>\r\n") + user + "\r\n";
+        ASSERT_EQ(transfer.Upload(stored, "config.ini", error), FileTransfer::Result::Ok) << user << error;
+        const auto start = std::chrono::steady_clock::now();
+        transfer.Close();
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(2)) << user;
+        EXPECT_EQ(Slurp(Namespaces::Directory() + "/config.ini"), stored) << user;
+    }
+    struct Case {
+        const char* file;
+        FileTransfer::Result result;
+        const char* bytes;
+    } cases[] = {
+        {"whole.ini", FileTransfer::Result::Ok, "<subnet mask>\r\n255.255.0.0\r\n"},
+        {"half.ini", FileTransfer::Result::Failed, ""},
+    };
+    for (const Case& c : cases) {
+        std::string error;
+        CurlFileTransfer transfer(timeouts);
+        ASSERT_TRUE(transfer.Open(error));
+        ASSERT_EQ(transfer.Connect(kPeerText, 2124, "admin", "RIGHT", error), FileTransfer::Result::Ok) << error;
+        FileTransfer::Fetched fetched;
+        EXPECT_EQ(transfer.Download(c.file, fetched, error), c.result) << c.file << ": " << error;
+        EXPECT_EQ(fetched.bytes, c.bytes) << c.file;
+        // The session goes on over a new connection.
+        EXPECT_EQ(transfer.Upload("x", "after.ini", error), FileTransfer::Result::Ok) << c.file << ": " << error;
+    }
 }
 
 }  // namespace

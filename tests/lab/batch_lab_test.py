@@ -19,9 +19,11 @@ from rewrite import base_values, expected_rewrite
 PREFIX = f"batch-{os.getpid()}"
 
 LOCKED = "IP address is set, but settings are not changed"
-# Five cameras per batch, named in MAC order (the order a range is handed out in): three that install, one whose
+# Five cameras per batch, named in MAC order (the order a range is handed out in): three that install (restarting
+# the moment they have their file, so that a restart wait held up by the FTP goodbye fails every run), one whose
 # FTP password differs, one that never comes back from its restart.
-FIVE = [("ok1", ""), ("ok2", ""), ("ok3", ""), ("locked", ",password=Other"), ("gone", ",comeback=0")]
+INSTANT = ",restart=instant"
+FIVE = [("ok1", INSTANT), ("ok2", INSTANT), ("ok3", INSTANT), ("locked", ",password=Other"), ("gone", ",comeback=0")]
 CAMERAS = {}
 for group, base in (("h", 0x01), ("g", 0x11)):
     for i, (name, extra) in enumerate(FIVE):

@@ -26,7 +26,7 @@ ENV = dict(os.environ, LAB_PREFIX=PREFIX)
 
 CAMERAS = {
     # name: (mac, extra lab keys)
-    "ok": ("02:5E:A1:CD:E1:01", "host=NV4412-0104,xrm=0"),
+    "ok": ("02:5E:A1:CD:E1:01", "host=NV4412-0104,xrm=0,restart=instant"),
     "wifi": ("02:5E:A1:CD:E1:02", "host=NV4413-0101,xrm=0"),
     "busy": ("02:5E:A1:CD:E1:03", "host=NV4412-0104,xrm=0,taken=10.213.7.63"),
     "locked": ("02:5E:A1:CD:E1:04", "host=NV4412-0104,xrm=0,password=Secret1"),
@@ -34,7 +34,7 @@ CAMERAS = {
     "readonly": ("02:5E:A1:CD:E1:06", "host=NV4412-0104,xrm=0,upload=refuse"),
     "gone": ("02:5E:A1:CD:E1:07", "host=NV4412-0104,xrm=0,comeback=0"),
     "dgram": ("02:5E:A1:CD:E1:08", "host=NV4412-0104,xrm=0"),
-    "guiok": ("02:5E:A1:CD:E1:09", "host=NV4412-0104,xrm=0"),
+    "guiok": ("02:5E:A1:CD:E1:09", "host=NV4412-0104,xrm=0,restart=instant"),
     "guicancel": ("02:5E:A1:CD:E1:0A", "host=NV4412-0104,xrm=0"),
     "guilocked": ("02:5E:A1:CD:E1:0B", "host=NV4412-0104,xrm=0,password=Secret2"),
     "guilocked2": ("02:5E:A1:CD:E1:0C", "host=NV4412-0104,xrm=0,password=Other"),

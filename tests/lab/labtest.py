@@ -89,11 +89,11 @@ class LabTestCase(unittest.TestCase):
         self.addCleanup(lambda: p.poll() is None and p.kill())
         return p
 
-    def upload(self, addr, password, data):
+    def upload(self, addr, password, data, goodbye=2.0):
         with tempfile.NamedTemporaryFile(suffix=".ini", delete=False) as f:
             f.write(data)
         self.addCleanup(os.unlink, f.name)
-        return self.probe("ftp-put", addr, password, f.name)
+        return self.probe("ftp-put", addr, password, f.name, "--goodbye", str(goodbye))
 
     # ---- the end of every test ---------------------------------------------------------------------------
 

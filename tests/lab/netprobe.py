@@ -178,16 +178,29 @@ def ftp_get_file(args):
         print(json.dumps({"ok": False, "error": f"{type(e).__name__}: {e}"}))
 
 
+def goodbye(f, wait):
+    """What became of QUIT within `wait` seconds: the reply's code, "closed", "reset" or "nothing", and when."""
+    started = time.monotonic()
+    f.sock.settimeout(wait)
+    try:
+        f.sock.sendall(b"QUIT\r\n")
+        data = f.sock.recv(64)
+        answer = data[:3].decode(errors="replace") if data else "closed"
+    except socket.timeout:
+        answer = "nothing"
+    except OSError as e:
+        answer = "reset" if isinstance(e, ConnectionResetError) else type(e).__name__
+    f.close()
+    return answer, round(time.monotonic() - started, 3)
+
+
 def ftp_put(args):
     try:
         f = ftp_session(args.addr, args.password)
         with open(args.file, "rb") as src:
             reply = f.storbinary("STOR config.ini", src)
-        try:
-            f.quit()
-        except (ftplib.Error, OSError, EOFError):
-            pass  # a camera that restarts may close first
-        print(json.dumps({"ok": True, "reply": reply}))
+        answer, after = goodbye(f, args.goodbye)  # a camera that restarts may never answer it
+        print(json.dumps({"ok": True, "reply": reply, "goodbye": answer, "goodbye_after": after}))
     except (ftplib.Error, OSError, EOFError) as e:
         print(json.dumps({"ok": False, "error": f"{type(e).__name__}: {e}"}))
 
@@ -220,6 +233,7 @@ def main():
     u.add_argument("addr")
     u.add_argument("password")
     u.add_argument("file")
+    u.add_argument("--goodbye", type=float, default=2.0, help="seconds to wait for what becomes of QUIT")
     u.set_defaults(func=ftp_put)
     args = ap.parse_args()
     args.func(args)

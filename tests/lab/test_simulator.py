@@ -220,26 +220,39 @@ class Restart(LabTestCase):
         return replies, down
 
     def test_reset_upload_makes_the_camera_fall_silent_and_boot_again_at_its_address(self):
-        self.up(f"name=c1,mac={MAC1},host=QM52X3-0200")
-        replies = self.probe("ping", "10.213.7.50", "3", "--mac", MAC1)
-        self.assertTrue(replies[-1]["reply"])
-        data = base64.b64decode(self.probe("ftp-get", "10.213.7.50", PW1)["data"])
-        new = reset_to(data, b"YES").replace(b"<SSID>\r\ndefault", b"<SSID>\r\nlabnet")
-        t0 = time.time()
-        self.assertTrue(self.upload("10.213.7.50", PW1, new)["ok"])
-        silent = self.wait_state("c1", lambda s: s["phase"] == "silent", timeout=5, what="silence")
-        self.assertEqual(silent["restarts"], 0)
-        self.assertEqual(self.probe("xrm", "0.5")["answers"], [], "no XRM answers while silent")
-        self.assertFalse(self.probe("ftp-get", "10.213.7.50", PW1, "--timeout", "0.8")["ok"], "no FTP while silent")
-        st = self.wait_state("c1", lambda s: s["restarts"] == 1 and s["phase"] == "up", timeout=15, what="restart")
-        self.assertGreaterEqual(time.time() - t0, 3.0)
-        self.assertEqual((st["address"], st["boots"], st["uploads"]), ("10.213.7.50", 2, 1))
-        self.assertIsNotNone(st["lease"], "the restart ran DHCP again")
-        with open(st["config_ini"], "rb") as f:
-            self.assertEqual(f.read(), new)
-        self.assertTrue(self.probe("ping", "10.213.7.50", "1")[0]["reply"])
-        self.assertEqual([a["addr"] for a in self.probe("xrm", "1")["answers"]], ["10.213.7.50"])
-        self.assertTrue(self.probe("ftp-get", "10.213.7.50", PW1)["ok"])
+        # Restarting 0.3 s after the upload's reply, it answers QUIT; restarting at once it never does, and the
+        # connection is reset once it is back.
+        for restart, goodbye in (("normal", "221"), ("instant", "reset")):
+            with self.subTest(restart=restart):
+                self.up(f"name=c1,mac={MAC1},host=QM52X3-0200,restart={restart}")
+                replies = self.probe("ping", "10.213.7.50", "3", "--mac", MAC1)
+                self.assertTrue(replies[-1]["reply"])
+                data = base64.b64decode(self.probe("ftp-get", "10.213.7.50", PW1)["data"])
+                new = reset_to(data, b"YES").replace(b"<SSID>\r\ndefault", b"<SSID>\r\nlabnet")
+                t0 = time.time()
+                put = self.upload("10.213.7.50", PW1, new, goodbye=15)
+                self.assertTrue(put["ok"], put)
+                self.assertTrue(put["reply"].startswith("226"), put)
+                self.assertEqual(put["goodbye"], goodbye, put)
+                if restart == "instant":
+                    self.assertGreaterEqual(put["goodbye_after"], 2.5, "reset only once the camera is back")
+                else:
+                    silent = self.wait_state("c1", lambda s: s["phase"] == "silent", timeout=5, what="silence")
+                    self.assertEqual(silent["restarts"], 0)
+                    self.assertEqual(self.probe("xrm", "0.5")["answers"], [], "no XRM answers while silent")
+                    self.assertFalse(self.probe("ftp-get", "10.213.7.50", PW1, "--timeout", "0.8")["ok"],
+                                     "no FTP while silent")
+                st = self.wait_state("c1", lambda s: s["restarts"] == 1 and s["phase"] == "up", timeout=15,
+                                     what="restart")
+                self.assertGreaterEqual(time.time() - t0, 3.0)
+                self.assertEqual((st["address"], st["boots"], st["uploads"]), ("10.213.7.50", 2, 1))
+                self.assertIsNotNone(st["lease"], "the restart ran DHCP again")
+                with open(st["config_ini"], "rb") as f:
+                    self.assertEqual(f.read(), new)
+                self.assertTrue(self.probe("ping", "10.213.7.50", "1")[0]["reply"])
+                self.assertEqual([a["addr"] for a in self.probe("xrm", "1")["answers"]], ["10.213.7.50"])
+                self.assertTrue(self.probe("ftp-get", "10.213.7.50", PW1)["ok"])
+                self.down_and_check()
 
     def test_upload_without_reset_is_stored_and_the_camera_stays_up(self):
         self.up(f"name=c1,mac={MAC1}")

@@ -12,6 +12,7 @@ behaves like the cameras the set-up tool talks to:
 Usage: camsim.py STATE_DIR   (STATE_DIR holds camera.json written by the lab; state.json is written here)
 """
 
+import ctypes
 import ipaddress
 import os
 import signal
@@ -34,6 +35,7 @@ from pyftpdlib.servers import FTPServer  # noqa: E402
 IFACE = "eth0"
 ETH_P_IP = 0x0800
 PACKET_HOST = 0
+SO_ATTACH_FILTER = 26
 RECORD_LIMIT = 2000  # per list in state.json; counters keep counting past it
 
 
@@ -43,6 +45,14 @@ def log(msg):
 
 def ip(*args, check=True):
     return labcore.run(["ip", *args], check=check)
+
+
+def attach_filter(sock, program):
+    """SO_ATTACH_FILTER with a classic BPF program of (code, jt, jf, k) instructions."""
+    code = b"".join(struct.pack("HBBI", *insn) for insn in program)
+    buf = ctypes.create_string_buffer(code, len(code))
+    fprog = struct.pack("HL", len(program), ctypes.addressof(buf))
+    sock.setsockopt(socket.SOL_SOCKET, SO_ATTACH_FILTER, fprog)
 
 
 class Camera:
@@ -57,6 +67,7 @@ class Camera:
         self.stopping = False
         self.boot_request = None  # silence seconds of a pending power cycle
         self.restart_request = False
+        self.instant_restart = False  # restart=instant: the upload already took the link down
         self.addr = None  # current IPv4 address text, or None
         self.prefixlen = 24
         self.kept = None  # address taken by ICMP; survives restarts
@@ -293,8 +304,29 @@ class Camera:
 
     # ---- ICMP takeover -------------------------------------------------------------------------------
 
+    def echo_to_me_filter(self):
+        """A kernel filter that passes only ICMP echo requests sent to this camera's MAC, so that a segment of many
+        cameras does not wake every simulator for every frame the bridge floods."""
+        mac_high, mac_low = struct.unpack("!IH", self.mac)
+        return [
+            (0x28, 0, 0, 12),        # ldh [12]: EtherType
+            (0x15, 0, 9, 0x0800),    # IPv4, else drop
+            (0x30, 0, 0, 23),        # ldb [23]: protocol
+            (0x15, 0, 7, 1),         # ICMP, else drop
+            (0xB1, 0, 0, 14),        # ldxb 4*([14]&0xf): header length
+            (0x50, 0, 0, 14),        # ldb [x+14]: ICMP type
+            (0x15, 0, 4, 8),         # echo request, else drop
+            (0x20, 0, 0, 0),         # ld [0]: destination MAC, first four bytes
+            (0x15, 0, 2, mac_high),
+            (0x28, 0, 0, 4),         # ldh [4]: its last two
+            (0x15, 1, 0, mac_low),   # ours: accept, else drop
+            (0x06, 0, 0, 0),         # drop
+            (0x06, 0, 0, 0xFFFF),    # accept
+        ]
+
     def icmp_loop(self):
         s = socket.socket(socket.AF_PACKET, socket.SOCK_RAW, socket.htons(ETH_P_IP))
+        attach_filter(s, self.echo_to_me_filter())
         s.bind((IFACE, ETH_P_IP))
         while not self.stopping:
             try:
@@ -457,6 +489,13 @@ class Camera:
                     cam.save_backup()
                     reset = labcore.reset_requested(data)
                     log(f"ftp: config.ini uploaded ({len(data)} bytes), reset {'YES' if reset else 'no'}")
+                    if reset and cam.cfg.get("restart") == "instant":
+                        # The 226 has gone; the link goes before anything else can (a reply to QUIT, a
+                        # FIN), and the session is torn down without a goodbye, so once the camera is
+                        # back the client's connection is reset.
+                        self.socket.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+                        ip("link", "set", IFACE, "down")
+                        cam.instant_restart = True
                     if reset:
                         cam.restart_request = True
                         cam.wake.notify_all()
@@ -520,7 +559,9 @@ class Camera:
                 if self.restart_request:
                     self.restart_request = False
                     silence = self.cfg["silence"]
-                    time.sleep(0.3)  # let the FTP server finish its reply to the upload
+                    if not self.instant_restart:
+                        time.sleep(0.3)  # let the FTP server finish its reply to the upload
+                    self.instant_restart = False
                 else:
                     silence, self.boot_request = self.boot_request, None
             if self.phase == "gone" and not self.cfg["comeback"]:

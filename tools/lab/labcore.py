@@ -15,6 +15,10 @@ DHCP_ADDR = "10.213.7.1"
 DNS2_ADDR = "10.213.7.3"
 BURST_ADDR = "10.213.7.250"
 DHCP_RANGE = ("10.213.7.100", "10.213.7.199")
+# `lab up --leases-apart`: the leases come from a second subnet of the dhcp host, so that every address of the
+# lab subnet is free for installations (a full segment of cameras).
+APART_DHCP_ADDR = "10.213.8.1"
+APART_DHCP_RANGE = ("10.213.8.10", "10.213.8.254")
 TAKEN_BASE = 240  # plain hosts that occupy an address get .240 upwards on their own interface
 BURST_COUNT = 1000
 
@@ -97,6 +101,8 @@ CAMERA_KEYS = {
     "upload": "refuse: the FTP server refuses every upload",
     "drop": "get or put: the FTP connection drops in the middle of a download or upload of config.ini",
     "comeback": "0: the camera never comes back after a restart (default 1)",
+    "restart": "instant: the camera restarts the moment it has stored config.ini, its FTP session with it "
+               "(no reply to QUIT; the connection is reset once it is back); default: 0.3 s after its reply",
     "passive": "refuse: the FTP server refuses EPSV and PASV (active mode, PORT, still works)",
     "truncate": "N: a download of config.ini brings only its first N bytes; SIZE and the 226 reply stay normal",
     "xrmdelay": "seconds the camera waits before it answers an XRM query (default 0)",
@@ -220,6 +226,9 @@ def _complete_camera(raw, index):
     comeback = raw.get("comeback", "1")
     if comeback not in ("0", "1"):
         raise LabError(f"camera {name}: comeback must be 0 or 1")
+    restart = raw.get("restart", "normal")
+    if restart not in ("normal", "instant"):
+        raise LabError(f"camera {name}: restart must be instant (or normal)")
     passive = raw.get("passive", "accept")
     if passive not in ("accept", "refuse"):
         raise LabError(f"camera {name}: passive must be refuse (or accept)")
@@ -255,6 +264,7 @@ def _complete_camera(raw, index):
         "upload": upload,
         "drop": drop,
         "comeback": comeback == "1",
+        "restart": restart,
         "passive": passive,
         "truncate": truncate,
         "xrmdelay": _float_field(raw | {"name": name}, "xrmdelay", 0.0, high=60.0),
