@@ -5,11 +5,6 @@ if(NOT TARGET camera-setup-helper)
 endif()
 install(TARGETS camera-setup-helper RUNTIME DESTINATION libexec/camera-setup
         PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE)
-# The helpers' per-network-namespace lock directory, made at every boot (systemd-tmpfiles reads lib/tmpfiles.d
-# under /usr and /usr/local alike; not the multiarch library directory).
-configure_file(${PROJECT_SOURCE_DIR}/packaging/tmpfiles.conf.in ${PROJECT_BINARY_DIR}/camera-setup.tmpfiles.conf @ONLY)
-install(FILES ${PROJECT_BINARY_DIR}/camera-setup.tmpfiles.conf DESTINATION lib/tmpfiles.d RENAME camera-setup.conf)
-install(CODE "set(runtime \"${CAMERA_SETUP_RUNTIME_DIRECTORY}\")" COMPONENT grant)
 
 # Group, owner, mode and file capabilities need root and the real file system; a package build (DESTDIR set)
 # leaves them to the package's post-install step and can drop this component.
@@ -31,19 +26,13 @@ install(CODE [[
       message(WARNING "could not give ${helper} to root:camera-setup (run the install as root): ${why}")
     endif()
     execute_process(COMMAND chmod 0750 "${helper}")
-    # Made now too, so that helpers can sweep before the next boot.
-    execute_process(COMMAND install -d -o root -g camera-setup -m 1770 "${runtime}" RESULT_VARIABLE failed
-                    ERROR_VARIABLE why)
-    if(failed)
-      message(WARNING "could not create ${runtime} (${why}): helpers cannot remove what a killed helper left")
-    endif()
-    execute_process(COMMAND setcap cap_net_bind_service,cap_net_raw,cap_net_admin+p "${helper}"
+    execute_process(COMMAND setcap cap_net_raw,cap_net_admin+p "${helper}"
                     RESULT_VARIABLE failed ERROR_VARIABLE why)
     if(failed)
       message(WARNING "setcap on ${helper} failed (${why}): finding cameras by DHCP and installing will need "
-                      "root until it has cap_net_bind_service,cap_net_raw,cap_net_admin+p")
+                      "root until it has cap_net_raw,cap_net_admin+p")
     else()
-      message(STATUS "Granted cap_net_bind_service,cap_net_raw,cap_net_admin+p to ${helper}")
+      message(STATUS "Granted cap_net_raw,cap_net_admin+p to ${helper}")
     endif()
   endif()
 ]] COMPONENT grant)

@@ -1,6 +1,5 @@
 #include "HelperCore.h"
 
-#include "CameraAddressFilter.h"
 #include "HelperChecks.h"
 
 #include <linux/neighbour.h>
@@ -8,6 +7,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <variant>
 
 namespace {
 
@@ -22,8 +22,6 @@ std::string ErrorText(int error) {
 
 std::string_view HelperCapabilityName(HelperCapability capability) {
     switch (capability) {
-        case HelperCapability::NetBindService:
-            return "CAP_NET_BIND_SERVICE";
         case HelperCapability::NetRaw:
             return "CAP_NET_RAW";
         case HelperCapability::NetAdmin:
@@ -76,7 +74,7 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
             if ((request.port == 67 && m_dhcp67) || (request.port == 68 && m_dhcp68)) {
                 return Refuse(EALREADY, "port " + std::to_string(request.port) + " is already relayed");
             }
-            if ((refused = needs({HelperCapability::NetBindService}))) {
+            if ((refused = needs({HelperCapability::NetRaw}))) {
                 return *refused;
             }
             return DhcpRelay(request.port, channel);
@@ -92,7 +90,7 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
             if ((refused = needs({HelperCapability::NetRaw}))) {
                 return *refused;
             }
-            return EchoOpen(request.identifier, channel);
+            return EchoOpen(channel);
         case HelperVerb::InstallBegin:
             if ((refused = needs({HelperCapability::NetAdmin, HelperCapability::NetRaw}))) {
                 return *refused;
@@ -118,7 +116,6 @@ HelperResponse HelperCore::Handle(const HelperRequest& request, int channel) {
 HelperResponse HelperCore::Hello() {
     HelperHello hello;
     hello.version = m_version;
-    hello.netBindService = m_privileges.Holds(HelperCapability::NetBindService);
     hello.netRaw = m_privileges.Holds(HelperCapability::NetRaw);
     hello.netAdmin = m_privileges.Holds(HelperCapability::NetAdmin);
     return Done(FormatHelperHello(hello));
@@ -131,11 +128,6 @@ HelperResponse HelperCore::DhcpRelay(uint16_t port, int channel) {
     }
     (port == 67 ? m_dhcp67 : m_dhcp68) = true;
     m_log("relaying DHCP port " + std::to_string(port) + " (camera hardware addresses only)");
-    if (m_dhcp67 && m_dhcp68) {
-        // Nothing else ever needs a privileged port.
-        m_privileges.Drop(HelperCapability::NetBindService);
-        m_log("both DHCP ports relayed; dropped CAP_NET_BIND_SERVICE");
-    }
     return Done("relaying port " + std::to_string(port));
 }
 
@@ -149,18 +141,17 @@ HelperResponse HelperCore::ArpRelay(int channel) {
     return Done("relaying ARP");
 }
 
-HelperResponse HelperCore::EchoOpen(uint16_t identifier, int channel) {
-    const int error = m_relays.OpenEcho(identifier, channel);
-    if (error == EEXIST) {
-        return Refuse(error, "identifier " + std::to_string(identifier) + " is already open");
-    }
+HelperResponse HelperCore::EchoOpen(int channel) {
+    uint16_t identifier = 0;
+    const int error = m_relays.OpenEcho(channel, identifier);
     if (error == EMFILE) {
         return Refuse(error, "too many echo channels");
     }
     if (error != 0) {
         return Refuse(error, "opening the echo channel: " + ErrorText(error));
     }
-    return Done("echo channel " + std::to_string(identifier));
+    m_log("opened echo channel " + std::to_string(identifier));
+    return Done(FormatEchoOpened(identifier));
 }
 
 int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
@@ -169,7 +160,7 @@ int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
         return EIO;
     }
     for (const HelperNeighbour& entry : *entries) {
-        if ((entry.state & (NUD_PERMANENT | NUD_NOARP)) != 0 || (entry.flags & NTF_EXT_LEARNED) != 0) {
+        if (!KernelLearned(entry)) {
             continue;
         }
         const int error = m_system.DeleteNeighbour(entry.interfaceIndex, address);
@@ -185,86 +176,51 @@ int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
     return 0;
 }
 
+void HelperCore::SweepDead() {
+    size_t failed = 0;
+    const size_t removed = m_system.SweepDead(failed);
+    if (removed > 0 || failed > 0) {
+        m_log("removed " + std::to_string(removed) + " routes and rules that helpers no longer running left" +
+              (failed > 0 ? "; " + std::to_string(failed) + " could not be removed" : ""));
+    }
+}
+
 HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
-    const int index = request.interfaceIndex;
+    SweepDead();
+    InstallFacts facts;
+    facts.interface = m_system.Interface(request.interfaceIndex);
+    facts.local = m_system.LocalAddresses();
+    facts.gateways = m_system.Gateways();
+    facts.registered = m_system.Registrations();
+    facts.begunHere = m_installs.contains(request.address);
+    facts.uid = m_uid;
+    const auto checked = CheckInstallBegin(request, facts);
+    if (const auto* refusal = std::get_if<HelperRefusal>(&checked)) {
+        return Refuse(refusal->code, refusal->text);
+    }
+    return ApplyInstall(request, std::get<InstallPlan>(checked));
+}
+
+HelperResponse HelperCore::ApplyInstall(const HelperRequest& request, const InstallPlan& plan) {
     const uint32_t address = request.address;
     const std::string addressText = HelperAddressText(address);
-    const auto facts = m_system.Interface(index);
-    if (!facts) {
-        return Refuse(ENODEV, "no interface " + std::to_string(index));
-    }
-    if (auto why = CheckInterface(index, facts)) {
-        return Refuse(facts->up ? EPROTOTYPE : ENETDOWN, *why);
-    }
-    const auto local = m_system.LocalAddresses();
-    if (!local) {
-        return Refuse(EIO, "cannot read the addresses of this PC");
-    }
-    bool sameSubnet = false;
-    const auto source = SourceAddress(index, address, *local, sameSubnet);
-    if (!source) {
-        return Refuse(EADDRNOTAVAIL, "interface " + std::to_string(index) + " has no IPv4 address");
-    }
-    if (auto why = CheckMac(request.mac)) {
-        return Refuse(EINVAL, *why);
-    }
-    if (!CameraAddressFilter(request.mac)) {
-        return Refuse(EPERM, "MAC " + request.mac.ColonText() + " is not a camera's");
-    }
-    const auto gateways = m_system.Gateways();
-    if (!gateways) {
-        return Refuse(EIO, "cannot read the routes");
-    }
-    if (auto why = CheckHostAddress(address, *local, *gateways)) {
-        return Refuse(why->ends_with("gateway of a route") ? EPERM : EINVAL, *why);
-    }
-    if (m_installs.contains(address)) {
-        return Refuse(EALREADY, addressText + " is already being installed by this helper");
-    }
-    if (!sameSubnet && m_uid > kHelperMaxUid) {
-        return Refuse(EOVERFLOW, "uid " + std::to_string(m_uid) + " has no private routing table");
-    }
-    const auto registered = m_system.Registrations();
-    if (!registered) {
-        return Refuse(EIO, "cannot read the routes");
-    }
-    size_t others = 0;
-    for (const HelperRegistration& entry : *registered) {
-        if (entry.address != address) {
-            continue;
-        }
-        if (entry.alive) {
-            return Refuse(EBUSY, addressText + " is being installed by another helper");
-        }
-        const int error = m_system.RemoveLeftovers(address, entry.owner);
-        if (error != 0) {
-            return Refuse(error, "removing what a killed helper left for " + addressText + ": " + ErrorText(error));
-        }
-        m_log("removed what killed helper " + std::to_string(entry.owner) + " left for " + addressText);
-        ++others;
-    }
-    if (registered->size() - others >= kHelperMaxInstalls) {
-        return Refuse(
-            ENOSPC, "already " + std::to_string(registered->size() - others) + " addresses being installed on this PC");
-    }
     // The register entry first: it is what makes a second helper's begin of the same address fail.
     int error = m_system.Register(address);
     if (error != 0) {
         return Refuse(error, "registering " + addressText + ": " + ErrorText(error));
     }
-    // Two helpers that begin the same address at the same moment both see two entries, and both give way.
     const auto again = m_system.Registrations();
-    const auto sameAddress = [address](const HelperRegistration& entry) { return entry.address == address; };
-    if (!again || std::count_if(again->begin(), again->end(), sameAddress) != 1) {
+    const auto overstepped = again ? CheckRegister(*again, address, m_uid, true)
+                                   : std::optional<HelperRefusal>({EIO, "cannot read the routes"});
+    if (overstepped) {
         m_system.Unregister(address);
-        return Refuse(EBUSY, addressText + " is being installed by another helper");
+        return Refuse(overstepped->code, overstepped->text);
     }
     Install install;
-    install.interfaceIndex = index;
+    install.rate = RateLimit(kAssignBurst, kAssignBurst, m_clock());
+    install.interfaceIndex = request.interfaceIndex;
     install.mac = request.mac;
-    install.source = *source;
-    install.allowance = kAssignBurst;
-    install.refilled = m_clock();
+    install.source = plan.source;
     const auto fail = [&](int code, const std::string& why) {
         End(address, install);
         return Refuse(code, why);
@@ -274,10 +230,11 @@ HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
     if (error != 0) {
         return fail(error, "removing the dynamic entries for " + addressText + ": " + ErrorText(error));
     }
-    std::string text = "begun " + addressText + " for " + request.mac.ColonText() + " on interface " +
-                       std::to_string(index) + "; removed " + std::to_string(flushed) + " dynamic entries";
-    if (!sameSubnet) {
-        error = m_system.AddRoute(UidTable(), index, address);
+    const std::string index = std::to_string(request.interfaceIndex);
+    std::string text = "begun " + addressText + " for " + request.mac.ColonText() + " on interface " + index +
+                       "; removed " + std::to_string(flushed) + " dynamic entries";
+    if (!plan.sameSubnet) {
+        error = m_system.AddRoute(UidTable(), request.interfaceIndex, address);
         if (error != 0) {
             return fail(error, "adding the route to " + addressText + ": " + ErrorText(error));
         }
@@ -286,16 +243,15 @@ HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
         if (error != 0) {
             return fail(error, "adding the rule for uid " + std::to_string(m_uid) + ": " + ErrorText(error));
         }
-        text += "; route " + addressText + "/32 dev " + std::to_string(index) + " for uid " + std::to_string(m_uid) +
-                " only";
+        text += "; route " + addressText + "/32 dev " + index + " for uid " + std::to_string(m_uid) + " only";
     }
     // Answered without waiting for the probe's answers: the first assign-echo decides it, by when they are in.
-    const int probe = m_system.StartProbe(index, address);
+    const int probe = m_system.StartProbe(request.interfaceIndex, address);
     if (probe < 0) {
         return fail(-probe, "probing for " + addressText + ": " + ErrorText(-probe));
     }
     install.probe = probe;
-    install.probeDeadline = m_clock() + kHelperProbeWaitMs;
+    install.probeDeadline = m_clock() + kHelperProbeDecideMs;
     text += "; probing";
     m_installs.emplace(address, install);
     m_log(text);
@@ -311,14 +267,14 @@ HelperResponse HelperCore::AssignEcho(const HelperRequest& request) {
     if (!DecideProbe(request.address, install)) {
         return Refuse(install.refusal, install.refusalText);
     }
-    const int64_t now = m_clock();
-    install.allowance = std::min(kAssignBurst, install.allowance + (now - install.refilled) * kAssignBurst / 1000.0);
-    install.refilled = now;
-    if (install.allowance < 1) {
+    if (!install.rate.Take(m_clock())) {
         return Refuse(EBUSY, "too many echo requests to " + HelperAddressText(request.address));
     }
-    install.allowance -= 1;
-    m_relays.ExpectEchoFrom(request.identifier, request.address);
+    // Only an identifier of the caller's own: the camera's reply must reach no one else's socket.
+    if (!m_relays.ExpectEchoFrom(request.identifier, request.address, request.sequence, m_uid)) {
+        return Refuse(EACCES, "identifier " + std::to_string(request.identifier) + " is not one of uid " +
+                                  std::to_string(m_uid) + "'s echo channels or ICMP sockets");
+    }
     HelperEchoFrame frame;
     frame.interfaceIndex = install.interfaceIndex;
     frame.destinationMac = install.mac;

@@ -1,7 +1,9 @@
 #pragma once
 
+#include "HelperChecks.h"
 #include "HelperProtocol.h"
 #include "HelperSystem.h"
+#include "RateLimit.h"
 
 #include <cstdint>
 #include <functional>
@@ -48,16 +50,19 @@ class HelperCore {
         // Once decided: the refusal every assign-echo gets (EADDRINUSE naming the claimant), or none.
         int refusal = 0;
         std::string refusalText;
-        // Echo requests allowed before the next refill (a bucket of kAssignBurst refilled over a second).
-        double allowance = 0;
-        int64_t refilled = 0;
+        // assign-echo requests for the address.
+        RateLimit rate{0, 0, 0};
     };
 
     HelperResponse Hello();
     HelperResponse DhcpRelay(uint16_t port, int channel);
     HelperResponse ArpRelay(int channel);
-    HelperResponse EchoOpen(uint16_t identifier, int channel);
+    HelperResponse EchoOpen(int channel);
+    // The pure check (CheckInstallBegin) on what the system says, then ApplyInstall, which undoes what it did
+    // when a step fails.
     HelperResponse InstallBegin(const HelperRequest& request);
+    HelperResponse ApplyInstall(const HelperRequest& request, const InstallPlan& plan);
+    void SweepDead();
     HelperResponse AssignEcho(const HelperRequest& request);
     HelperResponse InstallEnd(uint32_t address);
     // Waits out an undecided probe and reads its answers; false when the address may not be sent to.
@@ -66,8 +71,7 @@ class HelperCore {
     // 0 or the first errno of the kernel's refusals; the installation is forgotten either way unless the register
     // entry could not be removed.
     int End(uint32_t address, Install& install);
-    // Deletes the kernel's own dynamic entries for address; administrators' (permanent, NOARP, externally learned)
-    // ones stay.
+    // Deletes the entries for address that the kernel learned by itself (KernelLearned); administrators' stay.
     int FlushDynamic(uint32_t address, size_t& flushed);
     uint32_t UidTable() const { return kHelperUidTableBase + m_uid; }
 

@@ -37,6 +37,28 @@ bool IsCameraDhcp(std::span<const uint8_t> udpPayload) {
     return chaddr && CameraAddressFilter(*chaddr);
 }
 
+std::optional<Ipv4Udp> ReadIpv4Udp(std::span<const uint8_t> ip) {
+    if (ip.size() < 20 || (ip[0] >> 4) != 4 || ip[9] != 17 || (Get16(ip, 6) & 0x3fff) != 0) {
+        return std::nullopt;  // also a fragment: more-fragments set or an offset
+    }
+    const size_t header = size_t{ip[0] & 0x0fu} * 4;
+    const size_t total = Get16(ip, 2);
+    if (header < 20 || total < header + 8 || total > ip.size()) {
+        return std::nullopt;
+    }
+    const size_t udpLength = Get16(ip, header + 4);
+    if (udpLength < 8 || udpLength > total - header) {
+        return std::nullopt;
+    }
+    Ipv4Udp udp;
+    udp.source = Get32(ip, 12);
+    udp.destination = Get32(ip, 16);
+    udp.sourcePort = Get16(ip, header);
+    udp.destinationPort = Get16(ip, header + 2);
+    udp.payload = ip.subspan(header + 8, udpLength - 8);
+    return udp;
+}
+
 bool IsCameraArp(std::span<const uint8_t> arp) {
     if (!IsEthernetIpv4Arp(arp)) {
         return false;
@@ -110,7 +132,7 @@ std::optional<IcmpAbout> ReadIcmpAbout(std::span<const uint8_t> ip) {
     const std::span<const uint8_t> icmp = ip.subspan(*offset);
     const uint8_t type = icmp[0];
     if (type == 0 && icmp[1] == 0) {
-        return IcmpAbout{Get16(icmp, 4), Get32(ip, 12), *offset};
+        return IcmpAbout{Get16(icmp, 4), Get32(ip, 12), *offset, Get16(icmp, 6)};
     }
     if (type != 3 && type != 11 && type != 12) {
         return std::nullopt;
@@ -120,5 +142,5 @@ std::optional<IcmpAbout> ReadIcmpAbout(std::span<const uint8_t> ip) {
     if (!inner || quoted.size() < *inner + 8 || quoted[*inner] != 8) {
         return std::nullopt;
     }
-    return IcmpAbout{Get16(quoted, *inner + 4), Get32(quoted, 16), *offset};
+    return IcmpAbout{Get16(quoted, *inner + 4), Get32(quoted, 16), *offset, Get16(quoted, *inner + 6)};
 }

@@ -13,6 +13,18 @@
 // 108 too, and judges the rest itself.
 bool IsCameraDhcp(std::span<const uint8_t> udpPayload);
 
+// A UDP datagram inside an IPv4 packet as a packet socket reads it (from the IP header on).
+struct Ipv4Udp {
+    uint32_t source = 0;
+    uint32_t destination = 0;
+    uint16_t sourcePort = 0;
+    uint16_t destinationPort = 0;
+    std::span<const uint8_t> payload;  // views into the packet, as long as the UDP length says
+};
+
+// Nothing for anything but a whole (unfragmented) IPv4 UDP datagram whose IP and UDP lengths fit the packet.
+std::optional<Ipv4Udp> ReadIpv4Udp(std::span<const uint8_t> ip);
+
 // An Ethernet/IPv4 ARP packet (htype 1, ptype 0x0800, hlen 6, plen 4, from its header on) whose sender hardware
 // address lies in the camera ranges.
 bool IsCameraArp(std::span<const uint8_t> arp);
@@ -38,6 +50,8 @@ struct IcmpAbout {
     uint32_t peer = 0;
     // Where the ICMP message starts in the packet, after the IP header.
     size_t icmpOffset = 0;
+    // Of the reply, or of the request the error quotes.
+    uint16_t sequence = 0;
 };
 
 // An echo reply, or an ICMP error (destination unreachable, time exceeded, parameter problem) quoting an ICMP echo

@@ -81,7 +81,7 @@ constexpr VerbShape kVerbs[] = {
     {"hello", HelperVerb::Hello, 0},
     {"dhcp-relay", HelperVerb::DhcpRelay, 1},
     {"arp-relay", HelperVerb::ArpRelay, 0},
-    {"echo-open", HelperVerb::EchoOpen, 1},
+    {"echo-open", HelperVerb::EchoOpen, 0},
     {"install-begin", HelperVerb::InstallBegin, 3},
     {"assign-echo", HelperVerb::AssignEcho, 4},
     {"install-end", HelperVerb::InstallEnd, 1},
@@ -138,14 +138,6 @@ std::optional<std::vector<uint8_t>> HexBytes(std::string_view text) {
 // Fills the verb's fields of request from its arguments (as many as its shape says); the refusal text on failure.
 std::optional<std::string> ReadArguments(const std::string_view* argument, size_t count, HelperRequest& request) {
     switch (request.verb) {
-        case HelperVerb::EchoOpen: {
-            const auto identifier = Decimal(argument[0], 5, UINT16_MAX);
-            if (!identifier) {
-                return "identifier must be 0..65535";
-            }
-            request.identifier = static_cast<uint16_t>(*identifier);
-            break;
-        }
         case HelperVerb::AssignEcho: {
             const auto address = Address(argument[0]);
             if (!address) {
@@ -203,6 +195,7 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, size_
         }
         case HelperVerb::Hello:
         case HelperVerb::ArpRelay:
+        case HelperVerb::EchoOpen:
         case HelperVerb::Cleanup:
             break;
     }
@@ -298,9 +291,6 @@ std::string FormatHelperRequest(const HelperRequest& request) {
         case HelperVerb::DhcpRelay:
             field(std::to_string(request.port));
             break;
-        case HelperVerb::EchoOpen:
-            field(std::to_string(request.identifier));
-            break;
         case HelperVerb::AssignEcho: {
             field(HelperAddressText(request.address));
             field(std::to_string(request.identifier));
@@ -326,73 +316,28 @@ std::string FormatHelperRequest(const HelperRequest& request) {
             break;
         case HelperVerb::Hello:
         case HelperVerb::ArpRelay:
+        case HelperVerb::EchoOpen:
         case HelperVerb::Cleanup:
             break;
     }
     return text;
 }
 
-namespace {
-
-HelperRequest Make(uint32_t token, HelperVerb verb) {
-    HelperRequest request;
-    request.token = token;
-    request.verb = verb;
-    return request;
-}
-
-}  // namespace
-
-std::string FormatHello(uint32_t token) {
-    return FormatHelperRequest(Make(token, HelperVerb::Hello));
-}
-
 bool HelperVerbTakesDescriptor(HelperVerb verb) {
     return verb == HelperVerb::DhcpRelay || verb == HelperVerb::ArpRelay || verb == HelperVerb::EchoOpen;
 }
 
-std::string FormatDhcpRelay(uint32_t token, uint16_t port) {
-    HelperRequest request = Make(token, HelperVerb::DhcpRelay);
-    request.port = port;
-    return FormatHelperRequest(request);
+std::string FormatEchoOpened(uint16_t identifier) {
+    return "identifier " + std::to_string(identifier);
 }
 
-std::string FormatArpRelay(uint32_t token) {
-    return FormatHelperRequest(Make(token, HelperVerb::ArpRelay));
-}
-
-std::string FormatEchoOpen(uint32_t token, uint16_t identifier) {
-    HelperRequest request = Make(token, HelperVerb::EchoOpen);
-    request.identifier = identifier;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatInstallBegin(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac) {
-    HelperRequest request = Make(token, HelperVerb::InstallBegin);
-    request.interfaceIndex = interfaceIndex;
-    request.address = address;
-    request.mac = mac;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifier, uint16_t sequence,
-                             std::span<const uint8_t> payload) {
-    HelperRequest request = Make(token, HelperVerb::AssignEcho);
-    request.address = address;
-    request.identifier = identifier;
-    request.sequence = sequence;
-    request.payload.assign(payload.begin(), payload.begin() + std::min(payload.size(), kHelperMaxAssignPayload));
-    return FormatHelperRequest(request);
-}
-
-std::string FormatInstallEnd(uint32_t token, uint32_t address) {
-    HelperRequest request = Make(token, HelperVerb::InstallEnd);
-    request.address = address;
-    return FormatHelperRequest(request);
-}
-
-std::string FormatCleanup(uint32_t token) {
-    return FormatHelperRequest(Make(token, HelperVerb::Cleanup));
+std::optional<uint16_t> ParseEchoOpened(std::string_view text) {
+    constexpr std::string_view kPrefix = "identifier ";
+    if (!text.starts_with(kPrefix)) {
+        return std::nullopt;
+    }
+    const auto identifier = Decimal(text.substr(kPrefix.size()), 5, UINT16_MAX);
+    return identifier ? std::optional(static_cast<uint16_t>(*identifier)) : std::nullopt;
 }
 
 std::string FormatHelperReply(uint32_t token, int code, std::string_view text) {
@@ -450,7 +395,6 @@ struct CapabilityName {
 };
 
 constexpr CapabilityName kCapabilityNames[] = {
-    {"net_bind_service", &HelperHello::netBindService},
     {"net_raw", &HelperHello::netRaw},
     {"net_admin", &HelperHello::netAdmin},
 };

@@ -7,7 +7,7 @@
 //
 // Request: ASCII "TOKEN VERB [ARG...]", fields separated by single spaces, one optional trailing "\n".
 //   TOKEN    1 to 10 decimal digits, value 1..4294967295 (leading zeros tolerated within the ten digits).
-//   VERB     hello | dhcp-relay PORT | arp-relay | echo-open IDENT | install-begin IFINDEX ADDRESS MAC |
+//   VERB     hello | dhcp-relay PORT | arp-relay | echo-open | install-begin IFINDEX ADDRESS MAC |
 //            assign-echo ADDRESS IDENT SEQUENCE [HEX] | install-end ADDRESS | cleanup
 //   PORT     "67" or "68", nothing else.
 //   IDENT, SEQUENCE  1 to 5 decimal digits, value 0..65535.
@@ -25,20 +25,22 @@
 // Reply: "TOKEN CODE TEXT"; CODE 0 is success, otherwise a positive errno value; TEXT is one line without
 // control characters. A request whose token cannot be read is answered with token 0. The reply to hello reads
 // "camera-setup-helper VERSION caps=LIST", LIST being a comma-separated subset of
-// net_bind_service,net_raw,net_admin, or "none". Replies never carry a descriptor.
+// net_raw,net_admin, or "none". Replies never carry a descriptor.
 //
 // dhcp-relay, arp-relay and echo-open carry exactly one descriptor (SCM_RIGHTS): one end of an AF_UNIX
 // SOCK_SEQPACKET socket pair the program made; anything else attached, or a descriptor on another request: EBADF.
-// Codes beyond the obvious ones: dhcp-relay of a port already relayed and arp-relay twice: EALREADY; echo-open of
-// an open identifier: EEXIST, beyond 256 channels: EMFILE. install-begin: ENODEV (no interface), ENETDOWN,
-// EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on it), EINVAL (MAC or address class), EPERM (MAC
-// outside the camera ranges, a gateway), EALREADY (begun here), EBUSY (begun by another helper), ENOSPC (256
-// addresses being installed on the PC). install-begin sends an ARP probe for the address and answers without
-// waiting for it; the first assign-echo waits out what is left of the probe's 100 ms, and when another MAC
-// answered it, that and every later assign-echo for the address is refused with EADDRINUSE naming the MAC, and no
-// frame goes to the camera. assign-echo and install-end of an address not begun here: ENOENT; assign-echo beyond
-// its rate: EBUSY. cleanup answers EBUSY "removed N, M could not be removed" when the kernel refused some
-// removals. When the system's addresses or routes cannot be read, the request is refused with EIO.
+// Codes beyond the obvious ones: dhcp-relay of a port already relayed and arp-relay twice: EALREADY. echo-open
+// answers "identifier N" (FormatEchoOpened), the identifier the helper picked; beyond 256 channels: EMFILE.
+// install-begin: ENODEV (no interface), ENETDOWN, EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on
+// it), EINVAL (MAC or address class), EPERM (MAC outside the camera ranges, a gateway), EALREADY (begun here),
+// EBUSY (begun by another helper), ENOSPC (256 addresses being installed on the PC, or the user's share of them).
+// install-begin starts the ARP probes for the address (kHelperProbeDecideMs) and answers without waiting for
+// them; the first assign-echo waits for what is left, and when another MAC answered, that and every later
+// assign-echo for the address is refused with EADDRINUSE naming the MAC, and no frame goes to the camera.
+// assign-echo and install-end of an address not begun here: ENOENT; assign-echo beyond its rate: EBUSY; with an
+// identifier that is neither one of this helper's channels nor an ICMP socket of the caller's uid: EACCES.
+// cleanup answers EBUSY "removed N, M could not be removed" when the kernel refused some removals. When the
+// system's addresses or routes cannot be read, the request is refused with EIO.
 
 #include <array>
 #include <cstddef>
@@ -82,7 +84,7 @@ struct HelperRequest {
     int interfaceIndex = 0;        // install-begin
     uint32_t address = 0;          // install-begin, assign-echo, install-end
     MacAddress mac;                // install-begin
-    uint16_t identifier = 0;       // echo-open, assign-echo
+    uint16_t identifier = 0;       // assign-echo
     uint16_t sequence = 0;         // assign-echo
     std::vector<uint8_t> payload;  // assign-echo, at most kHelperMaxAssignPayload bytes
 };
@@ -98,18 +100,14 @@ struct HelperRequestParse {
 HelperRequestParse ParseHelperRequest(std::span<const uint8_t> packet);
 HelperRequestParse ParseHelperRequest(std::string_view packet);
 
-// The request text, without a trailing "\n"; at most kHelperMaxRequest bytes for any token.
+// The request text, without a trailing "\n"; at most kHelperMaxRequest bytes for any token (a payload beyond
+// kHelperMaxAssignPayload is a programming error and is cut).
 std::string FormatHelperRequest(const HelperRequest& request);
-std::string FormatHello(uint32_t token);
-std::string FormatDhcpRelay(uint32_t token, uint16_t port);
-std::string FormatArpRelay(uint32_t token);
-std::string FormatEchoOpen(uint32_t token, uint16_t identifier);
-std::string FormatInstallBegin(uint32_t token, int interfaceIndex, uint32_t address, const MacAddress& mac);
-// payload: at most kHelperMaxAssignPayload bytes (more is a programming error and is cut).
-std::string FormatAssignEcho(uint32_t token, uint32_t address, uint16_t identifier, uint16_t sequence,
-                             std::span<const uint8_t> payload);
-std::string FormatInstallEnd(uint32_t token, uint32_t address);
-std::string FormatCleanup(uint32_t token);
+
+// The TEXT of a successful echo-open reply, "identifier N": the identifier the helper picked for the channel,
+// as its requests carry it on the wire (network order).
+std::string FormatEchoOpened(uint16_t identifier);
+std::optional<uint16_t> ParseEchoOpened(std::string_view text);
 
 struct HelperReply {
     uint32_t token = 0;
@@ -129,7 +127,6 @@ std::optional<HelperReply> ParseHelperReply(std::string_view packet);
 // What a hello reply says: the helper's version and the capabilities in its permitted set.
 struct HelperHello {
     std::string version;
-    bool netBindService = false;
     bool netRaw = false;
     bool netAdmin = false;
 };

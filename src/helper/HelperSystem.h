@@ -12,23 +12,34 @@
 // are tested against a fake. Addresses are IPv4 in host order; interfaces are kernel interface indexes; tables are
 // routing table ids. Operations return 0 or a positive errno value.
 
-// The netlink protocol tag (rtm_protocol, FRA_PROTOCOL, NDA_PROTOCOL) of everything the helper adds; the start-up
-// sweep removes whatever carries it.
+// The netlink protocol tag (rtm_protocol, FRA_PROTOCOL, NDA_PROTOCOL) of everything the helper adds. Every route
+// also carries its helper's token (HelperLiveness) as its metric, so that the sweep of a starting helper and of
+// install-begin removes exactly what helpers that no longer run left.
 constexpr uint8_t kHelperProtocolTag = 0xC3;
-// One blackhole /32 route per address being installed, by any helper on the PC, its metric the helper's process id.
-// No rule looks this table up, so it changes nobody's traffic; it is the shared, kernel-kept register that the limit
-// and the "already being installed" check read, and it names the owner, so that what a killed helper left for an
-// address is removed by the next helper that begins that address.
+// One blackhole /32 route per address being installed, by any helper on the PC. No rule looks this table up, so it
+// changes nobody's traffic; it is the shared, kernel-kept register that the limits and the "already being
+// installed" check read.
 constexpr uint32_t kHelperRegisterTable = 0x43530000;
+// One blackhole route per helper with entries in the register: the uid it serves as a /32 "address", so that the
+// register's entries count per user.
+constexpr uint32_t kHelperOwnerTable = 0x43530001;
 // The private table of uid U is kHelperUidTableBase + U, looked up through a rule for uidrange U-U only.
 constexpr uint32_t kHelperUidTableBase = 0x10000000;
 constexpr uint32_t kHelperMaxUid = 0x2FFFFFFF;
 // Ahead of the main table and of the rules VPN clients add, so that the member's own camera route is found first.
 constexpr uint32_t kHelperRulePriority = 100;
-// At most this many addresses are being installed at once, by all helpers on the PC together.
+// At most this many addresses are being installed at once, by all helpers on the PC together, and at most the
+// share by one user, so that one member cannot lock out another.
 constexpr size_t kHelperMaxInstalls = 256;
-// How long after its ARP probe an installation's first echo request waits for other hosts' answers.
-constexpr int64_t kHelperProbeWaitMs = 100;
+constexpr size_t kHelperUserShare = kHelperMaxInstalls - 32;
+// Conflict detection as RFC 5227 lays it out, shortened to fit before an installation's first echo request:
+// kHelperProbeCount ARP probes kHelperProbeSpacingMs apart from install-begin on, and answers heard until
+// kHelperProbeDecideMs after it (a second after the last probe), so that a host slow to answer (a wireless client
+// in power save, a busy device) is still heard. The installer's own address check takes longer, so its first
+// assign-echo normally finds the probe decided.
+constexpr int kHelperProbeCount = 3;
+constexpr int64_t kHelperProbeSpacingMs = 400;
+constexpr int64_t kHelperProbeDecideMs = 1800;
 
 struct HelperInterface {
     bool up = false;
@@ -41,19 +52,25 @@ struct HelperLocalAddress {
     int interfaceIndex = 0;
 };
 
-// One neighbour entry for an address; state holds the kernel's NUD_* bits, flags its NTF_* bits.
+// One neighbour entry for an address; state holds the kernel's NUD_* bits, flags its NTF_* bits, extFlags its
+// NTF_EXT_* bits (NDA_FLAGS_EXT), protocol its NDA_PROTOCOL (0: none, as the kernel's own entries have).
 struct HelperNeighbour {
     int interfaceIndex = 0;
     uint16_t state = 0;
     std::optional<MacAddress> lladdr;
     uint8_t flags = 0;
+    uint8_t protocol = 0;
+    uint32_t extFlags = 0;
 };
 
-// One entry of the register: an address being installed and the process id of the helper installing it.
+// The uid of a register entry whose helper has not recorded one (yet): counted as a user of its own.
+constexpr uint64_t kHelperUnknownUid = uint64_t{1} << 32;
+
+// One entry of the register: an address being installed, the token of the helper installing it and its user.
 struct HelperRegistration {
     uint32_t address = 0;
     uint32_t owner = 0;
-    bool alive = false;  // the owner still runs (or its id has been reused: then it counts as running)
+    uint64_t uid = kHelperUnknownUid;
     bool mine = false;
 };
 
@@ -93,12 +110,13 @@ class HelperSystem {
     virtual std::optional<size_t> TaggedRoutes(uint32_t table) = 0;
     // The register; nothing when unreadable.
     virtual std::optional<std::vector<HelperRegistration>> Registrations() = 0;
-    // Adds or removes this helper's register entry for address.
+    // Adds or removes this helper's register entry for address (and the record of its uid with the first one
+    // and the last).
     virtual int Register(uint32_t address) = 0;
     virtual int Unregister(uint32_t address) = 0;
-    // Removes what the dead helper owner left for address: its register entry, its tagged routes to address/32 in
-    // any table, and a uid rule whose table that leaves empty.
-    virtual int RemoveLeftovers(uint32_t address, uint32_t owner) = 0;
+    // Removes every route of helpers that no longer run, and the uid rules whose tables that leaves empty; returns
+    // how many were removed, and in failed how many the kernel refused.
+    virtual size_t SweepDead(size_t& failed) = 0;
     // A tagged /32 route in table: scope link via index, or, with index 0, a blackhole. EEXIST when table already
     // has a route to address/32.
     virtual int AddRoute(uint32_t table, int index, uint32_t address) = 0;
@@ -107,10 +125,11 @@ class HelperSystem {
     virtual int AddUidRule(uint32_t uid, uint32_t table) = 0;
     virtual int DeleteUidRule(uint32_t uid, uint32_t table) = 0;
 
-    // Asks on index who holds address (ARP request from 0.0.0.0) and keeps listening for the answers without
-    // waiting; returns the probe's id (>= 0) or a negative errno value.
+    // Asks on index who holds address (ARP probes from 0.0.0.0, the first now, the others on schedule) and keeps
+    // listening for the answers without waiting; returns the probe's id (>= 0) or a negative errno value.
     virtual int StartProbe(int index, uint32_t address) = 0;
-    // Waits up to waitMs more, then returns who claimed the address since the probe was sent, and ends it.
+    // Waits up to waitMs more (serving the relays and the other probes meanwhile), then returns who claimed the
+    // address since the probe began, and ends it.
     virtual HelperProbe FinishProbe(int probe, int64_t waitMs) = 0;
     // Ends a probe nobody asks about any more.
     virtual void AbandonProbe(int probe) = 0;
@@ -126,13 +145,16 @@ class HelperRelays {
 
     virtual int StartDhcp(uint16_t port, int channel) = 0;
     virtual int StartArp(int channel) = 0;
-    // EEXIST for an identifier already open, EMFILE beyond the channel limit.
-    virtual int OpenEcho(uint16_t identifier, int channel) = 0;
-    // Lets the echo channel of identifier, if one is open, receive the replies of address.
-    virtual void ExpectEchoFrom(uint16_t identifier, uint32_t address) = 0;
+    // Picks the channel's identifier (one no ICMP socket of the PC uses) into identifier; EMFILE beyond the
+    // channel limit.
+    virtual int OpenEcho(int channel, uint16_t& identifier) = 0;
+    // Lets the echo channel of identifier receive the reply to (or an error about) the request sent to address
+    // with sequence. False when neither a channel here nor an ICMP datagram socket of uid has that identifier:
+    // the camera's reply would go to another user's socket.
+    virtual bool ExpectEchoFrom(uint16_t identifier, uint32_t address, uint16_t sequence, uint32_t uid) = 0;
 };
 
-enum class HelperCapability { NetBindService, NetRaw, NetAdmin };
+enum class HelperCapability { NetRaw, NetAdmin };
 
 // "CAP_NET_ADMIN" and so on.
 std::string_view HelperCapabilityName(HelperCapability capability);
@@ -146,8 +168,6 @@ class HelperPrivileges {
     // Into the effective set; false when not permitted.
     virtual bool Raise(HelperCapability capability) = 0;
     virtual void Lower(HelperCapability capability) = 0;
-    // Out of the permitted set for good.
-    virtual void Drop(HelperCapability capability) = 0;
 };
 
 // Holds a capability in the effective set for one scope.

@@ -9,8 +9,6 @@ namespace {
 
 cap_value_t ValueOf(HelperCapability capability) {
     switch (capability) {
-        case HelperCapability::NetBindService:
-            return CAP_NET_BIND_SERVICE;
         case HelperCapability::NetRaw:
             return CAP_NET_RAW;
         case HelperCapability::NetAdmin:
@@ -41,8 +39,7 @@ bool LibcapPrivileges::Restrict(std::string& error) {
     cap_t current = cap_get_proc();
     cap_t kept = cap_init();
     bool ok = current != nullptr && kept != nullptr;
-    for (const HelperCapability capability :
-         {HelperCapability::NetBindService, HelperCapability::NetRaw, HelperCapability::NetAdmin}) {
+    for (const HelperCapability capability : {HelperCapability::NetRaw, HelperCapability::NetAdmin}) {
         cap_value_t which = ValueOf(capability);
         cap_flag_value_t permitted = CAP_CLEAR;
         if (ok && cap_get_flag(current, which, CAP_PERMITTED, &permitted) == 0 && permitted == CAP_SET) {
@@ -80,8 +77,4 @@ bool LibcapPrivileges::Raise(HelperCapability capability) {
 
 void LibcapPrivileges::Lower(HelperCapability capability) {
     Change(capability, {CAP_EFFECTIVE}, CAP_CLEAR);
-}
-
-void LibcapPrivileges::Drop(HelperCapability capability) {
-    Change(capability, {CAP_EFFECTIVE, CAP_PERMITTED}, CAP_CLEAR);
 }

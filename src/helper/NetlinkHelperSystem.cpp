@@ -1,5 +1,6 @@
 #include "NetlinkHelperSystem.h"
 
+#include "HelperLiveness.h"
 #include "HelperPackets.h"
 #include "RtNetlink.h"
 
@@ -26,6 +27,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
+#include <set>
 
 namespace {
 
@@ -37,8 +39,6 @@ std::optional<uint32_t> AddressOf(std::span<const uint8_t> data) {
     std::memcpy(&networkOrder, data.data(), sizeof networkOrder);
     return ntohl(networkOrder);
 }
-
-// How long an ARP probe listens for a holder of the address: a host on the link answers within a millisecond.
 
 // An IPv4 RTA_VIA (struct rtvia: a 16-bit family, then the address).
 std::optional<uint32_t> ViaAddress(std::span<const uint8_t> data) {
@@ -184,10 +184,59 @@ std::optional<std::vector<TaggedRoute>> DumpTaggedRoutes() {
     return found;
 }
 
+struct TaggedRule {
+    uint32_t table = 0;
+    uint32_t priority = 0;
+    std::optional<uint32_t> uid;  // of a rule for one uid
+};
+
+std::optional<std::vector<TaggedRule>> DumpTaggedRules() {
+    NetlinkRequest request;
+    request.Start<fib_rule_hdr>(RTM_GETRULE, 0)->family = AF_INET;
+    std::vector<TaggedRule> rules;
+    const int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto header = Split<fib_rule_hdr>(payload, attributes);
+        if (type != RTM_NEWRULE || !header) {
+            return;
+        }
+        TaggedRule rule;
+        rule.table = header->table;
+        bool tagged = false;
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == FRA_PROTOCOL && data.size() == 1) {
+                tagged = data[0] == kHelperProtocolTag;
+            } else if (attribute == FRA_TABLE && data.size() == 4) {
+                std::memcpy(&rule.table, data.data(), 4);
+            } else if (attribute == FRA_PRIORITY && data.size() == 4) {
+                std::memcpy(&rule.priority, data.data(), 4);
+            } else if (attribute == FRA_UID_RANGE && data.size() == sizeof(fib_rule_uid_range)) {
+                fib_rule_uid_range range;
+                std::memcpy(&range, data.data(), sizeof range);
+                if (range.start == range.end) {
+                    rule.uid = range.start;
+                }
+            }
+        });
+        if (tagged) {
+            rules.push_back(rule);
+        }
+    });
+    if (error != 0) {
+        return std::nullopt;
+    }
+    return rules;
+}
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
 }  // namespace
 
 NetlinkHelperSystem::~NetlinkHelperSystem() {
-    for (const auto& [fd, address] : m_probes) {
+    for (const auto& [fd, probe] : m_probes) {
         close(fd);
     }
     if (m_frames >= 0) {
@@ -211,6 +260,25 @@ std::optional<HelperInterface> NetlinkHelperSystem::Interface(int index) {
     }
     close(fd);
     return facts;
+}
+
+std::set<int> NetlinkHelperSystem::Ports() {
+    NetlinkRequest request;
+    request.Start<ifinfomsg>(RTM_GETLINK, 0)->ifi_family = AF_UNSPEC;
+    std::set<int> ports;
+    NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
+        std::span<const uint8_t> attributes;
+        const auto link = Split<ifinfomsg>(payload, attributes);
+        if (type != RTM_NEWLINK || !link) {
+            return;
+        }
+        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
+            if (attribute == IFLA_MASTER && data.size() == 4) {
+                ports.insert(link->ifi_index);
+            }
+        });
+    });
+    return ports;
 }
 
 std::optional<std::vector<HelperLocalAddress>> NetlinkHelperSystem::LocalAddresses() {
@@ -301,6 +369,10 @@ std::optional<std::vector<HelperNeighbour>> NetlinkHelperSystem::Neighbours(uint
                 matches = AddressOf(data) == address;
             } else if (attribute == NDA_LLADDR) {
                 entry.lladdr = MacAddress::FromBytes(data);
+            } else if (attribute == NDA_PROTOCOL && data.size() == 1) {
+                entry.protocol = data[0];
+            } else if (attribute == NDA_FLAGS_EXT && data.size() == 4) {
+                std::memcpy(&entry.extFlags, data.data(), 4);
             }
         });
         if (matches) {
@@ -338,7 +410,12 @@ std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registration
     if (!routes) {
         return std::nullopt;
     }
-    const uint32_t self = static_cast<uint32_t>(getpid());
+    std::map<uint32_t, uint32_t> users;  // token -> uid
+    for (const TaggedRoute& route : *routes) {
+        if (route.table == kHelperOwnerTable) {
+            users[route.metric] = route.address;
+        }
+    }
     std::vector<HelperRegistration> entries;
     for (const TaggedRoute& route : *routes) {
         if (route.table != kHelperRegisterTable) {
@@ -347,10 +424,10 @@ std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registration
         HelperRegistration entry;
         entry.address = route.address;
         entry.owner = route.metric;
-        entry.mine = route.metric == self;
-        // Another user's live helper answers EPERM.
-        entry.alive =
-            entry.mine || (route.metric > 0 && (kill(static_cast<pid_t>(route.metric), 0) == 0 || errno == EPERM));
+        entry.mine = route.metric == m_token;
+        if (const auto user = users.find(route.metric); user != users.end()) {
+            entry.uid = user->second;
+        }
         entries.push_back(entry);
     }
     return entries;
@@ -358,58 +435,80 @@ std::optional<std::vector<HelperRegistration>> NetlinkHelperSystem::Registration
 
 int NetlinkHelperSystem::Register(uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, kHelperRegisterTable, 0, address, 32,
-                 static_cast<uint32_t>(getpid()));
+    if (m_registered.empty()) {
+        // Before the entry, so that nobody counts the entry without its user.
+        const int error =
+            Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_REPLACE, kHelperOwnerTable, 0, getuid(), 32, m_token);
+        if (error != 0) {
+            return error;
+        }
+    }
+    const int error = Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, kHelperRegisterTable, 0, address, 32, m_token);
+    if (error == 0) {
+        m_registered.insert(address);
+    } else if (m_registered.empty()) {
+        Route(RTM_DELROUTE, 0, kHelperOwnerTable, 0, getuid(), 32, m_token);
+    }
+    return error;
 }
 
 int NetlinkHelperSystem::Unregister(uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_DELROUTE, 0, kHelperRegisterTable, 0, address, 32, static_cast<uint32_t>(getpid()));
+    const int error = Route(RTM_DELROUTE, 0, kHelperRegisterTable, 0, address, 32, m_token);
+    if ((error == 0 || error == ESRCH) && m_registered.erase(address) > 0 && m_registered.empty()) {
+        Route(RTM_DELROUTE, 0, kHelperOwnerTable, 0, getuid(), 32, m_token);
+    }
+    return error;
 }
 
-int NetlinkHelperSystem::RemoveLeftovers(uint32_t address, uint32_t owner) {
+size_t NetlinkHelperSystem::SweepDead(size_t& failed) {
+    failed = 0;
+    // Rules before routes: a helper adds its route before its rule, so a rule read here has its route below.
+    const auto rules = DumpTaggedRules();
     const auto routes = DumpTaggedRoutes();
-    if (!routes) {
-        return EIO;
+    if (!rules || !routes) {
+        ++failed;
+        return 0;
+    }
+    std::map<uint32_t, bool> alive = {{m_token, true}};
+    for (const TaggedRoute& route : *routes) {
+        if (!alive.contains(route.metric)) {
+            alive[route.metric] = HelperLiveness::IsAlive(route.metric);
+        }
     }
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    int first = 0;
-    const auto note = [&first](int error) {
-        if (error != 0 && error != ESRCH && error != ENOENT && first == 0) {
-            first = error;
+    size_t removed = 0;
+    const auto count = [&](int error) {
+        if (error == 0) {
+            ++removed;
+        } else if (error != ENOENT && error != ESRCH) {
+            ++failed;
         }
     };
-    std::vector<uint32_t> tables;
+    std::set<uint32_t> used;  // tables that keep a live helper's route
     for (const TaggedRoute& route : *routes) {
-        if (route.address != address || route.length != 32 ||
-            (route.table == kHelperRegisterTable && route.metric != owner)) {
-            continue;
-        }
-        note(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, 32, route.metric));
-        if (route.table != kHelperRegisterTable) {
-            tables.push_back(route.table);
+        if (alive[route.metric]) {
+            used.insert(route.table);
+        } else {
+            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length, route.metric));
         }
     }
-    // A uid table that now holds nothing else of any helper loses its rule.
-    const auto left = DumpTaggedRoutes();
-    for (const uint32_t table : tables) {
-        const bool empty = left && std::none_of(left->begin(), left->end(),
-                                                [table](const TaggedRoute& r) { return r.table == table; });
-        if (empty && table >= kHelperUidTableBase && table - kHelperUidTableBase <= kHelperMaxUid) {
-            note(UidRule(RTM_DELRULE, 0, table - kHelperUidTableBase, table, kHelperRulePriority));
+    for (const TaggedRule& rule : *rules) {
+        if (!used.contains(rule.table) && rule.uid && rule.table == kHelperUidTableBase + *rule.uid) {
+            count(UidRule(RTM_DELRULE, 0, *rule.uid, rule.table, rule.priority));
         }
     }
-    return first;
+    return removed;
 }
 
 int NetlinkHelperSystem::AddRoute(uint32_t table, int index, uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, table, index, address);
+    return Route(RTM_NEWROUTE, NLM_F_CREATE | NLM_F_EXCL, table, index, address, 32, m_token);
 }
 
 int NetlinkHelperSystem::DeleteRoute(uint32_t table, int index, uint32_t address) {
     RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    return Route(RTM_DELROUTE, 0, table, index, address);
+    return Route(RTM_DELROUTE, 0, table, index, address, 32, m_token);
 }
 
 int NetlinkHelperSystem::AddUidRule(uint32_t uid, uint32_t table) {
@@ -445,12 +544,13 @@ int NetlinkHelperSystem::StartProbe(int index, uint32_t address) {
         BPF_STMT(BPF_RET | BPF_K, 0),
     }};
     const sock_fprog program{static_cast<unsigned short>(code.size()), code.data()};
-    sockaddr_ll link{};
-    link.sll_family = AF_PACKET;
-    link.sll_protocol = htons(ETH_P_ARP);
-    link.sll_ifindex = index;
+    Probe probe;
+    probe.address = address;
+    probe.link.sll_family = AF_PACKET;
+    probe.link.sll_protocol = htons(ETH_P_ARP);
+    probe.link.sll_ifindex = index;
     if (setsockopt(fd, SOL_SOCKET, SO_ATTACH_FILTER, &program, sizeof program) != 0 ||
-        bind(fd, reinterpret_cast<const sockaddr*>(&link), sizeof link) != 0 ||
+        bind(fd, reinterpret_cast<const sockaddr*>(&probe.link), sizeof probe.link) != 0 ||
         ioctl(fd, SIOCGIFHWADDR, &hardware) != 0) {
         const int error = errno;
         close(fd);
@@ -458,62 +558,116 @@ int NetlinkHelperSystem::StartProbe(int index, uint32_t address) {
     }
     std::array<uint8_t, 6> own;
     std::memcpy(own.data(), hardware.ifr_hwaddr.sa_data, own.size());
-    const auto request = BuildArpProbe(own, address);
-    link.sll_halen = 6;
-    std::memset(link.sll_addr, 0xff, 6);
-    if (sendto(fd, request.data(), request.size(), 0, reinterpret_cast<const sockaddr*>(&link), sizeof link) < 0) {
-        const int error = errno;
+    probe.request = BuildArpProbe(own, address);
+    probe.link.sll_halen = 6;
+    std::memset(probe.link.sll_addr, 0xff, 6);
+    if (const int error = SendProbe(fd, probe); error != 0) {
         close(fd);
         return -error;
     }
-    m_probes[fd] = address;
+    m_probes[fd] = std::move(probe);
     return fd;
 }
 
-HelperProbe NetlinkHelperSystem::FinishProbe(int probe, int64_t waitMs) {
-    HelperProbe result;
-    const auto found = m_probes.find(probe);
-    if (found == m_probes.end()) {
-        result.error = ENOENT;
-        return result;
+int NetlinkHelperSystem::SendProbe(int fd, Probe& probe) {
+    if (sendto(fd, probe.request.data(), probe.request.size(), 0, reinterpret_cast<const sockaddr*>(&probe.link),
+               sizeof probe.link) < 0) {
+        return errno;
     }
-    const int fd = found->first;
-    const uint32_t address = found->second;
-    m_probes.erase(found);
-    using Clock = std::chrono::steady_clock;
-    const auto deadline = Clock::now() + std::chrono::milliseconds(std::max<int64_t>(waitMs, 0));
-    while (true) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        if (left <= 0) {
-            break;
-        }
-        std::vector<pollfd> set = {{fd, 0, 0}};
-        if (m_waitingSet) {
-            const std::vector<pollfd> others = m_waitingSet();
-            set.insert(set.end(), others.begin(), others.end());
-        }
-        if (poll(set.data(), set.size(), static_cast<int>(left)) < 0 && errno != EINTR) {
-            break;
-        }
-        for (size_t i = 1; i < set.size(); ++i) {
-            if (set[i].revents != 0) {
-                m_waitingReady(set[i]);
-            }
-        }
-    }
+    ++probe.sent;
+    probe.nextAt = NowMs() + kHelperProbeSpacingMs;
+    return 0;
+}
+
+void NetlinkHelperSystem::ReadAnswers(int fd, Probe& probe) {
     std::array<uint8_t, 128> packet;
     ssize_t received;
     while ((received = recv(fd, packet.data(), packet.size(), MSG_DONTWAIT)) > 0) {
         const std::span<const uint8_t> arp(packet.data(), static_cast<size_t>(received));
-        if (ArpSenderAddress(arp) == address) {
-            const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
-            if (sender &&
-                std::find(result.claimedBy.begin(), result.claimedBy.end(), *sender) == result.claimedBy.end()) {
-                result.claimedBy.push_back(*sender);
+        if (ArpSenderAddress(arp) != probe.address) {
+            continue;
+        }
+        const auto sender = MacAddress::FromBytes(arp.subspan(8, 6));
+        if (sender && std::find(probe.claimedBy.begin(), probe.claimedBy.end(), *sender) == probe.claimedBy.end()) {
+            probe.claimedBy.push_back(*sender);
+        }
+    }
+}
+
+std::vector<pollfd> NetlinkHelperSystem::PollSet() const {
+    std::vector<pollfd> set;
+    for (const auto& [fd, probe] : m_probes) {
+        set.push_back({fd, POLLIN, 0});
+    }
+    return set;
+}
+
+void NetlinkHelperSystem::Ready(const pollfd& ready) {
+    if (const auto found = m_probes.find(ready.fd); found != m_probes.end()) {
+        ReadAnswers(found->first, found->second);
+    }
+}
+
+int NetlinkHelperSystem::TimeoutMs() const {
+    int64_t soonest = -1;
+    const int64_t now = NowMs();
+    for (const auto& [fd, probe] : m_probes) {
+        if (probe.sent < kHelperProbeCount) {
+            const int64_t left = std::max<int64_t>(probe.nextAt - now, 0);
+            soonest = soonest < 0 ? left : std::min(soonest, left);
+        }
+    }
+    return static_cast<int>(soonest);
+}
+
+void NetlinkHelperSystem::SendDueProbes() {
+    const int64_t now = NowMs();
+    for (auto& [fd, probe] : m_probes) {
+        if (probe.sent < kHelperProbeCount && probe.nextAt <= now) {
+            // A failed send leaves fewer probes; the answers to those sent still decide.
+            if (SendProbe(fd, probe) != 0) {
+                probe.sent = kHelperProbeCount;
             }
         }
     }
-    close(fd);
+}
+
+HelperProbe NetlinkHelperSystem::FinishProbe(int probe, int64_t waitMs) {
+    HelperProbe result;
+    if (!m_probes.contains(probe)) {
+        result.error = ENOENT;
+        return result;
+    }
+    // Until the deadline the relays, and every probe's answers and schedule, are served as by the loop.
+    const int64_t deadline = NowMs() + std::max<int64_t>(waitMs, 0);
+    for (int64_t left = deadline - NowMs(); left > 0; left = deadline - NowMs()) {
+        std::vector<pollfd> set = PollSet();
+        if (m_waitingSet) {
+            const std::vector<pollfd> others = m_waitingSet();
+            set.insert(set.end(), others.begin(), others.end());
+        }
+        const int due = TimeoutMs();
+        const int timeout = due >= 0 ? std::min<int>(due, static_cast<int>(left)) : static_cast<int>(left);
+        if (poll(set.data(), set.size(), timeout) < 0 && errno != EINTR) {
+            break;
+        }
+        for (const pollfd& ready : set) {
+            if (ready.revents == 0) {
+                continue;
+            }
+            if (m_probes.contains(ready.fd)) {
+                Ready(ready);
+            } else if (m_waitingReady) {
+                m_waitingReady(ready);
+            }
+        }
+        SendDueProbes();
+    }
+    const auto found = m_probes.find(probe);
+    ReadAnswers(found->first, found->second);
+    result.claimedBy = std::move(found->second.claimedBy);
+    close(found->first);
+    m_probes.erase(found);
     return result;
 }
 
@@ -546,74 +700,12 @@ int NetlinkHelperSystem::SendEchoFrame(const HelperEchoFrame& frame) {
     return 0;
 }
 
-size_t NetlinkHelperSystem::SweepTagged(size_t& failed) {
-    size_t removed = 0;
-    failed = 0;
-    const auto count = [&](int error) {
-        if (error == 0) {
-            ++removed;
-        } else if (error != ENOENT && error != ESRCH) {
-            ++failed;
-        }
-    };
-    RaisedCapability raised(m_privileges, HelperCapability::NetAdmin);
-    if (const auto routes = DumpTaggedRoutes()) {
-        for (const TaggedRoute& route : *routes) {
-            count(Route(RTM_DELROUTE, 0, route.table, route.index, route.address, route.length, route.metric));
-        }
-    } else {
-        ++failed;
-    }
-    struct Rule {
-        fib_rule_hdr header;
-        uint32_t table = 0;
-        uint32_t priority = 0;
-        std::optional<fib_rule_uid_range> uids;
-    };
-    std::vector<Rule> rules;
-    NetlinkRequest request;
-    request.Start<fib_rule_hdr>(RTM_GETRULE, 0)->family = AF_INET;
-    int error = NetlinkDump(request, [&](uint16_t type, std::span<const uint8_t> payload) {
-        std::span<const uint8_t> attributes;
-        const auto header = Split<fib_rule_hdr>(payload, attributes);
-        if (type != RTM_NEWRULE || !header) {
-            return;
-        }
-        Rule rule{*header, 0, 0, std::nullopt};
-        rule.table = header->table;
-        bool tagged = false;
-        ForEachAttribute(attributes, [&](uint16_t attribute, std::span<const uint8_t> data) {
-            if (attribute == FRA_PROTOCOL && data.size() == 1) {
-                tagged = data[0] == kHelperProtocolTag;
-            } else if (attribute == FRA_TABLE && data.size() == 4) {
-                std::memcpy(&rule.table, data.data(), 4);
-            } else if (attribute == FRA_PRIORITY && data.size() == 4) {
-                std::memcpy(&rule.priority, data.data(), 4);
-            } else if (attribute == FRA_UID_RANGE && data.size() == sizeof(fib_rule_uid_range)) {
-                fib_rule_uid_range range;
-                std::memcpy(&range, data.data(), sizeof range);
-                rule.uids = range;
-            }
-        });
-        if (tagged) {
-            rules.push_back(rule);
-        }
-    });
-    if (error != 0) {
-        ++failed;
-    }
-    for (const Rule& rule : rules) {
-        if (rule.uids && rule.uids->start == rule.uids->end) {
-            count(UidRule(RTM_DELRULE, 0, rule.uids->start, rule.table, rule.priority));
-        } else {
-            ++failed;
-        }
-    }
+size_t NetlinkHelperSystem::SweepTaggedNeighbours(size_t& failed) {
     // The helper adds no neighbour entries; any that carry its tag are an older helper's.
     std::vector<std::pair<int, uint32_t>> entries;
     NetlinkRequest neighbours;
     neighbours.Start<ndmsg>(RTM_GETNEIGH, 0)->ndm_family = AF_INET;
-    error = NetlinkDump(neighbours, [&](uint16_t type, std::span<const uint8_t> payload) {
+    const int error = NetlinkDump(neighbours, [&](uint16_t type, std::span<const uint8_t> payload) {
         std::span<const uint8_t> attributes;
         const auto body = Split<ndmsg>(payload, attributes);
         if (type != RTM_NEWNEIGH || !body) {
@@ -632,17 +724,15 @@ size_t NetlinkHelperSystem::SweepTagged(size_t& failed) {
             entries.emplace_back(body->ndm_ifindex, *destination);
         }
     });
-    if (error != 0) {
-        ++failed;
-    }
+    failed = error != 0 ? 1 : 0;
+    size_t removed = 0;
     for (const auto& [index, address] : entries) {
-        NetlinkRequest remove;
-        auto* body = remove.Start<ndmsg>(RTM_DELNEIGH, 0);
-        body->ndm_family = AF_INET;
-        body->ndm_ifindex = index;
-        const uint32_t destination = htonl(address);
-        remove.Attribute(NDA_DST, &destination, sizeof destination);
-        count(NetlinkTransact(remove));
+        const int deleted = DeleteNeighbour(index, address);
+        if (deleted == 0) {
+            ++removed;
+        } else if (deleted != ENOENT) {
+            ++failed;
+        }
     }
     return removed;
 }

@@ -2,10 +2,12 @@
 
 #include "HelperSystem.h"
 
+#include <linux/if_packet.h>
 #include <poll.h>
 
 #include <functional>
 #include <map>
+#include <set>
 #include <vector>
 
 // The real kernel: interface facts by ioctl, local addresses by getifaddrs, routes, rules, nexthop objects and
@@ -13,7 +15,8 @@
 // CAP_NET_ADMIN and CAP_NET_RAW only around the calls that need them.
 class NetlinkHelperSystem : public HelperSystem {
   public:
-    explicit NetlinkHelperSystem(HelperPrivileges& privileges) : m_privileges(privileges) {}
+    // token: this helper's (HelperLiveness), the metric of every route it adds.
+    NetlinkHelperSystem(HelperPrivileges& privileges, uint32_t token) : m_privileges(privileges), m_token(token) {}
     ~NetlinkHelperSystem() override;
     NetlinkHelperSystem(const NetlinkHelperSystem&) = delete;
     NetlinkHelperSystem& operator=(const NetlinkHelperSystem&) = delete;
@@ -27,7 +30,7 @@ class NetlinkHelperSystem : public HelperSystem {
     std::optional<std::vector<HelperRegistration>> Registrations() override;
     int Register(uint32_t address) override;
     int Unregister(uint32_t address) override;
-    int RemoveLeftovers(uint32_t address, uint32_t owner) override;
+    size_t SweepDead(size_t& failed) override;
     int AddRoute(uint32_t table, int index, uint32_t address) override;
     int DeleteRoute(uint32_t table, int index, uint32_t address) override;
     int AddUidRule(uint32_t uid, uint32_t table) override;
@@ -44,16 +47,39 @@ class NetlinkHelperSystem : public HelperSystem {
         m_waitingReady = std::move(ready);
     }
 
-    // Removes every route, rule and neighbour entry that carries kHelperProtocolTag, in every table; returns how
-    // many were removed, and in failed how many the kernel refused.
-    size_t SweepTagged(size_t& failed);
+    // The interfaces with a master (bridge and bond ports); empty when unreadable.
+    std::set<int> Ports();
+
+    // The probes' answers and schedule, served by the helper's loop: their descriptors, one that poll reported,
+    // milliseconds until the next probe is due (-1: none), and the sending of those due.
+    std::vector<pollfd> PollSet() const;
+    void Ready(const pollfd& ready);
+    int TimeoutMs() const;
+    void SendDueProbes();
+
+    // Removes every neighbour entry that carries kHelperProtocolTag (helpers before this one made them); returns
+    // how many were removed, and in failed how many the kernel refused.
+    size_t SweepTaggedNeighbours(size_t& failed);
 
   private:
     HelperPrivileges& m_privileges;
+    uint32_t m_token;
+    std::set<uint32_t> m_registered;
     std::function<std::vector<pollfd>()> m_waitingSet;
     std::function<void(const pollfd&)> m_waitingReady;
     int m_frames = -1;  // AF_PACKET, send only
-    // The undecided probes: their AF_PACKET sockets (one per address being installed, so bounded) and addresses.
-    std::map<int, uint32_t> m_probes;
+    struct Probe {
+        uint32_t address = 0;
+        sockaddr_ll link{};
+        std::vector<uint8_t> request;
+        int sent = 0;
+        int64_t nextAt = 0;
+        std::vector<MacAddress> claimedBy;
+    };
+    int SendProbe(int fd, Probe& probe);
+    void ReadAnswers(int fd, Probe& probe);
+
+    // The undecided probes by their AF_PACKET sockets (one per address being installed, so bounded).
+    std::map<int, Probe> m_probes;
     uint16_t m_ipId = 1;
 };

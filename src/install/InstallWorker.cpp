@@ -223,7 +223,7 @@ std::function<IcmpEchoChannel::Opened()> InstallWorker::RealEchoOpener(uint16_t 
         if (helper.GetState() != PrivilegedHelper::State::Running) {
             return opened;
         }
-        return HelperEchoChannel::Open(helper, identifier, kEchoTimeoutMs);
+        return HelperEchoChannel::Open(helper, kEchoTimeoutMs);
     };
 }
 

@@ -9,31 +9,25 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
-#include <thread>
 
 namespace {
 
 constexpr size_t kMaxPacket = kRelayHeaderSize + 65535;
 constexpr size_t kEchoHeaderSize = 8;
-// The helper learns that a closed channel has gone only when it next looks: a new installation of this
-// process may ask for the identifier before then.
-constexpr int kIdentifierRetries = 25;
-constexpr auto kIdentifierRetryPause = std::chrono::milliseconds(20);
 
 }  // namespace
 
-IcmpEchoChannel::Opened HelperEchoChannel::Open(PrivilegedHelper& helper, uint16_t identifier, int timeoutMs) {
+IcmpEchoChannel::Opened HelperEchoChannel::Open(PrivilegedHelper& helper, int timeoutMs) {
     IcmpEchoChannel::Opened opened;
     HelperRequest request;
     request.verb = HelperVerb::EchoOpen;
-    request.identifier = WireIdentifier(identifier);
     int fd = -1;
-    PrivilegedHelper::Reply reply = helper.OpenChannel(request, &fd);
-    for (int retry = 0; reply.code == EEXIST && retry < kIdentifierRetries; ++retry) {
-        std::this_thread::sleep_for(kIdentifierRetryPause);
-        reply = helper.OpenChannel(request, &fd);
-    }
-    if (fd < 0) {
+    const PrivilegedHelper::Reply reply = helper.OpenChannel(request, &fd);
+    const std::optional<uint16_t> identifier = fd >= 0 ? ParseEchoOpened(reply.text) : std::nullopt;
+    if (!identifier) {
+        if (fd >= 0) {
+            close(fd);
+        }
         opened.failure = IcmpEchoChannel::Failure::Socket;
         opened.error = reply.code != 0 ? reply.code : EPROTO;
         return opened;
@@ -47,7 +41,7 @@ IcmpEchoChannel::Opened HelperEchoChannel::Open(PrivilegedHelper& helper, uint16
         close(fd);
         return opened;
     }
-    opened.channel = std::make_unique<HelperEchoChannel>(fd, identifier);
+    opened.channel = std::make_unique<HelperEchoChannel>(fd, WireIdentifier(*identifier));
     return opened;
 }
 

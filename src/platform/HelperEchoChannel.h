@@ -7,15 +7,16 @@
 #include "PrivilegedHelper.h"
 
 // Echo requests sent by camera-setup-helper, for a user who may not open an ICMP datagram socket. The program
-// writes each request into an echo-open channel as a record; the helper builds and sends it, and writes back
-// only echo replies with this channel's identifier from addresses it sent to, and ICMP errors quoting its
-// requests (without the IP header). A destination the helper refuses, or its failed send, comes back to the
+// writes each request into an echo-open channel as a record; the helper builds and sends it, and writes back,
+// once each and within a few seconds, only the echo reply and the ICMP errors that answer one of this channel's
+// requests (address, identifier, sequence), without the IP header. Beyond a request or two a second the helper
+// refuses requests (EBUSY). A destination the helper refuses, or its failed send, comes back to the
 // next Receive as SendFailed.
 class HelperEchoChannel : public EchoChannel {
   public:
-    // identifier: as the requests carry it (little-endian at offset 4). Failure::Socket with the helper's errno
-    // when it refuses; an identifier still held by a channel that was just closed is tried again briefly.
-    static IcmpEchoChannel::Opened Open(PrivilegedHelper& helper, uint16_t identifier, int timeoutMs);
+    // The helper picks the identifier (one no other ICMP socket of the PC uses): ReplyIdentifier() tells it.
+    // Failure::Socket with the helper's errno when it refuses.
+    static IcmpEchoChannel::Opened Open(PrivilegedHelper& helper, int timeoutMs);
     // Over a channel end of the caller's (tests): takes over `fd`.
     HelperEchoChannel(int fd, uint16_t identifier);
     ~HelperEchoChannel() override;

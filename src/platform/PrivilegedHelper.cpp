@@ -163,8 +163,7 @@ PrivilegedHelper::State PrivilegedHelper::Start(const std::string& path) {
 }
 
 std::string PrivilegedHelper::Shortfall() const {
-    const std::string grant =
-        "sudo setcap cap_net_bind_service,cap_net_raw,cap_net_admin+p " + (m_path.empty() ? "HELPER" : m_path);
+    const std::string grant = "sudo setcap cap_net_raw,cap_net_admin+p " + (m_path.empty() ? "HELPER" : m_path);
     const std::string unprivileged =
         "finding cameras by their DHCP requests and installing will not work; the XRM search works.";
     switch (m_state) {
@@ -192,8 +191,8 @@ std::string PrivilegedHelper::Shortfall() const {
             lost += std::string(lost.empty() ? "" : "; ") + what;
         }
     };
-    missing(m_hello.netBindService, "CAP_NET_BIND_SERVICE", "finding cameras by their DHCP requests");
-    missing(m_hello.netRaw, "CAP_NET_RAW", "installing (the ARP probe and the echo requests to the camera)");
+    missing(m_hello.netRaw, "CAP_NET_RAW",
+            "finding cameras by their DHCP requests; installing (the ARP probe and the echo requests to the camera)");
     missing(m_hello.netAdmin, "CAP_NET_ADMIN", "installing (the way to the camera's new address)");
     if (lacks.empty()) {
         return {};
@@ -229,7 +228,7 @@ PrivilegedHelper::Reply PrivilegedHelper::OpenChannel(HelperRequest request, int
     if (socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair) != 0) {
         return {errno, std::string("socketpair: ") + std::strerror(errno)};
     }
-    // Best effort: beyond net.core.wmem_max only the helper itself may raise it.
+    // Within net.core.wmem_max, as any socket of this user may have; the helper raises it no further.
     const int bytes = kChannelBufferBytes;
     setsockopt(pair[1], SOL_SOCKET, SO_SNDBUF, &bytes, sizeof bytes);
     const Reply reply = CallWith(std::move(request), pair[1]);

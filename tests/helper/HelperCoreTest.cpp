@@ -75,7 +75,7 @@ class FakeSystem : public HelperSystem {
         return routesReadable ? std::optional(registrations) : std::nullopt;
     }
     int Register(uint32_t address) override {
-        registrations.push_back({address, kSelf, true, true});
+        registrations.push_back({address, kSelf, uid, true});
         return 0;
     }
     int Unregister(uint32_t address) override {
@@ -84,11 +84,18 @@ class FakeSystem : public HelperSystem {
         }
         return std::erase_if(registrations, [&](const auto& r) { return r.address == address && r.mine; }) ? 0 : ESRCH;
     }
-    int RemoveLeftovers(uint32_t address, uint32_t owner) override {
-        std::erase_if(registrations, [&](const auto& r) { return r.address == address && r.owner == owner; });
-        std::erase_if(routes, [&](const Route& r) { return std::get<2>(r) == address; });
+    // The owners in dead are gone: their entries, the routes to their addresses, and rules left without routes.
+    size_t SweepDead(size_t& failed) override {
+        failed = 0;
+        const size_t before = registrations.size() + routes.size() + rules.size();
+        for (const HelperRegistration& entry : registrations) {
+            if (dead.contains(entry.owner)) {
+                std::erase_if(routes, [&](const Route& r) { return std::get<2>(r) == entry.address; });
+            }
+        }
+        std::erase_if(registrations, [&](const auto& r) { return dead.contains(r.owner); });
         std::erase_if(rules, [&](const auto& rule) { return TaggedRoutes(std::get<1>(rule)) == 0u; });
-        return 0;
+        return before - registrations.size() - routes.size() - rules.size();
     }
     int AddRoute(uint32_t table, int index, uint32_t address) override {
         for (const Route& route : routes) {
@@ -129,6 +136,8 @@ class FakeSystem : public HelperSystem {
 
     std::vector<HelperLocalAddress> local{{0x0AD50702, 24, kEth}, {0x0A090900, 31, kEth}, {0x7F000001, 8, kLoopback}};
     std::vector<uint32_t> gateways{0x0AD50701, 0x0AD50709};
+    uint32_t uid = kUid;
+    std::set<uint32_t> dead;
     bool routesReadable = true;
     bool refuseRemovals = false;
     std::vector<Neighbour> neighbours;
@@ -149,12 +158,18 @@ class FakeRelays : public HelperRelays {
         return 0;
     }
     int StartArp(int) override { return 0; }
-    int OpenEcho(uint16_t, int) override { return echoError; }
-    void ExpectEchoFrom(uint16_t identifier, uint32_t address) override { expected.insert({identifier, address}); }
+    int OpenEcho(int, uint16_t& identifier) override {
+        identifier = 4321;
+        return echoError;
+    }
+    bool ExpectEchoFrom(uint16_t identifier, uint32_t address, uint16_t sequence, uint32_t) override {
+        expected.insert({identifier, address, sequence});
+        return identifier == 77;
+    }
 
     std::vector<uint16_t> dhcp;
     int echoError = 0;
-    std::set<std::tuple<uint16_t, uint32_t>> expected;
+    std::set<std::tuple<uint16_t, uint32_t, uint16_t>> expected;
 };
 
 class FakePrivileges : public HelperPrivileges {
@@ -162,9 +177,7 @@ class FakePrivileges : public HelperPrivileges {
     bool Holds(HelperCapability capability) const override { return held.count(capability) != 0; }
     bool Raise(HelperCapability capability) override { return Holds(capability); }
     void Lower(HelperCapability) override {}
-    void Drop(HelperCapability capability) override { held.erase(capability); }
-    std::set<HelperCapability> held{HelperCapability::NetBindService, HelperCapability::NetRaw,
-                                    HelperCapability::NetAdmin};
+    std::set<HelperCapability> held{HelperCapability::NetRaw, HelperCapability::NetAdmin};
 };
 
 const MacAddress kCameraMac({0x02, 0x5e, 0xa1, 0xcc, 0x55, 0xc8});
@@ -172,7 +185,7 @@ const MacAddress kOtherMac({0x02, 0, 0, 0, 0, 9});
 const std::string kCamera = " 02:5e:a1:cc:55:c8";
 
 struct Helper {
-    explicit Helper(uint32_t callerUid = kUid) : uid(callerUid) {}
+    explicit Helper(uint32_t callerUid = kUid) : uid(callerUid) { system.uid = callerUid; }
 
     uint32_t uid;
     FakeSystem system;
@@ -228,12 +241,12 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
         {"1 install-begin 2 10.213.7.9" + kCamera, EPERM, "address 10.213.7.9 is the gateway of a route", {}},
         {"1 install-begin 2 10.213.7.50" + kCamera, EBUSY, "10.213.7.50 is being installed by another helper",
          [](Helper& h) {
-             h.system.registrations.push_back({0x0AD50732, 77, true, false});
+             h.system.registrations.push_back({0x0AD50732, 77, 5, false});
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, ENOSPC, "already 256 addresses being installed on this PC",
          [](Helper& h) {
              for (uint32_t i = 0; i < kHelperMaxInstalls; ++i) {
-                 h.system.registrations.push_back({0xAC100000 + i, 77, true, false});
+                 h.system.registrations.push_back({0xAC100000 + i, 77, 5, false});
              }
          }},
         {"1 install-begin 2 10.213.7.50" + kCamera, EIO, "cannot read the routes",
@@ -249,7 +262,7 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
         SCOPED_TRACE(c.request);
         Helper helper;
         // A dynamic entry that a passing install-begin would remove.
-        helper.system.neighbours.push_back({kEth, 0x0AD50732, NUD_REACHABLE, 0});
+        helper.system.neighbours.push_back({kEth, 0x0AD50732, NUD_STALE, 0});
         if (c.setUp) {
             c.setUp(helper);
         }
@@ -300,18 +313,17 @@ TEST(HelperCore, InstallationFlushesOnlyDynamicEntriesAndRoutesOtherSubnetsForTh
     EXPECT_TRUE(kernel.rules.empty());
     EXPECT_TRUE(kernel.registrations.empty());
 
-    // What a killed helper (of another uid) left for an address goes when the address is begun again; what a
-    // killed helper left for other addresses, and live helpers' entries, stay.
+    // Whatever a killed helper (of another uid) left goes with the next install-begin; live helpers' entries stay.
     const uint32_t otherTable = kHelperUidTableBase + 5;
-    kernel.registrations = {
-        {0xAC140001, 77, false, false}, {0xAC140002, 77, false, false}, {0xAC140003, 78, true, false}};
+    kernel.registrations = {{0xAC140001, 77, 5, false}, {0xAC140002, 77, 5, false}, {0xAC140003, 78, 6, false}};
     kernel.routes = {{otherTable, kEth, 0xAC140001}, {otherTable, kEth, 0xAC140002}};
     kernel.rules = {{5, otherTable}};
+    kernel.dead = {77};
     EXPECT_EQ(helper.Ask("7 install-begin 2 172.20.0.1" + kCamera).code, 0);
-    EXPECT_EQ(helper.log[helper.log.size() - 2], "removed what killed helper 77 left for 172.20.0.1");
-    EXPECT_EQ(kernel.registrations.size(), 3u);
-    EXPECT_EQ(kernel.routes, (std::set<Route>{{otherTable, kEth, 0xAC140002}, {kUidTable, kEth, 0xAC140001}}));
-    EXPECT_EQ(kernel.rules, (std::set<std::tuple<uint32_t, uint32_t>>{{5, otherTable}, {kUid, kUidTable}}));
+    EXPECT_EQ(helper.log[helper.log.size() - 2], "removed 5 routes and rules that helpers no longer running left");
+    EXPECT_EQ(kernel.registrations.size(), 2u);
+    EXPECT_EQ(kernel.routes, (std::set<Route>{{kUidTable, kEth, 0xAC140001}}));
+    EXPECT_EQ(kernel.rules, (std::set<std::tuple<uint32_t, uint32_t>>{{kUid, kUidTable}}));
 
     Helper other(kHelperMaxUid + 1);
     EXPECT_EQ(other.Ask("1 install-begin 2 172.20.0.1" + kCamera).text, "uid 805306368 has no private routing table");
@@ -334,8 +346,12 @@ TEST(HelperCore, AssignmentFramesGoToTheCameraFromTheInterfacesAddressWithinARat
     using Frame = std::tuple<int, MacAddress, uint32_t, uint32_t, uint16_t, uint16_t>;
     EXPECT_EQ(helper.system.frames, (std::vector<Frame>{{kEth, kCameraMac, 0x0AD50702, 0x0AD50732, 77, 3},
                                                         {kEth, kCameraMac, 0x0AD50702, 0xAC140001, 77, 4}}));
-    EXPECT_TRUE(helper.relays.expected.contains({77, 0x0AD50732}));
-    for (int i = 2; i <= 20; ++i) {
+    EXPECT_TRUE(helper.relays.expected.contains({77, 0x0AD50732, 3}));
+    // Replies to an identifier no channel here holds would reach another user's socket.
+    const HelperResponse stolen = helper.Ask("2 assign-echo 10.213.7.50 78 3");
+    EXPECT_EQ(stolen.code, EACCES);
+    EXPECT_EQ(stolen.text, "identifier 78 is not one of uid 1000's echo channels or ICMP sockets");
+    for (int i = 3; i <= 20; ++i) {
         ASSERT_EQ(helper.Ask("3 assign-echo 10.213.7.50 77 5").code, 0) << i;
     }
     EXPECT_EQ(helper.Ask("4 assign-echo 10.213.7.50 77 6").code, EBUSY);
@@ -364,11 +380,11 @@ TEST(HelperCore, TheFirstAssignEchoDecidesTheProbeAndAClaimByAnotherMacRefusesEv
         EXPECT_EQ(helper.log.back(),
                   "refused \"2 assign-echo 10.213.7.50 77 " + std::string(sequence) + "\": " + inUse);
     }
-    helper.now += 200;
+    helper.now += 2000;
     EXPECT_EQ(helper.Ask("3 assign-echo 10.213.7.51 77 1").code, 0);
     EXPECT_EQ(helper.Ask("3 assign-echo 10.213.7.51 77 2").code, 0);
     // Waited the rest of the first probe's time, not at all for the second's, and decided each once.
-    EXPECT_EQ(kernel.waits, (std::vector<int64_t>{70, -130}));
+    EXPECT_EQ(kernel.waits, (std::vector<int64_t>{kHelperProbeDecideMs - 30, kHelperProbeDecideMs - 2030}));
     EXPECT_EQ(kernel.frames.size(), 2u);
     EXPECT_TRUE(kernel.probes.empty());
 
@@ -382,20 +398,21 @@ TEST(HelperCore, TheFirstAssignEchoDecidesTheProbeAndAClaimByAnotherMacRefusesEv
     EXPECT_EQ(kernel.waits.size(), 2u);
 }
 
-TEST(HelperCore, RelaysNeedTheirDescriptorAndThePortCapabilityGoesOnceBothAreRelayed) {
+TEST(HelperCore, RelaysNeedTheirDescriptorAndCapNetRaw) {
     Helper helper;
     EXPECT_EQ(helper.Ask("1 dhcp-relay 67").code, EBADF);
     EXPECT_EQ(helper.Ask("2 hello", 5).code, EBADF);
     EXPECT_EQ(helper.Ask("3 dhcp-relay 67", 5).code, 0);
     EXPECT_EQ(helper.Ask("4 dhcp-relay 67", 5).code, EALREADY);
-    EXPECT_TRUE(helper.privileges.Holds(HelperCapability::NetBindService));
     EXPECT_EQ(helper.Ask("5 dhcp-relay 68", 5).code, 0);
     EXPECT_EQ(helper.relays.dhcp, (std::vector<uint16_t>{67, 68}));
     EXPECT_EQ(helper.Ask("6 hello").text, "camera-setup-helper 3.01 caps=net_raw,net_admin");
-    helper.relays.echoError = EEXIST;
-    EXPECT_EQ(helper.Ask("7 echo-open 9", 5).text, "identifier 9 is already open");
+    Helper bare;
+    bare.privileges.held.erase(HelperCapability::NetRaw);
+    EXPECT_EQ(bare.Ask("1 dhcp-relay 67", 5).text, "camera-setup-helper lacks CAP_NET_RAW");
+    EXPECT_EQ(helper.Ask("7 echo-open", 5).text, "identifier 4321");
     helper.relays.echoError = EMFILE;
-    EXPECT_EQ(helper.Ask("8 echo-open 10", 5).text, "too many echo channels");
+    EXPECT_EQ(helper.Ask("8 echo-open", 5).text, "too many echo channels");
 }
 
 }  // namespace

@@ -97,6 +97,64 @@ TEST(HelperPackets, OnlyEchoRepliesAndErrorsQuotingAnEchoRequestAreAboutAnExchan
             EXPECT_EQ(about->identifier, 0x1234) << c.name;
             EXPECT_EQ(about->peer, c.peer) << c.name;
             EXPECT_EQ(about->icmpOffset, 20u) << c.name;
+            EXPECT_EQ(about->sequence, 7) << c.name;
+        }
+    }
+}
+
+// IPv4 (header length ihl words) carrying UDP 68 -> 67 with a 4-byte payload.
+std::vector<uint8_t> Udp(uint8_t ihl = 5) {
+    std::vector<uint8_t> ip(ihl * 4u + 12);
+    ip[0] = static_cast<uint8_t>(0x40 | ihl);
+    ip[3] = static_cast<uint8_t>(ip.size());
+    ip[9] = 17;
+    ip[12] = 10;
+    ip[15] = 50;
+    const size_t udp = ihl * 4u;
+    ip[udp + 1] = 68;
+    ip[udp + 3] = 67;
+    ip[udp + 5] = 12;
+    std::fill(ip.end() - 4, ip.end(), 0xab);
+    return ip;
+}
+
+TEST(HelperPackets, OnlyWholeUdpDatagramsWithinTheirLengthsAreRead) {
+    const auto changed = [](std::vector<uint8_t> packet, size_t at, uint8_t value) {
+        packet[at] = value;
+        return packet;
+    };
+    std::vector<uint8_t> padded = Udp();
+    padded.resize(padded.size() + 10, 0xee);  // Ethernet padding past the IP total length
+    struct Case {
+        std::string name;
+        std::vector<uint8_t> packet;
+        size_t payload;  // 0: refused
+    };
+    const Case cases[] = {
+        {"plain", Udp(), 4},
+        {"options", Udp(6), 4},
+        {"padded", padded, 4},
+        {"ihl 4", changed(Udp(), 0, 0x44), 0},
+        {"IPv6 version", changed(Udp(), 0, 0x65), 0},
+        {"TCP", changed(Udp(), 9, 6), 0},
+        {"more fragments", changed(Udp(), 6, 0x20), 0},
+        {"fragment offset", changed(Udp(), 7, 1), 0},
+        {"total beyond packet", changed(Udp(), 3, 33), 0},
+        {"total cuts UDP header", changed(Udp(), 3, 27), 0},
+        {"UDP length beyond total", changed(Udp(), 25, 13), 0},
+        {"UDP length below header", changed(Udp(), 25, 7), 0},
+        {"UDP length shorter", changed(Udp(), 25, 10), 2},
+        {"cut", std::vector<uint8_t>(padded.begin(), padded.begin() + 19), 0},
+    };
+    for (const Case& c : cases) {
+        const auto udp = ReadIpv4Udp(c.packet);
+        ASSERT_EQ(udp.has_value(), c.payload != 0) << c.name;
+        if (udp) {
+            EXPECT_EQ(udp->payload.size(), c.payload) << c.name;
+            EXPECT_EQ(udp->payload[0], 0xab) << c.name;
+            EXPECT_EQ(udp->source, 0x0A000032u) << c.name;
+            EXPECT_EQ(udp->sourcePort, 68) << c.name;
+            EXPECT_EQ(udp->destinationPort, 67) << c.name;
         }
     }
 }

@@ -361,7 +361,7 @@ TEST_F(PlatformLabTest, CameraAssignmentAndRelaysThroughTheHelper) {
     IcmpEchoChannel::Opened datagram = IcmpEchoChannel::Open(0x2345, 2000, IcmpEchoChannel::Mode::DatagramOnly);
     Shell("echo '1 0' > /proc/sys/net/ipv4/ping_group_range");
     ASSERT_TRUE(datagram.channel) << datagram.error;
-    IcmpEchoChannel::Opened channel = HelperEchoChannel::Open(helper, 0x3456, 2000);
+    IcmpEchoChannel::Opened channel = HelperEchoChannel::Open(helper, 2000);
     ASSERT_TRUE(channel.channel) << channel.error;
     EchoRequest request(0x2345);
     request.Prepare(3, 0);

@@ -9,14 +9,16 @@ import time
 
 
 def wait_listening(namespace, process, timeout=20.0):
-    """True once a socket in the namespace is bound to UDP 67 and one to UDP 68 (the cameras may be booted then);
-    False when the process ended or the time ran out first."""
+    """True once the namespace reads UDP 67 and 68 (the cameras may be booted then): two bound sockets, or the
+    helper's two IPv4 packet sockets (it binds no port); False when the process ended or the time ran out first."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline and process.poll() is None:
         out = subprocess.run(["ip", "netns", "exec", namespace, "ss", "-Hlun"], capture_output=True,
                              text=True).stdout
         ports = {line.split()[3].rsplit(":", 1)[-1] for line in out.splitlines() if len(line.split()) > 3}
-        if {"67", "68"} <= ports:
+        packet = subprocess.run(["ip", "netns", "exec", namespace, "ss", "-Hl0"], capture_output=True,
+                                text=True).stdout
+        if {"67", "68"} <= ports or sum(line.split()[4:5] == ["ip:*"] for line in packet.splitlines()) >= 2:
             return True
         time.sleep(0.05)
     return False

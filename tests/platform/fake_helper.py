@@ -17,7 +17,7 @@ while True:
         if level == socket.SOL_SOCKET and kind == socket.SCM_RIGHTS:
             fds.frombytes(payload[:len(payload) - len(payload) % fds.itemsize])
     if verb == b"hello":
-        channel.send(token + b" 0 camera-setup-helper 2 caps=net_bind_service,net_raw,net_admin")
+        channel.send(token + b" 0 camera-setup-helper 2 caps=net_raw,net_admin")
     elif verb == b"cleanup":
         channel.sendmsg([token + b" 0 removed 0"], [(socket.SOL_SOCKET, socket.SCM_RIGHTS, array.array("i", [0]))])
     else:
