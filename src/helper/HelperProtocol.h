@@ -33,7 +33,7 @@
 // answers "identifier N" (FormatEchoOpened), the identifier the helper picked; beyond 256 channels: EMFILE.
 // install-begin: ENODEV (no interface), ENETDOWN, EPROTOTYPE (not Ethernet), EADDRNOTAVAIL (no IPv4 address on
 // it), EINVAL (MAC or address class), EPERM (MAC outside the camera ranges, a gateway), EALREADY (begun here),
-// EBUSY (begun by another helper), ENOSPC (256 addresses being installed on the PC, or the user's share of them).
+// EBUSY (begun by another helper), ENOSPC (512 addresses being installed on the PC, or the user's share of 256).
 // install-begin starts the ARP probes for the address (kHelperProbeDecideMs) and answers without waiting for
 // them; the first assign-echo waits for what is left, and when another MAC answered, that and every later
 // assign-echo for the address is refused with EADDRINUSE naming the MAC, and no frame goes to the camera.

@@ -29,9 +29,9 @@ constexpr uint32_t kHelperMaxUid = 0x2FFFFFFF;
 // Ahead of the main table and of the rules VPN clients add, so that the member's own camera route is found first.
 constexpr uint32_t kHelperRulePriority = 100;
 // At most this many addresses are being installed at once, by all helpers on the PC together, and at most the
-// share by one user, so that one member cannot lock out another.
-constexpr size_t kHelperMaxInstalls = 256;
-constexpr size_t kHelperUserShare = kHelperMaxInstalls - 32;
+// share by one user: a whole segment for one batch (its most jobs), as much again for everybody else.
+constexpr size_t kHelperUserShare = 256;
+constexpr size_t kHelperMaxInstalls = 2 * kHelperUserShare;
 // Conflict detection as RFC 5227 lays it out, shortened to fit before an installation's first echo request:
 // kHelperProbeCount ARP probes kHelperProbeSpacingMs apart from install-begin on, and answers heard until
 // kHelperProbeDecideMs after it (a second after the last probe), so that a host slow to answer (a wireless client

@@ -243,7 +243,7 @@ TEST(HelperCore, RefusedInstallationsNameTheirCheckAndChangeNothing) {
          [](Helper& h) {
              h.system.registrations.push_back({0x0AD50732, 77, 5, false});
          }},
-        {"1 install-begin 2 10.213.7.50" + kCamera, ENOSPC, "already 256 addresses being installed on this PC",
+        {"1 install-begin 2 10.213.7.50" + kCamera, ENOSPC, "already 512 addresses being installed on this PC",
          [](Helper& h) {
              for (uint32_t i = 0; i < kHelperMaxInstalls; ++i) {
                  h.system.registrations.push_back({0xAC100000 + i, 77, 5, false});

@@ -824,12 +824,12 @@ TEST_F(HelperLab, OneMemberCannotTakeEveryAddressAndConcurrentBeginsCountExactly
         }
         const HelperReply refused = greedy.Ask(Begin(address(500)));
         EXPECT_EQ(refused.code, ENOSPC);
-        EXPECT_EQ(refused.text, "uid 65534 already installs 224 addresses, its share of the 256");
+        EXPECT_EQ(refused.text, "uid 65534 already installs 256 addresses, its share of the 512");
         Helper second(true, Namespace::capableCopy, kSecondMember);
         EXPECT_EQ(second.Ask(Begin(address(501))).code, 0);
     }
     EXPECT_EQ(registered(), "0\n");
-    // Three users' helpers begin 200 addresses each at once: never more than the limit, nor a user's share.
+    // Three users' helpers begin 200 addresses each at once: never more than the limit.
     std::vector<std::unique_ptr<Helper>> helpers;
     for (const uid_t uid : {kMember, kSecondMember, kNonMember}) {
         helpers.push_back(std::make_unique<Helper>(true, Namespace::capableCopy, uid));
