@@ -720,7 +720,7 @@ bool CBatchDlg::ExportResults(const QString& path) {
     const std::optional<ReportFormat> report = ParseReportFormat(QFileInfo(path).suffix().toLower().toStdString());
     if (report && *report != ReportFormat::Csv) {
         std::vector<MacAddress> macs;
-        for (const BatchEngine::Result& result : Results()) {
+        for (const BatchCameraStatus& result : Results()) {
             macs.push_back(result.mac);
         }
         const RecordStore store(m_seams.recordsDirectory.value_or(RecordStore::DefaultDirectory()));
