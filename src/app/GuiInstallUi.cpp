@@ -162,6 +162,6 @@ void StartGuiRestore(CCameraSetupDlg& window, const RestorePlan& plan) {
                                  StringTable::Load(StringTable::kConfigFileName));
         InstallWorker worker(plan.target, ui, real.Platform(), stop);
         worker.SetRestore(plan.restore);
-        return worker.Run();
+        return worker.Run().outcome;
     }));
 }
