@@ -9,6 +9,7 @@
 #include "DiscoveryCore.h"
 #include "DottedAddress.h"
 #include "LocalSubnet.h"
+#include "Ipv4Text.h"
 
 #include <cstdint>
 #include <cstdio>

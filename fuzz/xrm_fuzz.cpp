@@ -4,6 +4,7 @@
 #include "ByteReader.h"
 #include "FuzzSupport.h"
 #include "XrmProtocol.h"
+#include "Ipv4Text.h"
 
 #include <array>
 #include <span>

@@ -38,6 +38,7 @@
 #include "RecordStore.h"
 #include "SiteReport.h"
 #include "StringTable.h"
+#include "Ipv4Text.h"
 
 namespace {
 

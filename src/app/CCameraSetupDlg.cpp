@@ -38,6 +38,7 @@
 #include "RestorePlan.h"
 #include "StringTable.h"
 #include "WindowMessages.h"
+#include "Ipv4Text.h"
 
 namespace {
 

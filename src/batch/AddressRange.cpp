@@ -2,6 +2,7 @@
 
 #include "DottedAddress.h"
 #include "WizardRules.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 
 #include "Csv.h"
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

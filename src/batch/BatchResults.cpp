@@ -9,6 +9,7 @@
 #include "DottedAddress.h"
 #include "FileTransfer.h"
 #include "RealInstallPlatform.h"
+#include "Ipv4Text.h"
 
 std::string FormatBatchResults(const std::vector<BatchCameraStatus>& results) {
     auto address = [](uint32_t value) { return value == 0 ? std::string() : FormatDottedAddress(value); };

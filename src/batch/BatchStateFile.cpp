@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 #include "DottedAddress.h"
 #include "StringTable.h"
 #include "WizardRules.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -15,6 +15,7 @@
 #include "RecordStore.h"
 #include "RestorePlan.h"
 #include "UsageText.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 
 #include "DottedAddress.h"
 #include "ModelStrings.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 #include "NeighbourLookup.h"
 #include "RecordStore.h"
 #include "StringTable.h"
+#include "Ipv4Text.h"
 
 namespace {
 
@@ -309,7 +310,7 @@ InstallOutcome InstallWorker::Session::RunPhases() {
     }
     m_params = *params;
     m_destination = m_params.m_newAddress;
-    m_dotted = DottedAddress(m_destination);
+    m_dotted = FormatDottedAddress(m_destination);
     StartRecord();
 
     const bool held = m_worker.m_restore && m_worker.m_restore->cameraHoldsAddress;

@@ -16,6 +16,7 @@
 #include <ctime>
 
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -17,6 +17,7 @@
 
 #include "Csv.h"
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -5,6 +5,7 @@
 
 #include "AddressRange.h"
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "HelperChecks.h"
+#include "Ipv4Text.h"
 #include "HelperLiveness.h"
 
 #include <gtest/gtest.h>
@@ -37,7 +38,7 @@ TEST(HelperChecks, EchoGoesOnlyToOneUnicastHost) {
     };
     for (const Case& c : cases) {
         const auto refusal = CheckEchoDestination(c.address, kLocal);
-        EXPECT_EQ(refusal.value_or(""), c.refusal) << HelperAddressText(c.address);
+        EXPECT_EQ(refusal.value_or(""), c.refusal) << FormatDottedAddress(c.address);
     }
 }
 

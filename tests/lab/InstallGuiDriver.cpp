@@ -56,6 +56,7 @@
 #include "WizardDialog.h"
 #include "WizardIds.h"
 #include "WizardPage.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -2,6 +2,7 @@
 #include "DottedAddress.h"
 #include "LocalSubnet.h"
 #include "SegmentSettings.h"
+#include "Ipv4Text.h"
 
 #include <unistd.h>
 
