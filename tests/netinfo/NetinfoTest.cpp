@@ -2,7 +2,6 @@
 #include "DottedAddress.h"
 #include "LocalSubnet.h"
 #include "SegmentSettings.h"
-#include "Ipv4Text.h"
 
 #include <unistd.h>
 
@@ -32,11 +31,6 @@ TEST(ParseDottedAddress, FollowsAtoiRulesWithCarryAndFailsOnLongParts) {
     for (const Case& c : cases) {
         EXPECT_EQ(ParseDottedAddress(c.text), c.expected) << c.text;
     }
-}
-
-TEST(FormatDottedAddress, FirstOctetIsMostSignificant) {
-    EXPECT_EQ(FormatDottedAddress(0xC0A80001u), "192.168.0.1");
-    EXPECT_EQ(FormatDottedAddress(0), "0.0.0.0");
 }
 
 TEST(SelectAdapters, LeavesOutDialUpLoopbackAndDownInterfaces) {
