@@ -8,8 +8,8 @@
 #include "DeviceTable.h"
 #include "DiscoveryCore.h"
 #include "DottedAddress.h"
-#include "LocalSubnet.h"
 #include "Ipv4Text.h"
+#include "LocalSubnet.h"
 
 #include <cstdint>
 #include <cstdio>

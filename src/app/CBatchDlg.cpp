@@ -33,12 +33,12 @@
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
 #include "IpAddressEdit.h"
+#include "Ipv4Text.h"
 #include "ModelStrings.h"
 #include "PrivilegedHelper.h"
 #include "RecordStore.h"
 #include "SiteReport.h"
 #include "StringTable.h"
-#include "Ipv4Text.h"
 
 namespace {
 

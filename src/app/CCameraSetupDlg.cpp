@@ -31,14 +31,13 @@
 #include "CMessageDlg.h"
 #include "DeviceListFormat.h"
 #include "DeviceTableModel.h"
-#include "DottedAddress.h"
 #include "InstallSession.h"
 #include "InstallWorker.h"
+#include "Ipv4Text.h"
 #include "RecordStore.h"
 #include "RestorePlan.h"
 #include "StringTable.h"
 #include "WindowMessages.h"
-#include "Ipv4Text.h"
 
 namespace {
 

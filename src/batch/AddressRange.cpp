@@ -1,8 +1,7 @@
 #include "AddressRange.h"
 
-#include "DottedAddress.h"
-#include "WizardRules.h"
 #include "Ipv4Text.h"
+#include "WizardRules.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include "Csv.h"
 #include "DottedAddress.h"
 #include "FileTransfer.h"
-#include "RealInstallPlatform.h"
 #include "Ipv4Text.h"
+#include "RealInstallPlatform.h"
 
 std::string FormatBatchResults(const std::vector<BatchCameraStatus>& results) {
     auto address = [](uint32_t value) { return value == 0 ? std::string() : FormatDottedAddress(value); };

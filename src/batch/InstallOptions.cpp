@@ -3,9 +3,9 @@
 #include <initializer_list>
 
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 #include "StringTable.h"
 #include "WizardRules.h"
-#include "Ipv4Text.h"
 
 namespace {
 

@@ -34,9 +34,9 @@
 #include "HeadlessCommand.h"
 #include "InstallOptions.h"
 #include "InvokeBlocking.h"
+#include "Ipv4Text.h"
 #include "StringTable.h"
 #include "UsageText.h"
-#include "Ipv4Text.h"
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include "Headless.h"
 #include "HeadlessCommand.h"
 #include "InstallCommand.h"
+#include "Ipv4Text.h"
 #include "RecordStore.h"
 #include "RestorePlan.h"
 #include "UsageText.h"
-#include "Ipv4Text.h"
 
 namespace {
 

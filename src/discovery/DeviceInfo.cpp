@@ -1,8 +1,7 @@
 #include "DeviceInfo.h"
 
-#include "DottedAddress.h"
-#include "ModelStrings.h"
 #include "Ipv4Text.h"
+#include "ModelStrings.h"
 
 namespace {
 

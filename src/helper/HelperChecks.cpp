@@ -1,7 +1,7 @@
 #include "HelperChecks.h"
-#include "Ipv4Text.h"
 
 #include "CameraAddressFilter.h"
+#include "Ipv4Text.h"
 
 #include <linux/neighbour.h>
 

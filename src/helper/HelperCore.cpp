@@ -1,7 +1,7 @@
 #include "HelperCore.h"
-#include "Ipv4Text.h"
 
 #include "HelperChecks.h"
+#include "Ipv4Text.h"
 
 #include <linux/neighbour.h>
 

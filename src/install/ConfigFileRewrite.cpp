@@ -178,7 +178,6 @@ const std::vector<std::string>& KnownConfigTags() {
     return tags;
 }
 
-
 bool IsSingleLineValue(const std::string& text) {
     return text.find_first_of(std::string_view("\r\n\0", 3)) == std::string::npos;
 }

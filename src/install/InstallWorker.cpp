@@ -11,13 +11,12 @@
 
 #include "ConfigFileRewrite.h"
 #include "ConfigReadBack.h"
-#include "DottedAddress.h"
 #include "EchoRequest.h"
 #include "HelperEchoChannel.h"
+#include "Ipv4Text.h"
 #include "NeighbourLookup.h"
 #include "RecordStore.h"
 #include "StringTable.h"
-#include "Ipv4Text.h"
 
 namespace {
 
@@ -143,7 +142,7 @@ class InstallWorker::Session {
     std::vector<uint8_t> m_reply = std::vector<uint8_t>(kReplyBufferSize);
     uint32_t m_destination = 0;
     std::string m_dotted;
-    int m_progress = 40;     // the bar during the echo loops and the transfer
+    int m_progress = 40;  // the bar during the echo loops and the transfer
     TransferStep m_failedStep = TransferStep::None;
     ServerSettings m_login;  // the port and password the camera took
     std::string m_written;   // what was uploaded

@@ -15,7 +15,6 @@
 #include <cstring>
 #include <ctime>
 
-#include "DottedAddress.h"
 #include "Ipv4Text.h"
 
 namespace {

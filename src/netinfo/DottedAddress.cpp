@@ -1,10 +1,6 @@
 #include "DottedAddress.h"
 
-#include <arpa/inet.h>
-
 #include <charconv>
-#include <cstdio>
-#include <string>
 
 std::optional<uint32_t> ParseDottedAddress(std::string_view text) {
     uint32_t accumulator = 0;

@@ -1,10 +1,11 @@
 #include "HelperCameraAssignment.h"
+
 #include "Ipv4Text.h"
 
 #include <cerrno>
 
-#include "NeighbourLookup.h"
 #include "HelperProtocol.h"
+#include "NeighbourLookup.h"
 
 namespace {
 

@@ -1,4 +1,5 @@
 #include "HelperEchoChannel.h"
+
 #include "HelperProtocol.h"
 
 #include <poll.h>

@@ -4,7 +4,6 @@
 #include <vector>
 
 #include "AddressRange.h"
-#include "DottedAddress.h"
 #include "Ipv4Text.h"
 
 namespace {

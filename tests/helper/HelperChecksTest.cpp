@@ -1,6 +1,6 @@
 #include "HelperChecks.h"
-#include "Ipv4Text.h"
 #include "HelperLiveness.h"
+#include "Ipv4Text.h"
 
 #include <gtest/gtest.h>
 #include <linux/neighbour.h>

@@ -52,11 +52,11 @@
 #include "FileTransfer.h"
 #include "GuiInstallUi.h"
 #include "IpAddressEdit.h"
+#include "Ipv4Text.h"
 #include "PrivilegedHelper.h"
 #include "WizardDialog.h"
 #include "WizardIds.h"
 #include "WizardPage.h"
-#include "Ipv4Text.h"
 
 namespace {
 

@@ -26,7 +26,8 @@ TEST(DescriptorPassing, TheAttachedDescriptorArrivesWithItsPacketAndOnlyThen) {
         EXPECT_EQ(received.control, attached >= 0);
         ASSERT_EQ(received.fds.size(), attached >= 0 ? 1u : 0u);
         for (const int fd : received.fds) {
-            struct stat passed{}, original{};
+            struct stat passed {
+            }, original{};
             ASSERT_EQ(fstat(fd, &passed), 0);
             ASSERT_EQ(fstat(attached, &original), 0);
             EXPECT_EQ(passed.st_ino, original.st_ino);

@@ -28,8 +28,8 @@ TEST(ByteWriter, AWriteThatDoesNotFitWritesNothingAndLeavesThePosition) {
         bool fits16;
         bool fits32;
     } cases[] = {
-        {6, 0, true, true}, {6, 2, true, true}, {6, 3, true, false}, {6, 5, false, false}, {6, 6, false, false},
-        {6, 9, false, false},
+        {6, 0, true, true},   {6, 2, true, true},   {6, 3, true, false},
+        {6, 5, false, false}, {6, 6, false, false}, {6, 9, false, false},
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> buffer(c.size, 0xEE);
@@ -65,20 +65,13 @@ TEST(Ipv4Text, OnlyFourPlainOctetsParseAndFormattingRoundTrips) {
         const char* text;
         std::optional<uint32_t> expected;
     } cases[] = {
-        {"192.168.0.1", 0xC0A80001u},
-        {"0.0.0.0", 0u},
-        {"255.255.255.255", 0xFFFFFFFFu},
-        {"256.0.0.1", std::nullopt},
-        {"1.2.3", std::nullopt},
-        {"1.2.3.4.5", std::nullopt},
-        {"01.2.3.4", std::nullopt},
-        {"1..3.4", std::nullopt},
-        {"1.2.3.4 ", std::nullopt},
-        {" 1.2.3.4", std::nullopt},
-        {"1.2.3.-4", std::nullopt},
-        {"1.2.3.0x4", std::nullopt},
-        {"1000.2.3.4", std::nullopt},
-        {"", std::nullopt},
+        {"192.168.0.1", 0xC0A80001u},     {"0.0.0.0", 0u},
+        {"255.255.255.255", 0xFFFFFFFFu}, {"256.0.0.1", std::nullopt},
+        {"1.2.3", std::nullopt},          {"1.2.3.4.5", std::nullopt},
+        {"01.2.3.4", std::nullopt},       {"1..3.4", std::nullopt},
+        {"1.2.3.4 ", std::nullopt},       {" 1.2.3.4", std::nullopt},
+        {"1.2.3.-4", std::nullopt},       {"1.2.3.0x4", std::nullopt},
+        {"1000.2.3.4", std::nullopt},     {"", std::nullopt},
     };
     for (const Case& c : cases) {
         const auto parsed = ParseStrictDottedAddress(c.text);

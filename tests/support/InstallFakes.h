@@ -91,7 +91,8 @@ class FakeChannel : public EchoChannel {
     FakeChannel(Log& log, std::deque<Step> script, FakeClock& clock, bool datagram, std::vector<int>& waits)
         : m_log(log), m_script(std::move(script)), m_clock(clock), m_datagram(datagram), m_waits(waits) {}
     Result Send(uint32_t destination, std::span<const uint8_t> message) override {
-        m_log.Add("send " + FormatDottedAddress(destination) + " seq " + std::to_string(message[6] | (message[7] << 8)));
+        m_log.Add("send " + FormatDottedAddress(destination) + " seq " +
+                  std::to_string(message[6] | (message[7] << 8)));
         m_log.request.assign(message.begin(), message.end());
         m_log.destination = destination;
         m_log.toCamera = false;
