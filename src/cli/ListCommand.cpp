@@ -19,7 +19,7 @@ namespace {
 
 std::string Reason(int error) {
     if (error == EACCES || error == EPERM) {
-        return "permission denied (ports below 1024 need camera-setup-helper with CAP_NET_BIND_SERVICE)";
+        return "permission denied (DHCP is read through camera-setup-helper, which needs CAP_NET_RAW)";
     }
     return std::strerror(error);
 }

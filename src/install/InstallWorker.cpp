@@ -130,6 +130,8 @@ class InstallWorker::Session {
     // One paced attempt of the two echo loops.
     Echo Attempt(uint16_t sequence, bool toCamera);
     std::string Rewrite(const std::string& original) const;
+    // Records the settings about to be written and keeps both files; false, with the reason, when it cannot.
+    bool KeepBackup(const std::string& original, std::string& error);
     // The new file for the camera whose file is `original`.
     std::string NewFile(const std::string& original) const;
 
@@ -610,17 +612,7 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
                                                       " bytes arrived");
     }
     m_written = NewFile(original.bytes);
-    // Kept before anything is uploaded: the camera's own file is the only way back.
-    const std::map<std::string, std::string> values = ConfigTagValues(m_written);
-    m_record.mask = WrittenAddress(values, "<subnet mask>");
-    m_record.gateway = WrittenAddress(values, "<gateway ip>");
-    m_record.dns1 = WrittenAddress(values, "<primary name server>");
-    m_record.dns2 = WrittenAddress(values, "<secondary name server>");
-    if (const auto ssid = values.find("<SSID>"); ssid != values.end()) {
-        m_record.ssid = ssid->second;
-    }
-    m_record.changed = ChangedTags(original.bytes, m_written);
-    if (!RecordStore(m_p.recordsDirectory).Backup(m_record, original.bytes, m_written, &error)) {
+    if (!KeepBackup(original.bytes, error)) {
         m_p.diagnostics.Print(Stream::Err, "%s\n", error.c_str());
         return End(InstallOutcome::BackupFailed, (std::string(kBackupFailedText) + ":\n" + error).c_str(),
                    kErrorCaption);
@@ -641,6 +633,20 @@ InstallWorker::Session::Step InstallWorker::Session::Configure() {
     }
     m_p.transfer.Close();
     return std::nullopt;
+}
+
+// Before anything is uploaded: the camera's own file is the only way back.
+bool InstallWorker::Session::KeepBackup(const std::string& original, std::string& error) {
+    const std::map<std::string, std::string> values = ConfigTagValues(m_written);
+    m_record.mask = WrittenAddress(values, "<subnet mask>");
+    m_record.gateway = WrittenAddress(values, "<gateway ip>");
+    m_record.dns1 = WrittenAddress(values, "<primary name server>");
+    m_record.dns2 = WrittenAddress(values, "<secondary name server>");
+    if (const auto ssid = values.find("<SSID>"); ssid != values.end()) {
+        m_record.ssid = ssid->second;
+    }
+    m_record.changed = ChangedTags(original, m_written);
+    return RecordStore(m_p.recordsDirectory).Backup(m_record, original, m_written, &error);
 }
 
 std::string InstallWorker::Session::NewFile(const std::string& original) const {

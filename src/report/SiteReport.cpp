@@ -247,6 +247,114 @@ std::string ReportHtml(const std::vector<InstallRecord>& rows, const std::string
     return html;
 }
 
+namespace {
+
+// The report's table on PDF pages, laid out row by row: each cell wraps within its column, no row is split between
+// pages, and the heading repeats on every page.
+class PdfTable {
+  public:
+    PdfTable(QPainter& painter, const QRectF& page, int resolution)
+        : m_painter(painter), m_page(page), m_pad(resolution * 0.02) {
+        m_x.push_back(0);
+        for (const Column& column : Columns()) {
+            m_x.push_back(m_x.back() + page.width() * column.percent / 100.0);
+            m_heading.push_back(QString::fromLatin1(column.label));
+        }
+        m_painter.setFont(m_titleFont);
+        m_titleHeight = m_painter.fontMetrics().height() * 1.2;
+        m_painter.setFont(m_cellFont);
+        m_lineHeight = m_painter.fontMetrics().height() * 1.5;
+        m_footer = m_lineHeight * 1.5;
+        m_headHeight = Height(m_headFont, m_heading);
+    }
+
+    // Pagination first, so that every page can say how many there are.
+    void Paginate(const std::vector<InstallRecord>& rows) {
+        double y = m_titleHeight + m_lineHeight + m_headHeight;
+        for (const InstallRecord& row : rows) {
+            m_cells.emplace_back();
+            for (const Column& column : Columns()) {
+                m_cells.back().push_back(QString::fromStdString(ShownCell(column, row)));
+            }
+            const double h = std::min(Height(m_cellFont, m_cells.back()), m_page.height() - m_footer - m_headHeight);
+            if (y + h > m_page.height() - m_footer && y > m_headHeight) {
+                ++m_pages;
+                y = m_headHeight;
+            }
+            m_heights.push_back(h);
+            m_pageOf.push_back(m_pages);
+            y += h;
+        }
+    }
+
+    int Pages() const { return m_pages; }
+
+    // Page n of Pages(): the title and `subtitle` on the first, the heading, its rows, its number.
+    void DrawPage(int n, const QString& subtitle) {
+        double y = 0;
+        if (n == 1) {
+            m_painter.setFont(m_titleFont);
+            m_painter.drawText(QRectF(0, 0, m_page.width(), m_titleHeight), Qt::AlignLeft | Qt::AlignTop,
+                               QString::fromLatin1(kReportTitle));
+            m_painter.setFont(m_cellFont);
+            m_painter.drawText(QRectF(0, m_titleHeight, m_page.width(), m_lineHeight), Qt::AlignLeft | Qt::AlignTop,
+                               subtitle);
+            y = m_titleHeight + m_lineHeight;
+        }
+        Draw(m_headFont, m_heading, y, m_headHeight);
+        y += m_headHeight;
+        for (; m_next < m_cells.size() && m_pageOf[m_next] == n; ++m_next) {
+            Draw(m_cellFont, m_cells[m_next], y, m_heights[m_next]);
+            y += m_heights[m_next];
+        }
+        m_painter.setFont(m_cellFont);
+        m_painter.drawText(QRectF(0, m_page.height() - m_footer, m_page.width(), m_footer),
+                           Qt::AlignRight | Qt::AlignBottom, QStringLiteral("Page %1 of %2").arg(n).arg(m_pages));
+    }
+
+  private:
+    static constexpr int kFlags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
+
+    double Height(const QFont& font, const std::vector<QString>& cells) {
+        m_painter.setFont(font);
+        double tallest = 0;
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const QRectF room(0, 0, m_x[i + 1] - m_x[i] - 2 * m_pad, m_page.height());
+            tallest = std::max(tallest, m_painter.boundingRect(room, kFlags, cells[i]).height());
+        }
+        return tallest + 2 * m_pad;
+    }
+
+    void Draw(const QFont& font, const std::vector<QString>& cells, double top, double rowHeight) {
+        m_painter.setFont(font);
+        for (size_t i = 0; i < cells.size(); ++i) {
+            const QRectF cell(m_x[i], top, m_x[i + 1] - m_x[i], rowHeight);
+            m_painter.drawRect(cell);
+            m_painter.drawText(cell.adjusted(m_pad, m_pad, -m_pad, -m_pad), kFlags, cells[i]);
+        }
+    }
+
+    QPainter& m_painter;
+    const QRectF m_page;
+    const double m_pad;
+    const QFont m_titleFont{QStringLiteral("DejaVu Sans"), 12, QFont::Bold};
+    const QFont m_headFont{QStringLiteral("DejaVu Sans"), 6, QFont::Bold};
+    const QFont m_cellFont{QStringLiteral("DejaVu Sans"), 6};
+    std::vector<double> m_x;
+    std::vector<QString> m_heading;
+    double m_titleHeight = 0;
+    double m_lineHeight = 0;
+    double m_footer = 0;
+    double m_headHeight = 0;
+    std::vector<std::vector<QString>> m_cells;
+    std::vector<double> m_heights;
+    std::vector<int> m_pageOf;
+    int m_pages = 1;
+    size_t m_next = 0;
+};
+
+}  // namespace
+
 bool WriteReportPdf(const std::vector<InstallRecord>& rows, const std::string& generated, const std::string& path,
                     std::string* error) {
     QFile file(QString::fromStdString(path));
@@ -265,93 +373,15 @@ bool WriteReportPdf(const std::vector<InstallRecord>& rows, const std::string& g
         *error = path + ": the PDF could not be started";
         return false;
     }
-    // A table of its own, laid out row by row: each cell wraps within its column, no row is split between pages,
-    // and the heading repeats on every page.
-    const QRectF page = writer.pageLayout().paintRectPixels(writer.resolution());
-    const double pad = writer.resolution() * 0.02;
-    const QFont titleFont(QStringLiteral("DejaVu Sans"), 12, QFont::Bold);
-    const QFont headFont(QStringLiteral("DejaVu Sans"), 6, QFont::Bold);
-    const QFont cellFont(QStringLiteral("DejaVu Sans"), 6);
-    const std::vector<Column>& columns = Columns();
-    std::vector<double> x{0};
-    for (const Column& column : columns) {
-        x.push_back(x.back() + page.width() * column.percent / 100.0);
-    }
-    const int flags = Qt::AlignLeft | Qt::AlignTop | Qt::TextWrapAnywhere;
-    const auto height = [&](const QFont& font, const std::vector<QString>& cells) {
-        painter.setFont(font);
-        double tallest = 0;
-        for (size_t i = 0; i < cells.size(); ++i) {
-            const QRectF room(0, 0, x[i + 1] - x[i] - 2 * pad, page.height());
-            tallest = std::max(tallest, painter.boundingRect(room, flags, cells[i]).height());
-        }
-        return tallest + 2 * pad;
-    };
-    const auto draw = [&](const QFont& font, const std::vector<QString>& cells, double top, double rowHeight) {
-        painter.setFont(font);
-        for (size_t i = 0; i < cells.size(); ++i) {
-            const QRectF cell(x[i], top, x[i + 1] - x[i], rowHeight);
-            painter.drawRect(cell);
-            painter.drawText(cell.adjusted(pad, pad, -pad, -pad), flags, cells[i]);
-        }
-    };
-    std::vector<QString> heading;
-    for (const Column& column : columns) {
-        heading.push_back(QString::fromLatin1(column.label));
-    }
-    std::vector<std::vector<QString>> cells;
-    for (const InstallRecord& row : rows) {
-        cells.emplace_back();
-        for (const Column& column : columns) {
-            cells.back().push_back(QString::fromStdString(ShownCell(column, row)));
-        }
-    }
-    const double headHeight = height(headFont, heading);
-    painter.setFont(titleFont);
-    const double titleHeight = painter.fontMetrics().height() * 1.2;
-    painter.setFont(cellFont);
-    const double lineHeight = painter.fontMetrics().height() * 1.5;
-    const double footer = lineHeight * 1.5;
-    // Pagination first, so that every page can say how many there are.
-    std::vector<double> heights;
-    std::vector<int> pageOf;
-    int pages = 1;
-    double y = titleHeight + lineHeight + headHeight;
-    for (const auto& row : cells) {
-        const double h = std::min(height(cellFont, row), page.height() - footer - headHeight);
-        if (y + h > page.height() - footer && y > headHeight) {
-            ++pages;
-            y = headHeight;
-        }
-        heights.push_back(h);
-        pageOf.push_back(pages);
-        y += h;
-    }
-    const QString count = QStringLiteral("%1 camera%2").arg(rows.size()).arg(rows.size() == 1 ? "" : "s");
-    size_t next = 0;
-    for (int n = 1; n <= pages; ++n) {
+    PdfTable table(painter, writer.pageLayout().paintRectPixels(writer.resolution()), writer.resolution());
+    table.Paginate(rows);
+    const QString subtitle = QString::fromStdString(generated) + QStringLiteral(", ") +
+                             QStringLiteral("%1 camera%2").arg(rows.size()).arg(rows.size() == 1 ? "" : "s");
+    for (int n = 1; n <= table.Pages(); ++n) {
         if (n > 1) {
             writer.newPage();
         }
-        y = 0;
-        if (n == 1) {
-            painter.setFont(titleFont);
-            painter.drawText(QRectF(0, 0, page.width(), titleHeight), Qt::AlignLeft | Qt::AlignTop,
-                             QString::fromLatin1(kReportTitle));
-            painter.setFont(cellFont);
-            painter.drawText(QRectF(0, titleHeight, page.width(), lineHeight), Qt::AlignLeft | Qt::AlignTop,
-                             QString::fromStdString(generated) + QStringLiteral(", ") + count);
-            y = titleHeight + lineHeight;
-        }
-        draw(headFont, heading, y, headHeight);
-        y += headHeight;
-        for (; next < cells.size() && pageOf[next] == n; ++next) {
-            draw(cellFont, cells[next], y, heights[next]);
-            y += heights[next];
-        }
-        painter.setFont(cellFont);
-        painter.drawText(QRectF(0, page.height() - footer, page.width(), footer), Qt::AlignRight | Qt::AlignBottom,
-                         QStringLiteral("Page %1 of %2").arg(n).arg(pages));
+        table.DrawPage(n, subtitle);
     }
     if (!painter.end()) {
         *error = path + ": the PDF could not be finished";

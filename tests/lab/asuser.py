@@ -10,7 +10,7 @@ import tempfile
 
 MEMBER = 4242  # uid and gid of the user in the helper's group
 OUTSIDER = 4243  # uid and gid of a user outside it
-CAPS = "cap_net_bind_service,cap_net_raw,cap_net_admin+p"
+CAPS = "cap_net_raw,cap_net_admin+p"
 
 
 def helper_beside(binary):
