@@ -8,6 +8,7 @@
 #include "DeviceTable.h"
 #include "DiscoveryCore.h"
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 #include "LocalSubnet.h"
 
 #include <cstdint>

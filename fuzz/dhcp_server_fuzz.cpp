@@ -1,6 +1,7 @@
 // One datagram on port 68 for a camera that the table already may or may not know: first for an unknown camera,
 // then again, then after an XRM answer (column 9 "YES"), when an acknowledgement must arm the re-query timer.
 #include "FuzzSupport.h"
+#include "Ipv4Text.h"
 
 #include <span>
 

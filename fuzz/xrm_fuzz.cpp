@@ -3,6 +3,7 @@
 // once for one that a DHCP packet has put in the table as pending.
 #include "ByteReader.h"
 #include "FuzzSupport.h"
+#include "Ipv4Text.h"
 #include "XrmProtocol.h"
 
 #include <array>

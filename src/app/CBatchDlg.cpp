@@ -33,6 +33,7 @@
 #include "InstallWorker.h"
 #include "InvokeBlocking.h"
 #include "IpAddressEdit.h"
+#include "Ipv4Text.h"
 #include "ModelStrings.h"
 #include "PrivilegedHelper.h"
 #include "RecordStore.h"

@@ -1,6 +1,6 @@
 #include "AddressRange.h"
 
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 #include "WizardRules.h"
 
 namespace {

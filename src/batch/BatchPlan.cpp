@@ -7,7 +7,7 @@
 #include <map>
 
 #include "Csv.h"
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -8,6 +8,7 @@
 #include "Csv.h"
 #include "DottedAddress.h"
 #include "FileTransfer.h"
+#include "Ipv4Text.h"
 #include "RealInstallPlatform.h"
 
 std::string FormatBatchResults(const std::vector<BatchCameraStatus>& results) {

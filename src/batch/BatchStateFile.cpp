@@ -12,7 +12,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 #include "StringTable.h"
 #include "WizardRules.h"
 

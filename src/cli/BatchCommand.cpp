@@ -34,6 +34,7 @@
 #include "HeadlessCommand.h"
 #include "InstallOptions.h"
 #include "InvokeBlocking.h"
+#include "Ipv4Text.h"
 #include "StringTable.h"
 #include "UsageText.h"
 
@@ -103,7 +104,7 @@ class CliBatchObserver : public BatchObserver {
 
     static void PrintLine(const BatchCameraStatus& update) {
         std::string line = update.mac.Text() + " " + BatchCameraStateName(update.state) + " " +
-                           (update.newAddress == 0 ? std::string("-") : DottedAddress(update.newAddress));
+                           (update.newAddress == 0 ? std::string("-") : FormatDottedAddress(update.newAddress));
         if (update.reason != BatchReason::None) {
             line += std::string(" ") + BatchReasonName(update.reason);
         }

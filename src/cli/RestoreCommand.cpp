@@ -12,6 +12,7 @@
 #include "Headless.h"
 #include "HeadlessCommand.h"
 #include "InstallCommand.h"
+#include "Ipv4Text.h"
 #include "RecordStore.h"
 #include "RestorePlan.h"
 #include "UsageText.h"

@@ -1,6 +1,6 @@
 #include "DeviceInfo.h"
 
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 #include "ModelStrings.h"
 
 namespace {

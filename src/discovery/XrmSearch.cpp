@@ -2,6 +2,7 @@
 
 #include "ByteReader.h"
 #include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 #include <sys/eventfd.h>
 #include <unistd.h>

@@ -1,6 +1,7 @@
 #include "HelperChecks.h"
 
 #include "CameraAddressFilter.h"
+#include "Ipv4Text.h"
 
 #include <linux/neighbour.h>
 
@@ -13,7 +14,7 @@ namespace {
 
 // The address classes that are never one host; nothing for a unicast address.
 std::optional<std::string> CheckUnicast(uint32_t address) {
-    const std::string text = "address " + HelperAddressText(address);
+    const std::string text = "address " + FormatDottedAddress(address);
     if ((address >> 24) == 0) {
         return text + " is not a host address";
     }
@@ -34,7 +35,7 @@ std::optional<std::string> CheckUnicast(uint32_t address) {
 
 // The network or broadcast address of a local subnet; nothing for other addresses.
 std::optional<std::string> CheckSubnetEdges(uint32_t address, std::span<const HelperLocalAddress> local) {
-    const std::string text = "address " + HelperAddressText(address);
+    const std::string text = "address " + FormatDottedAddress(address);
     for (const HelperLocalAddress& entry : local) {
         if (entry.prefixLength < 1 || entry.prefixLength >= 31) {
             continue;
@@ -43,7 +44,7 @@ std::optional<std::string> CheckSubnetEdges(uint32_t address, std::span<const He
         if ((address & mask) != (entry.address & mask)) {
             continue;
         }
-        const std::string subnet = " of the local subnet " + HelperAddressText(entry.address & mask) + "/" +
+        const std::string subnet = " of the local subnet " + FormatDottedAddress(entry.address & mask) + "/" +
                                    std::to_string(entry.prefixLength);
         if ((address & ~mask) == ~mask) {
             return text + " is the broadcast address" + subnet;
@@ -62,7 +63,7 @@ std::optional<std::string> CheckHostAddress(uint32_t address, std::span<const He
     if (auto why = CheckUnicast(address)) {
         return why;
     }
-    const std::string text = "address " + HelperAddressText(address);
+    const std::string text = "address " + FormatDottedAddress(address);
     for (const HelperLocalAddress& entry : local) {
         if (entry.address == address) {
             return text + " is an address of this PC";
@@ -161,7 +162,7 @@ std::variant<HelperRefusal, InstallPlan> CheckInstallBegin(const HelperRequest& 
         return HelperRefusal{why->ends_with("gateway of a route") ? EPERM : EINVAL, *why};
     }
     if (facts.begunHere) {
-        return HelperRefusal{EALREADY, HelperAddressText(address) + " is already being installed by this helper"};
+        return HelperRefusal{EALREADY, FormatDottedAddress(address) + " is already being installed by this helper"};
     }
     if (!plan.sameSubnet && facts.uid > kHelperMaxUid) {
         return HelperRefusal{EOVERFLOW, "uid " + std::to_string(facts.uid) + " has no private routing table"};
@@ -181,7 +182,7 @@ std::optional<HelperRefusal> CheckRegister(std::span<const HelperRegistration> r
     size_t users = added;
     for (const HelperRegistration& entry : registered) {
         if (entry.address == address && !entry.mine) {
-            return HelperRefusal{EBUSY, HelperAddressText(address) + " is being installed by another helper"};
+            return HelperRefusal{EBUSY, FormatDottedAddress(address) + " is being installed by another helper"};
         }
         users += entry.uid == uid ? 1 : 0;
     }

@@ -1,6 +1,7 @@
 #include "HelperCore.h"
 
 #include "HelperChecks.h"
+#include "Ipv4Text.h"
 
 #include <linux/neighbour.h>
 
@@ -169,7 +170,7 @@ int HelperCore::FlushDynamic(uint32_t address, size_t& flushed) {
         }
         if (error == 0) {
             ++flushed;
-            m_log("removed the kernel's dynamic entry for " + HelperAddressText(address) + " dev " +
+            m_log("removed the kernel's dynamic entry for " + FormatDottedAddress(address) + " dev " +
                   std::to_string(entry.interfaceIndex));
         }
     }
@@ -203,7 +204,7 @@ HelperResponse HelperCore::InstallBegin(const HelperRequest& request) {
 
 HelperResponse HelperCore::ApplyInstall(const HelperRequest& request, const InstallPlan& plan) {
     const uint32_t address = request.address;
-    const std::string addressText = HelperAddressText(address);
+    const std::string addressText = FormatDottedAddress(address);
     // The register entry first: it is what makes a second helper's begin of the same address fail.
     int error = m_system.Register(address);
     if (error != 0) {
@@ -261,14 +262,14 @@ HelperResponse HelperCore::ApplyInstall(const HelperRequest& request, const Inst
 HelperResponse HelperCore::AssignEcho(const HelperRequest& request) {
     const auto found = m_installs.find(request.address);
     if (found == m_installs.end()) {
-        return Refuse(ENOENT, HelperAddressText(request.address) + " is not being installed by this helper");
+        return Refuse(ENOENT, FormatDottedAddress(request.address) + " is not being installed by this helper");
     }
     Install& install = found->second;
     if (!DecideProbe(request.address, install)) {
         return Refuse(install.refusal, install.refusalText);
     }
     if (!install.rate.Take(m_clock())) {
-        return Refuse(EBUSY, "too many echo requests to " + HelperAddressText(request.address));
+        return Refuse(EBUSY, "too many echo requests to " + FormatDottedAddress(request.address));
     }
     // Only an identifier of the caller's own: the camera's reply must reach no one else's socket.
     if (!m_relays.ExpectEchoFrom(request.identifier, request.address, request.sequence, m_uid)) {
@@ -294,7 +295,7 @@ bool HelperCore::DecideProbe(uint32_t address, Install& install) {
     if (install.probe >= 0) {
         const HelperProbe probe = m_system.FinishProbe(install.probe, install.probeDeadline - m_clock());
         install.probe = -1;
-        const std::string addressText = HelperAddressText(address);
+        const std::string addressText = FormatDottedAddress(address);
         if (probe.error != 0) {
             install.refusal = probe.error;
             install.refusalText = "probing for " + addressText + ": " + ErrorText(probe.error);
@@ -319,7 +320,7 @@ int HelperCore::End(uint32_t address, Install& install) {
         install.probe = -1;
     }
     int first = 0;
-    const std::string addressText = HelperAddressText(address);
+    const std::string addressText = FormatDottedAddress(address);
     const auto note = [&](int error, const std::string& what) {
         if (error == 0 || error == ESRCH || error == ENOENT) {
             m_log("removed " + what);
@@ -345,15 +346,15 @@ int HelperCore::End(uint32_t address, Install& install) {
 HelperResponse HelperCore::InstallEnd(uint32_t address) {
     const auto found = m_installs.find(address);
     if (found == m_installs.end()) {
-        return Refuse(ENOENT, HelperAddressText(address) + " is not being installed by this helper");
+        return Refuse(ENOENT, FormatDottedAddress(address) + " is not being installed by this helper");
     }
     const int error = End(address, found->second);
     m_installs.erase(found);
     if (error != 0) {
         return {error,
-                "ended " + HelperAddressText(address) + ", but the kernel refused a removal: " + ErrorText(error)};
+                "ended " + FormatDottedAddress(address) + ", but the kernel refused a removal: " + ErrorText(error)};
     }
-    return Done("ended " + HelperAddressText(address));
+    return Done("ended " + FormatDottedAddress(address));
 }
 
 size_t HelperCore::Cleanup() {

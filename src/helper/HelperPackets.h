@@ -39,10 +39,6 @@ std::vector<uint8_t> BuildIpv4Icmp(uint32_t source, uint32_t destination, uint16
 // An ARP request from hardware address sender asking who has target; sender protocol address 0.0.0.0 (a probe).
 std::vector<uint8_t> BuildArpProbe(std::span<const uint8_t, 6> sender, uint32_t target);
 
-// RFC 1071: one's-complement sum of 16-bit words (first byte high; an odd last byte is added as the high byte),
-// folded until it fits, inverted. The echo requests of the program and of the helper both use it.
-uint16_t InternetChecksum(std::span<const uint8_t> bytes);
-
 // What an ICMP message received on a raw socket (from its IP header on) says about echo exchanges.
 struct IcmpAbout {
     uint16_t identifier = 0;

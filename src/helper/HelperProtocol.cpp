@@ -1,6 +1,8 @@
 #include "HelperProtocol.h"
 
-#include "ByteOrder.h"
+#include "ByteReader.h"
+#include "ByteWriter.h"
+#include "Ipv4Text.h"
 
 #include <algorithm>
 #include <climits>
@@ -40,32 +42,6 @@ std::optional<uint64_t> Decimal(std::string_view text, size_t maxDigits, uint64_
         value = value * 10 + static_cast<uint64_t>(c - '0');
     }
     if (value > maxValue) {
-        return std::nullopt;
-    }
-    return value;
-}
-
-std::optional<uint32_t> Address(std::string_view text) {
-    uint32_t value = 0;
-    size_t octets = 0;
-    size_t start = 0;
-    while (start <= text.size()) {
-        const size_t dot = text.find('.', start);
-        const std::string_view part = text.substr(start, dot == std::string_view::npos ? text.npos : dot - start);
-        if (++octets > 4 || (part.size() > 1 && part[0] == '0')) {
-            return std::nullopt;
-        }
-        const auto octet = Decimal(part, 3, 255);
-        if (!octet) {
-            return std::nullopt;
-        }
-        value = value << 8 | static_cast<uint32_t>(*octet);
-        if (dot == std::string_view::npos) {
-            break;
-        }
-        start = dot + 1;
-    }
-    if (octets != 4) {
         return std::nullopt;
     }
     return value;
@@ -139,7 +115,7 @@ std::optional<std::vector<uint8_t>> HexBytes(std::string_view text) {
 std::optional<std::string> ReadArguments(const std::string_view* argument, size_t count, HelperRequest& request) {
     switch (request.verb) {
         case HelperVerb::AssignEcho: {
-            const auto address = Address(argument[0]);
+            const auto address = ParseStrictDottedAddress(argument[0]);
             if (!address) {
                 return "address is not an IPv4 dotted quad";
             }
@@ -179,7 +155,7 @@ std::optional<std::string> ReadArguments(const std::string_view* argument, size_
             [[fallthrough]];
         }
         case HelperVerb::InstallEnd: {
-            const auto address = Address(argument[0]);
+            const auto address = ParseStrictDottedAddress(argument[0]);
             if (!address) {
                 return "address is not an IPv4 dotted quad";
             }
@@ -272,13 +248,6 @@ HelperRequestParse ParseHelperRequest(std::span<const uint8_t> packet) {
     return ParseHelperRequest(AsText(packet));
 }
 
-std::string HelperAddressText(uint32_t address) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", address >> 24, address >> 16 & 0xff, address >> 8 & 0xff,
-                  address & 0xff);
-    return text;
-}
-
 std::string FormatHelperRequest(const HelperRequest& request) {
     // Field by field: GCC 12 at -O3 misreads `" " + std::string` (-Wrestrict).
     std::string text = std::to_string(request.token);
@@ -292,7 +261,7 @@ std::string FormatHelperRequest(const HelperRequest& request) {
             field(std::to_string(request.port));
             break;
         case HelperVerb::AssignEcho: {
-            field(HelperAddressText(request.address));
+            field(FormatDottedAddress(request.address));
             field(std::to_string(request.identifier));
             field(std::to_string(request.sequence));
             static constexpr char kDigits[] = "0123456789abcdef";
@@ -308,11 +277,11 @@ std::string FormatHelperRequest(const HelperRequest& request) {
         }
         case HelperVerb::InstallBegin:
             field(std::to_string(request.interfaceIndex));
-            field(HelperAddressText(request.address));
+            field(FormatDottedAddress(request.address));
             field(request.mac.ColonText());
             break;
         case HelperVerb::InstallEnd:
-            field(HelperAddressText(request.address));
+            field(FormatDottedAddress(request.address));
             break;
         case HelperVerb::Hello:
         case HelperVerb::ArpRelay:
@@ -450,27 +419,37 @@ std::optional<HelperHello> ParseHelperHello(std::string_view text) {
 
 std::vector<uint8_t> FormatRelayRecord(const RelayRecord& record) {
     std::vector<uint8_t> packet(kRelayHeaderSize + record.payload.size());
-    packet[0] = record.kind;
-    Put16(packet, 2, record.sequence);
-    Put32(packet, 4, record.interfaceIndex);
-    Put32(packet, 8, record.address);
-    Put16(packet, 12, record.sourcePort);
-    Put16(packet, 14, record.destinationPort);
-    std::copy(record.payload.begin(), record.payload.end(), packet.begin() + kRelayHeaderSize);
+    ByteWriter writer(packet);
+    writer.U8(record.kind);
+    writer.U8(0);
+    writer.U16Be(record.sequence);
+    writer.U32Be(record.interfaceIndex);
+    writer.U32Be(record.address);
+    writer.U16Be(record.sourcePort);
+    writer.U16Be(record.destinationPort);
+    writer.Bytes(record.payload);
     return packet;
 }
 
 std::optional<RelayRecord> ParseRelayRecord(std::span<const uint8_t> packet) {
-    if (packet.size() < kRelayHeaderSize || packet[0] < kRelayDhcp || packet[0] > kRelayError) {
-        return std::nullopt;
+    ByteReader reader(packet);
+    const auto kind = reader.U8();
+    reader.U8();  // reserved
+    const auto sequence = reader.U16Be();
+    const auto interfaceIndex = reader.U32Be();
+    const auto address = reader.U32Be();
+    const auto sourcePort = reader.U16Be();
+    const auto destinationPort = reader.U16Be();
+    if (!destinationPort || *kind < kRelayDhcp || *kind > kRelayError) {
+        return std::nullopt;  // shorter than the header, or of no known kind
     }
     RelayRecord record;
-    record.kind = packet[0];
-    record.sequence = Get16(packet, 2);
-    record.interfaceIndex = Get32(packet, 4);
-    record.address = Get32(packet, 8);
-    record.sourcePort = Get16(packet, 12);
-    record.destinationPort = Get16(packet, 14);
-    record.payload = packet.subspan(kRelayHeaderSize);
+    record.kind = *kind;
+    record.sequence = *sequence;
+    record.interfaceIndex = *interfaceIndex;
+    record.address = *address;
+    record.sourcePort = *sourcePort;
+    record.destinationPort = *destinationPort;
+    record.payload = packet.subspan(reader.Position());
     return record;
 }

@@ -136,9 +136,6 @@ std::optional<HelperHello> ParseHelperHello(std::string_view text);
 // The TEXT the helper sends for hello.
 std::string FormatHelperHello(const HelperHello& hello);
 
-// Dotted-quad text of a host-order IPv4 address.
-std::string HelperAddressText(uint32_t address);
-
 // Relay records: what the helper writes into a descriptor the program attached (dhcp-relay, arp-relay, echo-open),
 // and the echo requests the program writes into an echo channel. One record per packet: a 16-byte header, all
 // multi-byte fields in network byte order, then the payload up to the end of the packet.

@@ -3,6 +3,7 @@
 #include "HelperChecks.h"
 #include "HelperPackets.h"
 #include "HelperProtocol.h"
+#include "Ipv4Text.h"
 
 #include <arpa/inet.h>
 #include <linux/filter.h>
@@ -467,7 +468,8 @@ void HelperRelay::ServeEchoChannel(uint16_t identifier) {
         refusal.address = record->address;
         if (error != EBUSY) {  // those beyond the rate are counted and summed up once a second
             m_log("refused an echo request of channel " + std::to_string(identifier) + " to " +
-                  HelperAddressText(record->address) + ": " + std::strerror(static_cast<int>(refusal.interfaceIndex)));
+                  FormatDottedAddress(record->address) + ": " +
+                  std::strerror(static_cast<int>(refusal.interfaceIndex)));
         }
         Write(echo.channel, FormatRelayRecord(refusal));
     }

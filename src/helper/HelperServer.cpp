@@ -1,5 +1,6 @@
 #include "HelperServer.h"
 
+#include "DescriptorPassing.h"
 #include "HelperProtocol.h"
 
 #include <sys/signalfd.h>
@@ -31,22 +32,6 @@ Readiness WaitFor(int fd, short events, int signals) {
     return Readiness::Ready;
 }
 
-std::vector<int> Descriptors(msghdr& message) {
-    std::vector<int> fds;
-    for (cmsghdr* control = CMSG_FIRSTHDR(&message); control != nullptr; control = CMSG_NXTHDR(&message, control)) {
-        if (control->cmsg_level != SOL_SOCKET || control->cmsg_type != SCM_RIGHTS) {
-            continue;
-        }
-        const size_t count = (control->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count; ++i) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(control) + i * sizeof(int), sizeof fd);
-            fds.push_back(fd);
-        }
-    }
-    return fds;
-}
-
 struct Received {
     enum { Request, Refused, Nothing, EndOfFile } kind = EndOfFile;
     HelperRequestParse parse;
@@ -56,27 +41,17 @@ struct Received {
 
 Received Receive(int fd) {
     uint8_t data[kHelperMaxRequest + 1];
-    alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int) * 8)];
-    iovec vector{data, sizeof data};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    message.msg_control = control;
-    message.msg_controllen = sizeof control;
-    ssize_t received;
-    do {
-        received = recvmsg(fd, &message, MSG_CMSG_CLOEXEC | MSG_DONTWAIT);
-    } while (received < 0 && errno == EINTR);
+    ReceivedPacket packet = ReceiveWithDescriptors(fd, data, MSG_DONTWAIT);
     Received result;
-    if (received < 0) {
+    if (packet.length < 0) {
         if (errno == EAGAIN) {
             result.kind = Received::Nothing;
         }
         return result;  // any other failure: the program is gone
     }
-    const size_t length = static_cast<size_t>(received);
-    const bool hasControl = message.msg_controllen > 0 || (message.msg_flags & MSG_CTRUNC) != 0;
-    std::vector<int> fds = hasControl ? Descriptors(message) : std::vector<int>{};
+    const size_t length = static_cast<size_t>(packet.length);
+    const bool hasControl = packet.control;
+    std::vector<int>& fds = packet.fds;
     if (length == 0 && !hasControl) {
         // An empty packet reads as 0 too; only a hang-up is the end.
         pollfd hangUp{fd, POLLIN | POLLRDHUP, 0};
@@ -87,7 +62,7 @@ Received Receive(int fd) {
     result.parse = ParseHelperRequest(std::span<const uint8_t>(data, std::min(length, kHelperMaxRequest)));
     result.kind = Received::Request;
     const bool wantsOne = result.parse.request && HelperVerbTakesDescriptor(result.parse.request->verb);
-    if (wantsOne && fds.size() == 1 && (message.msg_flags & MSG_CTRUNC) == 0 && IsSeqPacketPair(fds[0])) {
+    if (wantsOne && fds.size() == 1 && (packet.flags & MSG_CTRUNC) == 0 && IsSeqPacketPair(fds[0])) {
         result.channel = fds[0];
         fds.clear();
     } else if (hasControl) {
@@ -103,7 +78,7 @@ Received Receive(int fd) {
     if (result.kind == Received::Refused) {
         return result;
     }
-    if ((message.msg_flags & MSG_TRUNC) != 0 || length > kHelperMaxRequest) {
+    if ((packet.flags & MSG_TRUNC) != 0 || length > kHelperMaxRequest) {
         result.kind = Received::Refused;
         result.parse.request.reset();
         result.parse.error = "request too long";
@@ -116,11 +91,8 @@ Received Receive(int fd) {
 // False when the program can no longer be reached or an end signal arrived while waiting to send. Nothing but the
 // reply text ever goes out: no descriptor leaves the helper.
 bool Send(int fd, int signals, const std::string& reply) {
-    iovec vector{const_cast<char*>(reply.data()), reply.size()};
-    msghdr message{};
-    message.msg_iov = &vector;
-    message.msg_iovlen = 1;
-    while (sendmsg(fd, &message, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
+    const auto* bytes = reinterpret_cast<const uint8_t*>(reply.data());
+    while (SendWithDescriptor(fd, std::span(bytes, reply.size()), -1, MSG_NOSIGNAL | MSG_DONTWAIT) < 0) {
         if (errno == EINTR) {
             continue;
         }

@@ -4,6 +4,7 @@
 #include <string_view>
 
 #include "ConfigLineReader.h"
+#include "Ipv4Text.h"
 
 namespace {
 
@@ -111,13 +112,13 @@ std::optional<std::string> ValueFor(Tag tag, const InstallParams& p) {
         case Tag::InstallEnabled:
             return YesNo(p.m_installEnabled);
         case Tag::SubnetMask:
-            return DottedAddress(p.m_subnetMask);
+            return FormatDottedAddress(p.m_subnetMask);
         case Tag::GatewayIp:
-            return DottedAddress(p.m_gateway);
+            return FormatDottedAddress(p.m_gateway);
         case Tag::PrimaryNameServer:
-            return DottedAddress(p.m_primaryDns);
+            return FormatDottedAddress(p.m_primaryDns);
         case Tag::SecondaryNameServer:
-            return DottedAddress(p.m_secondaryDns);
+            return FormatDottedAddress(p.m_secondaryDns);
         case Tag::Ssid:
             return Text(p.m_ssid);
         case Tag::WirelessMode:
@@ -175,11 +176,6 @@ const std::vector<std::string>& KnownConfigTags() {
         return names;
     }();
     return tags;
-}
-
-std::string DottedAddress(uint32_t address) {
-    return std::to_string((address >> 24) & 0xFFu) + '.' + std::to_string((address >> 16) & 0xFFu) + '.' +
-           std::to_string((address >> 8) & 0xFFu) + '.' + std::to_string(address & 0xFFu);
 }
 
 bool IsSingleLineValue(const std::string& text) {

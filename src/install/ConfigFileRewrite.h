@@ -31,7 +31,6 @@ std::optional<std::string> ConfigValueForTag(const std::string& tag, const Insta
 const std::vector<std::string>& KnownConfigTags();
 
 // "a.b.c.d" of a host-order address, first octet most significant.
-std::string DottedAddress(uint32_t address);
 
 // Whether a text value can be written as one line of the file: no line feed, carriage return or NUL.
 bool IsSingleLineValue(const std::string& text);

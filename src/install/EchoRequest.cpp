@@ -3,6 +3,7 @@
 #include "ByteReader.h"
 #include "ConfigFileRewrite.h"
 #include "Diagnostics.h"
+#include "Ipv4Text.h"
 
 namespace {
 
@@ -47,7 +48,7 @@ void EchoRequest::Prepare(uint16_t sequence, uint32_t timestampMs) {
 
 std::optional<uint16_t> DecodeEchoReply(std::span<const uint8_t> packet, bool withIpHeader, uint32_t sender,
                                         uint16_t identifier, uint32_t nowMs, Diagnostics& diagnostics) {
-    const std::string from = DottedAddress(sender);
+    const std::string from = FormatDottedAddress(sender);
     const size_t headerLength = withIpHeader && !packet.empty() ? static_cast<size_t>(packet[0] & 0x0F) * 4 : 0;
     if (packet.size() < headerLength + 8) {
         diagnostics.Print(Diagnostics::Stream::Out, "Too few bytes from %s\n", from.c_str());

@@ -12,7 +12,7 @@
 #include <optional>
 #include <span>
 
-#include "HelperPackets.h"  // InternetChecksum
+#include "InternetChecksum.h"
 
 class Diagnostics;
 

@@ -11,9 +11,9 @@
 
 #include "ConfigFileRewrite.h"
 #include "ConfigReadBack.h"
-#include "DottedAddress.h"
 #include "EchoRequest.h"
 #include "HelperEchoChannel.h"
+#include "Ipv4Text.h"
 #include "NeighbourLookup.h"
 #include "RecordStore.h"
 #include "StringTable.h"
@@ -311,7 +311,7 @@ InstallOutcome InstallWorker::Session::RunPhases() {
     }
     m_params = *params;
     m_destination = m_params.m_newAddress;
-    m_dotted = DottedAddress(m_destination);
+    m_dotted = FormatDottedAddress(m_destination);
     StartRecord();
 
     const bool held = m_worker.m_restore && m_worker.m_restore->cameraHoldsAddress;

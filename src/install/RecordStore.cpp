@@ -15,7 +15,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

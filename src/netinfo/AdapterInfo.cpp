@@ -1,6 +1,6 @@
 #include "AdapterInfo.h"
 
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 #include <arpa/inet.h>
 #include <ifaddrs.h>

@@ -1,10 +1,6 @@
 #include "DottedAddress.h"
 
-#include <arpa/inet.h>
-
 #include <charconv>
-#include <cstdio>
-#include <string>
 
 std::optional<uint32_t> ParseDottedAddress(std::string_view text) {
     uint32_t accumulator = 0;
@@ -39,26 +35,6 @@ std::optional<uint32_t> ParseDottedAddress(std::string_view text) {
         position = dot == std::string_view::npos ? text.size() : dot + 1;
     }
     return accumulator;
-}
-
-std::string FormatDottedAddress(uint32_t hostOrder) {
-    char text[16];
-    std::snprintf(text, sizeof text, "%u.%u.%u.%u", (hostOrder >> 24) & 0xFF, (hostOrder >> 16) & 0xFF,
-                  (hostOrder >> 8) & 0xFF, hostOrder & 0xFF);
-    return text;
-}
-
-std::optional<uint32_t> ParseStrictDottedAddress(std::string_view text) {
-    // inet_pton takes exactly the four-part decimal form (no octal, no short forms) but needs a terminated string.
-    if (text.size() > 15 || text.find('\0') != std::string_view::npos) {
-        return std::nullopt;
-    }
-    const std::string terminated(text);
-    in_addr value{};
-    if (inet_pton(AF_INET, terminated.c_str(), &value) != 1) {
-        return std::nullopt;
-    }
-    return ntohl(value.s_addr);
 }
 
 std::optional<int> ParseWholeNumber(std::string_view text, int low, int high) {

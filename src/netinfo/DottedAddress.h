@@ -2,7 +2,6 @@
 
 #include <cstdint>
 #include <optional>
-#include <string>
 #include <string_view>
 
 // Parses dotted IPv4 text the way the camera tools always have: four parts split at ".", each of at most
@@ -11,12 +10,5 @@
 // A part longer than three characters fails the parse. Result: host order, first octet most significant.
 std::optional<uint32_t> ParseDottedAddress(std::string_view text);
 
-// Exactly four decimal numbers 0..255 joined by dots, nothing around them: the form the command line and files
-// take. Host order.
-std::optional<uint32_t> ParseStrictDottedAddress(std::string_view text);
-
 // A decimal whole number from low to high, nothing else (no sign for positive numbers, no blanks).
 std::optional<int> ParseWholeNumber(std::string_view text, int low, int high);
-
-// "a.b.c.d" of a host-order value.
-std::string FormatDottedAddress(uint32_t hostOrder);

@@ -1,7 +1,10 @@
 #include "HelperCameraAssignment.h"
 
+#include "Ipv4Text.h"
+
 #include <cerrno>
 
+#include "HelperProtocol.h"
 #include "NeighbourLookup.h"
 
 namespace {
@@ -18,7 +21,7 @@ HelperRequest Request(HelperVerb verb, uint32_t address) {
 int HelperCameraAssignment::Ask(const HelperRequest& request, const char* what, std::string& error) {
     const PrivilegedHelper::Reply reply = m_helper.Call(request);
     if (reply.code != 0) {
-        error = DescribeHelperFailure(std::string(what) + " " + HelperAddressText(request.address), reply);
+        error = DescribeHelperFailure(std::string(what) + " " + FormatDottedAddress(request.address), reply);
     }
     return reply.code;
 }

@@ -1,5 +1,7 @@
 #include "HelperEchoChannel.h"
 
+#include "HelperProtocol.h"
+
 #include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>

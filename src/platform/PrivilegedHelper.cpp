@@ -1,5 +1,8 @@
 #include "PrivilegedHelper.h"
 
+#include "DescriptorPassing.h"
+#include "HelperProtocol.h"
+
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -18,8 +21,6 @@
 namespace {
 
 constexpr std::string_view kLibexec = "libexec/camera-setup/";
-// Room for a few descriptors: the helper never sends one, and any that come are received only to be closed.
-constexpr size_t kMaxDescriptors = 4;
 
 std::string OwnDirectory() {
     char buffer[4096];
@@ -41,23 +42,6 @@ void CloseAll(const std::vector<int>& fds) {
     for (int fd : fds) {
         close(fd);
     }
-}
-
-// The descriptors of the SCM_RIGHTS messages of a received packet, at most kMaxDescriptors of each.
-std::vector<int> PassedDescriptors(msghdr& message) {
-    std::vector<int> fds;
-    for (cmsghdr* header = CMSG_FIRSTHDR(&message); header != nullptr; header = CMSG_NXTHDR(&message, header)) {
-        if (header->cmsg_level != SOL_SOCKET || header->cmsg_type != SCM_RIGHTS || header->cmsg_len < CMSG_LEN(0)) {
-            continue;
-        }
-        const size_t count = (header->cmsg_len - CMSG_LEN(0)) / sizeof(int);
-        for (size_t i = 0; i < count && i < kMaxDescriptors; ++i) {
-            int receivedFd;
-            std::memcpy(&receivedFd, CMSG_DATA(header) + i * sizeof(int), sizeof receivedFd);
-            fds.push_back(receivedFd);
-        }
-    }
-    return fds;
 }
 
 // The helper's end of a relay or echo channel: room for a storm's worth of records before it has to wait.
@@ -158,7 +142,8 @@ PrivilegedHelper::State PrivilegedHelper::Start(const std::string& path) {
         m_state = State::Failed;
         return m_state;
     }
-    m_hello = *parsed;
+    m_netRaw = parsed->netRaw;
+    m_netAdmin = parsed->netAdmin;
     return m_state;
 }
 
@@ -191,9 +176,9 @@ std::string PrivilegedHelper::Shortfall() const {
             lost += std::string(lost.empty() ? "" : "; ") + what;
         }
     };
-    missing(m_hello.netRaw, "CAP_NET_RAW",
+    missing(m_netRaw, "CAP_NET_RAW",
             "finding cameras by their DHCP requests; installing (the ARP probe and the echo requests to the camera)");
-    missing(m_hello.netAdmin, "CAP_NET_ADMIN", "installing (the way to the camera's new address)");
+    missing(m_netAdmin, "CAP_NET_ADMIN", "installing (the way to the camera's new address)");
     if (lacks.empty()) {
         return {};
     }
@@ -250,22 +235,9 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
     if (m_nextToken == 0) {
         m_nextToken = 1;
     }
-    std::string packet = FormatHelperRequest(request);
-    iovec outgoing{packet.data(), packet.size()};
-    msghdr sent{};
-    sent.msg_iov = &outgoing;
-    sent.msg_iovlen = 1;
-    alignas(cmsghdr) uint8_t attached[CMSG_SPACE(sizeof(int))] = {};
-    if (attachedFd >= 0) {
-        sent.msg_control = attached;
-        sent.msg_controllen = sizeof attached;
-        cmsghdr* header = CMSG_FIRSTHDR(&sent);
-        header->cmsg_level = SOL_SOCKET;
-        header->cmsg_type = SCM_RIGHTS;
-        header->cmsg_len = CMSG_LEN(sizeof(int));
-        std::memcpy(CMSG_DATA(header), &attachedFd, sizeof attachedFd);
-    }
-    if (sendmsg(fd, &sent, MSG_NOSIGNAL) < 0) {
+    const std::string packet = FormatHelperRequest(request);
+    const auto* bytes = reinterpret_cast<const uint8_t*>(packet.data());
+    if (SendWithDescriptor(fd, std::span(bytes, packet.size()), attachedFd, MSG_NOSIGNAL) < 0) {
         return {errno == EPIPE || errno == ECONNRESET ? EPIPE : errno, "camera-setup-helper has ended"};
     }
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
@@ -281,28 +253,18 @@ PrivilegedHelper::Reply PrivilegedHelper::CallLocked(HelperRequest request, int 
             return {ETIMEDOUT, "camera-setup-helper did not answer"};
         }
         uint8_t bytes[kHelperMaxReply + 1];
-        alignas(cmsghdr) uint8_t control[CMSG_SPACE(sizeof(int) * kMaxDescriptors)];
-        iovec vector{bytes, sizeof bytes};
-        msghdr message{};
-        message.msg_iov = &vector;
-        message.msg_iovlen = 1;
-        message.msg_control = control;
-        message.msg_controllen = sizeof control;
-        const ssize_t received = recvmsg(fd, &message, MSG_CMSG_CLOEXEC);
-        if (received < 0 && errno == EINTR) {
-            continue;
-        }
-        if (received <= 0) {
+        const ReceivedPacket received = ReceiveWithDescriptors(fd, bytes, 0);
+        if (received.length <= 0) {
             return {EPIPE, "camera-setup-helper has ended"};
         }
-        if (const std::vector<int> fds = PassedDescriptors(message); !fds.empty()) {
-            CloseAll(fds);
+        if (!received.fds.empty()) {
+            CloseAll(received.fds);
             return {EPROTO, "camera-setup-helper sent a descriptor"};
         }
         const std::optional<HelperReply> reply =
-            (message.msg_flags & MSG_TRUNC) != 0
+            (received.flags & MSG_TRUNC) != 0
                 ? std::nullopt
-                : ParseHelperReply(std::span<const uint8_t>(bytes, static_cast<size_t>(received)));
+                : ParseHelperReply(std::span<const uint8_t>(bytes, static_cast<size_t>(received.length)));
         if (!reply) {
             return {EPROTO, "camera-setup-helper sent a reply that is not one"};
         }

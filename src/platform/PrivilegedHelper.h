@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "HelperProtocol.h"
+struct HelperRequest;  // HelperProtocol.h: the helper's protocol stays inside platform/
 
 // The program's side of camera-setup-helper, the small separate process that holds the capabilities: it relays
 // what arrives on the DHCP ports and the camera's ARP packets, sends echo requests on the program's behalf, and
@@ -38,7 +38,6 @@ class PrivilegedHelper {
 
     State GetState() const { return m_state; }
     const std::string& Path() const { return m_path; }
-    const HelperHello& Hello() const { return m_hello; }
 
     // What will not work with this helper and how to fix it, as one line; empty when nothing is missing.
     std::string Shortfall() const;
@@ -69,7 +68,8 @@ class PrivilegedHelper {
     int m_startError = 0;
     std::string m_path;
     std::string m_looked;  // the candidates, for the message when none exists
-    HelperHello m_hello;
+    bool m_netRaw = false;
+    bool m_netAdmin = false;
     std::atomic<int> m_fd{-1};
     std::atomic<pid_t> m_pid{-1};
     uint32_t m_nextToken = 1;

@@ -1,5 +1,7 @@
 #include "RelaySocket.h"
 
+#include "HelperProtocol.h"
+
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>

@@ -2,10 +2,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "DatagramSource.h"
-#include "HelperProtocol.h"
 #include "PrivilegedHelper.h"
 
 // The program's end of a relay channel: the helper receives on a socket of its own and writes each packet it

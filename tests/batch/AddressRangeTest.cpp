@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "AddressRange.h"
-#include "DottedAddress.h"
+#include "Ipv4Text.h"
 
 namespace {
 

@@ -1,5 +1,6 @@
 #include "HelperChecks.h"
 #include "HelperLiveness.h"
+#include "Ipv4Text.h"
 
 #include <gtest/gtest.h>
 #include <linux/neighbour.h>
@@ -37,7 +38,7 @@ TEST(HelperChecks, EchoGoesOnlyToOneUnicastHost) {
     };
     for (const Case& c : cases) {
         const auto refusal = CheckEchoDestination(c.address, kLocal);
-        EXPECT_EQ(refusal.value_or(""), c.refusal) << HelperAddressText(c.address);
+        EXPECT_EQ(refusal.value_or(""), c.refusal) << FormatDottedAddress(c.address);
     }
 }
 

@@ -33,6 +33,7 @@
 #include <thread>
 #include <vector>
 
+#include "DescriptorPassing.h"
 #include "HelperProtocol.h"
 #include "HelperSystem.h"
 
@@ -236,45 +237,23 @@ class Helper {
     }
 
     HelperReply Ask(const std::string& request, int* received = nullptr, int attach = -1) {
-        iovec out{const_cast<char*>(request.data()), request.size()};
-        msghdr message{};
-        message.msg_iov = &out;
-        message.msg_iovlen = 1;
-        alignas(cmsghdr) char control[CMSG_SPACE(sizeof(int))] = {};
-        if (attach >= 0) {
-            message.msg_control = control;
-            message.msg_controllen = sizeof control;
-            cmsghdr* header = CMSG_FIRSTHDR(&message);
-            header->cmsg_level = SOL_SOCKET;
-            header->cmsg_type = SCM_RIGHTS;
-            header->cmsg_len = CMSG_LEN(sizeof(int));
-            std::memcpy(CMSG_DATA(header), &attach, sizeof attach);
-        }
-        if (sendmsg(m_fd, &message, MSG_NOSIGNAL) < 0) {
+        const auto* bytes = reinterpret_cast<const uint8_t*>(request.data());
+        if (SendWithDescriptor(m_fd, std::span(bytes, request.size()), attach, MSG_NOSIGNAL) < 0) {
             return {0, -1, "send failed"};
         }
-        char data[kHelperMaxReply + 1];
-        iovec in{data, sizeof data};
-        msghdr reply{};
-        reply.msg_iov = &in;
-        reply.msg_iovlen = 1;
-        reply.msg_control = control;
-        reply.msg_controllen = sizeof control;
-        const ssize_t length = recvmsg(m_fd, &reply, MSG_CMSG_CLOEXEC);
-        if (length <= 0) {
+        uint8_t data[kHelperMaxReply + 1];
+        const ReceivedPacket reply = ReceiveWithDescriptors(m_fd, data, 0);
+        if (reply.length <= 0) {
             return {0, -1, "no reply"};
         }
-        const cmsghdr* header = CMSG_FIRSTHDR(&reply);
-        if (header != nullptr && header->cmsg_type == SCM_RIGHTS) {
-            int fd;
-            std::memcpy(&fd, CMSG_DATA(header), sizeof fd);
+        for (const int fd : reply.fds) {
             close(fd);
             ++descriptorsReceived;
         }
         if (received != nullptr) {
             *received = -1;
         }
-        const auto parsed = ParseHelperReply(std::string_view(data, static_cast<size_t>(length)));
+        const auto parsed = ParseHelperReply(std::span<const uint8_t>(data, static_cast<size_t>(reply.length)));
         return parsed ? *parsed : HelperReply{0, -1, "unparsable reply"};
     }
 

@@ -1,4 +1,5 @@
 #include "HelperPackets.h"
+#include "InternetChecksum.h"
 
 #include <gtest/gtest.h>
 

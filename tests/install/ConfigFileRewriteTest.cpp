@@ -6,6 +6,7 @@
 #include "ConfigFileRewrite.h"
 #include "ConfigLineReader.h"
 #include "InstallParams.h"
+#include "Ipv4Text.h"
 
 namespace {
 
@@ -233,8 +234,8 @@ TEST(ConfigFileRewrite, ValueTextsOfEveryIndex) {
     p.m_preamble = 3;
     EXPECT_EQ(ConfigValueForTag("<preamble>", p), "short");
     EXPECT_EQ(ConfigValueForTag("<unknown>", p), std::nullopt);
-    EXPECT_EQ(DottedAddress(0xFFFFFF00u), "255.255.255.0");
-    EXPECT_EQ(DottedAddress(0x0A000102u), "10.0.1.2");
+    EXPECT_EQ(FormatDottedAddress(0xFFFFFF00u), "255.255.255.0");
+    EXPECT_EQ(FormatDottedAddress(0x0A000102u), "10.0.1.2");
 }
 
 TEST(ConfigLineReader, LinesAndTheirEnds) {

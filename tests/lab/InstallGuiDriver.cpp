@@ -52,6 +52,7 @@
 #include "FileTransfer.h"
 #include "GuiInstallUi.h"
 #include "IpAddressEdit.h"
+#include "Ipv4Text.h"
 #include "PrivilegedHelper.h"
 #include "WizardDialog.h"
 #include "WizardIds.h"

@@ -33,11 +33,6 @@ TEST(ParseDottedAddress, FollowsAtoiRulesWithCarryAndFailsOnLongParts) {
     }
 }
 
-TEST(FormatDottedAddress, FirstOctetIsMostSignificant) {
-    EXPECT_EQ(FormatDottedAddress(0xC0A80001u), "192.168.0.1");
-    EXPECT_EQ(FormatDottedAddress(0), "0.0.0.0");
-}
-
 TEST(SelectAdapters, LeavesOutDialUpLoopbackAndDownInterfaces) {
     const std::vector<InterfaceAddress> interfaces = {
         {"eth0", 2, true, false, 0xC0A80002u, 0xFFFFFF00u},

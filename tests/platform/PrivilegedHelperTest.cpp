@@ -1,3 +1,4 @@
+#include "HelperProtocol.h"
 #include "PrivilegedHelper.h"
 
 #include <gtest/gtest.h>

@@ -15,6 +15,7 @@
 #include "ConfigFileRewrite.h"
 #include "EchoRequest.h"
 #include "InstallWorker.h"
+#include "Ipv4Text.h"
 
 constexpr uint32_t kCameraAddress = 0xC0A80A32;   // 192.168.10.50
 constexpr uint32_t kNewAddress = 0xC0A80A64;      // 192.168.10.100
@@ -90,7 +91,8 @@ class FakeChannel : public EchoChannel {
     FakeChannel(Log& log, std::deque<Step> script, FakeClock& clock, bool datagram, std::vector<int>& waits)
         : m_log(log), m_script(std::move(script)), m_clock(clock), m_datagram(datagram), m_waits(waits) {}
     Result Send(uint32_t destination, std::span<const uint8_t> message) override {
-        m_log.Add("send " + DottedAddress(destination) + " seq " + std::to_string(message[6] | (message[7] << 8)));
+        m_log.Add("send " + FormatDottedAddress(destination) + " seq " +
+                  std::to_string(message[6] | (message[7] << 8)));
         m_log.request.assign(message.begin(), message.end());
         m_log.destination = destination;
         m_log.toCamera = false;
@@ -185,11 +187,11 @@ class FakeAssignment : public CameraAssignment {
         return std::nullopt;
     }
     std::optional<NeighbourEntry> Lookup(uint32_t address) override {
-        m_log.Add("neigh get " + DottedAddress(address));
+        m_log.Add("neigh get " + FormatDottedAddress(address));
         return m_kernelEntry;
     }
     int Begin(int interfaceIndex, uint32_t address, const MacAddress& mac, std::string& error) override {
-        m_log.Add("install begin " + std::to_string(interfaceIndex) + " " + DottedAddress(address) + " " +
+        m_log.Add("install begin " + std::to_string(interfaceIndex) + " " + FormatDottedAddress(address) + " " +
                   std::to_string(mac.Octets()[5]));
         if (m_beginRefusal != 0) {
             error = "refused";
@@ -209,7 +211,7 @@ class FakeAssignment : public CameraAssignment {
         message[6] = static_cast<uint8_t>(sequence >> 8);
         message[7] = static_cast<uint8_t>(sequence & 0xFF);
         std::copy(payload.begin(), payload.end(), message.begin() + 8);
-        m_log.Add("send " + DottedAddress(address) + " seq " + std::to_string(message[6] | (message[7] << 8)) +
+        m_log.Add("send " + FormatDottedAddress(address) + " seq " + std::to_string(message[6] | (message[7] << 8)) +
                   " to the camera");
         if (!m_begun.contains(address)) {
             error = "not begun";
@@ -225,7 +227,7 @@ class FakeAssignment : public CameraAssignment {
         return 0;
     }
     bool End(uint32_t address, std::string&) override {
-        m_log.Add("install end " + DottedAddress(address));
+        m_log.Add("install end " + FormatDottedAddress(address));
         m_begun.erase(address);
         return true;
     }
@@ -330,7 +332,7 @@ class FakeUi : public InstallUi {
         return true;
     }
     void UpdateRow(const MacAddress& mac, uint32_t address, bool installed) override {
-        m_log.Add("row " + mac.Text() + " " + DottedAddress(address) + (installed ? " installed" : " assigned"));
+        m_log.Add("row " + mac.Text() + " " + FormatDottedAddress(address) + (installed ? " installed" : " assigned"));
     }
 
     std::optional<InstallParams> m_wizardResult;

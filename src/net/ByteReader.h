@@ -23,6 +23,15 @@ class ByteReader {
     }
 
     // Most significant byte first (network order).
+    std::optional<uint16_t> U16Be() {
+        if (Remaining() < 2) {
+            return std::nullopt;
+        }
+        const auto value = static_cast<uint16_t>(m_bytes[m_position] << 8 | m_bytes[m_position + 1]);
+        m_position += 2;
+        return value;
+    }
+
     std::optional<uint32_t> U32Be() {
         if (Remaining() < 4) {
             return std::nullopt;
