@@ -29,45 +29,78 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 
 namespace {
 
-bool g_syslog = false;
+// The system log, connected before anything is served; -1 without one. Never blocking: a system log that falls
+// behind must not stall the installations of every user this helper serves, so a line it cannot take is counted
+// and the count goes out with the next line it takes.
+int g_log = -1;
+bool g_logIsStream = false;
+size_t g_logDropped = 0;
+
+bool SendToLog(const std::string& message) {
+    char stamp[32] = "";
+    const time_t now = time(nullptr);
+    tm local{};
+    if (localtime_r(&now, &local) != nullptr) {
+        strftime(stamp, sizeof stamp, "%h %e %T ", &local);
+    }
+    // As syslog(3) sends it: priority, time, tag and pid; a stream socket wants each message ended by a NUL.
+    std::string datagram = "<" + std::to_string(LOG_AUTHPRIV | LOG_NOTICE) + ">" + stamp + std::string(kHelperName) +
+                           "[" + std::to_string(getpid()) + "]: " + message;
+    if (g_logIsStream) {
+        datagram.push_back('\0');
+    }
+    return send(g_log, datagram.data(), datagram.size(), MSG_DONTWAIT | MSG_NOSIGNAL) ==
+           static_cast<ssize_t>(datagram.size());
+}
 
 void Emit(std::string_view line) {
     // One write per line, so that lines of concurrent writers to the same stderr do not interleave.
     const std::string text = std::string(kHelperName) + ": " + std::string(line) + "\n";
     [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, text.data(), text.size());
     // The caller may throw its stderr away; the system log keeps who changed what.
-    if (g_syslog) {
-        const std::string entry(line);
-        syslog(LOG_NOTICE, "uid=%u: %s", static_cast<unsigned>(getuid()), entry.c_str());
+    if (g_log < 0) {
+        return;
+    }
+    const std::string uid = "uid=" + std::to_string(getuid()) + ": ";
+    if (g_logDropped > 0 && SendToLog(uid + std::to_string(g_logDropped) +
+                                      " lines were dropped while the system log "
+                                      "was full")) {
+        g_logDropped = 0;
+    }
+    if (g_logDropped > 0 || !SendToLog(uid + std::string(line))) {
+        ++g_logDropped;
     }
 }
 
 // Connected before anything is served, so that no descriptor limit met later can keep a line out. Where there is
 // no syslog socket (a container), says so once and logs to standard error only.
 void OpenSystemLog() {
-    openlog(kHelperName.data(), LOG_PID | LOG_NDELAY, LOG_AUTHPRIV);
     sockaddr_un address{};
     address.sun_family = AF_UNIX;
     std::strncpy(address.sun_path, _PATH_LOG, sizeof address.sun_path - 1);
     int error = 0;
     for (const int type : {SOCK_DGRAM, SOCK_STREAM}) {
-        const int probe = socket(AF_UNIX, type | SOCK_CLOEXEC, 0);
-        g_syslog = probe >= 0 && connect(probe, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
-        error = errno;
-        if (probe >= 0) {
-            close(probe);
+        const int fd = socket(AF_UNIX, type | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+        if (fd >= 0 && connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+            g_log = fd;
+            g_logIsStream = type == SOCK_STREAM;
+            break;
         }
-        if (g_syslog || error != EPROTOTYPE) {
+        error = errno;
+        if (fd >= 0) {
+            close(fd);
+        }
+        if (error != EPROTOTYPE) {
             break;
         }
     }
-    if (!g_syslog) {
-        closelog();
+    if (g_log < 0) {
         Emit(std::string("no system log (") + _PATH_LOG + ": " + std::strerror(error) +
              "); logging to standard error only");
     }
