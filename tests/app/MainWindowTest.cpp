@@ -48,6 +48,15 @@ CameraRecord Row(const std::string& mac, uint32_t address, Assignment assigned, 
 
 class MainWindowTest : public ::testing::Test {
   protected:
+    // The entries of a popped-up menu, in order.
+    static QStringList Texts(const QMenu& menu) {
+        QStringList texts;
+        for (const QAction* action : menu.actions()) {
+            texts << action->text();
+        }
+        return texts;
+    }
+
     void SetUp() override {
         CCameraSetupDlg::Seams seams;
         seams.environment = LoopbackEnvironment();
@@ -297,9 +306,7 @@ TEST_F(MainWindowTest, WindowMenuOpensTheBatchDialogOverTheInstallableRows) {
         [&](QWidget* popup) {
             auto* menu = qobject_cast<QMenu*>(popup);
             ASSERT_NE(menu, nullptr);
-            for (QAction* action : menu->actions()) {
-                entries << action->text();
-            }
+            entries = Texts(*menu);
             OnNextModal(
                 [&](QWidget* modal) {
                     auto* dialog = qobject_cast<CBatchDlg*>(modal);
@@ -356,9 +363,7 @@ TEST_F(MainWindowTest, RowWithKeptSettingsOffersToRestoreThemAfterAConfirmation)
             [&](QWidget* popup) {
                 auto* menu = qobject_cast<QMenu*>(popup);
                 ASSERT_NE(menu, nullptr);
-                for (QAction* action : menu->actions()) {
-                    entries << action->text();
-                }
+                entries = Texts(*menu);
                 if (entries.size() == 4) {
                     menu->setActiveAction(menu->actions().at(3));
                     QTest::keyClick(menu, Qt::Key_Return);
