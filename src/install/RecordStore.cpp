@@ -165,12 +165,11 @@ std::string RecordTimeText(int64_t unixMs) {
     return text;
 }
 
+// The time text without its separators, so that it makes a file name that sorts by time.
 std::string RecordStem(int64_t unixMs) {
-    const Broken b = Split(unixMs);
-    char text[96];
-    std::snprintf(text, sizeof text, "%04d%02d%02dT%02d%02d%02d.%03dZ", b.tm.tm_year + 1900, b.tm.tm_mon + 1,
-                  b.tm.tm_mday, b.tm.tm_hour, b.tm.tm_min, b.tm.tm_sec, b.ms);
-    return text;
+    std::string stem = RecordTimeText(unixMs);
+    std::erase_if(stem, [](char c) { return c == '-' || c == ':'; });
+    return stem;
 }
 
 std::string RecordStore::DefaultDirectory() {
