@@ -148,51 +148,55 @@ bool IsSecretTag(const std::string& tag) {
     return tag == "<key 1>" || tag == "<key 2>" || tag == "<key 3>" || tag == "<key 4>";
 }
 
-std::vector<ReadBackDifference> CompareReadBack(std::string_view written, std::string_view readBack) {
-    const std::map<std::string, std::string> wrote = ConfigTagValues(written);
-    const std::map<std::string, std::string> read = ConfigTagValues(readBack);
-    std::vector<ReadBackDifference> differences;
+namespace {
+
+// Every known tag that `wanted` holds (but the restart request, which a camera clears once it has acted on it) and
+// `found` lacks or holds with another meaning: each(tag, wanted value, found value or null).
+template <typename Each>
+void ForEachDifferingTag(std::string_view wanted, std::string_view found, Each each) {
+    const std::map<std::string, std::string> want = ConfigTagValues(wanted);
+    const std::map<std::string, std::string> have = ConfigTagValues(found);
     for (const std::string& tag : KnownConfigTags()) {
-        const auto w = wrote.find(tag);
-        if (tag == kResetTag || w == wrote.end()) {
+        const auto w = want.find(tag);
+        if (tag == kResetTag || w == want.end()) {
             continue;
         }
-        const auto r = read.find(tag);
-        if (r != read.end() && SameConfigValue(tag, w->second, r->second)) {
-            continue;
+        const auto h = have.find(tag);
+        if (h == have.end()) {
+            each(tag, w->second, nullptr);
+        } else if (!SameConfigValue(tag, w->second, h->second)) {
+            each(tag, w->second, &h->second);
         }
-        ReadBackDifference d{tag, w->second, std::nullopt, IsNetworkTag(tag), IsSecretTag(tag)};
-        if (r != read.end()) {
-            d.readBack = r->second;
-        }
-        if (d.hidden) {
-            d.written.clear();
-            d.readBack = d.readBack ? std::optional<std::string>("") : std::nullopt;
-        }
-        differences.push_back(std::move(d));
     }
+}
+
+}  // namespace
+
+std::vector<ReadBackDifference> CompareReadBack(std::string_view written, std::string_view readBack) {
+    std::vector<ReadBackDifference> differences;
+    ForEachDifferingTag(written, readBack,
+                        [&](const std::string& tag, const std::string& wrote, const std::string* read) {
+                            ReadBackDifference d{tag, wrote, std::nullopt, IsNetworkTag(tag), IsSecretTag(tag)};
+                            if (read != nullptr) {
+                                d.readBack = d.hidden ? "" : *read;
+                            }
+                            if (d.hidden) {
+                                d.written.clear();
+                            }
+                            differences.push_back(std::move(d));
+                        });
     return differences;
 }
 
 std::vector<ChangedTag> ChangedTags(std::string_view before, std::string_view after) {
-    const std::map<std::string, std::string> was = ConfigTagValues(before);
-    const std::map<std::string, std::string> now = ConfigTagValues(after);
     std::vector<ChangedTag> changed;
-    for (const std::string& tag : KnownConfigTags()) {
-        const auto a = now.find(tag);
-        if (tag == kResetTag || a == now.end()) {
-            continue;
-        }
-        const auto b = was.find(tag);
-        if (b != was.end() && SameConfigValue(tag, b->second, a->second)) {
-            continue;
-        }
+    ForEachDifferingTag(after, before, [&](const std::string& tag, const std::string& now, const std::string* was) {
         if (IsSecretTag(tag)) {
             changed.push_back({tag, "", "", true});
         } else {
-            changed.push_back({tag, b != was.end() ? b->second : "", a->second, false});
+            changed.push_back({tag, was != nullptr ? *was : "", now, false});
         }
-    }
+    });
     return changed;
 }
 
