@@ -30,6 +30,28 @@ void PrintUsage(FILE* out) {
     std::fwrite(UsageText::kMain.data(), 1, UsageText::kMain.size(), out);
 }
 
+// While it starts, Qt looks for a desktop session's socket in the runtime directory and warns when there is none
+// (sudo, cron, ssh): the offscreen report needs no session, so that one warning is not passed on.
+QtMessageHandler g_passOn = nullptr;
+
+void WithoutRuntimeDirectoryWarning(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (!message.startsWith(QLatin1String("QStandardPaths: XDG_RUNTIME_DIR not set"))) {
+        g_passOn(type, context, message);
+    }
+}
+
+std::unique_ptr<QCoreApplication> OffscreenGuiApplication(char* program) {
+    // The PDF is laid out with fonts, which need a GUI application; no display is needed.
+    static int argc = 3;
+    static char platform[] = "-platform";
+    static char offscreen[] = "offscreen";
+    static char* argv[] = {program, platform, offscreen, nullptr};
+    g_passOn = qInstallMessageHandler(WithoutRuntimeDirectoryWarning);
+    auto app = std::make_unique<QGuiApplication>(argc, argv);
+    qInstallMessageHandler(g_passOn);
+    return app;
+}
+
 }  // namespace
 
 void StartHelperFor(PrivilegedHelper& helper, std::string_view command) {
@@ -62,12 +84,7 @@ int RunHeadless(int argc, char** argv, PrivilegedHelper& helper) {
                 static int appArgc = 1;
                 static char* appArgv[] = {argv[0], nullptr};
                 if (name == "report") {
-                    // The PDF is laid out with fonts, which need a GUI application; no display is needed.
-                    static int guiArgc = 3;
-                    static char platform[] = "-platform";
-                    static char offscreen[] = "offscreen";
-                    static char* guiArgv[] = {argv[0], platform, offscreen, nullptr};
-                    app = std::make_unique<QGuiApplication>(guiArgc, guiArgv);
+                    app = OffscreenGuiApplication(argv[0]);
                 } else {
                     app = std::make_unique<QCoreApplication>(appArgc, appArgv);
                 }
