@@ -6,6 +6,7 @@
 #include <string>
 
 #include "BatchStateFile.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -13,12 +14,7 @@ namespace fs = std::filesystem;
 
 class BatchStateFileTest : public testing::Test {
   protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "batch-state-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { fs::remove_all(m_dir); }
+    void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
 
     std::string Path(const char* name) const { return (m_dir / name).string(); }
     std::vector<std::string> Files() const {
@@ -35,7 +31,8 @@ class BatchStateFileTest : public testing::Test {
         return text.str();
     }
 
-    fs::path m_dir;
+    const TempFolder m_folder{"batch-state"};
+    const fs::path m_dir = m_folder.Path();
 };
 
 const MacAddress kMac = *MacAddress::Parse("02-5E-A1-CD-E1-01");

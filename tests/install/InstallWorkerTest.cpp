@@ -27,6 +27,7 @@
 #include "InstallSession.h"
 #include "InstallWorker.h"
 #include "RecordStore.h"
+#include "TempFolder.h"
 
 namespace {
 
@@ -45,9 +46,7 @@ class InstallWorkerTest : public testing::Test {
             m_oldTmp = old;
         }
         setenv("TMPDIR", m_tmp.c_str(), 1);
-        char records[] = "/tmp/install-records-test-XXXXXX";
-        ASSERT_NE(mkdtemp(records), nullptr);
-        m_records = records;
+        ASSERT_FALSE(m_records.empty());
         m_target.mac = *MacAddress::Parse(kMac);
         m_target.address = kCameraAddress;
         m_target.mask = 0;
@@ -73,7 +72,6 @@ class InstallWorkerTest : public testing::Test {
         closedir(dir);
         EXPECT_EQ(entries, 0) << "temporary files left in " << m_tmp;
         rmdir(m_tmp.c_str());
-        std::filesystem::remove_all(m_records);
         if (m_oldTmp.empty()) {
             unsetenv("TMPDIR");
         } else {
@@ -169,7 +167,8 @@ class InstallWorkerTest : public testing::Test {
     TransferStep m_failedStep = TransferStep::None;  // of the last Run
     std::string m_tmp;
     std::string m_oldTmp;
-    std::string m_records;  // the user's data folder
+    const TempFolder m_recordsFolder{"install-records-test"};
+    const std::string m_records = m_recordsFolder.Path();  // the user's data folder
     int64_t m_wallMs = 1765295341123;
     std::optional<InstallWorker::Restore> m_restore;
     std::optional<InstallRecord> m_record;  // of the last Run

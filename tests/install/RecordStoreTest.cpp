@@ -9,17 +9,13 @@
 
 #include "RecordStore.h"
 #include "RestorePlan.h"
+#include "TempFolder.h"
 
 namespace {
 
 class RecordStoreTest : public testing::Test {
   protected:
-    void SetUp() override {
-        char pattern[] = "/tmp/record-store-test-XXXXXX";
-        ASSERT_NE(mkdtemp(pattern), nullptr);
-        m_dir = pattern;
-    }
-    void TearDown() override { std::filesystem::remove_all(m_dir); }
+    void SetUp() override { ASSERT_FALSE(m_dir.empty()); }
 
     InstallRecord Record(const char* stem, const char* outcome, uint32_t oldAddress, uint32_t newAddress) {
         InstallRecord r;
@@ -32,7 +28,8 @@ class RecordStoreTest : public testing::Test {
         return r;
     }
 
-    std::string m_dir;
+    const TempFolder m_folder{"record-store-test"};
+    const std::string m_dir = m_folder.Path();
     MacAddress m_mac = *MacAddress::Parse("00-1A-2B-3C-4D-5E");
 };
 

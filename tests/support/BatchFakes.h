@@ -1,9 +1,5 @@
 #pragma once
 
-#include <stdlib.h>
-
-#include <filesystem>
-
 // The fakes of a batch's installations, shared by the engine's and the dialog's tests: each camera's platform
 // (echo replies chosen by the address asked about, FTP server, neighbour table, clock), kept by the test so that
 // it can look at them after the engine has let go.
@@ -22,6 +18,7 @@
 
 #include "InstallFakes.h"
 #include "InstallPlatformSource.h"
+#include "TempFolder.h"
 
 namespace batch_fakes {
 
@@ -108,16 +105,9 @@ inline Camera At(int last, std::string password = "", std::optional<std::string>
 
 // The user's data folder of the installations' records: one per test process, removed at its end.
 inline const std::string& RecordsDirectory() {
-    struct Folder {
-        Folder() {
-            char pattern[] = "/tmp/batch-records-XXXXXX";
-            path = mkdtemp(pattern) != nullptr ? pattern : "/nonexistent";
-        }
-        ~Folder() { std::filesystem::remove_all(path); }
-        std::string path;
-    };
-    static const Folder folder;
-    return folder.path;
+    static const TempFolder folder("batch-records");
+    static const std::string path = folder.Path().empty() ? "/nonexistent" : folder.Path();
+    return path;
 }
 
 // One camera's fakes, kept over its attempts so that the test can look at them afterwards.
