@@ -132,19 +132,12 @@ class BatchRun {
         if (!ReadPlan() || !LoadState()) {
             return kExitUsage;
         }
-        InitFileTransferLibrary();  // before any thread starts
-        StartHelperFor(m_helper, "batch");
-        CleanUpOnEndSignals(m_helper);
-
+        PrepareToInstall(m_helper, "batch");
         CliUi ui;
         CameraDiscovery discovery(ui, m_diagnostics, CameraDiscovery::DefaultEnvironment(m_helper));
-        if (!discovery.Start().AnyPath()) {
-            std::fprintf(stderr,
-                         "camera-setup batch: no search could start (ports 67/68 need camera-setup-helper; "
-                         "the XRM search failed too)\n");
+        if (!StartCameraSearch(discovery, "batch")) {
             return kExitFailed;
         }
-        discovery.Search();
         DeviceTable& table = discovery.Table();
         std::vector<BatchCameraStatus> outcomes;
         bool fatal = false;

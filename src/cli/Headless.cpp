@@ -1,6 +1,9 @@
 #include "Headless.h"
 
 #include "BatchCommand.h"
+#include "CameraDiscovery.h"
+#include "EndSignalCleanup.h"
+#include "FileTransfer.h"
 #include "HeadlessCommand.h"
 #include "InstallCommand.h"
 #include "ListCommand.h"
@@ -60,6 +63,24 @@ void StartHelperFor(PrivilegedHelper& helper, std::string_view command) {
         std::fprintf(stderr, "camera-setup %.*s: %s\n", static_cast<int>(command.size()), command.data(),
                      shortfall.c_str());
     }
+}
+
+void PrepareToInstall(PrivilegedHelper& helper, std::string_view command) {
+    InitFileTransferLibrary();
+    StartHelperFor(helper, command);
+    CleanUpOnEndSignals(helper);
+}
+
+bool StartCameraSearch(CameraDiscovery& discovery, std::string_view command) {
+    if (!discovery.Start().AnyPath()) {
+        std::fprintf(stderr,
+                     "camera-setup %.*s: no search could start (ports 67/68 need camera-setup-helper; the XRM search "
+                     "failed too)\n",
+                     static_cast<int>(command.size()), command.data());
+        return false;
+    }
+    discovery.Search();
+    return true;
 }
 
 int RunHeadless(int argc, char** argv, PrivilegedHelper& helper) {

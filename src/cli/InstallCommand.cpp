@@ -16,7 +16,6 @@
 #include "ConfigFileRewrite.h"
 #include "Diagnostics.h"
 #include "EchoChannel.h"
-#include "EndSignalCleanup.h"
 #include "FileTransfer.h"
 #include "Headless.h"
 #include "HeadlessCommand.h"
@@ -230,22 +229,13 @@ int RunInstallCommand(const std::vector<std::string>& args, PrivilegedHelper& he
         std::fputs(InstallUsage().c_str(), stdout);
         return kExitOk;
     }
-    InitFileTransferLibrary();  // before any thread starts
-
-    StartHelperFor(helper, "install");
-    CleanUpOnEndSignals(helper);
-
+    PrepareToInstall(helper, "install");
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
     CameraDiscovery discovery(ui, diagnostics, CameraDiscovery::DefaultEnvironment(helper));
-    const CameraDiscovery::StartReport report = discovery.Start();
-    if (!report.AnyPath()) {
-        std::fprintf(stderr,
-                     "camera-setup install: no search could start (ports 67/68 need camera-setup-helper; "
-                     "the XRM search failed too)\n");
+    if (!StartCameraSearch(discovery, "install")) {
         return kExitFailed;
     }
-    discovery.Search();
     DeviceTable& table = discovery.Table();
     const auto target = AwaitTarget(table, *options);
     if (!target) {

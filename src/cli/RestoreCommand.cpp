@@ -7,7 +7,6 @@
 #include "CliUi.h"
 #include "CommandLine.h"
 #include "DottedAddress.h"
-#include "EndSignalCleanup.h"
 #include "FileTransfer.h"
 #include "Headless.h"
 #include "HeadlessCommand.h"
@@ -100,18 +99,13 @@ int RunRestoreCommand(const std::vector<std::string>& args, PrivilegedHelper& he
         Fail(error);
         return problem == RestoreProblem::NoAddress ? kExitUsage : kExitFailed;
     }
-    InitFileTransferLibrary();  // before any thread starts
-
-    StartHelperFor(helper, "restore");
-    CleanUpOnEndSignals(helper);
+    PrepareToInstall(helper, "restore");
     CliUi ui;
     StdDiagnostics diagnostics(/*everythingToStderr=*/true);
     CameraDiscovery discovery(ui, diagnostics, CameraDiscovery::DefaultEnvironment(helper));
-    if (!discovery.Start().AnyPath()) {
-        Fail("no search could start (ports 67/68 need camera-setup-helper; the XRM search failed too)");
+    if (!StartCameraSearch(discovery, "restore")) {
         return kExitFailed;
     }
-    discovery.Search();
     DeviceTable& table = discovery.Table();
     if (!AwaitCameras(table, {mac}, options->install.seconds)) {
         Fail("no camera with MAC address " + mac.Text() + " was found within " +
