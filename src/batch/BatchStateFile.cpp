@@ -12,6 +12,7 @@
 #include <cstring>
 #include <string_view>
 
+#include "AtomicFile.h"
 #include "Ipv4Text.h"
 
 namespace {
@@ -29,23 +30,6 @@ std::string Directory(const std::string& path) {
         return ".";
     }
     return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-bool WriteAll(int fd, const std::string& text) {
-    const char* data = text.data();
-    size_t left = text.size();
-    while (left > 0) {
-        const ssize_t written = ::write(fd, data, left);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
-        if (written <= 0) {
-            return false;
-        }
-        data += written;
-        left -= static_cast<size_t>(written);
-    }
-    return true;
 }
 
 std::optional<QByteArray> ReadAll(int fd, std::string* error, const std::string& path) {
@@ -78,48 +62,6 @@ std::optional<QByteArray> ReadAll(int fd, std::string* error, const std::string&
         }
         bytes.append(buffer, static_cast<qsizetype>(got));
     }
-}
-
-// The file is either the old or the new text, whatever happens: a temporary file beside it, written and synced,
-// renamed over it, and the directory synced so that the rename lasts. The temporary file never stays behind.
-bool WriteAtomically(const std::string& path, const std::string& text, std::string* error) {
-    const std::string directory = Directory(path);
-    const size_t slash = path.rfind('/');
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string temporary = directory + "/." + name + ".XXXXXX";
-    const int fd = ::mkstemp(temporary.data());
-    if (fd < 0) {
-        *error = Errno("cannot write " + path);
-        return false;
-    }
-    const auto failed = [&](int openFd) {
-        const std::string reason = Errno("cannot write " + path);
-        if (openFd >= 0) {
-            ::close(openFd);
-        }
-        ::unlink(temporary.c_str());
-        *error = reason;
-        return false;
-    };
-    if (!WriteAll(fd, text) || ::fsync(fd) != 0) {
-        return failed(fd);
-    }
-    if (::close(fd) != 0) {
-        return failed(-1);
-    }
-    if (::rename(temporary.c_str(), path.c_str()) != 0) {
-        return failed(-1);
-    }
-    const int directoryFd = ::open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (directoryFd < 0 || ::fsync(directoryFd) != 0) {
-        *error = Errno("cannot write " + path);
-        if (directoryFd >= 0) {
-            ::close(directoryFd);
-        }
-        return false;
-    }
-    ::close(directoryFd);
-    return true;
 }
 
 QJsonObject RecordObject(const BatchCameraStatus& record) {
@@ -299,7 +241,13 @@ bool BatchStateFile::PutAll(const std::map<MacAddress, BatchCameraStatus>& statu
 }
 
 bool BatchStateFile::Save(const std::string& text, std::string* error) {
-    return WriteAtomically(m_path, text, error);
+    // Either the old or the new text, whatever happens.
+    std::string cause;
+    if (!WriteFileAtomically(m_path, text, AtomicWrite::Replace, &cause)) {
+        *error = "cannot write " + cause;
+        return false;
+    }
+    return true;
 }
 
 std::string BatchStateFile::SerializeLocked() const {

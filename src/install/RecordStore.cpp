@@ -15,6 +15,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "AtomicFile.h"
 #include "Ipv4Text.h"
 
 namespace {
@@ -46,50 +47,6 @@ bool MakeDirectory(const std::string& path, bool ours, std::string* error) {
         return false;
     }
     return true;
-}
-
-bool WriteAll(int fd, const std::string& bytes) {
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Writes `bytes` to a temporary file beside `path` (0600) and moves it there: replacing what was there, or, with
-// !replace, failing with EEXIST when something is.
-bool WriteAtomically(const std::string& path, const std::string& bytes, bool replace, std::string* error) {
-    std::string temporary = path + ".tmp-XXXXXX";
-    const int fd = mkstemp(temporary.data());  // 0600
-    if (fd < 0) {
-        *error = Cause(temporary, errno);
-        return false;
-    }
-    const bool written = WriteAll(fd, bytes) && fsync(fd) == 0;
-    const int writeError = errno;
-    if (close(fd) != 0 || !written) {
-        *error = Cause(path, written ? errno : writeError);
-        unlink(temporary.c_str());
-        return false;
-    }
-    const bool moved =
-        replace ? rename(temporary.c_str(), path.c_str()) == 0 : link(temporary.c_str(), path.c_str()) == 0;
-    const int moveError = errno;
-    if (!replace || !moved) {
-        unlink(temporary.c_str());
-    }
-    if (!moved) {
-        *error = Cause(path, moveError);
-    }
-    errno = moveError;
-    return moved;
 }
 
 QJsonValue Address(const std::optional<uint32_t>& address) {
@@ -222,12 +179,12 @@ bool RecordStore::Backup(InstallRecord& record, const std::string& previous, con
     }
     // Two installations of one camera within a millisecond (another process's, say) take the next free name.
     const std::string stem = record.stem;
-    bool kept = WriteAtomically(PreviousPath(record), previous, false, error);
+    bool kept = WriteFileAtomically(PreviousPath(record), previous, AtomicWrite::CreateOnly, error);
     for (int n = 2; !kept && errno == EEXIST && n < 100; ++n) {
         record.stem = stem + "-" + std::to_string(n);
-        kept = WriteAtomically(PreviousPath(record), previous, false, error);
+        kept = WriteFileAtomically(PreviousPath(record), previous, AtomicWrite::CreateOnly, error);
     }
-    if (!kept || !WriteAtomically(WrittenPath(record), written, false, error)) {
+    if (!kept || !WriteFileAtomically(WrittenPath(record), written, AtomicWrite::CreateOnly, error)) {
         return false;
     }
     record.backedUp = true;
@@ -235,7 +192,8 @@ bool RecordStore::Backup(InstallRecord& record, const std::string& previous, con
 }
 
 bool RecordStore::Save(const InstallRecord& record, std::string* error) const {
-    return MakeDirectories(record.mac, error) && WriteAtomically(RecordPath(record), RecordToJson(record), true, error);
+    return MakeDirectories(record.mac, error) &&
+           WriteFileAtomically(RecordPath(record), RecordToJson(record), AtomicWrite::Replace, error);
 }
 
 std::optional<std::string> RecordStore::ReadFile(const std::string& path, std::string* error) {
